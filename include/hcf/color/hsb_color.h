@@ -1,0 +1,24 @@
+// Hue, saturation and brightness colour value.
+#pragma once
+
+#include "hcf/color/platform_color.h"
+#include "hcf/export.h"
+
+HCF_NAMESPACE_BEGIN
+
+/// Hue in degrees (0 to 360), saturation and brightness in percent (0 to 100).
+struct HCF_API HCFHSBColor {
+  double hue = 0;
+  double saturation = 0;
+  double brightness = 0;
+
+  /// Reads a platform colour's hue, saturation and brightness (alpha ignored) and scales them
+  /// to degrees and percent.
+  static HCFHSBColor colorWithUIColor(const PlatformColor& color);
+
+  double getH() const noexcept { return hue; }
+  double getS() const noexcept { return saturation; }
+  double getB() const noexcept { return brightness; }
+};
+
+HCF_NAMESPACE_END

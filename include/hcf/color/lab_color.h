@@ -1,0 +1,75 @@
+// CIELAB colour value.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "hcf/color/color_enums.h"
+#include "hcf/color/platform_color.h"
+#include "hcf/export.h"
+
+HCF_NAMESPACE_BEGIN
+
+struct HCFXYZColor;
+struct HCFLchColor;
+struct HCFRGBColor;
+
+/// A CIELAB colour (L*, a*, b*) under an illuminant and standard observer. A plain value: every
+/// field may be set freely, nothing validates it, and conversions return new values.
+struct HCF_API HCFLabColor {
+  double L = 0;  ///< lightness L*
+  double A = 0;  ///< a*
+  double B = 0;  ///< b*
+  HCFIlluminant illuminant = HCFIlluminant::D50;
+  HCFStdObserver stdObserver = HCFStdObserver::TwoDegree;
+
+  /// A colour under `illuminant` and the 2° observer.
+  static HCFLabColor labColorWithL(double L, double a, double b, HCFIlluminant illuminant);
+  /// A colour under `illuminant` and `observer`.
+  static HCFLabColor labColorWithL(double L, double a, double b, HCFIlluminant illuminant,
+                                   HCFStdObserver observer);
+  /// A copy of `color` (L, a, b, illuminant and observer).
+  static HCFLabColor labColorWithColor(const HCFLabColor& color);
+
+  /// The same colour seen under `illuminant` (Bradford adaptation through XYZ, observer kept).
+  /// A colour already under `illuminant` comes back unchanged.
+  /// @throws HCFException for an illuminant outside 0–7 (on either side).
+  HCFLabColor toLabWithIlluminant(HCFIlluminant illuminant) const;
+
+  /// CIE XYZ (white Y = 100) under the same illuminant and observer.
+  /// @throws HCFException when the illuminant is outside 0–7.
+  HCFXYZColor XYZColor() const;
+  /// Lightness, chroma and hue angle (degrees in [0, 360)); a neutral colour gets hue 0.
+  HCFLchColor lchColor() const;
+  /// The sRGB colour (components clamped to 0–1). @throws HCFException for an unknown illuminant.
+  HCFRGBColor rgbColor() const;
+  /// `rgbColor()` as a platform colour with alpha 1.
+  PlatformColor uiColor() const;
+  /// `rgbColor()` as six hexadecimal digits, upper case, no leading '#'.
+  std::string hex() const;
+
+  /// CIEDE2000 difference with this colour first and `other` second (symmetric).
+  /// Illuminant and observer are not looked at.
+  double deltaE00(const HCFLabColor& other) const;
+  /// CMC difference with this colour as the one that sets the weights: type 0 is l:c = 2:1,
+  /// any other value 1:1.
+  double deltaEcmc(const HCFLabColor& other, std::int32_t dEcmcType) const;
+  /// CIE94 difference with this colour setting the chroma weights: type 0 uses the
+  /// graphic-arts weights, any other value the textile weights.
+  double deltaE94(const HCFLabColor& other, std::int32_t dE94Type) const;
+
+  /// "HCFLabColor: L: 50.00, a: 1.00, b: -2.00".
+  std::string description() const;
+  /// Illuminant name, observer short name and the values with no separator between the three:
+  /// "D502°L: 50.00, a: 1.00, b: -2.00".
+  std::string displayString() const;
+  /// True when L, a and b each differ by at most 1e-11 and illuminant and observer are equal.
+  bool isEqualToLab(const HCFLabColor& other) const;
+};
+
+HCF_NAMESPACE_END
+
+// The colours returned above, so that callers have them complete.
+#include "hcf/color/lch_color.h"
+#include "hcf/color/rgb_color.h"
+#include "hcf/color/xyz_color.h"

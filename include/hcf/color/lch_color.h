@@ -1,0 +1,35 @@
+// CIE LCh colour value.
+#pragma once
+
+#include <string>
+
+#include "hcf/color/color_enums.h"
+#include "hcf/export.h"
+
+HCF_NAMESPACE_BEGIN
+
+struct HCFLabColor;
+
+/// Lightness, chroma and hue angle (degrees, [0, 360)) of a CIELAB colour.
+struct HCF_API HCFLchColor {
+  double L = 0;
+  double c = 0;
+  double h = 0;
+  HCFIlluminant illuminant = HCFIlluminant::D50;
+  HCFStdObserver stdObserver = HCFStdObserver::TwoDegree;
+
+  /// A colour under `illuminant` and the 2° observer.
+  static HCFLchColor LchColorWithL(double L, double c, double h, HCFIlluminant illuminant);
+  /// A colour under `illuminant` and `observer`.
+  static HCFLchColor LchColorWithL(double L, double c, double h, HCFIlluminant illuminant,
+                                   HCFStdObserver observer);
+
+  /// The CIELAB colour: a = c·cos h, b = c·sin h; same illuminant and observer.
+  HCFLabColor toLAB() const;
+  /// "HCFLCHColor: L: 50.00, c: 10.00, h: 270.00".
+  std::string description() const;
+};
+
+HCF_NAMESPACE_END
+
+#include "hcf/color/lab_color.h"

@@ -1,0 +1,36 @@
+// CIELUV colour value.
+#pragma once
+
+#include <string>
+
+#include "hcf/color/color_enums.h"
+#include "hcf/export.h"
+
+HCF_NAMESPACE_BEGIN
+
+struct HCFXYZColor;
+
+/// A CIELUV colour (L*, u*, v*) under an illuminant and standard observer.
+struct HCF_API HCFLuvColor {
+  double L = 0;
+  double u = 0;
+  double v = 0;
+  HCFIlluminant illuminant = HCFIlluminant::D50;
+  HCFStdObserver stdObserver = HCFStdObserver::TwoDegree;
+
+  /// A colour under `illuminant` and the 2° observer.
+  static HCFLuvColor luvColorWithL(double L, double u, double v, HCFIlluminant illuminant);
+  /// A colour under `illuminant` and `observer`.
+  static HCFLuvColor luvColorWithL(double L, double u, double v, HCFIlluminant illuminant,
+                                   HCFStdObserver observer);
+
+  /// CIE XYZ (white Y = 100), same illuminant and observer. L = 0 divides by zero and gives
+  /// not-a-number components, as the formula does. @throws HCFException for an unknown illuminant.
+  HCFXYZColor toXYZ() const;
+  /// "Luv: 50.00, 1.00, -2.00".
+  std::string description() const;
+};
+
+HCF_NAMESPACE_END
+
+#include "hcf/color/xyz_color.h"

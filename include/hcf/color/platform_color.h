@@ -1,0 +1,35 @@
+// The platform colour: what a user interface draws with. A plain RGBA value with its
+// hue/saturation/brightness read-back.
+#pragma once
+
+#include "hcf/export.h"
+
+HCF_NAMESPACE_BEGIN
+
+/// Hue, saturation and brightness of a platform colour, each 0 to 1 for in-gamut colours.
+struct PlatformHSB {
+  double hue = 0;
+  double saturation = 0;
+  double brightness = 0;
+  double alpha = 1;
+};
+
+/// An sRGB colour with alpha, components nominally 0 to 1. Components are kept as given
+/// (extended range), as a display system's colour object keeps them.
+struct HCF_API PlatformColor {
+  double red = 0;
+  double green = 0;
+  double blue = 0;
+  double alpha = 1;
+
+  /// A colour from red, green, blue and alpha.
+  static PlatformColor colorWithRed(double red, double green, double blue, double alpha) {
+    return PlatformColor{red, green, blue, alpha};
+  }
+
+  /// Hue (0 to 1, a full turn), saturation and brightness of the colour: brightness is the
+  /// largest component, saturation the spread over it, hue 0 for a grey.
+  PlatformHSB hsb() const noexcept;
+};
+
+HCF_NAMESPACE_END

@@ -1,0 +1,54 @@
+// RGB colour value (sRGB, components 0–1).
+#pragma once
+
+#include <string>
+
+#include "hcf/color/color_enums.h"
+#include "hcf/color/platform_color.h"
+#include "hcf/export.h"
+#include "hcf/json.h"
+
+HCF_NAMESPACE_BEGIN
+
+struct HCFLabColor;
+
+/// An RGB colour with components nominally 0 to 1 (not clamped when set).
+struct HCF_API HCFRGBColor {
+  double r = 0;
+  double g = 0;
+  double b = 0;
+  HCFRGBSpace rgbSpace = HCFRGBSpace::sRGB;
+
+  /// A colour from its three components in `space`.
+  static HCFRGBColor rgbColorWithR(double r, double g, double b, HCFRGBSpace space);
+  /// The red, green and blue of a platform colour (alpha ignored), in sRGB.
+  static HCFRGBColor rgbColorWithUIColor(const PlatformColor& color);
+
+  double red() const noexcept { return r; }
+  double green() const noexcept { return g; }
+  double blue() const noexcept { return b; }
+  /// The component times 255, neither rounded nor clamped.
+  double r255() const noexcept { return r * 255.0; }
+  double g255() const noexcept { return g * 255.0; }
+  double b255() const noexcept { return b * 255.0; }
+
+  /// "%02X%02X%02X" of each component times 255 truncated toward zero to a 32-bit signed
+  /// integer: 1, 0.5, 0 gives "FF7F00". A component above 1 gives three or more digits; a
+  /// negative one prints as its 32-bit two's complement, as the stored form has always done.
+  std::string hex() const;
+  /// The platform colour with alpha 1.
+  PlatformColor color() const;
+  /// {"r": r×255, "g": g×255, "b": b×255}, doubles.
+  JsonValue json() const;
+  /// CIELAB under `illuminant` and the 2° observer, this colour read as sRGB.
+  /// @throws HCFException for an illuminant outside 0–7.
+  HCFLabColor labColor(HCFIlluminant illuminant) const;
+  /// The colour a colour search starts from: `labColor(D50)`.
+  HCFLabColor auxSearchLab() const;
+  /// "HCFRGBColor: R: 255.00, G: 127.50, B: 0.00".
+  std::string description() const;
+};
+
+HCF_NAMESPACE_END
+
+#include "hcf/color/lab_color.h"

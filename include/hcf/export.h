@@ -1,0 +1,17 @@
+// Symbol visibility and the versioned namespace of the kit's binary interface.
+#pragma once
+
+#if defined(HCF_STATIC)
+#define HCF_API
+#else
+#define HCF_API __attribute__((visibility("default")))
+#endif
+
+/// Opens the kit's namespace. Every public name lives in `hcf`, inside the inline namespace
+/// `v1` that guards the binary interface: an incompatible release moves to `v2`.
+#define HCF_NAMESPACE_BEGIN \
+  namespace hcf {           \
+  inline namespace v1 {
+#define HCF_NAMESPACE_END \
+  }                       \
+  }

@@ -1,0 +1,251 @@
+// White points, XYZ <-> Lab, XYZ <-> sRGB, Bradford adaptation and the colorimeter's light.
+#include "hcf/color/cie_std_math.h"
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "cie_constants.h"
+#include "hcf/color/matrix_math.h"
+#include "hcf/exception.h"
+
+HCF_NAMESPACE_BEGIN
+
+using namespace cie;
+
+std::size_t cie::illuminantIndex(HCFIlluminant illuminant) {
+  if (!isKnownIlluminant(illuminant)) {
+    throw HCFException(kIllegalArgumentException,
+                       "Unknown illuminant " +
+                           std::to_string(static_cast<std::int64_t>(illuminant)) +
+                           ": it has no white point");
+  }
+  return static_cast<std::size_t>(illuminant);
+}
+
+namespace {
+
+// f(t) of XYZ -> Lab.
+double labF(double t) {
+  return t > kEpsilon ? std::pow(t, kCubeRootExponent) : (kKappa * t + 16.0) / 116.0;
+}
+
+// The cube of Lab -> XYZ, taken in single precision.
+double cubeSingle(double v) {
+  return static_cast<double>(std::pow(static_cast<float>(v), 3.0f));
+}
+
+double compand(double c) {
+  if (c > kSrgbLinearThreshold) {
+    const double p = static_cast<double>(std::pow(static_cast<float>(c), kSrgbInverseGamma));
+    return kSrgbScale * p - kSrgbOffset;
+  }
+  return kSrgbLinearSlope * c;
+}
+
+double linearize(double c) {
+  return c <= kSrgbCompandedThreshold ? c / kSrgbLinearSlope
+                                      : std::pow((c + kSrgbOffset) / kSrgbScale, kSrgbGamma);
+}
+
+double clamp01(double v) { return v > 1.0 ? 1.0 : (v < 0.0 ? 0.0 : v); }
+
+// The inverses of the XYZ -> sRGB matrices of the illuminants other than D50 and D65 (and of
+// the D65 fallback for unknown illuminants), computed once.
+const Matrix3x3& rgbToXyzByInverse(HCFIlluminant illuminant) {
+  static const std::array<Matrix3x3, 9> inverses = [] {
+    std::array<Matrix3x3, 9> out{};
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      const Matrix3x3& m = i < 8 ? kXyzToRgb[i] : kXyzToRgb[1];
+      if (!MatrixMath::matrixInv(m, 3, out[i])) throw std::logic_error("sRGB matrix is singular");
+    }
+    return out;
+  }();
+  return isKnownIlluminant(illuminant) ? inverses[static_cast<std::size_t>(illuminant)]
+                                       : inverses[8];
+}
+
+// Bradford matrix M⁻¹ · diag(M·dst / M·src) · M, built with the matrix helpers.
+Matrix3x3 bradfordBetween(const Vector3& src, const Vector3& dst) {
+  Vector3 rhoS{};
+  Vector3 rhoD{};
+  MatrixMath::matrixMult(kBradford, src, 3, 3, 1, rhoS);
+  MatrixMath::matrixMult(kBradford, dst, 3, 3, 1, rhoD);
+  Matrix3x3 inverse{};
+  if (!MatrixMath::matrixInv(kBradford, 3, inverse)) {
+    throw std::logic_error("Bradford matrix is singular");
+  }
+  const Matrix3x3 scale = {rhoD[0] / rhoS[0], 0, 0, 0, rhoD[1] / rhoS[1], 0,
+                           0,                 0, rhoD[2] / rhoS[2]};
+  Matrix3x3 left{};
+  Matrix3x3 out{};
+  MatrixMath::matrixMult(inverse, scale, 3, 3, 3, left);
+  MatrixMath::matrixMult(left, kBradford, 3, 3, 3, out);
+  return out;
+}
+
+void applyToTriples(const Matrix3x3& m, std::span<const double> input, std::size_t len,
+                    std::span<double> output) {
+  if (input.size() / 3 < len || output.size() / 3 < len) {
+    throw std::invalid_argument("XYZ array shorter than " + std::to_string(len) + " triples");
+  }
+  for (std::size_t i = 0; i < len; ++i) {
+    const Vector3 v = mul3(m, input[3 * i], input[3 * i + 1], input[3 * i + 2]);
+    output[3 * i] = v[0];
+    output[3 * i + 1] = v[1];
+    output[3 * i + 2] = v[2];
+  }
+}
+
+const Vector3& whiteD50() { return kWhite2[0]; }
+const Vector3& whiteD65() { return kWhite2[1]; }
+
+}  // namespace
+
+const Vector3& CieStdMath::wpArrayForObserver(HCFStdObserver observer, HCFIlluminant refSpace) {
+  const std::size_t i = illuminantIndex(refSpace);
+  return observer == HCFStdObserver::TenDegree ? kWhite10[i] : kWhite2[i];
+}
+
+const Matrix3x3& CieStdMath::xyzrgbmatrixforIll(HCFIlluminant illuminant) {
+  return isKnownIlluminant(illuminant) ? kXyzToRgb[static_cast<std::size_t>(illuminant)]
+                                       : kXyzToRgb[1];
+}
+
+std::optional<Vector3> CieStdMath::refIllumXYZfor(std::string_view version) {
+  static constexpr std::pair<std::string_view, Vector3> kLights[] = {
+      {"1.0", {1.0123352, 1.0, 1.00891578}}, {"1.1", {0.988754, 1.0, 0.7768643664821}},
+      {"1.3", {0.96, 1.0, 0.92}},            {"2.0", {0.96, 1.0, 0.92}},
+      {"2.1", {1.007, 1.0, 1.075}},          {"3.0", {0.98, 1.0, 0.88}},
+      {"3.01.00", {0.98, 1.0, 0.88}},        {"3.01.02", {0.98, 1.0, 0.88}},
+      {"4.0", {0.974, 1.0, 1.082}},
+  };
+  for (const auto& [name, white] : kLights) {
+    if (name == version) return white;
+  }
+  return std::nullopt;
+}
+
+LabTriple CieStdMath::xyz2LabWith(double x, double y, double z, HCFIlluminant wp,
+                                  HCFStdObserver observer) {
+  const Vector3& w = wpArrayForObserver(observer, wp);
+  const double fx = labF(x / (w[0] * 100.0));
+  const double fy = labF(y / (w[1] * 100.0));
+  const double fz = labF(z / (w[2] * 100.0));
+  return {116.0 * fy - 16.0, 500.0 * (fx - fy), 200.0 * (fy - fz)};
+}
+
+XYZTriple CieStdMath::lab2xyzWithL(double L, double a, double b, HCFIlluminant wp,
+                                   HCFStdObserver observer) {
+  const Vector3& w = wpArrayForObserver(observer, wp);
+  const double fy = (L + 16.0) / 116.0;
+  const double fx = a / 500.0 + fy;
+  const double fz = fy - b / 200.0;
+  const double fx3 = cubeSingle(fx);
+  const double fy3 = cubeSingle(fy);
+  const double fz3 = cubeSingle(fz);
+  const double xr = fx3 > kEpsilon ? fx3 : (116.0 * fx - 16.0) / kKappa;
+  const double yr = L > kLinearLightnessLimit ? fy3 : L / kKappa;
+  const double zr = fz3 > kEpsilon ? fz3 : (116.0 * fz - 16.0) / kKappa;
+  return {w[0] * 100.0 * xr, w[1] * 100.0 * yr, w[2] * 100.0 * zr};
+}
+
+RGBTriple CieStdMath::xyz2sRGBWithX(double x, double y, double z, HCFIlluminant wp,
+                                    HCFStdObserver observer) {
+  double xs = x / 100.0 < 0 ? 0.0 : x / 100.0;
+  double ys = y / 100.0 < 0 ? 0.0 : y / 100.0;
+  double zs = z / 100.0 < 0 ? 0.0 : z / 100.0;
+  if (observer == HCFStdObserver::TenDegree) {
+    const XYZTriple t = adapt(xs, ys, zs, wp, HCFStdObserver::TenDegree, wp,
+                              HCFStdObserver::TwoDegree);
+    xs = t.X;
+    ys = t.Y;
+    zs = t.Z;
+  }
+  const Vector3 lin = mul3(xyzrgbmatrixforIll(wp), xs, ys, zs);
+  return {clamp01(compand(lin[0])), clamp01(compand(lin[1])), clamp01(compand(lin[2]))};
+}
+
+XYZTriple CieStdMath::sRGB2XYZWith(double r, double g, double b, HCFIlluminant wp) {
+  const double lr = linearize(r);
+  const double lg = linearize(g);
+  const double lb = linearize(b);
+  const Matrix3x3& m = wp == HCFIlluminant::D50   ? kRgbToXyzD50
+                       : wp == HCFIlluminant::D65 ? kRgbToXyzD65
+                                                  : rgbToXyzByInverse(wp);
+  const Vector3 v = mul3(m, lr, lg, lb);
+  return {v[0], v[1], v[2]};
+}
+
+LabTriple CieStdMath::sRGB2LabWith(double r, double g, double b, HCFIlluminant wp) {
+  const XYZTriple xyz = sRGB2XYZWith(r, g, b, wp);
+  return xyz2LabWith(xyz.X * 100.0, xyz.Y * 100.0, xyz.Z * 100.0, wp, HCFStdObserver::TenDegree);
+}
+
+XYZTriple CieStdMath::adapt(double sX, double sY, double sZ, HCFIlluminant sWP,
+                            HCFStdObserver sObs, HCFIlluminant dWP, HCFStdObserver dObs) {
+  const Vector3& sw = wpArrayForObserver(sObs, sWP);
+  const Vector3& dw = wpArrayForObserver(dObs, dWP);
+  const Vector3 rhoS = mul3(kBradford, sw[0], sw[1], sw[2]);
+  const Vector3 rhoD = mul3(kBradford, dw[0], dw[1], dw[2]);
+  const double d[3] = {rhoD[0] / rhoS[0], rhoD[1] / rhoS[1], rhoD[2] / rhoS[2]};
+  // T = M⁻¹ · diag(d) · M
+  Matrix3x3 t{};
+  for (std::size_t i = 0; i < 3; ++i) {
+    for (std::size_t j = 0; j < 3; ++j) {
+      double sum = 0.0;
+      for (std::size_t k = 0; k < 3; ++k) {
+        sum += kBradfordInverse[i * 3 + k] * d[k] * kBradford[k * 3 + j];
+      }
+      t[i * 3 + j] = sum;
+    }
+  }
+  const Vector3 out = mul3(t, sX, sY, sZ);
+  return {out[0], out[1], out[2]};
+}
+
+Matrix3x3 CieStdMath::d50toNewIll(const Vector3& newIll) {
+  return bradfordBetween(whiteD50(), newIll);
+}
+Matrix3x3 CieStdMath::d65toNewIll(const Vector3& newIll) {
+  return bradfordBetween(whiteD65(), newIll);
+}
+Matrix3x3 CieStdMath::toD50FromNewIll(const Vector3& newIll) {
+  return bradfordBetween(newIll, whiteD50());
+}
+Matrix3x3 CieStdMath::toD65FromNewIll(const Vector3& newIll) {
+  return bradfordBetween(newIll, whiteD65());
+}
+
+void CieStdMath::d50XYZArr2CustomIllumn(std::span<const double> input, std::size_t len,
+                                        const Vector3& newIllumXYZ, std::span<double> outputArr) {
+  applyToTriples(d50toNewIll(newIllumXYZ), input, len, outputArr);
+}
+void CieStdMath::d65XYZArr2CustomIllumn(std::span<const double> input, std::size_t len,
+                                        const Vector3& newIllumXYZ, std::span<double> outputArr) {
+  applyToTriples(d65toNewIll(newIllumXYZ), input, len, outputArr);
+}
+void CieStdMath::tod50FromCustomIllumn(std::span<const double> input, std::size_t len,
+                                       const Vector3& newIllumXYZ, std::span<double> outputArr) {
+  applyToTriples(toD50FromNewIll(newIllumXYZ), input, len, outputArr);
+}
+void CieStdMath::tod65FromCustomIllumn(std::span<const double> input, std::size_t len,
+                                       const Vector3& newIllumXYZ, std::span<double> outputArr) {
+  applyToTriples(toD65FromNewIll(newIllumXYZ), input, len, outputArr);
+}
+
+std::optional<XYZTriple> CieStdMath::tintra2newLight(double cX, double cY, double cZ, bool isD65,
+                                                     std::string_view tintraVersion) {
+  const std::optional<Vector3> light = refIllumXYZfor(tintraVersion);
+  if (!light) return std::nullopt;
+  std::array<double, 3> xyz = {cX, cY, cZ};
+  if (isD65) {
+    tod65FromCustomIllumn(xyz, 1, *light, xyz);
+  } else {
+    tod50FromCustomIllumn(xyz, 1, *light, xyz);
+  }
+  return XYZTriple{xyz[0], xyz[1], xyz[2]};
+}
+
+HCF_NAMESPACE_END

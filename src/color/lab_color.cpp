@@ -1,0 +1,86 @@
+#include "hcf/color/lab_color.h"
+
+#include <cmath>
+
+#include "../common/number_text.h"
+#include "hcf/color/cie_std_math.h"
+#include "hcf/color/ht_color_utils.h"
+
+HCF_NAMESPACE_BEGIN
+
+namespace {
+// Tolerance of isEqualToLab per component.
+constexpr double kLabEqualTolerance = 1e-11;
+}  // namespace
+
+HCFLabColor HCFLabColor::labColorWithL(double L, double a, double b, HCFIlluminant illuminant) {
+  return {L, a, b, illuminant, HCFStdObserver::TwoDegree};
+}
+
+HCFLabColor HCFLabColor::labColorWithL(double L, double a, double b, HCFIlluminant illuminant,
+                                       HCFStdObserver observer) {
+  return {L, a, b, illuminant, observer};
+}
+
+HCFLabColor HCFLabColor::labColorWithColor(const HCFLabColor& color) { return color; }
+
+HCFLabColor HCFLabColor::toLabWithIlluminant(HCFIlluminant target) const {
+  if (illuminant == target) return *this;
+  return XYZColor().toXYZWithIlluminant(target).toLab();
+}
+
+HCFXYZColor HCFLabColor::XYZColor() const {
+  const XYZTriple t = CieStdMath::lab2xyzWithL(L, A, B, illuminant, stdObserver);
+  return {t.X, t.Y, t.Z, illuminant, stdObserver};
+}
+
+HCFLchColor HCFLabColor::lchColor() const {
+  const double C = std::sqrt(A * A + B * B);
+  const double H = std::atan2(B, A);
+  double h = C > 0 ? H / M_PI * 180.0 : 360.0 - std::fabs(H) / M_PI * 180.0;
+  if (h < 0) {
+    h += 360.0;
+  } else if (h >= 360.0) {
+    h -= 360.0;
+  }
+  return {L, C, h, illuminant, stdObserver};
+}
+
+HCFRGBColor HCFLabColor::rgbColor() const { return XYZColor().RGBColorInSpace(HCFRGBSpace::sRGB); }
+
+PlatformColor HCFLabColor::uiColor() const { return rgbColor().color(); }
+
+std::string HCFLabColor::hex() const { return rgbColor().hex(); }
+
+double HCFLabColor::deltaE00(const HCFLabColor& other) const {
+  return CieStdMath::deltaE2000WithL(L, A, B, other.L, other.A, other.B);
+}
+
+double HCFLabColor::deltaEcmc(const HCFLabColor& other, std::int32_t dEcmcType) const {
+  return CieStdMath::deltaEcmc_l(dEcmcType == 0 ? 2.0f : 1.0f, 1.0f, L, A, B, other.L, other.A,
+                                 other.B);
+}
+
+double HCFLabColor::deltaE94(const HCFLabColor& other, std::int32_t dE94Type) const {
+  return CieStdMath::deltaE1994WithL(L, A, B, other.L, other.A, other.B, dE94Type != 0 ? 1 : 0);
+}
+
+std::string HCFLabColor::description() const {
+  return "HCFLabColor: L: " + text::fixed(L, 2) + ", a: " + text::fixed(A, 2) +
+         ", b: " + text::fixed(B, 2);
+}
+
+std::string HCFLabColor::displayString() const {
+  return HTColorUtils::toIlluminantStr(illuminant).value_or("") +
+         HTColorUtils::toObserverStr(stdObserver) + "L: " + text::fixed(L, 2) +
+         ", a: " + text::fixed(A, 2) + ", b: " + text::fixed(B, 2);
+}
+
+bool HCFLabColor::isEqualToLab(const HCFLabColor& other) const {
+  return std::fabs(L - other.L) <= kLabEqualTolerance &&
+         std::fabs(A - other.A) <= kLabEqualTolerance &&
+         std::fabs(B - other.B) <= kLabEqualTolerance && stdObserver == other.stdObserver &&
+         illuminant == other.illuminant;
+}
+
+HCF_NAMESPACE_END

@@ -1,0 +1,258 @@
+// The colour value classes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "hcf/color/hsb_color.h"
+#include "hcf/color/lab_color.h"
+#include "hcf/color/luv_color.h"
+#include "hcf/exception.h"
+
+using namespace hcf;
+
+TEST(LabColor, ConstructorsAndObserverDefaults) {
+  const auto c = HCFLabColor::labColorWithL(50, 1, -2, HCFIlluminant::D65);
+  EXPECT_EQ(c.stdObserver, HCFStdObserver::TwoDegree);
+  EXPECT_EQ(c.illuminant, HCFIlluminant::D65);
+  const auto ten =
+      HCFLabColor::labColorWithL(50, 1, -2, HCFIlluminant::A, HCFStdObserver::TenDegree);
+  const auto copy = HCFLabColor::labColorWithColor(ten);
+  EXPECT_TRUE(copy.isEqualToLab(ten));
+  EXPECT_EQ(copy.stdObserver, HCFStdObserver::TenDegree);
+}
+
+TEST(LabColor, Texts) {
+  const auto c = HCFLabColor::labColorWithL(50, 1.005, -2.5, HCFIlluminant::D50);
+  EXPECT_EQ(c.description(), "HCFLabColor: L: 50.00, a: 1.00, b: -2.50");
+  EXPECT_EQ(c.displayString(), "D502°L: 50.00, a: 1.00, b: -2.50");
+  const auto d65ten =
+      HCFLabColor::labColorWithL(61.2, 3, 4, HCFIlluminant::D65, HCFStdObserver::TenDegree);
+  EXPECT_EQ(d65ten.displayString(), "D6510°L: 61.20, a: 3.00, b: 4.00");
+}
+
+TEST(LabColor, EqualityNeedsSameIlluminantAndObserver) {
+  const auto a = HCFLabColor::labColorWithL(50, 1, 2, HCFIlluminant::D50);
+  auto b = a;
+  b.L += 1e-11;
+  EXPECT_TRUE(a.isEqualToLab(b));
+  b.L += 1e-10;
+  EXPECT_FALSE(a.isEqualToLab(b));
+  auto other = a;
+  other.illuminant = HCFIlluminant::D65;
+  EXPECT_FALSE(a.isEqualToLab(other));
+  other = a;
+  other.stdObserver = HCFStdObserver::TenDegree;
+  EXPECT_FALSE(a.isEqualToLab(other));
+}
+
+TEST(LabColor, LchOfNeutralAndAxisColours) {
+  const auto neutral = HCFLabColor::labColorWithL(50, 0, 0, HCFIlluminant::D50).lchColor();
+  EXPECT_EQ(neutral.c, 0);
+  EXPECT_EQ(neutral.h, 0);
+  const auto down = HCFLabColor::labColorWithL(50, 0, -10, HCFIlluminant::D50).lchColor();
+  EXPECT_DOUBLE_EQ(down.h, 270);
+  EXPECT_EQ(down.c, 10);
+  // Negative zero in b: atan2 gives −π; the neutral branch still lands in [0, 360).
+  const auto negZero = HCFLabColor::labColorWithL(50, -0.0, -0.0, HCFIlluminant::D50).lchColor();
+  EXPECT_GE(negZero.h, 0);
+  EXPECT_LT(negZero.h, 360);
+  const auto lch = HCFLabColor::labColorWithL(40, -30, 10, HCFIlluminant::C,
+                                              HCFStdObserver::TenDegree)
+                       .lchColor();
+  EXPECT_EQ(lch.illuminant, HCFIlluminant::C);
+  EXPECT_EQ(lch.stdObserver, HCFStdObserver::TenDegree);
+}
+
+TEST(LabColor, LchRoundTripsForRandomColours) {
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> ab(-120, 120);
+  for (int i = 0; i < 1000; ++i) {
+    const auto lab = HCFLabColor::labColorWithL(50, ab(rng), ab(rng), HCFIlluminant::D50);
+    const auto lch = lab.lchColor();
+    ASSERT_GE(lch.h, 0);
+    ASSERT_LT(lch.h, 360);
+    const auto back = lch.toLAB();
+    // Requirement: Lab -> LCh -> Lab within 1e-12.
+    ASSERT_NEAR(back.A, lab.A, 1e-12);
+    ASSERT_NEAR(back.B, lab.B, 1e-12);
+  }
+}
+
+TEST(LabColor, ToLabWithIlluminant) {
+  const auto c = HCFLabColor::labColorWithL(60, 20, -10, HCFIlluminant::D50);
+  const auto same = c.toLabWithIlluminant(HCFIlluminant::D50);
+  EXPECT_EQ(same.L, c.L);
+  EXPECT_EQ(same.A, c.A);
+  EXPECT_EQ(same.B, c.B);
+  const auto d65 = c.toLabWithIlluminant(HCFIlluminant::D65);
+  EXPECT_EQ(d65.illuminant, HCFIlluminant::D65);
+  EXPECT_EQ(d65.stdObserver, HCFStdObserver::TwoDegree);
+  const auto expected = c.XYZColor().toXYZWithIlluminant(HCFIlluminant::D65).toLab();
+  EXPECT_TRUE(d65.isEqualToLab(expected));
+  // A white stays white under every illuminant (the adaptation maps white to white).
+  const auto white = HCFLabColor::labColorWithL(100, 0, 0, HCFIlluminant::D50);
+  for (int v = 0; v < 8; ++v) {
+    const auto w = white.toLabWithIlluminant(HCFIlluminant{v});
+    EXPECT_NEAR(w.L, 100, 1e-4);
+    EXPECT_NEAR(w.A, 0, 1e-3);
+    EXPECT_NEAR(w.B, 0, 1e-3);
+  }
+  EXPECT_THROW((void)c.toLabWithIlluminant(HCFIlluminant{8}), HCFException);
+}
+
+TEST(LabColor, RgbAndHex) {
+  const auto white = HCFLabColor::labColorWithL(100, 0, 0, HCFIlluminant::D65);
+  const auto rgb = white.rgbColor();
+  EXPECT_NEAR(rgb.r, 1, 1e-6);
+  EXPECT_NEAR(rgb.g, 1, 1e-6);
+  EXPECT_NEAR(rgb.b, 1, 1e-6);
+  EXPECT_EQ(HCFLabColor::labColorWithL(0, 0, 0, HCFIlluminant::D50).hex(), "000000");
+  const auto ui = white.uiColor();
+  EXPECT_EQ(ui.alpha, 1.0);
+  EXPECT_EQ(ui.red, rgb.r);
+}
+
+TEST(XYZColor, ConversionsKeepIlluminantAndObserver) {
+  const auto xyz = HCFXYZColor::XYZColorWithX(30, 40, 20, HCFIlluminant::F7,
+                                              HCFStdObserver::TenDegree);
+  const auto lab = xyz.toLab();
+  EXPECT_EQ(lab.illuminant, HCFIlluminant::F7);
+  EXPECT_EQ(lab.stdObserver, HCFStdObserver::TenDegree);
+  const auto luv = xyz.toLUV();
+  EXPECT_EQ(luv.illuminant, HCFIlluminant::F7);
+  EXPECT_EQ(luv.stdObserver, HCFStdObserver::TenDegree);
+  const auto lch = xyz.toLCH();
+  EXPECT_EQ(lch.h, lab.lchColor().h);
+  const auto adapted = xyz.toXYZWithIlluminant(HCFIlluminant::A);
+  EXPECT_EQ(adapted.illuminant, HCFIlluminant::A);
+  EXPECT_EQ(adapted.stdObserver, HCFStdObserver::TenDegree);
+  EXPECT_EQ(HCFXYZColor::XYZColorWithX(1, 2, 3, HCFIlluminant::D50).stdObserver,
+            HCFStdObserver::TwoDegree);
+  EXPECT_EQ(xyz.description(), "HCFXYZColor: X: 30.00, Y: 40.00, Z: 20.00");
+}
+
+TEST(XYZColor, OnlySrgbIsASupportedSpace) {
+  const auto xyz = HCFXYZColor::XYZColorWithX(30, 40, 20, HCFIlluminant::D65);
+  try {
+    (void)xyz.RGBColorInSpace(HCFRGBSpace{1});
+    FAIL() << "no exception";
+  } catch (const HCFException& e) {
+    EXPECT_EQ(e.name(), "Invalid RGB color space.");
+    EXPECT_STREQ(e.what(), "Invalid RGB color space.");
+  }
+  EXPECT_EQ(xyz.RGBColorInSpace(HCFRGBSpace::sRGB).rgbSpace, HCFRGBSpace::sRGB);
+}
+
+TEST(LuvColor, RoundTripsThroughXyz) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> v(1, 90);
+  for (int ill = 0; ill < 8; ++ill) {
+    for (const auto obs : {HCFStdObserver::TwoDegree, HCFStdObserver::TenDegree}) {
+      for (int i = 0; i < 50; ++i) {
+        const auto xyz = HCFXYZColor::XYZColorWithX(v(rng), v(rng), v(rng), HCFIlluminant{ill}, obs);
+        const auto back = xyz.toLUV().toXYZ();
+        // Requirement: XYZ -> Luv -> XYZ within 1e-9 (double arithmetic throughout).
+        ASSERT_NEAR(back.X, xyz.X, 1e-9);
+        ASSERT_NEAR(back.Y, xyz.Y, 1e-9);
+        ASSERT_NEAR(back.Z, xyz.Z, 1e-9);
+        ASSERT_EQ(back.illuminant, HCFIlluminant{ill});
+      }
+    }
+  }
+}
+
+TEST(LuvColor, WhiteAndDarkSegment) {
+  const auto white = HCFXYZColor::XYZColorWithX(96.422, 100, 82.521, HCFIlluminant::D50).toLUV();
+  EXPECT_NEAR(white.L, 100, 1e-12);
+  EXPECT_NEAR(white.u, 0, 1e-12);
+  EXPECT_NEAR(white.v, 0, 1e-12);
+  // A very dark colour uses κ·yr.
+  const auto dark = HCFXYZColor::XYZColorWithX(0.1, 0.1, 0.1, HCFIlluminant::D50).toLUV();
+  EXPECT_NEAR(dark.L, 24389.0 / 27.0 * 0.001, 1e-12);
+  EXPECT_EQ(HCFLuvColor::luvColorWithL(50, 1, -2, HCFIlluminant::D50).description(),
+            "Luv: 50.00, 1.00, -2.00");
+  // Black divides by zero, as the formula does: not-a-number, no crash.
+  EXPECT_TRUE(std::isnan(HCFXYZColor::XYZColorWithX(0, 0, 0, HCFIlluminant::D50).toLUV().u));
+}
+
+TEST(LchColor, ToLabAndTexts) {
+  const auto lch = HCFLchColor::LchColorWithL(50, 10, 90, HCFIlluminant::D65);
+  const auto lab = lch.toLAB();
+  EXPECT_NEAR(lab.A, 0, 1e-12);
+  EXPECT_NEAR(lab.B, 10, 1e-12);
+  EXPECT_EQ(lab.illuminant, HCFIlluminant::D65);
+  EXPECT_EQ(lch.stdObserver, HCFStdObserver::TwoDegree);
+  EXPECT_EQ(lch.description(), "HCFLCHColor: L: 50.00, c: 10.00, h: 90.00");
+}
+
+TEST(RGBColor, HexTruncatesTowardZero) {
+  EXPECT_EQ(HCFRGBColor::rgbColorWithR(1, 0.5, 0, HCFRGBSpace::sRGB).hex(), "FF7F00");
+  EXPECT_EQ(HCFRGBColor::rgbColorWithR(1.0, 1.0, 1.0, HCFRGBSpace::sRGB).hex(), "FFFFFF");
+  EXPECT_EQ(HCFRGBColor::rgbColorWithR(1.2, 0, 0, HCFRGBSpace::sRGB).hex(), "1320000");
+  EXPECT_EQ(HCFRGBColor::rgbColorWithR(-0.01, 0, 0, HCFRGBSpace::sRGB).hex(), "FFFFFFFE0000");
+  // Far out of range and not-a-number saturate or give zero instead of undefined behaviour.
+  EXPECT_EQ(HCFRGBColor::rgbColorWithR(1e300, NAN, 0, HCFRGBSpace::sRGB).hex(), "7FFFFFFF0000");
+}
+
+TEST(RGBColor, ComponentsJsonAndTexts) {
+  const auto c = HCFRGBColor::rgbColorWithR(1, 0.5, 0.25, HCFRGBSpace::sRGB);
+  EXPECT_EQ(c.r255(), 255);
+  EXPECT_EQ(c.g255(), 127.5);
+  EXPECT_EQ(c.red(), 1);
+  EXPECT_EQ(c.json().dump(), R"({"r":255.0,"g":127.5,"b":63.75})");
+  EXPECT_EQ(c.description(), "HCFRGBColor: R: 255.00, G: 127.50, B: 63.75");
+  const auto back = HCFRGBColor::rgbColorWithUIColor(c.color());
+  EXPECT_EQ(back.r, 1);
+  EXPECT_EQ(back.b, 0.25);
+  EXPECT_EQ(c.color().alpha, 1.0);
+}
+
+TEST(RGBColor, LabUsesTheTwoDegreeObserver) {
+  const auto white = HCFRGBColor::rgbColorWithR(1, 1, 1, HCFRGBSpace::sRGB);
+  for (int ill = 0; ill < 8; ++ill) {
+    const auto lab = white.labColor(HCFIlluminant{ill});
+    EXPECT_EQ(lab.stdObserver, HCFStdObserver::TwoDegree);
+    EXPECT_EQ(lab.illuminant, HCFIlluminant{ill});
+    // sRGB white is the illuminant's white (matrices carry six or seven decimals).
+    EXPECT_NEAR(lab.L, 100, 1e-3) << ill;
+    EXPECT_NEAR(lab.A, 0, 2e-3) << ill;
+    EXPECT_NEAR(lab.B, 0, 2e-3) << ill;
+  }
+  const auto search = HCFRGBColor::rgbColorWithR(0.2, 0.4, 0.6, HCFRGBSpace::sRGB);
+  EXPECT_TRUE(search.auxSearchLab().isEqualToLab(search.labColor(HCFIlluminant::D50)));
+  EXPECT_THROW((void)white.labColor(HCFIlluminant{8}), HCFException);
+}
+
+TEST(RGBColor, SrgbLabRoundTrip) {
+  // Requirement: sRGB -> Lab -> sRGB within 1e-5 for in-gamut colours (single-precision power).
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<double> u(0.05, 0.95);
+  for (const auto ill : {HCFIlluminant::D50, HCFIlluminant::D65}) {
+    for (int i = 0; i < 300; ++i) {
+      const auto rgb = HCFRGBColor::rgbColorWithR(u(rng), u(rng), u(rng), HCFRGBSpace::sRGB);
+      const auto back = rgb.labColor(ill).rgbColor();
+      ASSERT_NEAR(back.r, rgb.r, 1e-5);
+      ASSERT_NEAR(back.g, rgb.g, 1e-5);
+      ASSERT_NEAR(back.b, rgb.b, 1e-5);
+    }
+  }
+}
+
+TEST(HSBColor, FromPlatformColour) {
+  const auto orange = HCFHSBColor::colorWithUIColor(PlatformColor::colorWithRed(1, 0.5, 0, 0.3));
+  EXPECT_DOUBLE_EQ(orange.getH(), 30);
+  EXPECT_DOUBLE_EQ(orange.getS(), 100);
+  EXPECT_DOUBLE_EQ(orange.getB(), 100);
+  const auto grey = HCFHSBColor::colorWithUIColor(PlatformColor::colorWithRed(0.5, 0.5, 0.5, 1));
+  EXPECT_EQ(grey.getH(), 0);
+  EXPECT_EQ(grey.getS(), 0);
+  EXPECT_EQ(grey.getB(), 50);
+  const auto magenta = HCFHSBColor::colorWithUIColor(PlatformColor::colorWithRed(1, 0, 0.5, 1));
+  EXPECT_DOUBLE_EQ(magenta.getH(), 330);
+  const auto blue = HCFHSBColor::colorWithUIColor(PlatformColor::colorWithRed(0, 0.25, 0.5, 1));
+  EXPECT_DOUBLE_EQ(blue.getH(), 210);
+  EXPECT_DOUBLE_EQ(blue.getS(), 100);
+  const auto black = HCFHSBColor::colorWithUIColor(PlatformColor::colorWithRed(0, 0, 0, 1));
+  EXPECT_EQ(black.getS(), 0);
+}

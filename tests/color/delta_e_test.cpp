@@ -1,0 +1,226 @@
+// Colour-difference formulas.
+//
+// Reference data: G. Sharma, W. Wu, E. N. Dalal, "The CIEDE2000 color-difference formula:
+// implementation notes, supplementary test data, and mathematical observations", Color
+// Research and Application 30(1), 2005, Table 1 (data/reference/sharma2005_ciede2000.csv).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "hcf/color/cie_std_math.h"
+#include "hcf/color/ht_color_utils.h"
+#include "hcf/color/lab_color.h"
+
+using namespace hcf;
+
+namespace {
+
+struct SharmaPair {
+  int pair;
+  double L1, a1, b1, L2, a2, b2, dE00;
+};
+
+std::vector<SharmaPair> loadSharma() {
+  std::ifstream in(std::string(HCF_DATA_DIR) + "/reference/sharma2005_ciede2000.csv");
+  std::vector<SharmaPair> pairs;
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    std::replace(line.begin(), line.end(), ',', ' ');
+    std::istringstream fields(line);
+    SharmaPair p{};
+    fields >> p.pair >> p.L1 >> p.a1 >> p.b1 >> p.L2 >> p.a2 >> p.b2 >> p.dE00;
+    pairs.push_back(p);
+  }
+  return pairs;
+}
+
+HCFLabColor lab(double L, double a, double b) {
+  return HCFLabColor::labColorWithL(L, a, b, HCFIlluminant::D50);
+}
+
+}  // namespace
+
+TEST(CIEDE2000, ReproducesAllPublishedPairsToFourDecimals) {
+  const auto pairs = loadSharma();
+  ASSERT_EQ(pairs.size(), 34u);
+  for (const auto& p : pairs) {
+    const double forward = CieStdMath::deltaE2000WithL(p.L1, p.a1, p.b1, p.L2, p.a2, p.b2);
+    const double backward = CieStdMath::deltaE2000WithL(p.L2, p.a2, p.b2, p.L1, p.a1, p.b1);
+    // The paper gives four decimals: agreement means rounding to the same four decimals.
+    EXPECT_NEAR(forward, p.dE00, 0.5e-4) << "pair " << p.pair;
+    EXPECT_NEAR(backward, p.dE00, 0.5e-4) << "pair " << p.pair << " swapped";
+  }
+}
+
+TEST(CIEDE2000, HuesExactlyOppositeTakeTheUnshiftedMeanHue) {
+  // Pairs 10 and 14 of the published set: hues exactly 180° apart. With the ten-decimal π
+  // alone the difference comes out a hair over 180° and the result jumps to 7.2195 / 4.7461.
+  EXPECT_NEAR(CieStdMath::deltaE2000WithL(50, 2.49, -0.001, 50, -2.49, 0.001), 7.1792, 0.5e-4);
+  EXPECT_NEAR(CieStdMath::deltaE2000WithL(50, -0.001, 2.49, 50, 0.001, -2.49), 4.8045, 0.5e-4);
+  // Exactly opposite hues on every axis give the same value in both orders.
+  for (const double angle : {0.0, 45.0, 90.0, 135.0, 200.0, 300.0}) {
+    const double r = angle * M_PI / 180.0;
+    const double a = 20 * std::cos(r);
+    const double b = 20 * std::sin(r);
+    EXPECT_DOUBLE_EQ(CieStdMath::deltaE2000WithL(50, a, b, 50, -a, -b),
+                     CieStdMath::deltaE2000WithL(50, -a, -b, 50, a, b))
+        << angle;
+  }
+}
+
+TEST(DeltaE, IdenticalColoursGiveExactlyZeroInEveryMethod) {
+  for (const auto& c : {lab(50, 0, 0), lab(50, 20, -30), lab(0, 0, 0), lab(100, -80, 90)}) {
+    EXPECT_EQ(c.deltaE00(c), 0.0);
+    EXPECT_EQ(c.deltaEcmc(c, 0), 0.0);
+    EXPECT_EQ(c.deltaEcmc(c, 1), 0.0);
+    EXPECT_EQ(c.deltaE94(c, 0), 0.0);
+    EXPECT_EQ(c.deltaE94(c, 1), 0.0);
+  }
+}
+
+TEST(DeltaE, NeutralColoursNeverGiveNotANumber) {
+  // The hue term's radicand (Δa² + Δb² − ΔC²) is zero in exact arithmetic for any pair on one
+  // hue line; rounding can take it below zero. It is clamped, so the result stays a number.
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> lightness(0, 100);
+  std::uniform_real_distribution<double> scale(0.001, 3.0);
+  for (int i = 0; i < 2000; ++i) {
+    const double a = scale(rng) * 0.1;
+    const double b = scale(rng) * 0.3;
+    const double k = scale(rng);
+    const auto s = lab(lightness(rng), a, b);
+    const auto t = lab(lightness(rng), a * k, b * k);
+    ASSERT_FALSE(std::isnan(s.deltaEcmc(t, 0))) << i;
+    ASSERT_FALSE(std::isnan(s.deltaE94(t, 0))) << i;
+    ASSERT_FALSE(std::isnan(s.deltaE94(t, 1))) << i;
+  }
+  EXPECT_NEAR(lab(50, 0, 0).deltaEcmc(lab(60, 0, 0), 1), 10.0 / (0.040975 * 50 / (1 + 0.01765 * 50)),
+              1e-12);
+}
+
+TEST(DeltaE, CMCAndCIE94AreAsymmetricAndSampleSetsTheWeights) {
+  const auto sample = lab(50, 40, 10);
+  const auto standard = lab(55, 30, 25);
+  EXPECT_NE(sample.deltaEcmc(standard, 0), standard.deltaEcmc(sample, 0));
+  EXPECT_NE(sample.deltaE94(standard, 0), standard.deltaE94(sample, 0));
+  EXPECT_DOUBLE_EQ(sample.deltaE00(standard), standard.deltaE00(sample));
+  EXPECT_EQ(HTColorUtils::deltaEForSample(sample, standard, HCFDeltaEMethod::CMC21),
+            sample.deltaEcmc(standard, 0));
+  EXPECT_EQ(HTColorUtils::deltaEForSample(sample, standard, HCFDeltaEMethod::CMC11),
+            sample.deltaEcmc(standard, 1));
+  EXPECT_EQ(HTColorUtils::deltaEForSample(sample, standard, HCFDeltaEMethod::CIE94GraphicArts),
+            sample.deltaE94(standard, 0));
+  EXPECT_EQ(HTColorUtils::deltaEForSample(sample, standard, HCFDeltaEMethod::CIE94Textiles),
+            sample.deltaE94(standard, 1));
+  for (const auto other : {HCFDeltaEMethod{7}, HCFDeltaEMethod{-1}, HCFDeltaEMethod::CIEDE2000}) {
+    EXPECT_EQ(HTColorUtils::deltaEForSample(sample, standard, other), sample.deltaE00(standard));
+  }
+}
+
+TEST(DeltaE, CIE94MatchesHandComputedValues) {
+  // Sample (50, 3, 4): C1 = 5. Standard (40, 0, 0): ΔL = 10, ΔC = 5, ΔH = 0.
+  // Graphic arts: SC = 1.225 -> √(100 + (5/1.225)²); textiles: kL 2, SC = 1.24 -> √(25 + (5/1.24)²).
+  EXPECT_NEAR(CieStdMath::deltaE1994WithL(50, 3, 4, 40, 0, 0, 0),
+              std::sqrt(100 + std::pow(5 / 1.225, 2)), 1e-12);
+  EXPECT_NEAR(CieStdMath::deltaE1994WithL(50, 3, 4, 40, 0, 0, 5),
+              std::sqrt(25 + std::pow(5 / 1.24, 2)), 1e-12);
+}
+
+TEST(CMC, LightnessWeightSwitchesAtSixteen) {
+  // Same chroma and hue, only L differs: ΔE = |ΔL| / (l·SL).
+  const double sl159 = 0.511;
+  const double sl16 = 0.040975 * 16 / (1 + 0.01765 * 16);
+  EXPECT_NEAR(CieStdMath::deltaEcmc_l(1, 1, 15.9, 0, 0, 20.9, 0, 0), 5 / sl159, 1e-12);
+  EXPECT_NEAR(CieStdMath::deltaEcmc_l(1, 1, 16.0, 0, 0, 21.0, 0, 0), 5 / sl16, 1e-12);
+  EXPECT_NEAR(CieStdMath::deltaEcmc_l(2, 1, 16.0, 0, 0, 21.0, 0, 0), 5 / (2 * sl16), 1e-12);
+}
+
+TEST(CMC, HueWeightBranchesAtBothBoundsInclusive) {
+  // A pure hue difference isolates SH = SC·(F·T + 1 − F); T picks its branch from H1.
+  const auto valueAt = [](double hueDeg) {
+    const double r = hueDeg * 3.141592654 / 180.0;
+    const double a1 = 30 * std::cos(r);
+    const double b1 = 30 * std::sin(r);
+    return CieStdMath::deltaEcmc_l(1, 1, 50, a1, b1, 50, a1 - 2 * std::sin(r), b1 + 2 * std::cos(r));
+  };
+  const auto expected = [](double hueDeg, bool inner) {
+    const double C1 = 30;
+    const double C2 = std::sqrt(30.0 * 30.0 + 4.0);
+    const double dC = C2 - C1;
+    const double dH = std::sqrt(4.0 - dC * dC);
+    const double rad = 3.141592654 / 180.0;
+    const double T = inner ? 0.56 + std::fabs(0.2 * std::cos((hueDeg + 168) * rad))
+                           : 0.36 + std::fabs(0.4 * std::cos((hueDeg + 35) * rad));
+    const double SC = 0.0638 * C1 / (1 + 0.0131 * C1) + 0.638;
+    const double F = std::sqrt(std::pow(C1, 4) / (std::pow(C1, 4) + 1900));
+    const double SH = SC * (F * T + 1 - F);
+    return std::sqrt(std::pow(dC / SC, 2) + std::pow(dH / SH, 2));
+  };
+  EXPECT_NEAR(valueAt(164.001), expected(164.001, true), 1e-9);
+  EXPECT_NEAR(valueAt(163.9), expected(163.9, false), 1e-9);
+  EXPECT_NEAR(valueAt(344.999), expected(344.999, true), 1e-9);
+  EXPECT_NEAR(valueAt(345.1), expected(345.1, false), 1e-9);
+  // The two branches really differ there, so the checks above tell them apart.
+  EXPECT_GT(std::fabs(expected(163.9, true) - expected(163.9, false)), 1e-3);
+}
+
+TEST(DeltaEBatch, EqualsThePairRoutineForEveryMethod) {
+  std::mt19937 rng(2024);
+  std::uniform_real_distribution<double> L(0, 100);
+  std::uniform_real_distribution<double> ab(-110, 110);
+  std::vector<double> Ls, as, bs;
+  for (int i = 0; i < 20000; ++i) {
+    Ls.push_back(L(rng));
+    as.push_back(ab(rng));
+    bs.push_back(ab(rng));
+  }
+  // Awkward standards: neutral, signed zeros, exact opposites, the Sharma pairs.
+  const double awkward[][3] = {{50, 0, 0},      {50, -0.0, 0},  {50, 0, -0.0}, {50, -20, -5},
+                               {50, 2.49, -0.001}, {50, -2.49, 0.001}, {50, 1e-9, 0}};
+  for (const auto& w : awkward) {
+    Ls.push_back(w[0]);
+    as.push_back(w[1]);
+    bs.push_back(w[2]);
+  }
+  for (const auto& p : loadSharma()) {
+    Ls.push_back(p.L2);
+    as.push_back(p.a2);
+    bs.push_back(p.b2);
+  }
+  const LabColumns columns{Ls, as, bs};
+  std::vector<double> out(Ls.size());
+  const LabTriple samples[] = {{50, 20, 5}, {50, -2.49, 0.001}, {50, 0, 0}, {2.0776, 0.0795, -1.135}};
+  const HCFDeltaEMethod methods[] = {HCFDeltaEMethod::CIEDE2000, HCFDeltaEMethod::CMC21,
+                                     HCFDeltaEMethod::CMC11, HCFDeltaEMethod::CIE94GraphicArts,
+                                     HCFDeltaEMethod::CIE94Textiles};
+  for (const auto& s : samples) {
+    const auto sampleLab = lab(s.L, s.a, s.b);
+    for (const auto m : methods) {
+      CieStdMath::deltaEBatch(m, s, columns, out);
+      for (std::size_t i = 0; i < Ls.size(); ++i) {
+        const double pair = HTColorUtils::deltaEForSample(sampleLab, lab(Ls[i], as[i], bs[i]), m);
+        // Requirement: batch and pair results agree within 1e-12.
+        ASSERT_NEAR(out[i], pair, 1e-12) << "method " << static_cast<int>(m) << " standard " << i;
+      }
+    }
+  }
+}
+
+TEST(DeltaEBatch, RejectsColumnsOfUnequalLengthOrShortOutput) {
+  const std::vector<double> three{1, 2, 3};
+  const std::vector<double> two{1, 2};
+  std::vector<double> out(3);
+  EXPECT_THROW(CieStdMath::deltaEBatch(HCFDeltaEMethod::CIEDE2000, {}, {three, two, three}, out),
+               std::invalid_argument);
+  std::vector<double> shortOut(2);
+  EXPECT_THROW(CieStdMath::deltaEBatch(HCFDeltaEMethod::CIEDE2000, {}, {three, three, three},
+                                       shortOut),
+               std::invalid_argument);
+  CieStdMath::deltaEBatch(HCFDeltaEMethod::CIEDE2000, {}, {{}, {}, {}}, {});  // empty is fine
+}

@@ -1,0 +1,51 @@
+// hcf: the kit from a shell.
+#include <hcf/hcf.h>
+
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "commands.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: hcf <command> [arguments]\n"
+    "\n"
+    "commands:\n"
+    "  color     colour conversion, chromatic adaptation and colour difference\n"
+    "  demo      a tour of the kit\n"
+    "  version   the kit's version\n"
+    "\n"
+    "'hcf <command> --help' tells more.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> words(argv + 1, argv + argc);
+  if (words.empty()) {
+    std::cerr << kUsage;
+    return hcf_tool::kExitUsage;
+  }
+  const std::string& command = words[0];
+  const std::vector<std::string> rest(words.begin() + 1, words.end());
+  try {
+    if (command == "color") return hcf_tool::colorCommand(rest);
+    if (command == "demo") return hcf_tool::demoCommand(rest);
+    if (command == "version" || command == "--version") {
+      std::cout << "hcf " << hcf::version() << '\n';
+      return hcf_tool::kExitOk;
+    }
+    if (command == "help" || command == "--help" || command == "-h") {
+      std::cout << kUsage;
+      return hcf_tool::kExitOk;
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "hcf: " << e.what() << '\n';
+    return hcf_tool::kExitUsage;
+  }
+  std::cerr << "hcf: unknown command '" << command << "'\n" << kUsage;
+  return hcf_tool::kExitUsage;
+}
