@@ -180,9 +180,12 @@ TEST(DeltaEBatch, EqualsThePairRoutineForEveryMethod) {
     as.push_back(ab(rng));
     bs.push_back(ab(rng));
   }
-  // Awkward standards: neutral, signed zeros, exact opposites, the Sharma pairs.
-  const double awkward[][3] = {{50, 0, 0},      {50, -0.0, 0},  {50, 0, -0.0}, {50, -20, -5},
-                               {50, 2.49, -0.001}, {50, -2.49, 0.001}, {50, 1e-9, 0}};
+  // Awkward standards: neutral, signed zeros, exact opposites, a mean hue on the 0°/360° line
+  // (against the sample (50, 20, 5)), the Sharma pairs.
+  const double awkward[][3] = {{50, 0, 0},         {50, -0.0, 0},      {50, 0, -0.0},
+                               {50, -0.0, -0.0},   {50, -20, -5},      {50, 20, -5},
+                               {50, 2.49, -0.001}, {50, -2.49, 0.001}, {50, 1e-9, 0},
+                               {50, -3, -0.0},     {50, -3, 0.0}};
   for (const auto& w : awkward) {
     Ls.push_back(w[0]);
     as.push_back(w[1]);
@@ -195,7 +198,11 @@ TEST(DeltaEBatch, EqualsThePairRoutineForEveryMethod) {
   }
   const LabColumns columns{Ls, as, bs};
   std::vector<double> out(Ls.size());
-  const LabTriple samples[] = {{50, 20, 5}, {50, -2.49, 0.001}, {50, 0, 0}, {2.0776, 0.0795, -1.135}};
+  std::vector<LabTriple> samples = {{50, 20, 5},  {50, -2.49, 0.001}, {50, 0, 0},
+                                    {50, -3, -0.0}, {2.0776, 0.0795, -1.135}};
+  std::uniform_real_distribution<double> near(-2, 2);
+  for (int k = 0; k < 6; ++k) samples.push_back({L(rng), ab(rng), ab(rng)});
+  for (int k = 0; k < 3; ++k) samples.push_back({L(rng), near(rng), near(rng)});
   const HCFDeltaEMethod methods[] = {HCFDeltaEMethod::CIEDE2000, HCFDeltaEMethod::CMC21,
                                      HCFDeltaEMethod::CMC11, HCFDeltaEMethod::CIE94GraphicArts,
                                      HCFDeltaEMethod::CIE94Textiles};

@@ -1,0 +1,138 @@
+// The hcf program as a person uses it: arguments in, text and exit status out.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct Outcome {
+  std::string out;
+  std::string err;
+  int status = -1;
+};
+
+std::string slurp(const std::filesystem::path& p) {
+  std::ifstream in(p);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// Runs hcf with `args` (shell words) and `input` on standard input.
+Outcome hcf(const std::string& args, const std::string& input = "") {
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("hcf-cli-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "in") << input;
+  const std::string cmd = std::string("'") + HCF_TOOL_PATH + "' " + args + " <'" +
+                          (dir / "in").string() + "' >'" + (dir / "out").string() + "' 2>'" +
+                          (dir / "err").string() + "'";
+  const int raw = std::system(cmd.c_str());
+  Outcome r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = slurp(dir / "out");
+  r.err = slurp(dir / "err");
+  std::filesystem::remove_all(dir);
+  return r;
+}
+
+}  // namespace
+
+TEST(HcfColorDeltaE, PrintsTheDifferenceWithTenSignificantDigits) {
+  // Sharma pair 10 (published 7.1792).
+  const Outcome r = hcf("color delta-e 50 2.49 -0.001 50 -2.49 0.001");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "7.17916264\n");
+  // Colour 1 is the sample: CMC is asymmetric.
+  EXPECT_NE(hcf("color delta-e --method de_cmc_21 50 40 10 55 30 25").out,
+            hcf("color delta-e --method de_cmc_21 55 30 25 50 40 10").out);
+  // Lenient method names, negative numbers as values.
+  EXPECT_EQ(hcf("color delta-e --method DE_94_GFX 50 3 4 40 0 0").out,
+            hcf("color delta-e --method=94_gfx 50 3 4 40 -0 0").out);
+  EXPECT_EQ(hcf("color delta-e --method nonsense 50 2.49 -0.001 50 -2.49 0.001").out, r.out);
+}
+
+TEST(HcfColorDeltaE, BatchKeepsLinesAlignedAndReportsBadOnes) {
+  const Outcome r = hcf("color delta-e", "50 0 0 60 0 0\nfoo\n1,2,3\n50 20 5 52 18 9\n\n");
+  EXPECT_EQ(r.status, 1);
+  std::istringstream lines(r.out);
+  std::string l1, l2, l3, l4, l5;
+  std::getline(lines, l1);
+  std::getline(lines, l2);
+  std::getline(lines, l3);
+  std::getline(lines, l4);
+  std::getline(lines, l5);
+  EXPECT_EQ(l2, "error");
+  EXPECT_EQ(l3, "error");
+  EXPECT_EQ(l5, "error");
+  EXPECT_EQ(l4 + "\n", hcf("color delta-e 50 20 5 52 18 9").out);
+  EXPECT_NE(r.err.find("line 2: "), std::string::npos);
+  EXPECT_NE(r.err.find("line 3: delta-e takes 6 numbers, got 3"), std::string::npos);
+  EXPECT_NE(r.err.find("line 5: "), std::string::npos);
+  EXPECT_EQ(hcf("color delta-e", "50 0 0 60 0 0\n").status, 0);
+}
+
+TEST(HcfColorConvert, SpacesIlluminantsAndObservers) {
+  EXPECT_EQ(hcf("color convert --from rgb --to hex 1 0.5 0").out, "FF7F00\n");
+  EXPECT_EQ(hcf("color convert --from hex --to rgb '#ff8000'").out, "1 0.5019607843 0\n");
+  const Outcome white = hcf("color convert --from xyz --to lab --illuminant d65 95.047 100 108.883");
+  EXPECT_EQ(white.status, 0);
+  EXPECT_EQ(white.out.substr(0, 4), "100 ");
+  EXPECT_EQ(hcf("color convert --from lab --to lch 50 0 -10").out, "50 10 270\n");
+  EXPECT_EQ(hcf("color convert --from lch --to lab 50 10 90").out.substr(0, 5), "50 6.");
+  // The observer changes the white point, so the same XYZ gives a different Lab.
+  EXPECT_NE(hcf("color convert --from xyz --to lab --observer 10 30 40 20").out,
+            hcf("color convert --from xyz --to lab 30 40 20").out);
+  // rgb -> lab -> rgb under the 10° observer comes back to the same colour.
+  const Outcome lab = hcf("color convert --from rgb --to lab --illuminant A --observer 10 0.3 0.5 0.7");
+  const Outcome back = hcf("color convert --from lab --to hex --illuminant A --observer 10", lab.out);
+  EXPECT_EQ(back.out, hcf("color convert --from rgb --to hex 0.3 0.5 0.7").out);
+  // xyz -> luv -> xyz.
+  const Outcome luv = hcf("color convert --from xyz --to luv --illuminant F11 30 40 20");
+  EXPECT_EQ(hcf("color convert --from luv --to xyz --illuminant F11", luv.out).out, "30 40 20\n");
+}
+
+TEST(HcfColorConvert, BadInputIsAClearErrorWithStatusTwo) {
+  const Outcome count = hcf("color convert --from lab --to xyz 1 2");
+  EXPECT_EQ(count.status, 2);
+  EXPECT_EQ(count.out, "");
+  EXPECT_NE(count.err.find("convert takes 3 numbers, got 2"), std::string::npos);
+  const Outcome space = hcf("color convert --from cmyk --to lab 1 2 3");
+  EXPECT_EQ(space.status, 2);
+  EXPECT_NE(space.err.find("unknown colour space 'cmyk'"), std::string::npos);
+  const Outcome notNumber = hcf("color convert --from lab --to xyz 50 a 3");
+  EXPECT_EQ(notNumber.status, 2);
+  EXPECT_NE(notNumber.err.find("not a number: 'a'"), std::string::npos);
+  EXPECT_EQ(hcf("color convert --from lab --to xyz 50 nan 3").status, 2);
+  EXPECT_EQ(hcf("color convert --from lab --to xyz 50 1e999 3").status, 2);
+  EXPECT_EQ(hcf("color convert --from hex --to lab 12345G").status, 2);
+  EXPECT_EQ(hcf("color convert --to lab 1 2 3").status, 2);
+  EXPECT_EQ(hcf("color convert --from lab --to lab --bogus 1 1 2 3").status, 2);
+  EXPECT_EQ(hcf("color frobnicate").status, 2);
+  EXPECT_EQ(hcf("frobnicate").status, 2);
+  EXPECT_EQ(hcf("").status, 2);
+}
+
+TEST(HcfColorAdapt, BradfordBetweenIlluminants) {
+  const Outcome r = hcf("color adapt --from-illuminant D50 --to-illuminant D65 96.422 100 82.521");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "95.04700022 100.0000027 108.8829949\n");
+  const Outcome batch = hcf("color adapt --from-illuminant A --to-illuminant A", "1 2 3\n4 5\n");
+  EXPECT_EQ(batch.out, "1 2 3\nerror\n");
+  EXPECT_EQ(batch.status, 1);
+  EXPECT_EQ(hcf("color adapt --to-illuminant D65 1 2 3").status, 2);
+}
+
+TEST(HcfDemo, ToursTheColourChecker) {
+  const Outcome r = hcf("demo");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("dark skin"), std::string::npos);
+  EXPECT_NE(r.out.find("de_cmc_21"), std::string::npos);
+  EXPECT_EQ(r.out.find("\x1b["), std::string::npos);  // no colour codes when not a terminal
+}
