@@ -31,12 +31,12 @@ inline constexpr double kSrgbCompandedThreshold = 0.04045;  // companded -> line
 inline constexpr double kSrgbGamma = 2.4;
 
 // Bradford cone-response matrix and its inverse as stored (seven decimals), row-major.
-inline constexpr Matrix3x3 kBradford = {0.8951, 0.2664, -0.1614,  //
-                                        -0.7502, 1.7135, 0.0367,  //
-                                        0.0389, -0.0685, 1.0296};
-inline constexpr Matrix3x3 kBradfordInverse = {0.9869929, -0.1470543, 0.1599627,  //
-                                               0.4323053, 0.5183603, 0.0492912,   //
-                                               -0.0085287, 0.0400428, 0.9684867};
+inline constexpr Matrix3x3 kBradford = {0.8951,  0.2664,  -0.1614,  //
+                                        -0.7502, 1.7135,  0.0367,   //
+                                        0.0389,  -0.0685, 1.0296};
+inline constexpr Matrix3x3 kBradfordInverse = {0.9869929,  -0.1470543, 0.1599627,  //
+                                               0.4323053,  0.5183603,  0.0492912,  //
+                                               -0.0085287, 0.0400428,  0.9684867};
 
 // Reference whites (Y = 1) per illuminant (enumeration order) for the 2° and 10° observers.
 inline constexpr std::array<Vector3, 8> kWhite2 = {{{0.96422, 1.0, 0.82521},
@@ -74,7 +74,7 @@ inline constexpr Matrix3x3 kRgbToXyzD50 = {0.4360747, 0.3850649, 0.1430804,  //
                                            0.0139322, 0.0971045, 0.7141733};
 inline constexpr Matrix3x3 kRgbToXyzD65 = {0.4124564, 0.3575761, 0.1804375,  //
                                            0.2126729, 0.7151522, 0.072175,   //
-                                           0.0193339, 0.119192, 0.9503041};
+                                           0.0193339, 0.119192,  0.9503041};
 
 // The colour-difference formulas convert between degrees and radians with π to ten decimals.
 inline constexpr double kDeltaEPi = 3.141592654;

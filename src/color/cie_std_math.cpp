@@ -32,9 +32,7 @@ double labF(double t) {
 }
 
 // The cube of Lab -> XYZ, taken in single precision.
-double cubeSingle(double v) {
-  return static_cast<double>(std::pow(static_cast<float>(v), 3.0f));
-}
+double cubeSingle(double v) { return static_cast<double>(std::pow(static_cast<float>(v), 3.0f)); }
 
 double compand(double c) {
   if (c > kSrgbLinearThreshold) {
@@ -76,8 +74,8 @@ Matrix3x3 bradfordBetween(const Vector3& src, const Vector3& dst) {
   if (!MatrixMath::matrixInv(kBradford, 3, inverse)) {
     throw std::logic_error("Bradford matrix is singular");
   }
-  const Matrix3x3 scale = {rhoD[0] / rhoS[0], 0, 0, 0, rhoD[1] / rhoS[1], 0,
-                           0,                 0, rhoD[2] / rhoS[2]};
+  const Matrix3x3 scale = {rhoD[0] / rhoS[0], 0, 0, 0, rhoD[1] / rhoS[1], 0, 0, 0,
+                           rhoD[2] / rhoS[2]};
   Matrix3x3 left{};
   Matrix3x3 out{};
   MatrixMath::matrixMult(inverse, scale, 3, 3, 3, left);
@@ -115,10 +113,14 @@ const Matrix3x3& CieStdMath::xyzrgbmatrixforIll(HCFIlluminant illuminant) {
 
 std::optional<Vector3> CieStdMath::refIllumXYZfor(std::string_view version) {
   static constexpr std::pair<std::string_view, Vector3> kLights[] = {
-      {"1.0", {1.0123352, 1.0, 1.00891578}}, {"1.1", {0.988754, 1.0, 0.7768643664821}},
-      {"1.3", {0.96, 1.0, 0.92}},            {"2.0", {0.96, 1.0, 0.92}},
-      {"2.1", {1.007, 1.0, 1.075}},          {"3.0", {0.98, 1.0, 0.88}},
-      {"3.01.00", {0.98, 1.0, 0.88}},        {"3.01.02", {0.98, 1.0, 0.88}},
+      {"1.0", {1.0123352, 1.0, 1.00891578}},
+      {"1.1", {0.988754, 1.0, 0.7768643664821}},
+      {"1.3", {0.96, 1.0, 0.92}},
+      {"2.0", {0.96, 1.0, 0.92}},
+      {"2.1", {1.007, 1.0, 1.075}},
+      {"3.0", {0.98, 1.0, 0.88}},
+      {"3.01.00", {0.98, 1.0, 0.88}},
+      {"3.01.02", {0.98, 1.0, 0.88}},
       {"4.0", {0.974, 1.0, 1.082}},
   };
   for (const auto& [name, white] : kLights) {
@@ -157,8 +159,8 @@ RGBTriple CieStdMath::xyz2sRGBWithX(double x, double y, double z, HCFIlluminant 
   double ys = y / 100.0 < 0 ? 0.0 : y / 100.0;
   double zs = z / 100.0 < 0 ? 0.0 : z / 100.0;
   if (observer == HCFStdObserver::TenDegree) {
-    const XYZTriple t = adapt(xs, ys, zs, wp, HCFStdObserver::TenDegree, wp,
-                              HCFStdObserver::TwoDegree);
+    const XYZTriple t =
+        adapt(xs, ys, zs, wp, HCFStdObserver::TenDegree, wp, HCFStdObserver::TwoDegree);
     xs = t.X;
     ys = t.Y;
     zs = t.Z;
@@ -183,8 +185,8 @@ LabTriple CieStdMath::sRGB2LabWith(double r, double g, double b, HCFIlluminant w
   return xyz2LabWith(xyz.X * 100.0, xyz.Y * 100.0, xyz.Z * 100.0, wp, HCFStdObserver::TenDegree);
 }
 
-XYZTriple CieStdMath::adapt(double sX, double sY, double sZ, HCFIlluminant sWP,
-                            HCFStdObserver sObs, HCFIlluminant dWP, HCFStdObserver dObs) {
+XYZTriple CieStdMath::adapt(double sX, double sY, double sZ, HCFIlluminant sWP, HCFStdObserver sObs,
+                            HCFIlluminant dWP, HCFStdObserver dObs) {
   const Vector3& sw = wpArrayForObserver(sObs, sWP);
   const Vector3& dw = wpArrayForObserver(dObs, dWP);
   const Vector3 rhoS = mul3(kBradford, sw[0], sw[1], sw[2]);

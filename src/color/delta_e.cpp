@@ -116,8 +116,8 @@ double CieStdMath::deltaEcmc_l(float l, float c, double L1, double a1, double b1
   return std::sqrt(tl * tl + tc * tc + th * th);
 }
 
-double CieStdMath::deltaE1994WithL(double L1, double a1, double b1, double L2, double a2,
-                                   double b2, std::int32_t tg) {
+double CieStdMath::deltaE1994WithL(double L1, double a1, double b1, double L2, double a2, double b2,
+                                   std::int32_t tg) {
   const double C1 = std::sqrt(a1 * a1 + b1 * b1);
   const double C2 = std::sqrt(a2 * a2 + b2 * b2);
   const double dC = C1 - C2;

@@ -22,8 +22,8 @@ HCFXYZColor HCFLuvColor::toXYZ() const {
   const double dn = w[0] + 15.0 * w[1] + 3.0 * w[2];
   const double un = 4.0 * w[0] / dn;
   const double vn = 9.0 * w[1] / dn;
-  const double Y = L > cie::kLinearLightnessLimit ? std::pow((L + 16.0) / 116.0, 3.0)
-                                                  : L / cie::kKappa;
+  const double Y =
+      L > cie::kLinearLightnessLimit ? std::pow((L + 16.0) / 116.0, 3.0) : L / cie::kKappa;
   const double a = (52.0 * L / (u + 13.0 * L * un) - 1.0) / 3.0;
   const double bb = -5.0 * Y;
   const double d = Y * (39.0 * L / (v + 13.0 * L * vn) - 5.0);

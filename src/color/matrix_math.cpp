@@ -80,8 +80,8 @@ bool MatrixMath::matrixInv(std::span<const double> matrix, std::size_t mSize,
   return true;
 }
 
-void MatrixMath::matrixTrans(std::span<const double> matrix, std::size_t inRows,
-                             std::size_t inCols, std::span<double> transMatrix) {
+void MatrixMath::matrixTrans(std::span<const double> matrix, std::size_t inRows, std::size_t inCols,
+                             std::span<double> transMatrix) {
   requireSize(matrix, inRows * inCols, "matrix");
   requireSize(transMatrix, inRows * inCols, "transpose");
   for (std::size_t i = 0; i < inRows; ++i) {

@@ -13,7 +13,7 @@ PlatformHSB PlatformColor::hsb() const noexcept {
   out.brightness = max;
   out.saturation = max > 0 ? chroma / max : 0.0;
   if (chroma <= 0) return out;  // a grey has hue 0
-  double h;  // in sixths of a turn
+  double h;                     // in sixths of a turn
   if (max == red) {
     h = (green - blue) / chroma;
     if (h < 0) h += 6.0;

@@ -28,8 +28,7 @@ HCFRGBColor HCFXYZColor::RGBColorInSpace(HCFRGBSpace space) const {
 
 HCFXYZColor HCFXYZColor::toXYZWithIlluminant(HCFIlluminant target) const {
   if (illuminant == target) return *this;
-  const XYZTriple t =
-      CieStdMath::adapt(X, Y, Z, illuminant, stdObserver, target, stdObserver);
+  const XYZTriple t = CieStdMath::adapt(X, Y, Z, illuminant, stdObserver, target, stdObserver);
   return {t.X, t.Y, t.Z, target, stdObserver};
 }
 

@@ -53,8 +53,8 @@ TEST(WhitePoints, IlluminantOutsideTheEnumerationIsRejected) {
 }
 
 TEST(XyzToLab, WhiteAndBlack) {
-  const LabTriple white = CieStdMath::xyz2LabWith(96.422, 100, 82.521, HCFIlluminant::D50,
-                                                  HCFStdObserver::TwoDegree);
+  const LabTriple white =
+      CieStdMath::xyz2LabWith(96.422, 100, 82.521, HCFIlluminant::D50, HCFStdObserver::TwoDegree);
   EXPECT_NEAR(white.L, 100, 1e-9);
   EXPECT_NEAR(white.a, 0, 1e-9);
   EXPECT_NEAR(white.b, 0, 1e-9);
@@ -67,15 +67,15 @@ TEST(XyzToLab, WhiteAndBlack) {
 
 TEST(XyzToLab, CubeRootIsTheTwelveDigitPower) {
   // Y = 50 under D50: L = 116·0.5^0.333333333333 − 16, not the exact cube root.
-  const LabTriple lab = CieStdMath::xyz2LabWith(48.211, 50, 41.2605, HCFIlluminant::D50,
-                                                HCFStdObserver::TwoDegree);
+  const LabTriple lab =
+      CieStdMath::xyz2LabWith(48.211, 50, 41.2605, HCFIlluminant::D50, HCFStdObserver::TwoDegree);
   EXPECT_EQ(lab.L, 116.0 * std::pow(0.5, 0.333333333333) - 16.0);
   EXPECT_NE(lab.L, 116.0 * std::cbrt(0.5) - 16.0);
 }
 
 TEST(LabToXyz, SegmentsAndSinglePrecisionCubes) {
-  const XYZTriple zero = CieStdMath::lab2xyzWithL(0, 0, 0, HCFIlluminant::D50,
-                                                  HCFStdObserver::TwoDegree);
+  const XYZTriple zero =
+      CieStdMath::lab2xyzWithL(0, 0, 0, HCFIlluminant::D50, HCFStdObserver::TwoDegree);
   EXPECT_EQ(zero.X, 0);
   EXPECT_EQ(zero.Y, 0);
   EXPECT_EQ(zero.Z, 0);

@@ -57,9 +57,9 @@ TEST(LabColor, LchOfNeutralAndAxisColours) {
   const auto negZero = HCFLabColor::labColorWithL(50, -0.0, -0.0, HCFIlluminant::D50).lchColor();
   EXPECT_GE(negZero.h, 0);
   EXPECT_LT(negZero.h, 360);
-  const auto lch = HCFLabColor::labColorWithL(40, -30, 10, HCFIlluminant::C,
-                                              HCFStdObserver::TenDegree)
-                       .lchColor();
+  const auto lch =
+      HCFLabColor::labColorWithL(40, -30, 10, HCFIlluminant::C, HCFStdObserver::TenDegree)
+          .lchColor();
   EXPECT_EQ(lch.illuminant, HCFIlluminant::C);
   EXPECT_EQ(lch.stdObserver, HCFStdObserver::TenDegree);
 }
@@ -114,8 +114,8 @@ TEST(LabColor, RgbAndHex) {
 }
 
 TEST(XYZColor, ConversionsKeepIlluminantAndObserver) {
-  const auto xyz = HCFXYZColor::XYZColorWithX(30, 40, 20, HCFIlluminant::F7,
-                                              HCFStdObserver::TenDegree);
+  const auto xyz =
+      HCFXYZColor::XYZColorWithX(30, 40, 20, HCFIlluminant::F7, HCFStdObserver::TenDegree);
   const auto lab = xyz.toLab();
   EXPECT_EQ(lab.illuminant, HCFIlluminant::F7);
   EXPECT_EQ(lab.stdObserver, HCFStdObserver::TenDegree);
@@ -150,7 +150,8 @@ TEST(LuvColor, RoundTripsThroughXyz) {
   for (int ill = 0; ill < 8; ++ill) {
     for (const auto obs : {HCFStdObserver::TwoDegree, HCFStdObserver::TenDegree}) {
       for (int i = 0; i < 50; ++i) {
-        const auto xyz = HCFXYZColor::XYZColorWithX(v(rng), v(rng), v(rng), HCFIlluminant{ill}, obs);
+        const auto xyz =
+            HCFXYZColor::XYZColorWithX(v(rng), v(rng), v(rng), HCFIlluminant{ill}, obs);
         const auto back = xyz.toLUV().toXYZ();
         // Requirement: XYZ -> Luv -> XYZ within 1e-9 (double arithmetic throughout).
         ASSERT_NEAR(back.X, xyz.X, 1e-9);

@@ -100,8 +100,8 @@ TEST(DeltaE, NeutralColoursNeverGiveNotANumber) {
     ASSERT_FALSE(std::isnan(s.deltaE94(t, 0))) << i;
     ASSERT_FALSE(std::isnan(s.deltaE94(t, 1))) << i;
   }
-  EXPECT_NEAR(lab(50, 0, 0).deltaEcmc(lab(60, 0, 0), 1), 10.0 / (0.040975 * 50 / (1 + 0.01765 * 50)),
-              1e-12);
+  EXPECT_NEAR(lab(50, 0, 0).deltaEcmc(lab(60, 0, 0), 1),
+              10.0 / (0.040975 * 50 / (1 + 0.01765 * 50)), 1e-12);
 }
 
 TEST(DeltaE, CMCAndCIE94AreAsymmetricAndSampleSetsTheWeights) {
@@ -125,7 +125,8 @@ TEST(DeltaE, CMCAndCIE94AreAsymmetricAndSampleSetsTheWeights) {
 
 TEST(DeltaE, CIE94MatchesHandComputedValues) {
   // Sample (50, 3, 4): C1 = 5. Standard (40, 0, 0): ΔL = 10, ΔC = 5, ΔH = 0.
-  // Graphic arts: SC = 1.225 -> √(100 + (5/1.225)²); textiles: kL 2, SC = 1.24 -> √(25 + (5/1.24)²).
+  // Graphic arts: SC = 1.225 -> √(100 + (5/1.225)²); textiles: kL 2, SC = 1.24 -> √(25 +
+  // (5/1.24)²).
   EXPECT_NEAR(CieStdMath::deltaE1994WithL(50, 3, 4, 40, 0, 0, 0),
               std::sqrt(100 + std::pow(5 / 1.225, 2)), 1e-12);
   EXPECT_NEAR(CieStdMath::deltaE1994WithL(50, 3, 4, 40, 0, 0, 5),
@@ -147,7 +148,8 @@ TEST(CMC, HueWeightBranchesAtBothBoundsInclusive) {
     const double r = hueDeg * 3.141592654 / 180.0;
     const double a1 = 30 * std::cos(r);
     const double b1 = 30 * std::sin(r);
-    return CieStdMath::deltaEcmc_l(1, 1, 50, a1, b1, 50, a1 - 2 * std::sin(r), b1 + 2 * std::cos(r));
+    return CieStdMath::deltaEcmc_l(1, 1, 50, a1, b1, 50, a1 - 2 * std::sin(r),
+                                   b1 + 2 * std::cos(r));
   };
   const auto expected = [](double hueDeg, bool inner) {
     const double C1 = 30;
@@ -198,8 +200,8 @@ TEST(DeltaEBatch, EqualsThePairRoutineForEveryMethod) {
   }
   const LabColumns columns{Ls, as, bs};
   std::vector<double> out(Ls.size());
-  std::vector<LabTriple> samples = {{50, 20, 5},  {50, -2.49, 0.001}, {50, 0, 0},
-                                    {50, -3, -0.0}, {2.0776, 0.0795, -1.135}};
+  std::vector<LabTriple> samples = {
+      {50, 20, 5}, {50, -2.49, 0.001}, {50, 0, 0}, {50, -3, -0.0}, {2.0776, 0.0795, -1.135}};
   std::uniform_real_distribution<double> near(-2, 2);
   for (int k = 0; k < 6; ++k) samples.push_back({L(rng), ab(rng), ab(rng)});
   for (int k = 0; k < 3; ++k) samples.push_back({L(rng), near(rng), near(rng)});
@@ -226,8 +228,8 @@ TEST(DeltaEBatch, RejectsColumnsOfUnequalLengthOrShortOutput) {
   EXPECT_THROW(CieStdMath::deltaEBatch(HCFDeltaEMethod::CIEDE2000, {}, {three, two, three}, out),
                std::invalid_argument);
   std::vector<double> shortOut(2);
-  EXPECT_THROW(CieStdMath::deltaEBatch(HCFDeltaEMethod::CIEDE2000, {}, {three, three, three},
-                                       shortOut),
-               std::invalid_argument);
+  EXPECT_THROW(
+      CieStdMath::deltaEBatch(HCFDeltaEMethod::CIEDE2000, {}, {three, three, three}, shortOut),
+      std::invalid_argument);
   CieStdMath::deltaEBatch(HCFDeltaEMethod::CIEDE2000, {}, {{}, {}, {}}, {});  // empty is fine
 }

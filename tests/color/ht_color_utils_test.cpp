@@ -1,7 +1,7 @@
 // Text forms of the colour enumerations.
-#include <gtest/gtest.h>
-
 #include "hcf/color/ht_color_utils.h"
+
+#include <gtest/gtest.h>
 
 using namespace hcf;
 

@@ -1,10 +1,10 @@
 // Row-major matrix helpers.
+#include "hcf/color/matrix_math.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <vector>
-
-#include "hcf/color/matrix_math.h"
 
 using namespace hcf;
 

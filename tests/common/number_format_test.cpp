@@ -1,10 +1,10 @@
 // Display text of numbers.
+#include "hcf/number_format.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <locale>
-
-#include "hcf/number_format.h"
 
 using namespace hcf;
 

@@ -26,8 +26,8 @@ std::string slurp(const std::filesystem::path& p) {
 
 // Runs hcf with `args` (shell words) and `input` on standard input.
 Outcome hcf(const std::string& args, const std::string& input = "") {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("hcf-cli-" + std::to_string(::getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("hcf-cli-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   std::ofstream(dir / "in") << input;
   const std::string cmd = std::string("'") + HCF_TOOL_PATH + "' " + args + " <'" +
@@ -81,7 +81,8 @@ TEST(HcfColorDeltaE, BatchKeepsLinesAlignedAndReportsBadOnes) {
 TEST(HcfColorConvert, SpacesIlluminantsAndObservers) {
   EXPECT_EQ(hcf("color convert --from rgb --to hex 1 0.5 0").out, "FF7F00\n");
   EXPECT_EQ(hcf("color convert --from hex --to rgb '#ff8000'").out, "1 0.5019607843 0\n");
-  const Outcome white = hcf("color convert --from xyz --to lab --illuminant d65 95.047 100 108.883");
+  const Outcome white =
+      hcf("color convert --from xyz --to lab --illuminant d65 95.047 100 108.883");
   EXPECT_EQ(white.status, 0);
   EXPECT_EQ(white.out.substr(0, 4), "100 ");
   EXPECT_EQ(hcf("color convert --from lab --to lch 50 0 -10").out, "50 10 270\n");
@@ -90,8 +91,10 @@ TEST(HcfColorConvert, SpacesIlluminantsAndObservers) {
   EXPECT_NE(hcf("color convert --from xyz --to lab --observer 10 30 40 20").out,
             hcf("color convert --from xyz --to lab 30 40 20").out);
   // rgb -> lab -> rgb under the 10° observer comes back to the same colour.
-  const Outcome lab = hcf("color convert --from rgb --to lab --illuminant A --observer 10 0.3 0.5 0.7");
-  const Outcome back = hcf("color convert --from lab --to hex --illuminant A --observer 10", lab.out);
+  const Outcome lab =
+      hcf("color convert --from rgb --to lab --illuminant A --observer 10 0.3 0.5 0.7");
+  const Outcome back =
+      hcf("color convert --from lab --to hex --illuminant A --observer 10", lab.out);
   EXPECT_EQ(back.out, hcf("color convert --from rgb --to hex 0.3 0.5 0.7").out);
   // xyz -> luv -> xyz.
   const Outcome luv = hcf("color convert --from xyz --to luv --illuminant F11 30 40 20");

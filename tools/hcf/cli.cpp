@@ -68,8 +68,8 @@ std::vector<std::string> splitFields(std::string_view line) {
   std::vector<std::string> fields;
   std::size_t i = 0;
   while (i < line.size()) {
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == ',' ||
-                               line[i] == '\r')) {
+    while (i < line.size() &&
+           (line[i] == ' ' || line[i] == '\t' || line[i] == ',' || line[i] == '\r')) {
       ++i;
     }
     const std::size_t start = i;

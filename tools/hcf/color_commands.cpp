@@ -1,6 +1,7 @@
 // hcf color delta-e | convert | adapt
 #include <hcf/hcf.h>
 
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <span>
@@ -33,9 +34,9 @@ constexpr const char* kColorUsage =
 enum class Space { XYZ, Lab, LCh, Luv, RGB, Hex };
 
 Space parseSpace(const std::string& name) {
-  static const std::pair<const char*, Space> kSpaces[] = {
-      {"xyz", Space::XYZ}, {"lab", Space::Lab}, {"lch", Space::LCh},
-      {"luv", Space::Luv}, {"rgb", Space::RGB}, {"hex", Space::Hex}};
+  static const std::pair<const char*, Space> kSpaces[] = {{"xyz", Space::XYZ}, {"lab", Space::Lab},
+                                                          {"lch", Space::LCh}, {"luv", Space::Luv},
+                                                          {"rgb", Space::RGB}, {"hex", Space::Hex}};
   for (const auto& [n, s] : kSpaces) {
     if (name == n) return s;
   }
@@ -74,6 +75,17 @@ HCFRGBColor parseHex(const std::string& text) {
                                     static_cast<double>(v & 0xFF) / 255.0, HCFRGBSpace::sRGB);
 }
 
+// Runs `compute` on the values of the command line, or on each line of standard input when
+// the command line has none.
+int runOnValues(const Args& args,
+                const std::function<std::string(std::span<const std::string>)>& compute) {
+  if (args.positional.empty()) {
+    return runBatchLines([&](std::string_view line) { return compute(splitFields(line)); });
+  }
+  std::cout << compute(args.positional) << '\n';
+  return kExitOk;
+}
+
 // ---- delta-e ------------------------------------------------------------------------------
 
 int deltaE(const Args& args) {
@@ -84,11 +96,7 @@ int deltaE(const Args& args) {
     const auto standard = HCFLabColor::labColorWithL(v[3], v[4], v[5], HCFIlluminant::D50);
     return formatNumber(HTColorUtils::deltaEForSample(sample, standard, method));
   };
-  if (args.positional.empty()) {
-    return runBatchLines([&](std::string_view line) { return compute(splitFields(line)); });
-  }
-  std::cout << compute(args.positional) << '\n';
-  return kExitOk;
+  return runOnValues(args, compute);
 }
 
 // ---- convert ------------------------------------------------------------------------------
@@ -160,9 +168,9 @@ std::string Conversion::fromRGB(const HCFRGBColor& rgb) const {
   const HCFLabColor lab = rgb.labColor(illuminant);
   if (observer != HCFStdObserver::TenDegree) return fromLab(lab);
   const HCFXYZColor two = lab.XYZColor();
-  const XYZTriple ten = CieStdMath::adapt(two.X, two.Y, two.Z, illuminant,
-                                          HCFStdObserver::TwoDegree, illuminant,
-                                          HCFStdObserver::TenDegree);
+  const XYZTriple ten =
+      CieStdMath::adapt(two.X, two.Y, two.Z, illuminant, HCFStdObserver::TwoDegree, illuminant,
+                        HCFStdObserver::TenDegree);
   return fromXYZ(HCFXYZColor::XYZColorWithX(ten.X, ten.Y, ten.Z, illuminant, observer));
 }
 
@@ -196,15 +204,12 @@ int convert(const Args& args) {
   const auto from = args.option("--from");
   const auto to = args.option("--to");
   if (!from || !to) throw UsageError("convert needs --from SPACE and --to SPACE");
-  const Conversion conversion{parseSpace(*from), parseSpace(*to),
-                              HTColorUtils::fromIlluminantStr(args.option("--illuminant").value_or("")),
-                              HTColorUtils::fromObserverStr(args.option("--observer").value_or(""))};
-  if (args.positional.empty()) {
-    return runBatchLines(
-        [&](std::string_view line) { return conversion.run(splitFields(line)); });
-  }
-  std::cout << conversion.run(args.positional) << '\n';
-  return kExitOk;
+  const Conversion conversion{
+      parseSpace(*from), parseSpace(*to),
+      HTColorUtils::fromIlluminantStr(args.option("--illuminant").value_or("")),
+      HTColorUtils::fromObserverStr(args.option("--observer").value_or(""))};
+  return runOnValues(args,
+                     [&](std::span<const std::string> words) { return conversion.run(words); });
 }
 
 // ---- adapt --------------------------------------------------------------------------------
@@ -220,14 +225,11 @@ int adapt(const Args& args) {
   const HCFStdObserver obs = HTColorUtils::fromObserverStr(args.option("--observer").value_or(""));
   const auto compute = [&](std::span<const std::string> words) {
     const auto v = numbers(words, 3, "adapt");
-    const auto out = HCFXYZColor::XYZColorWithX(v[0], v[1], v[2], src, obs).toXYZWithIlluminant(dst);
+    const auto out =
+        HCFXYZColor::XYZColorWithX(v[0], v[1], v[2], src, obs).toXYZWithIlluminant(dst);
     return joined({out.X, out.Y, out.Z});
   };
-  if (args.positional.empty()) {
-    return runBatchLines([&](std::string_view line) { return compute(splitFields(line)); });
-  }
-  std::cout << compute(args.positional) << '\n';
-  return kExitOk;
+  return runOnValues(args, compute);
 }
 
 }  // namespace
@@ -251,8 +253,7 @@ int colorCommand(const std::vector<std::string>& words) {
       return convert(args);
     }
     if (command == "adapt") {
-      const Args args =
-          Args::parse(rest, {"--from-illuminant", "--to-illuminant", "--observer"});
+      const Args args = Args::parse(rest, {"--from-illuminant", "--to-illuminant", "--observer"});
       if (args.help) return std::cout << kColorUsage, kExitOk;
       return adapt(args);
     }

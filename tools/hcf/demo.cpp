@@ -57,15 +57,16 @@ int demoCommand(const std::vector<std::string>& /*args*/) {
   const auto patches = colorChecker();
 
   std::printf("hcf %s: colour science tour\n\n", hcf::version());
-  std::printf("The 24-patch colour checker (maker's reference values, CIELAB D50 2°),\n"
-              "adapted to D65 by Bradford, as LCh, and as sRGB hex:\n\n");
+  std::printf(
+      "The 24-patch colour checker (maker's reference values, CIELAB D50 2°),\n"
+      "adapted to D65 by Bradford, as LCh, and as sRGB hex:\n\n");
   std::printf("%-21s %22s %22s %22s  %-6s\n", "patch", "Lab D50", "Lab D65", "LCh D65", "hex");
   for (const auto& p : patches) {
     const HCFLabColor d65 = p.lab.toLabWithIlluminant(HCFIlluminant::D65);
     const HCFLchColor lch = d65.lchColor();
     std::printf("%-21s %6.2f %7.2f %7.2f %6.2f %7.2f %7.2f %6.2f %6.2f %7.2f  %-6s %s\n",
-                p.name.c_str(), p.lab.L, p.lab.A, p.lab.B, d65.L, d65.A, d65.B, lch.L, lch.c,
-                lch.h, p.lab.hex().c_str(), swatch(p.lab.rgbColor(), terminal).c_str());
+                p.name.c_str(), p.lab.L, p.lab.A, p.lab.B, d65.L, d65.A, d65.B, lch.L, lch.c, lch.h,
+                p.lab.hex().c_str(), swatch(p.lab.rgbColor(), terminal).c_str());
   }
 
   const HCFLabColor& red = patches.at(14).lab;  // "red"
@@ -77,8 +78,8 @@ int demoCommand(const std::vector<std::string>& /*args*/) {
                 seen.hex().c_str(), swatch(seen.rgbColor(), terminal).c_str());
   }
 
-  const HCFLabColor& orange = patches.at(6).lab;       // "orange"
-  const HCFLabColor& yellowish = patches.at(11).lab;   // "orange yellow"
+  const HCFLabColor& orange = patches.at(6).lab;      // "orange"
+  const HCFLabColor& yellowish = patches.at(11).lab;  // "orange yellow"
   std::printf("\nColour difference, '%s' as sample against '%s':\n", patches.at(6).name.c_str(),
               patches.at(11).name.c_str());
   for (int m = 0; m <= 4; ++m) {
@@ -101,7 +102,8 @@ int demoCommand(const std::vector<std::string>& /*args*/) {
                           dE);
   std::vector<std::size_t> order(patches.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) { return dE[x] < dE[y]; });
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t x, std::size_t y) { return dE[x] < dE[y]; });
   std::printf("\nNearest patches to #%s %s(%s):\n", picked.hex().c_str(),
               swatch(picked, terminal).c_str(), target.displayString().c_str());
   for (std::size_t k = 0; k < 3; ++k) {
@@ -109,8 +111,9 @@ int demoCommand(const std::vector<std::string>& /*args*/) {
     std::printf("  %-14s dE00 %7.4f %s\n", p.name.c_str(), dE[order[k]],
                 swatch(p.lab.rgbColor(), terminal).c_str());
   }
-  std::printf("\nTry: hcf color convert --from hex --to lab --illuminant D65 CC7333\n"
-              "     hcf color delta-e --method de_cmc_21 50 20 5 52 18 9\n");
+  std::printf(
+      "\nTry: hcf color convert --from hex --to lab --illuminant D65 CC7333\n"
+      "     hcf color delta-e --method de_cmc_21 50 20 5 52 18 9\n");
   return kExitOk;
 }
 

@@ -119,8 +119,8 @@ class HCF_API CieStdMath {
   /// CIEDE2000 (kL = kC = kH = 1), symmetric in its two colours.
   static double deltaE2000WithL(double L1, double a1, double b1, double L2, double a2, double b2);
   /// CMC l:c; colour 1 sets the weights.
-  static double deltaEcmc_l(float l, float c, double L1, double a1, double b1, double L2,
-                            double a2, double b2);
+  static double deltaEcmc_l(float l, float c, double L1, double a1, double b1, double L2, double a2,
+                            double b2);
   /// CIE94; colour 1 sets the chroma weights. tg 0 uses the graphic-arts weights, any other
   /// value the textile weights.
   static double deltaE1994WithL(double L1, double a1, double b1, double L2, double a2, double b2,

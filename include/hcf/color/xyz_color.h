@@ -28,10 +28,11 @@ struct HCF_API HCFXYZColor {
   static HCFXYZColor XYZColorWithX(double X, double Y, double Z, HCFIlluminant illuminant,
                                    HCFStdObserver observer);
 
-  /// The sRGB colour, components clamped to 0–1. Under the 10° observer the colour is first
-  /// adapted to the 2° white of the same illuminant.
+  /// The sRGB colour, components clamped to 0–1, white at the illuminant's white (an
+  /// illuminant outside 0–7 gets D65's matrix). Under the 10° observer the colour is first
+  /// adapted to the 2° white of the same illuminant, which needs a known illuminant.
   /// @throws HCFException named and with reason "Invalid RGB color space." for any space other
-  ///         than sRGB, and for an illuminant outside 0–7.
+  ///         than sRGB; HCFException for an unknown illuminant under the 10° observer.
   HCFRGBColor RGBColorInSpace(HCFRGBSpace space) const;
   /// Bradford adaptation to `illuminant` (observer kept); unchanged when already under it.
   /// @throws HCFException for an illuminant outside 0–7.
