@@ -2,6 +2,11 @@
 function(hcf_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
                          -Wno-sign-conversion)
+  # g++ 12 warns about members left to their default initialisers in designated initialisers
+  # (later releases do not); the option structs are meant to be used that way.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+    target_compile_options(${target} PRIVATE -Wno-missing-field-initializers)
+  endif()
   if(HCF_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

@@ -31,5 +31,8 @@ class HCF_API HCFException : public std::logic_error {
 
 /// Name of the exception raised for an illuminant or observer value outside its enumeration.
 inline constexpr const char* kIllegalArgumentException = "Illegal Argument Exception";
+/// Name of the exception raised for an operation no caller may use (a plain initialiser, an
+/// operation a subclass had to provide).
+inline constexpr const char* kInternalInconsistencyException = "NSInternalInconsistencyException";
 
 HCF_NAMESPACE_END

@@ -1,0 +1,103 @@
+// The GATT link of the colorimeters (every Tintra hardware version and the ColorOrla).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hcf/export.h"
+#include "hcf/link/ht_kubo_peripheral_manager.h"
+#include "hcf/platform/ble/peripheral.h"
+
+HCF_NAMESPACE_BEGIN
+
+/// Explores a colorimeter's services and characteristics, issues its commands (reads, and the
+/// one confirmation write) and decodes each value it returns into a delegate callback. It knows
+/// nothing about colour: scan counts go upward unchanged. A value whose length is not exactly
+/// the protocol's is dropped without a callback.
+class HCF_API HTRadiusManager final : public HTKuboPeripheralManager,
+                                      public ble::PeripheralDelegate,
+                                      public std::enable_shared_from_this<HTRadiusManager> {
+ public:
+  /// Not available: raises HCFException (NSInternalInconsistencyException) with the reason
+  /// "-init is not a valid initializer for the class HTRadiusManager".
+  [[noreturn]] static std::shared_ptr<HTRadiusManager> init();
+  /// A link over `peripheral` reporting to `delegate` (held without ownership). The link
+  /// becomes the peripheral's event receiver and starts discovering all its services.
+  static std::shared_ptr<HTRadiusManager> initWithPeripheral(
+      std::shared_ptr<ble::Peripheral> peripheral,
+      std::weak_ptr<HTKuboPeripheralManDelegate> delegate);
+
+  /// The main colorimeter service: its presence identifies a colorimeter.
+  static const ble::UUID& bleCBUUID();
+  /// The main service's UUID text, "26db67ab-fc40-420a-b080-2ce709bfb7d0".
+  static const std::string& bleService();
+  /// The main service and the two firmware-update services, in that order.
+  static const std::vector<ble::UUID>& radiusServices();
+
+  // HTKuboPeripheralManager
+  void getStatus() override;
+  void confirmConnection() override;
+  void getBattInfo() override;
+  void getScan() override;
+  void getEScan() override;
+  std::shared_ptr<ble::Peripheral> cbperipheral() const override { return peripheral_; }
+  void getTemp() override;
+
+  /// True once the seven required characteristics (sense, battery, serial, version, button,
+  /// connect-confirm, charging status) are known.
+  bool foundAllCharacteristics() const;
+
+  std::shared_ptr<HTKuboPeripheralManDelegate> delegate() const { return delegate_.lock(); }
+  void setDelegate(std::weak_ptr<HTKuboPeripheralManDelegate> delegate) {
+    delegate_ = std::move(delegate);
+  }
+
+  // The characteristic handles, empty until discovered.
+  const std::shared_ptr<ble::Characteristic>& xyzSenseCharacteristic() const { return xyzSense_; }
+  const std::shared_ptr<ble::Characteristic>& xyzEmissSenseCharacteristic() const {
+    return xyzEmissSense_;
+  }
+  const std::shared_ptr<ble::Characteristic>& battCharacteristic() const { return batt_; }
+  const std::shared_ptr<ble::Characteristic>& serCharacteristic() const { return ser_; }
+  const std::shared_ptr<ble::Characteristic>& verCharacteristic() const { return ver_; }
+  const std::shared_ptr<ble::Characteristic>& btnCharacteristic() const { return btn_; }
+  const std::shared_ptr<ble::Characteristic>& connectConfirmCharacteristic() const {
+    return connectConfirm_;
+  }
+  const std::shared_ptr<ble::Characteristic>& chargingStatusCharacteristic() const {
+    return chargingStatus_;
+  }
+  const std::shared_ptr<ble::Characteristic>& temperatureCharacteristic() const {
+    return temperature_;
+  }
+  const std::shared_ptr<ble::Characteristic>& otaControlCharacteristic() const {
+    return otaControl_;
+  }
+  const std::shared_ptr<ble::Characteristic>& otaDataCharacteristic() const { return otaData_; }
+
+  // ble::PeripheralDelegate
+  void didDiscoverServices(ble::Peripheral& peripheral,
+                           const std::optional<ble::Error>& error) override;
+  void didDiscoverCharacteristicsForService(ble::Peripheral& peripheral,
+                                            const std::shared_ptr<ble::Service>& service,
+                                            const std::optional<ble::Error>& error) override;
+  void didUpdateValueForCharacteristic(ble::Peripheral& peripheral,
+                                       const std::shared_ptr<ble::Characteristic>& characteristic,
+                                       const std::optional<ble::Error>& error) override;
+
+  struct Token;  // only initWithPeripheral makes links
+  HTRadiusManager(const Token&, std::shared_ptr<ble::Peripheral> peripheral,
+                  std::weak_ptr<HTKuboPeripheralManDelegate> delegate);
+
+ private:
+  void read(const std::shared_ptr<ble::Characteristic>& c);
+  void storeMainCharacteristic(const std::shared_ptr<ble::Characteristic>& c);
+
+  std::shared_ptr<ble::Peripheral> peripheral_;
+  std::weak_ptr<HTKuboPeripheralManDelegate> delegate_;
+  std::shared_ptr<ble::Characteristic> xyzSense_, xyzEmissSense_, batt_, ser_, ver_, btn_,
+      connectConfirm_, chargingStatus_, temperature_, otaControl_, otaData_;
+};
+
+HCF_NAMESPACE_END

@@ -1,0 +1,104 @@
+// The phone's Bluetooth Low Energy central role: scanning, connecting, and the receiver of
+// its events.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hcf/export.h"
+#include "hcf/platform/ble/peripheral.h"
+
+HCF_NAMESPACE_BEGIN
+namespace ble {
+
+class CentralManager;
+
+/// State of the radio as the central reports it. Only PoweredOn (5) allows any operation.
+enum class ManagerState : int {
+  Unknown = 0,
+  Resetting = 1,
+  Unsupported = 2,
+  Unauthorized = 3,
+  PoweredOff = 4,
+  PoweredOn = 5,
+};
+
+/// What an advertisement carried ("kCBAdvDataServiceUUIDs", "kCBAdvDataManufacturerData",
+/// "kCBAdvDataLocalName"); an empty member is a key the advertisement did not have.
+struct AdvertisementData {
+  std::optional<std::vector<UUID>> serviceUUIDs;
+  std::optional<Bytes> manufacturerData;
+  std::optional<std::string> localName;
+};
+
+/// Receives the central's events, on the main queue, in order. Every method has an empty
+/// default.
+class HCF_API CentralManagerDelegate {
+ public:
+  virtual ~CentralManagerDelegate();
+  /// `central.state()` changed (also reported once after the central is made).
+  virtual void centralManagerDidUpdateState(CentralManager& central);
+  /// A scan saw `peripheral` advertise. A peripheral may be reported more than once in a scan.
+  virtual void didDiscoverPeripheral(CentralManager& central,
+                                     const std::shared_ptr<Peripheral>& peripheral,
+                                     const AdvertisementData& advertisementData, int rssi);
+  virtual void didConnectPeripheral(CentralManager& central,
+                                    const std::shared_ptr<Peripheral>& peripheral);
+  virtual void didFailToConnectPeripheral(CentralManager& central,
+                                          const std::shared_ptr<Peripheral>& peripheral,
+                                          const std::optional<Error>& error);
+  /// The connection ended: empty error when this central cancelled it.
+  virtual void didDisconnectPeripheral(CentralManager& central,
+                                       const std::shared_ptr<Peripheral>& peripheral,
+                                       const std::optional<Error>& error);
+};
+
+/// Options of a scan.
+struct ScanOptions {
+  bool allowDuplicates = false;
+  std::vector<UUID> solicitedServiceUUIDs;
+};
+
+/// Options of a connection.
+struct ConnectOptions {
+  bool notifyOnConnection = true;
+  bool notifyOnDisconnection = true;
+  bool notifyOnNotification = true;
+};
+
+/// The central manager. Call everything on the main queue; events come on the main queue.
+class HCF_API CentralManager {
+ public:
+  virtual ~CentralManager();
+
+  virtual ManagerState state() const = 0;
+  /// The receiver of this central's events (held without ownership); replaceable: the one set
+  /// last gets the events.
+  void setDelegate(std::weak_ptr<CentralManagerDelegate> delegate) {
+    delegate_ = std::move(delegate);
+  }
+  std::shared_ptr<CentralManagerDelegate> delegate() const { return delegate_.lock(); }
+
+  /// Scans for peripherals advertising any of `services` (all peripherals when empty).
+  virtual void scanForPeripheralsWithServices(const std::optional<std::vector<UUID>>& services,
+                                              const ScanOptions& options) = 0;
+  virtual void stopScan() = 0;
+  virtual bool isScanning() const = 0;
+  /// Connects `peripheral`; a connection attempt does not time out by itself.
+  virtual void connectPeripheral(const std::shared_ptr<Peripheral>& peripheral,
+                                 const ConnectOptions& options) = 0;
+  /// Ends a connection or a pending connection attempt.
+  virtual void cancelPeripheralConnection(const std::shared_ptr<Peripheral>& peripheral) = 0;
+  /// The peripherals already connected to the phone (by any application) that offer one of
+  /// `services`.
+  virtual std::vector<std::shared_ptr<Peripheral>> retrieveConnectedPeripheralsWithServices(
+      const std::vector<UUID>& services) = 0;
+
+ private:
+  std::weak_ptr<CentralManagerDelegate> delegate_;
+};
+
+}  // namespace ble
+HCF_NAMESPACE_END

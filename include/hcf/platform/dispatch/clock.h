@@ -1,0 +1,48 @@
+// Where the kit's queues read the time: the real monotonic clock, or a manual clock that tests
+// move forward by hand.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+
+#include "hcf/export.h"
+
+HCF_NAMESPACE_BEGIN
+namespace dispatch {
+
+using Duration = std::chrono::steady_clock::duration;
+using TimePoint = std::chrono::steady_clock::time_point;
+
+/// A monotonic time source.
+class HCF_API Clock {
+ public:
+  virtual ~Clock();
+  virtual TimePoint now() const = 0;
+  /// True for a clock that only moves when told to (the main queue then jumps over idle time
+  /// instead of sleeping).
+  virtual bool isManual() const { return false; }
+};
+
+/// The machine's monotonic clock.
+class HCF_API SteadyClock final : public Clock {
+ public:
+  TimePoint now() const override { return std::chrono::steady_clock::now(); }
+};
+
+/// A clock that stands still until moved. Thread-safe. Move it through the main queue
+/// (`MainQueue::advance`), which fires every timer due on the way, in order.
+class HCF_API ManualClock final : public Clock {
+ public:
+  ManualClock();
+  TimePoint now() const override;
+  bool isManual() const override { return true; }
+  /// Sets the time; a time earlier than now is ignored (the clock is monotonic).
+  void set(TimePoint t);
+
+ private:
+  std::atomic<TimePoint::rep> ticks_;
+};
+
+}  // namespace dispatch
+HCF_NAMESPACE_END

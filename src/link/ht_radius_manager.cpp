@@ -1,0 +1,179 @@
+#include "hcf/link/ht_radius_manager.h"
+
+#include <algorithm>
+
+#include "colorimeter_codec.h"
+#include "hcf/exception.h"
+
+HCF_NAMESPACE_BEGIN
+
+namespace {
+
+using ble::UUID;
+
+// The colorimeter's GATT identifiers.
+const UUID kMainService = UUID::UUIDWithString("26db67ab-fc40-420a-b080-2ce709bfb7d0");
+const UUID kUpdateService1 = UUID::UUIDWithString("1d14d6ee-fd63-4fa1-bfa4-8f47b42119f0");
+const UUID kUpdateService2 = UUID::UUIDWithString("a8a52e81-5c93-4f8f-b18f-96bba3387bab");
+const UUID kXyzSense = UUID::UUIDWithString("1a0ad4bf-7bdc-49a3-81d0-ca96ab705ed2");
+const UUID kXyzEmissSense = UUID::UUIDWithString("54368316-8385-42a6-a0fe-3f43d66201e6");
+const UUID kBatt = UUID::UUIDWithString("4aecb80d-0f0a-45d4-a2da-4796f114b8d3");
+const UUID kSer = UUID::UUIDWithString("06bee248-ac7e-439a-aa35-07a6a500750a");
+const UUID kVer = UUID::UUIDWithString("591eddc9-0ebe-4512-af25-b83ce44d24de");
+const UUID kBtn = UUID::UUIDWithString("4229bdb5-8b55-4c6f-9216-d71ab06f246a");
+const UUID kConnectConfirm = UUID::UUIDWithString("3a796671-b41b-4b54-a929-00f880c8833b");
+const UUID kChargingStatus = UUID::UUIDWithString("9e60ce27-9f77-40f8-a916-2c0b5f606a68");
+const UUID kTemperature = UUID::UUIDWithString("af2c461d-8a38-48a0-aa8f-5c4b2947d3a3");
+const UUID kOtaControl = UUID::UUIDWithString("f7bf3564-fb6d-4e53-88a4-5e37e0326063");
+const UUID kOtaData = UUID::UUIDWithString("984227f3-34fc-4045-a5d0-2c581f81a153");
+
+// The connection-confirm / keep-alive command.
+const ble::Bytes kConfirmByte = {0x01};
+
+}  // namespace
+
+struct HTRadiusManager::Token {};
+
+HTRadiusManager::HTRadiusManager(const Token&, std::shared_ptr<ble::Peripheral> peripheral,
+                                 std::weak_ptr<HTKuboPeripheralManDelegate> delegate)
+    : peripheral_(std::move(peripheral)), delegate_(std::move(delegate)) {}
+
+std::shared_ptr<HTRadiusManager> HTRadiusManager::init() {
+  throw HCFException(kInternalInconsistencyException,
+                     "-init is not a valid initializer for the class HTRadiusManager");
+}
+
+std::shared_ptr<HTRadiusManager> HTRadiusManager::initWithPeripheral(
+    std::shared_ptr<ble::Peripheral> peripheral,
+    std::weak_ptr<HTKuboPeripheralManDelegate> delegate) {
+  auto manager = std::make_shared<HTRadiusManager>(Token{}, peripheral, std::move(delegate));
+  if (peripheral) {
+    peripheral->setDelegate(manager);
+    peripheral->discoverServices(std::nullopt);
+  }
+  return manager;
+}
+
+const ble::UUID& HTRadiusManager::bleCBUUID() { return kMainService; }
+
+const std::string& HTRadiusManager::bleService() {
+  static const std::string text = kMainService.lowercaseString();
+  return text;
+}
+
+const std::vector<ble::UUID>& HTRadiusManager::radiusServices() {
+  static const std::vector<ble::UUID> services = {kMainService, kUpdateService1, kUpdateService2};
+  return services;
+}
+
+bool HTRadiusManager::foundAllCharacteristics() const {
+  return xyzSense_ && batt_ && ser_ && ver_ && btn_ && connectConfirm_ && chargingStatus_;
+}
+
+void HTRadiusManager::read(const std::shared_ptr<ble::Characteristic>& c) {
+  if (c && peripheral_) peripheral_->readValueForCharacteristic(c);
+}
+
+void HTRadiusManager::getStatus() {
+  read(ver_);
+  read(ser_);
+}
+
+void HTRadiusManager::confirmConnection() {
+  if (connectConfirm_ && peripheral_) {
+    peripheral_->writeValue(kConfirmByte, connectConfirm_,
+                            ble::CharacteristicWriteType::WithResponse);
+  }
+}
+
+void HTRadiusManager::getBattInfo() {
+  read(batt_);
+  read(chargingStatus_);
+}
+
+void HTRadiusManager::getScan() { read(xyzSense_); }
+void HTRadiusManager::getEScan() { read(xyzEmissSense_); }
+void HTRadiusManager::getTemp() { read(temperature_); }
+
+void HTRadiusManager::didDiscoverServices(ble::Peripheral& peripheral,
+                                          const std::optional<ble::Error>& /*error*/) {
+  bool sawMain = false;
+  const auto& known = radiusServices();
+  for (const auto& service : peripheral.services()) {
+    if (std::find(known.begin(), known.end(), service->uuid()) == known.end()) continue;
+    peripheral.discoverCharacteristics(std::nullopt, service);
+    sawMain = sawMain || service->uuid() == kMainService;
+  }
+  if (!sawMain) {
+    if (auto d = delegate()) d->peripheralManagerFailedToInit(*this);
+  }
+}
+
+void HTRadiusManager::storeMainCharacteristic(const std::shared_ptr<ble::Characteristic>& c) {
+  const UUID& u = c->uuid();
+  if (u == kXyzSense) {
+    xyzSense_ = c;
+  } else if (u == kXyzEmissSense) {
+    xyzEmissSense_ = c;
+  } else if (u == kBatt) {
+    batt_ = c;
+  } else if (u == kSer) {
+    ser_ = c;
+  } else if (u == kVer) {
+    ver_ = c;
+  } else if (u == kBtn) {
+    btn_ = c;
+    if (peripheral_) peripheral_->setNotifyValue(true, c);
+  } else if (u == kConnectConfirm) {
+    connectConfirm_ = c;
+  } else if (u == kChargingStatus) {
+    chargingStatus_ = c;
+  } else if (u == kTemperature) {
+    temperature_ = c;
+  }
+}
+
+void HTRadiusManager::didDiscoverCharacteristicsForService(
+    ble::Peripheral& /*peripheral*/, const std::shared_ptr<ble::Service>& service,
+    const std::optional<ble::Error>& /*error*/) {
+  if (service->uuid() == kMainService) {
+    for (const auto& c : service->characteristics()) storeMainCharacteristic(c);
+  } else if (service->uuid() == kUpdateService1 || service->uuid() == kUpdateService2) {
+    for (const auto& c : service->characteristics()) {
+      if (c->uuid() == kOtaControl) {
+        otaControl_ = c;
+      } else if (c->uuid() == kOtaData) {
+        otaData_ = c;
+      }
+    }
+  }
+  if (foundAllCharacteristics()) {
+    if (auto d = delegate()) d->peripheralManagerIsReady(*this);
+  }
+}
+
+void HTRadiusManager::didUpdateValueForCharacteristic(
+    ble::Peripheral& /*peripheral*/, const std::shared_ptr<ble::Characteristic>& characteristic,
+    const std::optional<ble::Error>& /*error*/) {
+  auto d = delegate();
+  if (!d || !characteristic->value()) return;
+  const ble::Bytes& v = *characteristic->value();
+  const UUID& u = characteristic->uuid();
+  if (u == kXyzSense || u == kXyzEmissSense) {
+    if (auto counts = codec::scanCounts(v)) d->gotXyzScanX(counts->x, counts->y, counts->z);
+  } else if (u == kBatt) {
+    if (auto volts = codec::batteryVolts(v)) d->gotBatt(*volts);
+  } else if (u == kSer) {
+    if (auto serial = codec::serial(v)) d->gotSerial(*serial);
+  } else if (u == kVer) {
+    if (auto version = codec::version(v)) d->gotVersion((*version)[0], (*version)[1]);
+  } else if (u == kBtn) {
+    if (codec::buttonPress(v)) d->gotButtonPress();
+  } else if (u == kChargingStatus) {
+    if (auto flags = codec::chargeFlags(v)) d->gotCharging(flags->charging, flags->onPower);
+  } else if (u == kTemperature) {
+    if (auto t = codec::temperature(v)) d->gotTemperature(*t);
+  }
+}
+
+HCF_NAMESPACE_END

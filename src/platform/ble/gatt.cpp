@@ -1,0 +1,52 @@
+// The platform-independent parts of the Bluetooth objects: constructors and the empty defaults
+// of the event receivers.
+#include "hcf/platform/ble/gatt.h"
+
+#include "hcf/platform/ble/central_manager.h"
+#include "hcf/platform/ble/peripheral.h"
+
+HCF_NAMESPACE_BEGIN
+namespace ble {
+
+Characteristic::Characteristic(UUID uuid, CharacteristicProperties properties,
+                               std::weak_ptr<Service> service)
+    : uuid_(uuid), properties_(properties), service_(std::move(service)) {}
+Characteristic::~Characteristic() = default;
+
+Service::Service(UUID uuid, std::weak_ptr<Peripheral> peripheral)
+    : uuid_(uuid), peripheral_(std::move(peripheral)) {}
+Service::~Service() = default;
+
+Peripheral::~Peripheral() = default;
+CentralManager::~CentralManager() = default;
+
+PeripheralDelegate::~PeripheralDelegate() = default;
+void PeripheralDelegate::didDiscoverServices(Peripheral&, const std::optional<Error>&) {}
+void PeripheralDelegate::didDiscoverCharacteristicsForService(Peripheral&,
+                                                              const std::shared_ptr<Service>&,
+                                                              const std::optional<Error>&) {}
+void PeripheralDelegate::didUpdateValueForCharacteristic(Peripheral&,
+                                                         const std::shared_ptr<Characteristic>&,
+                                                         const std::optional<Error>&) {}
+void PeripheralDelegate::didWriteValueForCharacteristic(Peripheral&,
+                                                        const std::shared_ptr<Characteristic>&,
+                                                        const std::optional<Error>&) {}
+void PeripheralDelegate::didUpdateNotificationStateForCharacteristic(
+    Peripheral&, const std::shared_ptr<Characteristic>&, const std::optional<Error>&) {}
+
+CentralManagerDelegate::~CentralManagerDelegate() = default;
+void CentralManagerDelegate::centralManagerDidUpdateState(CentralManager&) {}
+void CentralManagerDelegate::didDiscoverPeripheral(CentralManager&,
+                                                   const std::shared_ptr<Peripheral>&,
+                                                   const AdvertisementData&, int) {}
+void CentralManagerDelegate::didConnectPeripheral(CentralManager&,
+                                                  const std::shared_ptr<Peripheral>&) {}
+void CentralManagerDelegate::didFailToConnectPeripheral(CentralManager&,
+                                                        const std::shared_ptr<Peripheral>&,
+                                                        const std::optional<Error>&) {}
+void CentralManagerDelegate::didDisconnectPeripheral(CentralManager&,
+                                                     const std::shared_ptr<Peripheral>&,
+                                                     const std::optional<Error>&) {}
+
+}  // namespace ble
+HCF_NAMESPACE_END
