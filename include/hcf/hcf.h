@@ -1,6 +1,8 @@
 // The whole public interface of the kit.
 #pragma once
 
+#include "hcf/bytes.h"
+#include "hcf/cloud/hcf_net_common.h"
 #include "hcf/color/cie_std_math.h"
 #include "hcf/color/color_enums.h"
 #include "hcf/color/hsb_color.h"
@@ -15,6 +17,9 @@
 #include "hcf/exception.h"
 #include "hcf/export.h"
 #include "hcf/json.h"
+#include "hcf/kit/hcf_error.h"
+#include "hcf/kit/hi_reachability.h"
+#include "hcf/kit/ht_utility.h"
 #include "hcf/link/ht_kubo_peripheral_manager.h"
 #include "hcf/link/ht_radius_manager.h"
 #include "hcf/log.h"
@@ -26,4 +31,6 @@
 #include "hcf/platform/ble/uuid.h"
 #include "hcf/platform/dispatch/clock.h"
 #include "hcf/platform/dispatch/queues.h"
+#include "hcf/platform/http/session.h"
+#include "hcf/platform/notify/notification_center.h"
 #include "hcf/version.h"

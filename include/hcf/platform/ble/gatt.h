@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "hcf/bytes.h"
 #include "hcf/export.h"
 #include "hcf/platform/ble/uuid.h"
 
 HCF_NAMESPACE_BEGIN
 namespace ble {
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = hcf::Bytes;
 
 class Peripheral;
 class Service;

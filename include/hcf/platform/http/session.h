@@ -1,0 +1,94 @@
+// The URL session: HTTP(S) requests run by one worker thread, completions on a global queue.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "hcf/bytes.h"
+#include "hcf/export.h"
+#include "hcf/kit/hcf_error.h"
+
+HCF_NAMESPACE_BEGIN
+namespace http {
+
+/// Header fields in order; names compare without regard to case.
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+/// The value of header `name` (case-insensitive), if present.
+HCF_API std::optional<std::string> headerValue(const Headers& headers, std::string_view name);
+
+/// One request.
+struct Request {
+  std::string url;
+  std::string method = "GET";
+  Headers headers;
+  Bytes body;
+  /// The whole exchange must end within this time, or it fails with "The request timed out.";
+  /// unset: the session's default.
+  std::optional<std::chrono::milliseconds> timeout;
+  /// A body longer than this fails the request ("resource exceeds maximum size").
+  std::size_t maxBodyBytes = std::size_t{1} << 30;
+  /// Answers are gzip-decoded; "Accept-Encoding: gzip" is sent.
+  bool acceptGzip = true;
+};
+
+/// An HTTP answer (any status).
+struct Response {
+  long statusCode = 0;
+  Headers headers;
+  std::string url;  ///< the final URL after redirects
+};
+
+/// The outcome of a request: the body and response, or a transport error (domain
+/// NSURLErrorDomain with the platform's code and text, the CURLcode kept inside).
+using Completion = std::function<void(std::optional<Bytes> body, std::optional<Response> response,
+                                      std::optional<HCFError> error)>;
+
+/// Runs requests. TLS peers are verified, redirects followed, only http and https allowed.
+/// Completions run on a global queue (never on the caller's thread); the session keeps no
+/// state between requests, so calls may overlap freely.
+class HCF_API Session {
+ public:
+  /// The shared session.
+  static Session& shared();
+
+  /// Starts `request`; `completion` is called once.
+  void dataTask(Request request, Completion completion);
+
+  /// The time-out of requests that do not set their own (default 60 s).
+  void setDefaultTimeout(std::chrono::milliseconds timeout);
+  std::chrono::milliseconds defaultTimeout() const;
+
+  struct Impl;
+  Session();
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+/// The platform's codes of the URL-loading domain the session reports.
+namespace url_error {
+inline constexpr std::int64_t kUnknown = -1;
+inline constexpr std::int64_t kTimedOut = -1001;
+inline constexpr std::int64_t kUnsupportedURL = -1002;
+inline constexpr std::int64_t kCannotFindHost = -1003;
+inline constexpr std::int64_t kCannotConnectToHost = -1004;
+inline constexpr std::int64_t kNetworkConnectionLost = -1005;
+inline constexpr std::int64_t kTooManyRedirects = -1007;
+inline constexpr std::int64_t kNotConnectedToInternet = -1009;
+inline constexpr std::int64_t kCannotDecodeContentData = -1016;
+inline constexpr std::int64_t kDataLengthExceedsMaximum = -1103;
+inline constexpr std::int64_t kSecureConnectionFailed = -1200;
+inline constexpr std::int64_t kServerCertificateUntrusted = -1202;
+}  // namespace url_error
+
+}  // namespace http
+HCF_NAMESPACE_END

@@ -1,0 +1,289 @@
+#include "hcf/platform/http/session.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "hcf/platform/dispatch/queues.h"
+#include "hcf/version.h"
+
+HCF_NAMESPACE_BEGIN
+namespace http {
+
+namespace {
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+HCFError urlError(std::int64_t code, std::string message, CURLcode curl) {
+  HCFError e;
+  e.domain = kURLErrorDomain;
+  e.code = code;
+  e.localizedDescription = message;
+  e.localizedFailureReason = message;
+  e.localizedRecoverySuggestion = message;
+  e.native = NativeError{"curl", static_cast<std::int64_t>(curl), curl_easy_strerror(curl)};
+  return e;
+}
+
+// The platform's error for a failed transfer.
+HCFError transportError(CURLcode code, long osErrno, bool tooLarge) {
+  using namespace url_error;
+  if (tooLarge) return urlError(kDataLengthExceedsMaximum, "resource exceeds maximum size", code);
+  switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+      return urlError(kTimedOut, "The request timed out.", code);
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return urlError(kCannotFindHost, "A server with the specified hostname could not be found.",
+                      code);
+    case CURLE_COULDNT_CONNECT:
+      if (osErrno == ENETUNREACH || osErrno == EHOSTUNREACH) {
+        return urlError(kNotConnectedToInternet, "The Internet connection appears to be offline.",
+                        code);
+      }
+      return urlError(kCannotConnectToHost, "Could not connect to the server.", code);
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return urlError(kServerCertificateUntrusted, "The certificate for this server is invalid.",
+                      code);
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_USE_SSL_FAILED:
+      return urlError(kSecureConnectionFailed,
+                      "An SSL error has occurred and a secure connection to the server cannot be "
+                      "made.",
+                      code);
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+      return urlError(kNetworkConnectionLost, "The network connection was lost.", code);
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+      return urlError(kUnsupportedURL, "unsupported URL", code);
+    case CURLE_TOO_MANY_REDIRECTS:
+      return urlError(kTooManyRedirects, "too many HTTP redirects", code);
+    case CURLE_BAD_CONTENT_ENCODING:
+      return urlError(kCannotDecodeContentData, "cannot decode raw data", code);
+    default:
+      return urlError(kUnknown, "An unknown error occurred.", code);
+  }
+}
+
+struct Transfer {
+  Request request;
+  Completion completion;
+  CURL* easy = nullptr;
+  curl_slist* headerList = nullptr;
+  Bytes body;
+  Response response;
+  bool tooLarge = false;
+  dispatch::WorkInFlight inFlight;  // the manual-clock main queue waits for the answer
+
+  ~Transfer() {
+    if (easy) curl_easy_cleanup(easy);
+    if (headerList) curl_slist_free_all(headerList);
+  }
+};
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  const size_t n = size * count;
+  if (t->body.size() + n > t->request.maxBodyBytes) {
+    t->tooLarge = true;
+    return 0;  // aborts the transfer
+  }
+  t->body.insert(t->body.end(), data, data + n);
+  return n;
+}
+
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  const size_t n = size * count;
+  std::string_view line(data, n);
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+  if (line.rfind("HTTP/", 0) == 0) {
+    t->response.headers.clear();  // a new response (after a redirect or a 100 Continue)
+  } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+      value.remove_prefix(1);
+    t->response.headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
+  }
+  return n;
+}
+
+}  // namespace
+
+std::optional<std::string> headerValue(const Headers& headers, std::string_view name) {
+  for (const auto& [k, v] : headers) {
+    if (equalsIgnoringCase(k, name)) return v;
+  }
+  return std::nullopt;
+}
+
+struct Session::Impl {
+  std::mutex mutex;
+  std::deque<std::unique_ptr<Transfer>> incoming;
+  std::vector<std::unique_ptr<Transfer>> running;
+  CURLM* multi = nullptr;
+  std::atomic<long long> defaultTimeoutMs{60000};
+  std::thread worker;
+
+  Impl() {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    multi = curl_multi_init();
+    worker = std::thread([this] { loop(); });
+    worker.detach();  // the shared session lives as long as the process
+  }
+
+  void start(std::unique_ptr<Transfer> t) {
+    CURL* e = curl_easy_init();
+    t->easy = e;
+    const Request& r = t->request;
+    curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 16L);
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+    const long long timeout =
+        r.timeout ? static_cast<long long>(r.timeout->count()) : defaultTimeoutMs.load();
+    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout));
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, t.get());
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, t.get());
+    static const std::string agent = std::string("hcf/") + version();
+    curl_easy_setopt(e, CURLOPT_USERAGENT, agent.c_str());
+    if (r.acceptGzip) curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "gzip");
+
+    for (const auto& [name, value] : r.headers) {
+      // libcurl writes Accept-Encoding itself (and then decodes what it asked for).
+      if (r.acceptGzip && equalsIgnoringCase(name, "Accept-Encoding")) continue;
+      t->headerList = curl_slist_append(t->headerList, (name + ": " + value).c_str());
+    }
+    t->headerList = curl_slist_append(t->headerList, "Expect:");  // no 100-continue round trip
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList);
+
+    if (r.method == "GET") {
+      curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+    } else if (r.method == "HEAD") {
+      curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+    } else {
+      if (r.method != "POST") curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, r.method.c_str());
+      curl_easy_setopt(e, CURLOPT_POST, 1L);
+      curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(r.body.size()));
+      // Never a null pointer here: libcurl would read the body from standard input.
+      static const char kEmpty[] = "";
+      curl_easy_setopt(e, CURLOPT_POSTFIELDS,
+                       r.body.empty() ? kEmpty : reinterpret_cast<const char*>(r.body.data()));
+    }
+    curl_easy_setopt(e, CURLOPT_PRIVATE, t.get());
+    curl_multi_add_handle(multi, e);
+    running.push_back(std::move(t));
+  }
+
+  void finish(CURL* easy, CURLcode result) {
+    auto it = std::find_if(running.begin(), running.end(),
+                           [&](const auto& t) { return t->easy == easy; });
+    if (it == running.end()) return;
+    std::unique_ptr<Transfer> t = std::move(*it);
+    running.erase(it);
+    curl_multi_remove_handle(multi, easy);
+
+    std::optional<Bytes> body;
+    std::optional<Response> response;
+    std::optional<HCFError> error;
+    if (result != CURLE_OK) {
+      long osErrno = 0;
+      curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
+      error = transportError(result, osErrno, t->tooLarge);
+    } else {
+      curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &t->response.statusCode);
+      char* url = nullptr;
+      curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url);
+      if (url) t->response.url = url;
+      response = std::move(t->response);
+      body = std::move(t->body);
+    }
+    Completion completion = std::move(t->completion);
+    dispatch::globalQueue().async([completion = std::move(completion), body = std::move(body),
+                                   response = std::move(response), error = std::move(error)] {
+      if (completion) completion(body, response, error);
+    });
+    // `t` (and its in-flight token) goes only now, after the completion is queued.
+  }
+
+  void loop() {
+    for (;;) {
+      {
+        std::deque<std::unique_ptr<Transfer>> batch;
+        {
+          const std::lock_guard lock(mutex);
+          batch.swap(incoming);
+        }
+        for (auto& t : batch) start(std::move(t));
+      }
+      int stillRunning = 0;
+      curl_multi_perform(multi, &stillRunning);
+      int queued = 0;
+      while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+        if (msg->msg == CURLMSG_DONE) finish(msg->easy_handle, msg->data.result);
+      }
+      curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    }
+  }
+};
+
+Session::Session() : impl_(std::make_unique<Impl>()) {}
+Session::~Session() = default;
+
+Session& Session::shared() {
+  static Session* session = new Session();  // its worker runs for the life of the process
+  return *session;
+}
+
+void Session::dataTask(Request request, Completion completion) {
+  auto t = std::make_unique<Transfer>();
+  t->request = std::move(request);
+  t->completion = std::move(completion);
+  {
+    const std::lock_guard lock(impl_->mutex);
+    impl_->incoming.push_back(std::move(t));
+  }
+  curl_multi_wakeup(impl_->multi);
+}
+
+void Session::setDefaultTimeout(std::chrono::milliseconds timeout) {
+  impl_->defaultTimeoutMs = static_cast<long long>(timeout.count());
+}
+
+std::chrono::milliseconds Session::defaultTimeout() const {
+  return std::chrono::milliseconds(impl_->defaultTimeoutMs.load());
+}
+
+}  // namespace http
+HCF_NAMESPACE_END

@@ -1,0 +1,130 @@
+#include "cloud_server.h"
+
+#include <zlib.h>
+
+#include <stdexcept>
+
+namespace hcf_cloud {
+
+// Each answer closes its connection ("Connection: close"): an idle kept-alive connection would
+// hold a worker until its time-out and delay stop() by seconds.
+CloudServer::CloudServer() { server_.set_keep_alive_max_count(1); }
+
+CloudServer::~CloudServer() { stop(); }
+
+int CloudServer::start(const std::string& host, int port) {
+  host_ = host;
+  port_ =
+      port == 0 ? server_.bind_to_any_port(host) : (server_.bind_to_port(host, port) ? port : -1);
+  if (port_ <= 0) throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port));
+  {
+    const std::lock_guard lock(mutex_);
+    stopped_ = false;
+  }
+  thread_ = std::thread([this] { server_.listen_after_bind(); });
+  // The socket already listens; wait until the accept loop runs, so that stop() can end it.
+  while (!server_.is_running()) std::this_thread::yield();
+  return port_;
+}
+
+void CloudServer::stop() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopped_ = true;
+  }
+  stopping_.notify_all();
+  server_.stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+std::string CloudServer::baseUrl() const { return "http://" + host_ + ":" + std::to_string(port_); }
+
+void CloudServer::pause(std::chrono::milliseconds d) {
+  std::unique_lock lock(mutex_);
+  stopping_.wait_for(lock, d, [&] { return stopped_; });
+}
+
+void CloudServer::route(const std::string& method, const std::string& pattern, Handler handler) {
+  auto h = [this, handler](const httplib::Request& req, httplib::Response& res) {
+    serve(handler, req, res);
+  };
+  if (method == "GET" || method == "*") server_.Get(pattern, h);
+  if (method == "POST" || method == "*") server_.Post(pattern, h);
+  if (method == "PUT" || method == "*") server_.Put(pattern, h);
+  if (method == "DELETE" || method == "*") server_.Delete(pattern, h);
+}
+
+void CloudServer::setFault(const std::string& path, const Fault& fault) {
+  const std::lock_guard lock(mutex_);
+  faults_[path] = fault;
+}
+
+void CloudServer::clearFaults() {
+  const std::lock_guard lock(mutex_);
+  faults_.clear();
+}
+
+std::vector<SeenRequest> CloudServer::requests() const {
+  const std::lock_guard lock(mutex_);
+  return seen_;
+}
+
+void CloudServer::clearRequests() {
+  const std::lock_guard lock(mutex_);
+  seen_.clear();
+}
+
+void CloudServer::serve(const Handler& handler, const httplib::Request& req,
+                        httplib::Response& res) {
+  std::optional<Fault> fault;
+  {
+    const std::lock_guard lock(mutex_);
+    seen_.push_back({req.method, req.path, req.headers, req.body});
+    auto it = faults_.find(req.path);
+    if (it != faults_.end() && it->second.times != 0) {
+      fault = it->second;
+      if (it->second.times > 0) --it->second.times;
+    }
+  }
+  if (fault && fault->delay.count() > 0) pause(fault->delay);
+
+  Answer answer = handler(req);
+  if (fault) {
+    if (fault->status) answer.status = *fault->status;
+    if (fault->body) answer.body = *fault->body;
+    if (fault->malformed) answer.body = "{\"cut\": [1, 2,";
+  }
+  res.status = answer.status;
+  for (const auto& [k, v] : answer.headers) res.set_header(k, v);
+  if (fault && fault->cutAfter) {
+    // Announce the whole body, send part of it, then hang up.
+    const std::string body = answer.body;
+    const std::size_t cut = std::min(*fault->cutAfter, body.size());
+    res.set_content_provider(body.size(), answer.contentType,
+                             [body, cut](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                               if (offset < cut) sink.write(body.data() + offset, cut - offset);
+                               return false;  // abandons the connection
+                             });
+    return;
+  }
+  res.set_content(answer.body, answer.contentType);
+}
+
+std::string gzip(const std::string& data) {
+  z_stream z{};
+  if (deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    throw std::runtime_error("zlib: deflateInit2 failed");
+  }
+  std::string out(deflateBound(&z, static_cast<uLong>(data.size())) + 32, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  const int rc = deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  if (rc != Z_STREAM_END) throw std::runtime_error("zlib: deflate failed");
+  return out;
+}
+
+}  // namespace hcf_cloud

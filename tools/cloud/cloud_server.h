@@ -1,0 +1,95 @@
+// The reference cloud: an HTTP server on loopback that answers every endpoint the kit calls,
+// from a fixture folder, with faults injected per endpoint on request.
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace hcf_cloud {
+
+/// A fault for one path: what the server does instead of (or to) its normal answer.
+struct Fault {
+  std::optional<int> status;            ///< answer with this status ...
+  std::optional<std::string> body;      ///< ... and this body (default: the normal one)
+  std::chrono::milliseconds delay{0};   ///< wait before answering
+  std::optional<std::size_t> cutAfter;  ///< announce the full length, send this many bytes, hang up
+  bool malformed = false;               ///< replace the body by text that is not JSON
+  int times = -1;                       ///< how many requests it hits (−1: all)
+};
+
+/// A normal answer of a route.
+struct Answer {
+  int status = 200;
+  std::string body;
+  std::string contentType = "application/json";
+  httplib::Headers headers;
+};
+
+/// One request the server saw.
+struct SeenRequest {
+  std::string method;
+  std::string path;
+  httplib::Headers headers;
+  std::string body;
+};
+
+class CloudServer {
+ public:
+  using Handler = std::function<Answer(const httplib::Request&)>;
+
+  CloudServer();
+  ~CloudServer();
+  CloudServer(const CloudServer&) = delete;
+  CloudServer& operator=(const CloudServer&) = delete;
+
+  /// Listens on `host`:`port` (0: any free port) on a thread of its own; returns the port.
+  /// Throws std::runtime_error when the address cannot be bound.
+  int start(const std::string& host = "127.0.0.1", int port = 0);
+  /// Stops listening; waiting answers (delays) are released at once.
+  void stop();
+  /// "http://127.0.0.1:<port>".
+  std::string baseUrl() const;
+
+  /// Adds a route for `method` ("GET", "POST", or "*" for both) and a path pattern (a regular
+  /// expression, as the HTTP library takes it). Faults apply to every route.
+  void route(const std::string& method, const std::string& pattern, Handler handler);
+
+  void setFault(const std::string& path, const Fault& fault);
+  void clearFaults();
+  std::vector<SeenRequest> requests() const;
+  void clearRequests();
+
+  /// Waits up to `d` unless the server stops first (how slow answers are made).
+  void pause(std::chrono::milliseconds d);
+
+ private:
+  void serve(const Handler& handler, const httplib::Request& req, httplib::Response& res);
+
+  httplib::Server server_;
+  std::thread thread_;
+  std::string host_;
+  int port_ = 0;
+  mutable std::mutex mutex_;
+  std::condition_variable stopping_;
+  bool stopped_ = false;
+  std::map<std::string, Fault> faults_;
+  std::vector<SeenRequest> seen_;
+};
+
+/// The endpoints the transport tests use, under /test/.
+void addTransportTestRoutes(CloudServer& server);
+
+/// gzip-compressed `data`.
+std::string gzip(const std::string& data);
+
+}  // namespace hcf_cloud
