@@ -22,6 +22,8 @@ struct NativeError {
   std::string library;  ///< "curl", "sqlite", "dbus", ...
   std::int64_t code = 0;
   std::string name;
+
+  friend bool operator==(const NativeError&, const NativeError&) = default;
 };
 
 /// An error: a domain, an integer code and one message, held in the three user-info slots
