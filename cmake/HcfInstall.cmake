@@ -7,6 +7,8 @@ install(TARGETS hcf EXPORT hcfTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY include/hcf DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_BINARY_DIR}/generated/hcf/calibration/tintra_device.pb.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/hcf/calibration)
 install(EXPORT hcfTargets NAMESPACE hcf:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/hcf)
 
 configure_package_config_file(cmake/hcfConfig.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/hcfConfig.cmake

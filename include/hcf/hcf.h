@@ -2,6 +2,11 @@
 #pragma once
 
 #include "hcf/bytes.h"
+#include "hcf/calibration/hi_tintra_sensor_reading.h"
+#include "hcf/calibration/sense2xyz.h"
+#include "hcf/calibration/tintra_adjust.h"
+#include "hcf/calibration/tintra_device.h"
+#include "hcf/calibration/tintra_nn.h"
 #include "hcf/cloud/hcf_net_common.h"
 #include "hcf/color/cie_std_math.h"
 #include "hcf/color/color_enums.h"
@@ -24,6 +29,7 @@
 #include "hcf/link/ht_radius_manager.h"
 #include "hcf/log.h"
 #include "hcf/number_format.h"
+#include "hcf/result.h"
 #include "hcf/platform/ble/central_manager.h"
 #include "hcf/platform/ble/gatt.h"
 #include "hcf/platform/ble/peripheral.h"
