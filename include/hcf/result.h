@@ -15,7 +15,7 @@ HCF_NAMESPACE_BEGIN
 template <typename T>
 class Result {
  public:
-  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}   // NOLINT: implicit
+  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}         // NOLINT: implicit
   Result(HCFError error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
 
   bool ok() const noexcept { return state_.index() == 0; }

@@ -66,8 +66,8 @@ Result<Matrix3x3> fit(const std::vector<double>& T, const std::vector<double>& S
   return M;
 }
 
-std::vector<std::array<std::uint16_t, 3>> countsOf(const std::vector<HITintraSensorReading>& readings,
-                                                   std::size_t n) {
+std::vector<std::array<std::uint16_t, 3>> countsOf(
+    const std::vector<HITintraSensorReading>& readings, std::size_t n) {
   std::vector<std::array<std::uint16_t, 3>> rows;
   for (std::size_t i = 0; i < n; ++i) {
     rows.push_back({asCount(readings[i].senseRed), asCount(readings[i].senseGreen),
@@ -162,7 +162,8 @@ Result<std::vector<XYZTriple>> Sense2XYZ::updateTristimulus2TintraLight(const Ti
   }
   CieStdMath::d50XYZArr2CustomIllumn(flat, n, *light, flat);
   std::vector<XYZTriple> out;
-  for (std::size_t i = 0; i < n; ++i) out.push_back({flat[3 * i], flat[3 * i + 1], flat[3 * i + 2]});
+  for (std::size_t i = 0; i < n; ++i)
+    out.push_back({flat[3 * i], flat[3 * i + 1], flat[3 * i + 2]});
   return out;
 }
 
@@ -205,9 +206,10 @@ Sense2XYZL Sense2XYZL::withMatrix(const Matrix3x3& m) {
 }
 
 XYZTriple Sense2XYZL::getXYZforSenseVals(const HITintraSensorReading& r) const {
-  const Vector3 v = {matrix_[0] * r.senseRed + matrix_[1] * r.senseGreen + matrix_[2] * r.senseBlue,
-                     matrix_[3] * r.senseRed + matrix_[4] * r.senseGreen + matrix_[5] * r.senseBlue,
-                     matrix_[6] * r.senseRed + matrix_[7] * r.senseGreen + matrix_[8] * r.senseBlue};
+  const Vector3 v = {
+      matrix_[0] * r.senseRed + matrix_[1] * r.senseGreen + matrix_[2] * r.senseBlue,
+      matrix_[3] * r.senseRed + matrix_[4] * r.senseGreen + matrix_[5] * r.senseBlue,
+      matrix_[6] * r.senseRed + matrix_[7] * r.senseGreen + matrix_[8] * r.senseBlue};
   return {v[0], v[1], v[2]};
 }
 

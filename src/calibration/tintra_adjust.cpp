@@ -37,9 +37,9 @@ Result<std::shared_ptr<const std::vector<LUTEntry>>> TintraAdjust::parseLUT(std:
         for (const auto& e : doc) {
           LUTEntry entry;
           bool ok = e.is_object();
-          for (const auto& [key, slot] :
-               {std::pair{"L", &entry.L}, std::pair{"a", &entry.a}, std::pair{"b", &entry.b},
-                std::pair{"dL", &entry.dL}, std::pair{"da", &entry.da}, std::pair{"db", &entry.db}}) {
+          for (const auto& [key, slot] : {std::pair{"L", &entry.L}, std::pair{"a", &entry.a},
+                                          std::pair{"b", &entry.b}, std::pair{"dL", &entry.dL},
+                                          std::pair{"da", &entry.da}, std::pair{"db", &entry.db}}) {
             if (!ok) break;
             const auto it = e.find(key);
             ok = it != e.end() && it->is_number();

@@ -19,7 +19,8 @@ HCFError invalid(const std::string& why) {
   return HTUtility::errWithMsg("Invalid calibration record: " + why, 0);
 }
 
-void unknownFields(const google::protobuf::Message& m, const std::string& indent, std::string& out) {
+void unknownFields(const google::protobuf::Message& m, const std::string& indent,
+                   std::string& out) {
   const auto& set = m.GetReflection()->GetUnknownFields(m);
   for (int i = 0; i < set.field_count(); ++i) {
     const auto& f = set.field(i);
@@ -46,7 +47,8 @@ void unknownFields(const google::protobuf::Message& m, const std::string& indent
 }
 
 template <typename V>
-void field(std::string& out, const std::string& indent, const char* name, bool present, const V& v) {
+void field(std::string& out, const std::string& indent, const char* name, bool present,
+           const V& v) {
   if (!present) return;
   if constexpr (std::is_arithmetic_v<V>) {
     out += indent + name + ": " + std::to_string(v) + "\n";
@@ -56,9 +58,12 @@ void field(std::string& out, const std::string& indent, const char* name, bool p
 }
 
 void describe(const TintraDeviceAdjustmentMethod& m, const std::string& indent, std::string& out) {
-  field(out, indent, "adjustmentMethodData", m.has_adjustment_method_data(), m.adjustment_method_data());
-  field(out, indent, "adjustmentMethodType", m.has_adjustment_method_type(), m.adjustment_method_type());
-  field(out, indent, "physicalTextureType", m.has_physical_texture_type(), m.physical_texture_type());
+  field(out, indent, "adjustmentMethodData", m.has_adjustment_method_data(),
+        m.adjustment_method_data());
+  field(out, indent, "adjustmentMethodType", m.has_adjustment_method_type(),
+        m.adjustment_method_type());
+  field(out, indent, "physicalTextureType", m.has_physical_texture_type(),
+        m.physical_texture_type());
   field(out, indent, "priority", m.has_priority(), m.priority());
   field(out, indent, "desc", m.has_desc(), m.desc());
   unknownFields(m, indent, out);

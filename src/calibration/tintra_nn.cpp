@@ -47,7 +47,8 @@ double transfer(NNLayer::Transfer t, double s) {
   return s;
 }
 
-Result<std::vector<double>> numbers(const JsonValue& v, std::size_t expected, const std::string& what) {
+Result<std::vector<double>> numbers(const JsonValue& v, std::size_t expected,
+                                    const std::string& what) {
   if (!v.is_array() || v.size() != expected) {
     return invalid(what + " must hold " + std::to_string(expected) + " numbers");
   }
@@ -105,7 +106,8 @@ Result<std::shared_ptr<const TintraNN>> TintraNN::build(const JsonValue& doc, in
   for (const auto& t : *typesIt) {
     if (!t.is_string()) return invalid("\"layerTypes\" entries must be text");
   }
-  net->layers_.push_back(NNLayer::initWithNumberOfNodes(net->shape_[0], (*typesIt)[0].get<std::string>()));
+  net->layers_.push_back(
+      NNLayer::initWithNumberOfNodes(net->shape_[0], (*typesIt)[0].get<std::string>()));
   if (layerCount > 1) {
     const auto wIt = doc.find("weights");
     const auto bIt = doc.find("biasWeights");
@@ -126,7 +128,8 @@ Result<std::shared_ptr<const TintraNN>> TintraNN::build(const JsonValue& doc, in
       std::vector<std::vector<double>> matrix;
       matrix.reserve(rows);
       for (std::size_t j = 0; j < rows; ++j) {
-        auto row = numbers(w[j], cols, "row " + std::to_string(j) + " of layer " + std::to_string(k));
+        auto row =
+            numbers(w[j], cols, "row " + std::to_string(j) + " of layer " + std::to_string(k));
         if (!row) return row.error();
         matrix.push_back(std::move(*row));
       }
@@ -153,15 +156,16 @@ Result<std::shared_ptr<const TintraNN>> TintraNN::initFromDic(const JsonValue& d
 }
 
 Result<std::shared_ptr<const TintraNN>> TintraNN::initFromString(std::string_view json) {
-  return networkCache().get(json, [](std::string_view text) -> Result<std::shared_ptr<const TintraNN>> {
-    JsonValue doc;
-    try {
-      doc = JsonValue::parse(text);
-    } catch (const JsonValue::exception& e) {
-      return invalid(std::string("not JSON (") + e.what() + ")");
-    }
-    return initFromDic(doc);
-  });
+  return networkCache().get(json,
+                            [](std::string_view text) -> Result<std::shared_ptr<const TintraNN>> {
+                              JsonValue doc;
+                              try {
+                                doc = JsonValue::parse(text);
+                              } catch (const JsonValue::exception& e) {
+                                return invalid(std::string("not JSON (") + e.what() + ")");
+                              }
+                              return initFromDic(doc);
+                            });
 }
 
 Result<std::shared_ptr<const TintraNN>> TintraNN::initFromFile(const std::filesystem::path& path) {
@@ -174,7 +178,8 @@ Result<std::shared_ptr<const TintraNN>> TintraNN::initFromFile(const std::filesy
 
 std::vector<double> TintraNN::predictOutput(double L, double a, double b,
                                             HCFStdObserver observer) const {
-  if (observer == HCFStdObserver::TwoDegree && nn2Degree_) return nn2Degree_->predictOutput(L, a, b);
+  if (observer == HCFStdObserver::TwoDegree && nn2Degree_)
+    return nn2Degree_->predictOutput(L, a, b);
   if (observer == HCFStdObserver::TenDegree && nn10Degree_) {
     return nn10Degree_->predictOutput(L, a, b);
   }
@@ -210,7 +215,8 @@ std::vector<double> TintraNN::predict(std::span<const double> inputs, bool isKer
   return x;
 }
 
-double TintraNN::applyTransferFunction(std::string_view type, double input, bool /*useDerivative*/) {
+double TintraNN::applyTransferFunction(std::string_view type, double input,
+                                       bool /*useDerivative*/) {
   return transfer(transferOf(type), input);
 }
 

@@ -36,7 +36,7 @@ bool literal(const std::string& s, std::size_t& pos, char c) {
 // form ±HHMM when `zone`; nothing may follow.
 std::optional<Date> parsePattern(const std::string& s, bool fraction, bool zone) {
   std::size_t pos = 0;
-  int year, month, day, hour, minute, second;
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   if (!digits(s, pos, 4, year) || !literal(s, pos, '-') || !digits(s, pos, 2, month) ||
       !literal(s, pos, '-') || !digits(s, pos, 2, day) || !literal(s, pos, 'T') ||
       !digits(s, pos, 2, hour) || !literal(s, pos, ':') || !digits(s, pos, 2, minute) ||
@@ -64,7 +64,7 @@ std::optional<Date> parsePattern(const std::string& s, bool fraction, bool zone)
     if (pos >= s.size() || (s[pos] != '+' && s[pos] != '-')) return std::nullopt;
     const int sign = s[pos] == '-' ? -1 : 1;
     ++pos;
-    int zh, zm;
+    int zh = 0, zm = 0;
     if (!digits(s, pos, 2, zh) || !digits(s, pos, 2, zm) || zh > 23 || zm > 59) return std::nullopt;
     offset = minutes(sign * (zh * 60 + zm));
   }

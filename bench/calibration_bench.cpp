@@ -1,0 +1,115 @@
+// One full colour adjustment from the calibration record's text, as the reading path does it
+// for every measurement: the network path, and the table path with a 1000-entry table.
+#include <benchmark/benchmark.h>
+#include <hcf/hcf.h>
+
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+
+#include "fixtures.h"
+
+namespace {
+
+hcf::TintraDeviceAdjustmentMethod networkMethod() {
+  hcf::TintraDeviceAdjustmentMethod m;
+  m.set_adjustment_method_type("ANN");
+  m.set_adjustment_method_data(
+      hcf_cloud::fixtures::offsetNetworkDocument({0.4, -0.3, 0.2}, {0.6, -0.5, 0.1}));
+  return m;
+}
+
+std::string tableText(std::size_t entries, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> L(5, 98), ab(-80, 80), d(-2, 2);
+  hcf::JsonValue table = hcf::JsonValue::array();
+  for (std::size_t i = 0; i < entries; ++i) {
+    table.push_back({{"L", L(rng)},
+                     {"a", ab(rng)},
+                     {"b", ab(rng)},
+                     {"dL", d(rng)},
+                     {"da", d(rng)},
+                     {"db", d(rng)}});
+  }
+  return table.dump();
+}
+
+hcf::TintraDeviceAdjustmentMethod tableMethod(unsigned seed) {
+  hcf::TintraDeviceAdjustmentMethod m;
+  m.set_adjustment_method_type("LUT");
+  m.set_adjustment_method_data(tableText(1000, seed));
+  return m;
+}
+
+void adjustment_network(benchmark::State& state) {
+  const auto method = networkMethod();
+  double L = 40;
+  for (auto _ : state) {
+    auto r = hcf::TintraAdjust::applyAdjustment(method, L, 12, -7, hcf::HCFStdObserver::TenDegree);
+    benchmark::DoNotOptimize(r);
+    L = L < 90 ? L + 0.5 : 40;
+  }
+}
+
+void adjustment_table_1000(benchmark::State& state) {
+  const auto method = tableMethod(1);
+  double L = 40;
+  for (auto _ : state) {
+    auto r = hcf::TintraAdjust::applyAdjustment(method, L, 12, -7);
+    benchmark::DoNotOptimize(r);
+    L = L < 90 ? L + 0.5 : 40;
+  }
+}
+
+// Every call a record the cache has not seen (more records than it keeps): the price of the
+// first measurement with a new record.
+void adjustment_table_1000_first_use(benchmark::State& state) {
+  std::vector<hcf::TintraDeviceAdjustmentMethod> methods;
+  for (unsigned i = 0; i < 20; ++i) methods.push_back(tableMethod(100 + i));
+  std::size_t k = 0;
+  for (auto _ : state) {
+    auto r = hcf::TintraAdjust::applyAdjustment(methods[k++ % methods.size()], 50, 12, -7);
+    benchmark::DoNotOptimize(r);
+  }
+}
+
+BENCHMARK(adjustment_network)->Unit(benchmark::kMicrosecond);
+BENCHMARK(adjustment_table_1000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(adjustment_table_1000_first_use)->Unit(benchmark::kMicrosecond);
+
+class TargetReporter : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> micros;
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& r : runs) {
+      micros[r.benchmark_name()] =
+          r.real_accumulated_time * 1e6 / static_cast<double>(r.iterations);
+    }
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  TargetReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  const std::pair<const char*, double> targets[] = {{"adjustment_network", 50},
+                                                    {"adjustment_table_1000", 300}};
+  std::printf("\n%-36s %10s %10s\n", "one adjustment from the record", "µs", "target");
+  for (const auto& [name, target] : targets) {
+    const auto it = reporter.micros.find(name);
+    if (it == reporter.micros.end()) continue;
+    std::printf("%-36s %10.2f %7s %.0f %s\n", name, it->second, "<", target,
+                it->second < target ? "met" : "MISSED");
+  }
+  if (auto it = reporter.micros.find("adjustment_table_1000_first_use");
+      it != reporter.micros.end()) {
+    std::printf("%-36s %10.2f   (a record not seen before: parse included)\n", it->first.c_str(),
+                it->second);
+  }
+  return 0;
+}

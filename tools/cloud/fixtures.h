@@ -1,0 +1,63 @@
+// The fixture builder: a consistent simulated world. Synthetic colorimeters (a sensor model per
+// hardware version) are "calibrated at the factory" on the colour-checker chart, which gives
+// their calibration records; a simulated instrument measuring a known sample then returns that
+// sample's colour through the kit's real calibration path.
+#pragma once
+
+#include <hcf/hcf.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace hcf_cloud::fixtures {
+
+/// Every hardware version the kit acts on.
+const std::vector<std::string>& hardwareVersions();
+/// The model text of the multi-channel instruments.
+inline constexpr const char* kMultiChannelModel = "Version that uses > 3 sense";
+
+/// The 24 colour-checker patches as XYZ under D50 (white Y = 100), chart order.
+const std::vector<hcf::XYZTriple>& colorCheckerXYZD50();
+/// 27 further colours (a CIELAB grid), XYZ under D50, for the 51-colour set of model "1.1".
+const std::vector<hcf::XYZTriple>& gridXYZD50();
+
+/// A synthetic colorimeter: channel counts of a sample, before the instrument's dark level.
+struct SensorModel {
+  std::string tintraModel;
+  bool mb24 = false;                    ///< counts follow the 24-patch non-linear correction
+  hcf::Matrix3x3 mixing{};              ///< channel response to XYZ in the instrument's light
+  double nonlinearity = 0;              ///< linear instruments: small quadratic response
+  std::array<double, 3> whiteCounts{};  ///< MB24: the counts of the white patch
+  std::array<double, 3> black{};        ///< dark counts added to a raw reading
+
+  /// The black-free counts of a sample given as XYZ under D50 (white Y = 100).
+  std::array<double, 3> signal(const hcf::XYZTriple& xyzD50) const;
+  /// What the instrument reports: signal plus dark level, rounded to 16-bit counts.
+  std::array<std::uint16_t, 3> rawCounts(const hcf::XYZTriple& xyzD50) const;
+};
+
+/// The sensor of an instrument of `tintraModel`; `mb24` for one calibrated on the 24-patch set.
+SensorModel sensorFor(const std::string& tintraModel, bool mb24);
+
+enum class Adjustment { None, Table, Network };
+
+struct RecordOptions {
+  std::string serial = "00A1B2C3D4E5";
+  std::string tintraModel = "2.1";
+  bool mb24 = false;
+  std::int32_t batchNumber = 7;
+  Adjustment adjustment = Adjustment::None;
+  /// Adds older and competing calibrations (lower and equal priorities, priority 0) and a
+  /// textured adjustment method of higher priority that must not be chosen.
+  bool competingEntries = false;
+};
+
+/// A calibration record as the factory writes it for an instrument with `sensorFor(model)`.
+hcf::TintraDevice makeRecord(const RecordOptions& options);
+
+/// A network document that corrects by fixed offsets per observer (hidden layer included).
+std::string offsetNetworkDocument(const std::array<double, 3>& offset2,
+                                  const std::array<double, 3>& offset10);
+
+}  // namespace hcf_cloud::fixtures
