@@ -1,8 +1,11 @@
 #include "fixtures.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <sstream>
 
+#include "cloud_world.h"
 #include "embedded_colorchecker.h"
 
 namespace hcf_cloud::fixtures {
@@ -281,6 +284,80 @@ hcf::TintraDevice makeRecord(const RecordOptions& o) {
     later->set_priority(2);  // equal priority, later: never the main method
   }
   return record;
+}
+
+std::string serialFor(const std::string& tintraModel) {
+  const auto& v = hardwareVersions();
+  const auto it = std::find(v.begin(), v.end(), tintraModel);
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "00C0FFEE00%02X", static_cast<unsigned>(it - v.begin()));
+  return buf;
+}
+
+std::string orlaSerial(int batch) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "00C0FFEE4%03d", batch);
+  return buf;
+}
+
+const std::vector<int>& orlaBatches() {
+  static const std::vector<int> batches = {7, 12, 95};
+  return batches;
+}
+
+std::string alignmentDocument(int sourceBatch) {
+  JsonValue targets = JsonValue::object();
+  for (const int t : orlaBatches()) {
+    if (t == sourceBatch) continue;
+    const double shift = 0.05 * (t - sourceBatch);
+    targets[std::to_string(t)] = JsonValue::parse(offsetNetworkDocument(
+        {shift, -shift / 2, shift / 3}, {shift, -shift / 2, shift / 3}))["degree_order_2"];
+  }
+  JsonValue doc = {
+      {"uANN", {{std::to_string(sourceBatch), targets}}},
+      {"aANN",
+       {{"95", JsonValue::parse(offsetNetworkDocument({0.1, 0.1, -0.1}, {0.2, 0.1, -0.1}))}}},
+      {"priorities", {"95", "12", "7"}}};
+  return doc.dump();
+}
+
+void populate(CloudWorld& world) {
+  world.addLogin(kDemoSdkKey, {{"sdk_key", kDemoSdkKey},
+                               {"session_token", "session-0001"},
+                               {"subscription_id", "sub-0001"},
+                               {"b2_access_key", kDemoDeviceKey},
+                               {"platform_id", "linux"},
+                               {"package_id", kDemoPackageID}});
+  world.addDeviceKey(kDemoDeviceKey);
+  const auto put = [&](const hcf::TintraDevice& record) {
+    const hcf::Bytes b = hcf::TintraDeviceRecord::data(record);
+    world.putRecord(record.serial(), std::string(b.begin(), b.end()));
+  };
+  for (const auto& v : hardwareVersions()) {
+    if (v == "4.0") continue;
+    put(makeRecord({.serial = serialFor(v),
+                    .tintraModel = v,
+                    .mb24 = v == "3.01.02",
+                    .adjustment = v == "2.1" ? Adjustment::Network : Adjustment::Table}));
+  }
+  for (const int batch : orlaBatches()) {
+    put(makeRecord({.serial = orlaSerial(batch),
+                    .tintraModel = "4.0",
+                    .mb24 = true,
+                    .batchNumber = batch,
+                    .adjustment = Adjustment::Network}));
+    world.putAlignment(batch, {alignmentDocument(batch), "Sun, 06 Nov 2026 08:49:37 GMT"});
+  }
+  put(makeRecord({.serial = kOrphanOrlaSerial,
+                  .tintraModel = "4.0",
+                  .mb24 = true,
+                  .batchNumber = 99,
+                  .adjustment = Adjustment::Network}));
+  auto uncalibrated = makeRecord({.serial = kUncalibratedSerial, .tintraModel = "2.0"});
+  for (auto& c : *uncalibrated.mutable_calibrations()) c.set_priority(0);
+  put(uncalibrated);
+  put(makeRecord(
+      {.serial = kUnbatchedSerial, .tintraModel = "2.0", .adjustment = Adjustment::None}));
 }
 
 }  // namespace hcf_cloud::fixtures

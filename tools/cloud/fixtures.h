@@ -7,6 +7,8 @@
 #include <hcf/hcf.h>
 
 #include <array>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,4 +62,34 @@ hcf::TintraDevice makeRecord(const RecordOptions& options);
 std::string offsetNetworkDocument(const std::array<double, 3>& offset2,
                                   const std::array<double, 3>& offset10);
 
+// ---- the reference world of the cloud -------------------------------------------------------
+
+inline constexpr const char* kDemoSdkKey = "demo-sdk-key";
+inline constexpr const char* kDemoDeviceKey = "b2-demo-device-key";
+inline constexpr const char* kDemoPackageID = "demo-package";
+
+/// The serial of the reference instrument of a hardware version (twelve hexadecimal digits).
+std::string serialFor(const std::string& tintraModel);
+/// The serial of the reference ColorOrla of a production batch.
+std::string orlaSerial(int batch);
+/// ColorOrla batches with alignment documents; 95 is the reference batch.
+const std::vector<int>& orlaBatches();
+/// A serial whose record has no calibration in force; one whose calibration has no adjustment
+/// method; a ColorOrla of a batch without an alignment document.
+inline constexpr const char* kUncalibratedSerial = "00DEAD000001";
+inline constexpr const char* kUnbatchedSerial = "00DEAD000002";
+inline constexpr const char* kOrphanOrlaSerial = "00C0FFEE4099";
+
+/// The alignment document of a source batch: "uANN" to every other batch, "aANN" for 95,
+/// "priorities" with 95 first.
+std::string alignmentDocument(int sourceBatch);
+
 }  // namespace hcf_cloud::fixtures
+
+namespace hcf_cloud {
+class CloudWorld;
+namespace fixtures {
+/// Fills `world` with the reference world.
+void populate(CloudWorld& world);
+}  // namespace fixtures
+}  // namespace hcf_cloud

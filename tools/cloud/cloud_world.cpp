@@ -1,0 +1,101 @@
+#include "cloud_world.h"
+
+namespace hcf_cloud {
+
+void CloudWorld::addLogin(const std::string& sdkKey, const nlohmann::ordered_json& credentials) {
+  const std::lock_guard lock(mutex_);
+  logins_[sdkKey] = credentials;
+}
+
+std::optional<nlohmann::ordered_json> CloudWorld::login(const std::string& sdkKey) const {
+  const std::lock_guard lock(mutex_);
+  auto it = logins_.find(sdkKey);
+  if (it == logins_.end()) return std::nullopt;
+  return it->second;
+}
+
+void CloudWorld::addDeviceKey(const std::string& key) {
+  const std::lock_guard lock(mutex_);
+  deviceKeys_.insert(key);
+}
+
+bool CloudWorld::acceptsDeviceKey(const std::string& key) const {
+  const std::lock_guard lock(mutex_);
+  return deviceKeys_.count(key) > 0;
+}
+
+void CloudWorld::putRecord(const std::string& serial, std::string bytes) {
+  const std::lock_guard lock(mutex_);
+  records_[serial] = std::move(bytes);
+}
+
+std::optional<std::string> CloudWorld::record(const std::string& serial) const {
+  const std::lock_guard lock(mutex_);
+  auto it = records_.find(serial);
+  if (it == records_.end()) return std::nullopt;
+  return it->second;
+}
+
+void CloudWorld::putAlignment(int batch, Alignment alignment) {
+  const std::lock_guard lock(mutex_);
+  alignments_[batch] = std::move(alignment);
+}
+
+std::optional<CloudWorld::Alignment> CloudWorld::alignment(int batch) const {
+  const std::lock_guard lock(mutex_);
+  auto it = alignments_.find(batch);
+  if (it == alignments_.end()) return std::nullopt;
+  return it->second;
+}
+
+namespace {
+
+Answer message(int status, const std::string& text) {
+  return Answer{status, nlohmann::ordered_json{{"message", text}}.dump(), "application/json", {}};
+}
+
+}  // namespace
+
+void addKitRoutes(CloudServer& server, std::shared_ptr<CloudWorld> world) {
+  server.route("POST", "/cas/sdk/auth", [world](const httplib::Request& req) {
+    if (req.get_header_value("CAST") != kCastHeaderValue) return message(403, "hi-bad_client");
+    nlohmann::ordered_json body;
+    try {
+      body = nlohmann::ordered_json::parse(req.body);
+    } catch (const nlohmann::json::exception&) {
+      return message(400, "hi-bad_request");
+    }
+    if (!body.is_object() || !body.contains("token") || !body["token"].is_string()) {
+      return message(400, "hi-missing_token");
+    }
+    auto creds = world->login(body["token"].get<std::string>());
+    if (!creds) return message(401, "hi-invalid_sdk_key");
+    return Answer{200, creds->dump(), "application/json", {}};
+  });
+
+  server.route("GET", "/b2/ext_api/v1/tintra_device.protobuf",
+               [world](const httplib::Request& req) {
+                 if (!world->acceptsDeviceKey(req.get_header_value("HI-Auth-Token"))) {
+                   return message(401, "hi-unauthorised");
+                 }
+                 auto bytes = world->record(req.get_param_value("serial"));
+                 if (!bytes) return message(404, "hi-unknown_serial");
+                 return Answer{200, *bytes, "application/x-protobuf", {}};
+               });
+
+  server.route("GET", R"(/orla_alignment_ann/(-?\d+)\.json)", [world](const httplib::Request& req) {
+    int batch = 0;
+    try {
+      batch = std::stoi(req.matches[1]);
+    } catch (const std::exception&) {
+      return message(404, "not found");
+    }
+    auto a = world->alignment(batch);
+    if (!a) return message(404, "not found");
+    Answer answer{200, a->json, "binary/octet-stream", {}};
+    if (!a->lastModified.empty()) answer.headers.emplace("Last-Modified", a->lastModified);
+    return answer;
+  });
+}
+
+}  // namespace hcf_cloud
