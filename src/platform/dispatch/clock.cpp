@@ -1,5 +1,7 @@
 #include "hcf/platform/dispatch/clock.h"
 
+#include <mutex>
+
 HCF_NAMESPACE_BEGIN
 namespace dispatch {
 
@@ -16,6 +18,31 @@ void ManualClock::set(TimePoint t) {
   const auto wanted = t.time_since_epoch().count();
   while (wanted > current && !ticks_.compare_exchange_weak(current, wanted)) {
   }
+}
+
+namespace {
+std::mutex& wallMutex() {
+  static std::mutex m;
+  return m;
+}
+std::function<WallTime()>& wallSlot() {
+  static std::function<WallTime()> slot;
+  return slot;
+}
+}  // namespace
+
+WallTime wallClockNow() {
+  std::function<WallTime()> clock;
+  {
+    const std::lock_guard lock(wallMutex());
+    clock = wallSlot();
+  }
+  return clock ? clock() : std::chrono::system_clock::now();
+}
+
+void setWallClock(std::function<WallTime()> clock) {
+  const std::lock_guard lock(wallMutex());
+  wallSlot() = std::move(clock);
 }
 
 }  // namespace dispatch

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 #include "hcf/export.h"
@@ -43,6 +44,13 @@ class HCF_API ManualClock final : public Clock {
  private:
   std::atomic<TimePoint::rep> ticks_;
 };
+
+/// Calendar time (dates stored and compared, such as "last checked 25 hours ago").
+using WallTime = std::chrono::system_clock::time_point;
+/// The kit's calendar time: the system clock, or what `setWallClock` installed.
+HCF_API WallTime wallClockNow();
+/// Replaces the calendar clock (tests set the date); an empty function restores the system's.
+HCF_API void setWallClock(std::function<WallTime()> clock);
 
 }  // namespace dispatch
 HCF_NAMESPACE_END

@@ -1,0 +1,98 @@
+// Store access shared by every store user, and the device-data cache.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hcf/bytes.h"
+#include "hcf/calibration/tintra_device.h"
+#include "hcf/export.h"
+#include "hcf/json.h"
+#include "hcf/store/store_records.h"
+
+HCF_NAMESPACE_BEGIN
+
+/// The three stores.
+enum class StoreKind { Products, DownloadLog, DeviceData };
+
+/// An open store (one connection, for the thread that opened it).
+class HCF_API StoreHandle {
+ public:
+  struct Impl;
+  explicit StoreHandle(std::unique_ptr<Impl> impl);
+  ~StoreHandle();
+  Impl& impl() { return *impl_; }
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+/// The stores' files and the device-data cache. Class operations only; each opens its store on
+/// the calling thread and lets it go when done, so any thread may call them. No operation
+/// reports an error: a store that cannot be opened is logged ("Error creating /setting config
+/// for realm: ...") and lookups then give nothing.
+class HCF_API HCFRealmManager {
+ public:
+  HCFRealmManager() = delete;
+
+  /// The schema version every store is written with.
+  static constexpr std::int64_t kSchemaVersion = 13;
+
+  /// The data directory: the one the application set, else the temporary directory while unit
+  /// tests run (environment variable "XCTestConfigurationFilePath"), else $XDG_DATA_HOME/hcf or
+  /// ~/.local/share/hcf. Created when missing.
+  static std::filesystem::path docDirectory();
+  /// Sets (or, empty, clears) the application's data directory.
+  static void setDocDirectory(std::optional<std::filesystem::path> directory);
+  static bool isRunningUnitTests();
+
+  /// The file of a store: "halvern-products-<packageID>.realm", "halvern-product-logs.realm",
+  /// "halvern-b2.realm" (test mode: "halvern-products-testing.realm",
+  /// "halvern-b2-testing.realm").
+  static std::filesystem::path storeFile(StoreKind kind,
+                                         const std::optional<std::string>& packageID = {});
+  /// Opens a store with the schema version and the wipe rule: a products or download-log store
+  /// written at version 10, or a device-data store at version 6, is deleted and starts empty;
+  /// other older versions are migrated and keep their data. Null when it cannot be opened.
+  static std::shared_ptr<StoreHandle> openStore(StoreKind kind,
+                                                const std::optional<std::string>& packageID = {});
+  /// The device-data store.
+  static std::shared_ptr<StoreHandle> getB2Realm();
+  /// Deletes a store file and its companions ("lock", "note", "management", and SQLite's
+  /// "-wal", "-shm", "-journal"), ignoring errors.
+  static void performRealmWipeForRealmURL(const std::filesystem::path& file);
+  /// The 64-byte store key, made once from the system random source and kept in a file only
+  /// the user can read.
+  static Bytes getKey();
+
+  // ---- device-data cache -------------------------------------------------------------------
+
+  /// Adds or replaces the record of its serial (with its model and top batch).
+  static void addTintraDevice(const TintraDevice& record);
+  /// The cached record of a serial.
+  static std::optional<TintraDevice> fetchTintraDeviceWithSerial(const std::string& serial);
+  /// Stores alignment data unless it is absent, the batch is below 1, or the stored entry's
+  /// time is equal or newer.
+  static void addUpdateAlignmentHash(const std::optional<Bytes>& data, std::int32_t sourceBatch,
+                                     std::int32_t updatedAt);
+  static std::optional<HAlignmentHash> fetchAlignmentForSource(std::int32_t sourceBatch);
+  /// The source batches that have alignment data.
+  static std::vector<std::int32_t> fetchAlignmentSources();
+  /// Stores a spectrometer's model entry, only when at least two compiled-model paths are
+  /// given; the last check time is now.
+  static void storeSpectro(const std::string& serial, const std::string& model,
+                           const std::string& batch, const JsonValue& json,
+                           const std::vector<std::string>& mlmcUrls);
+  static bool spectroExists(const std::string& serial);
+  static bool spectroNeedsUpdatedData(const std::string& serial);
+  static std::optional<std::vector<std::filesystem::path>> fetchCompiledModelUrlsForSpectro(
+      const std::string& serial);
+  static std::optional<std::string> spectroModelForSerial(const std::string& serial);
+  static std::optional<HRLMSpectroModule> fetchSpectro(const std::string& serial);
+};
+
+HCF_NAMESPACE_END

@@ -1,0 +1,291 @@
+#include "hcf/store/hcf_realm_manager.h"
+
+#include <cstdlib>
+#include <mutex>
+
+#include "../platform/keystore/key_file.h"
+#include "hcf/log.h"
+#include "store_schema.h"
+
+HCF_NAMESPACE_BEGIN
+
+namespace {
+
+std::mutex& dirMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::optional<std::filesystem::path>& dirSlot() {
+  static std::optional<std::filesystem::path> slot;
+  return slot;
+}
+
+std::filesystem::path defaultDataDirectory() {
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+    return std::filesystem::path(xdg) / "hcf";
+  }
+  if (const char* home = std::getenv("HOME"); home && *home) {
+    return std::filesystem::path(home) / ".local/share/hcf";
+  }
+  return std::filesystem::temp_directory_path() / "hcf";
+}
+
+using Clock = std::chrono::system_clock;
+
+double toSeconds(dispatch::WallTime t) {
+  return std::chrono::duration<double>(t.time_since_epoch()).count();
+}
+
+dispatch::WallTime fromSeconds(double s) {
+  return dispatch::WallTime(
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s)));
+}
+
+// Runs `work` on the device-data store; a store that cannot be used gives `fallback`.
+template <typename T, typename Work>
+T withDeviceStore(T fallback, Work work) {
+  auto store = HCFRealmManager::getB2Realm();
+  if (!store) return fallback;
+  try {
+    return work(*store->impl().db);
+  } catch (const sql::Failure& e) {
+    logLine(std::string("device-data store: ") + e.what());
+    return fallback;
+  }
+}
+
+std::optional<HRLMSpectroModule> readSpectro(sql::Database& db, const std::string& serial) {
+  sql::Statement s(db,
+                   "SELECT serial, model, batch, updatedAt, updatedAtLastChecked, annJsonData, "
+                   "mlmodelcURLStringsData FROM HRLMSpectroModule WHERE serial = ?1");
+  s.bind(1, std::string_view(serial));
+  if (!s.step()) return std::nullopt;
+  HRLMSpectroModule m;
+  m.serial = s.text(0);
+  m.model = s.optionalText(1);
+  m.batch = s.optionalText(2);
+  m.updatedAt = static_cast<std::int32_t>(s.int64(3));
+  if (!s.isNull(4)) m.updatedAtLastChecked = fromSeconds(s.real(4));
+  m.annJsonData = s.optionalBlob(5);
+  m.mlmodelcURLStringsData = s.optionalBlob(6);
+  return m;
+}
+
+}  // namespace
+
+StoreHandle::StoreHandle(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+StoreHandle::~StoreHandle() = default;
+
+bool HCFRealmManager::isRunningUnitTests() {
+  return std::getenv("XCTestConfigurationFilePath") != nullptr;
+}
+
+std::filesystem::path HCFRealmManager::docDirectory() {
+  std::filesystem::path dir;
+  {
+    const std::lock_guard lock(dirMutex());
+    if (dirSlot()) dir = *dirSlot();
+  }
+  if (dir.empty()) {
+    dir = isRunningUnitTests() ? std::filesystem::temp_directory_path() : defaultDataDirectory();
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  return dir;
+}
+
+void HCFRealmManager::setDocDirectory(std::optional<std::filesystem::path> directory) {
+  const std::lock_guard lock(dirMutex());
+  dirSlot() = std::move(directory);
+}
+
+std::filesystem::path HCFRealmManager::storeFile(StoreKind kind,
+                                                 const std::optional<std::string>& packageID) {
+  const bool testing = isRunningUnitTests();
+  const auto dir = docDirectory();
+  switch (kind) {
+    case StoreKind::Products: {
+      // The package identifier becomes part of a file name: no path separators in it.
+      std::string package = packageID.value_or("(null)");
+      for (char& c : package) {
+        if (c == '/' || c == '\\' || c == '\0') c = '_';
+      }
+      if (package == "." || package == "..") package = "_";
+      return dir / (testing ? std::string("halvern-products-testing.realm")
+                            : "halvern-products-" + package + ".realm");
+    }
+    case StoreKind::DownloadLog:
+      return dir / "halvern-product-logs.realm";
+    case StoreKind::DeviceData:
+      return dir / (testing ? "halvern-b2-testing.realm" : "halvern-b2.realm");
+  }
+  return dir / "halvern-unknown.realm";
+}
+
+std::shared_ptr<StoreHandle> HCFRealmManager::openStore(
+    StoreKind kind, const std::optional<std::string>& packageID) {
+  const auto file = storeFile(kind, packageID);
+  try {
+    auto impl = std::make_unique<StoreHandle::Impl>();
+    impl->db = store::open(file, kind);
+    return std::make_shared<StoreHandle>(std::move(impl));
+  } catch (const sql::Failure& e) {
+    logLine(std::string("Error creating /setting config for realm: ") + e.what());
+    return nullptr;
+  }
+}
+
+std::shared_ptr<StoreHandle> HCFRealmManager::getB2Realm() {
+  return openStore(StoreKind::DeviceData);
+}
+
+void HCFRealmManager::performRealmWipeForRealmURL(const std::filesystem::path& file) {
+  std::error_code ec;
+  std::filesystem::remove(file, ec);
+  for (const char* extension : {".lock", ".note", ".management", "-wal", "-shm", "-journal"}) {
+    std::filesystem::path companion = file;
+    companion += extension;
+    std::filesystem::remove_all(companion, ec);
+  }
+}
+
+Bytes HCFRealmManager::getKey() { return keystore::storeKey(docDirectory()); }
+
+void HCFRealmManager::addTintraDevice(const TintraDevice& record) {
+  withDeviceStore(0, [&](sql::Database& db) {
+    const auto* top = TintraDeviceProtoHelper::topCalForDevice(record);
+    sql::Transaction t(db);
+    sql::Statement s(db,
+                     "INSERT OR REPLACE INTO HTintraModule(serial, buf, model, batch) "
+                     "VALUES(?1, ?2, ?3, ?4)");
+    s.bind(1, std::string_view(record.serial()))
+        .bind(2, TintraDeviceRecord::data(record))
+        .bind(3, std::string_view(record.tintra_model()))
+        .bind(4, static_cast<std::int64_t>(top ? top->batch().batch_number() : 0));
+    s.run();
+    t.commit();
+    return 0;
+  });
+}
+
+std::optional<TintraDevice> HCFRealmManager::fetchTintraDeviceWithSerial(
+    const std::string& serial) {
+  return withDeviceStore(std::optional<TintraDevice>{}, [&](sql::Database& db) {
+    sql::Statement s(db, "SELECT buf FROM HTintraModule WHERE serial = ?1");
+    s.bind(1, std::string_view(serial));
+    if (!s.step() || s.isNull(0)) return std::optional<TintraDevice>{};
+    const Bytes buf = s.blob(0);
+    auto record = TintraDeviceRecord::parseFromData(buf);
+    if (!record) return std::optional<TintraDevice>{};
+    return std::optional<TintraDevice>(std::move(*record));
+  });
+}
+
+void HCFRealmManager::addUpdateAlignmentHash(const std::optional<Bytes>& data,
+                                             std::int32_t sourceBatch, std::int32_t updatedAt) {
+  if (!data || sourceBatch < 1) return;
+  withDeviceStore(0, [&](sql::Database& db) {
+    sql::Transaction t(db);
+    sql::Statement find(db, "SELECT updatedAt FROM HAlignmentHash WHERE sourceBatch = ?1");
+    find.bind(1, static_cast<std::int64_t>(sourceBatch));
+    if (find.step() && find.int64(0) >= updatedAt) return 0;  // the stored one is as new
+    sql::Statement s(db,
+                     "INSERT OR REPLACE INTO HAlignmentHash(sourceBatch, jsonData, updatedAt) "
+                     "VALUES(?1, ?2, ?3)");
+    s.bind(1, static_cast<std::int64_t>(sourceBatch))
+        .bind(2, *data)
+        .bind(3, static_cast<std::int64_t>(updatedAt));
+    s.run();
+    t.commit();
+    return 0;
+  });
+}
+
+std::optional<HAlignmentHash> HCFRealmManager::fetchAlignmentForSource(std::int32_t sourceBatch) {
+  return withDeviceStore(std::optional<HAlignmentHash>{}, [&](sql::Database& db) {
+    sql::Statement s(db,
+                     "SELECT sourceBatch, jsonData, updatedAt FROM HAlignmentHash "
+                     "WHERE sourceBatch = ?1");
+    s.bind(1, static_cast<std::int64_t>(sourceBatch));
+    if (!s.step()) return std::optional<HAlignmentHash>{};
+    HAlignmentHash a;
+    a.sourceBatch = static_cast<std::int32_t>(s.int64(0));
+    a.jsonData = s.optionalBlob(1);
+    a.updatedAt = static_cast<std::int32_t>(s.int64(2));
+    return std::optional<HAlignmentHash>(std::move(a));
+  });
+}
+
+std::vector<std::int32_t> HCFRealmManager::fetchAlignmentSources() {
+  return withDeviceStore(std::vector<std::int32_t>{}, [&](sql::Database& db) {
+    std::vector<std::int32_t> out;
+    sql::Statement s(db, "SELECT DISTINCT sourceBatch FROM HAlignmentHash ORDER BY sourceBatch");
+    while (s.step()) out.push_back(static_cast<std::int32_t>(s.int64(0)));
+    return out;
+  });
+}
+
+void HCFRealmManager::storeSpectro(const std::string& serial, const std::string& model,
+                                   const std::string& batch, const JsonValue& json,
+                                   const std::vector<std::string>& mlmcUrls) {
+  if (mlmcUrls.size() < 2) return;
+  JsonValue paths = JsonValue::array();
+  for (const auto& p : mlmcUrls) paths.push_back(p);
+  std::string annText;
+  std::string pathText;
+  try {
+    annText = json.dump();
+    pathText = paths.dump();
+  } catch (const JsonValue::exception& e) {
+    logLine(std::string("storeSpectro: ") + e.what());
+    return;
+  }
+  withDeviceStore(0, [&](sql::Database& db) {
+    sql::Transaction t(db);
+    sql::Statement s(db,
+                     "INSERT OR REPLACE INTO HRLMSpectroModule(serial, model, batch, updatedAt, "
+                     "updatedAtLastChecked, annJsonData, mlmodelcURLStringsData) "
+                     "VALUES(?1, ?2, ?3, 0, ?4, ?5, ?6)");
+    s.bind(1, std::string_view(serial))
+        .bind(2, std::string_view(model))
+        .bind(3, std::string_view(batch))
+        .bind(4, toSeconds(dispatch::wallClockNow()))
+        .bind(5, Bytes(annText.begin(), annText.end()))
+        .bind(6, Bytes(pathText.begin(), pathText.end()));
+    s.run();
+    t.commit();
+    return 0;
+  });
+}
+
+std::optional<HRLMSpectroModule> HCFRealmManager::fetchSpectro(const std::string& serial) {
+  return withDeviceStore(std::optional<HRLMSpectroModule>{},
+                         [&](sql::Database& db) { return readSpectro(db, serial); });
+}
+
+bool HCFRealmManager::spectroExists(const std::string& serial) {
+  const auto m = fetchSpectro(serial);
+  return m && m->mlmodelcURLStringsData.has_value();
+}
+
+bool HCFRealmManager::spectroNeedsUpdatedData(const std::string& serial) {
+  const auto m = fetchSpectro(serial);
+  if (!m || !m->mlmodelcURLStringsData) return true;
+  return m->needToCheckServerForUpdatedInfo();
+}
+
+std::optional<std::vector<std::filesystem::path>> HCFRealmManager::fetchCompiledModelUrlsForSpectro(
+    const std::string& serial) {
+  const auto m = fetchSpectro(serial);
+  if (!m) return std::nullopt;
+  return m->cModelUrls();
+}
+
+std::optional<std::string> HCFRealmManager::spectroModelForSerial(const std::string& serial) {
+  const auto m = fetchSpectro(serial);
+  if (!m) return std::nullopt;
+  return m->model;
+}
+
+HCF_NAMESPACE_END

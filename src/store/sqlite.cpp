@@ -1,0 +1,160 @@
+#include "sqlite.h"
+
+#include <sqlite3.h>
+
+#include "hcf/kit/ht_utility.h"
+
+HCF_NAMESPACE_BEGIN
+namespace sql {
+
+namespace {
+// How long a connection waits for another writer before giving up.
+constexpr int kBusyTimeoutMs = 10000;
+}  // namespace
+
+HCFError Failure::error() const {
+  HCFError e = HTUtility::errWithMsg("Store error: " + message_, 0);
+  e.native = NativeError{"sqlite", code_, sqlite3_errstr(code_)};
+  return e;
+}
+
+Database::Database(const std::filesystem::path& file) {
+  const int rc =
+      sqlite3_open_v2(file.c_str(), &db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw Failure(rc, message + " (" + file.string() + ")");
+  }
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  sqlite3_extended_result_codes(db_, 1);
+  // Reading the header here makes a file that is not a database fail now, not later.
+  exec("PRAGMA journal_mode=WAL");
+  exec("PRAGMA foreign_keys=ON");
+}
+
+Database::~Database() { sqlite3_close_v2(db_); }
+
+void Database::fail(int code) const { throw Failure(code, sqlite3_errmsg(db_)); }
+
+void Database::exec(std::string_view sqlText) {
+  const std::string s(sqlText);
+  char* message = nullptr;
+  const int rc = sqlite3_exec(db_, s.c_str(), nullptr, nullptr, &message);
+  if (rc != SQLITE_OK) {
+    const std::string text = message ? message : sqlite3_errstr(rc);
+    sqlite3_free(message);
+    throw Failure(rc, text);
+  }
+}
+
+std::int64_t Database::userVersion() {
+  Statement s(*this, "PRAGMA user_version");
+  return s.step() ? s.int64(0) : 0;
+}
+
+void Database::setUserVersion(std::int64_t version) {
+  // PRAGMA takes no bound parameters; the value is a number we make, never caller text.
+  exec("PRAGMA user_version=" + std::to_string(version));
+}
+
+Statement::Statement(Database& db, std::string_view sqlText) : db_(db) {
+  const int rc = sqlite3_prepare_v2(db.handle(), sqlText.data(), static_cast<int>(sqlText.size()),
+                                    &stmt_, nullptr);
+  if (rc != SQLITE_OK) db.fail(rc);
+}
+
+Statement::~Statement() { sqlite3_finalize(stmt_); }
+
+Statement& Statement::bind(int i, std::int64_t v) {
+  if (const int rc = sqlite3_bind_int64(stmt_, i, v); rc != SQLITE_OK) db_.fail(rc);
+  return *this;
+}
+Statement& Statement::bind(int i, double v) {
+  if (const int rc = sqlite3_bind_double(stmt_, i, v); rc != SQLITE_OK) db_.fail(rc);
+  return *this;
+}
+Statement& Statement::bind(int i, std::string_view v) {
+  if (const int rc =
+          sqlite3_bind_text64(stmt_, i, v.data(), v.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+      rc != SQLITE_OK) {
+    db_.fail(rc);
+  }
+  return *this;
+}
+Statement& Statement::bind(int i, const Bytes& v) {
+  static const std::uint8_t kEmpty = 0;
+  if (const int rc =
+          sqlite3_bind_blob64(stmt_, i, v.empty() ? &kEmpty : v.data(), v.size(), SQLITE_TRANSIENT);
+      rc != SQLITE_OK) {
+    db_.fail(rc);
+  }
+  return *this;
+}
+Statement& Statement::bindNull(int i) {
+  if (const int rc = sqlite3_bind_null(stmt_, i); rc != SQLITE_OK) db_.fail(rc);
+  return *this;
+}
+Statement& Statement::bind(int i, const std::optional<std::string>& v) {
+  return v ? bind(i, std::string_view(*v)) : bindNull(i);
+}
+
+bool Statement::step() {
+  const int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  db_.fail(rc);
+}
+
+void Statement::run() {
+  while (step()) {
+  }
+}
+
+void Statement::reset() {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
+
+bool Statement::isNull(int c) const { return sqlite3_column_type(stmt_, c) == SQLITE_NULL; }
+std::int64_t Statement::int64(int c) const { return sqlite3_column_int64(stmt_, c); }
+double Statement::real(int c) const { return sqlite3_column_double(stmt_, c); }
+std::string Statement::text(int c) const {
+  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, c));
+  return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, c)))
+           : std::string();
+}
+std::optional<std::string> Statement::optionalText(int c) const {
+  if (isNull(c)) return std::nullopt;
+  return text(c);
+}
+Bytes Statement::blob(int c) const {
+  const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_, c));
+  const int n = sqlite3_column_bytes(stmt_, c);
+  return p ? Bytes(p, p + n) : Bytes();
+}
+std::optional<Bytes> Statement::optionalBlob(int c) const {
+  if (isNull(c)) return std::nullopt;
+  return blob(c);
+}
+
+Transaction::Transaction(Database& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }
+
+Transaction::~Transaction() {
+  if (done_) return;
+  try {
+    db_.exec("ROLLBACK");
+  } catch (...) {
+    // Destructors never throw; the connection goes anyway.
+  }
+}
+
+void Transaction::commit() {
+  db_.exec("COMMIT");
+  done_ = true;
+}
+
+}  // namespace sql
+HCF_NAMESPACE_END

@@ -1,0 +1,105 @@
+// A thin RAII layer over SQLite: a database connection, prepared statements with bound
+// parameters (no caller text ever enters SQL otherwise), and a transaction that rolls back
+// unless committed. Errors carry SQLite's own result code.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hcf/bytes.h"
+#include "hcf/export.h"
+#include "hcf/kit/hcf_error.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+HCF_NAMESPACE_BEGIN
+namespace sql {
+
+/// A failure of SQLite (or of a file underneath).
+class Failure : public std::exception {
+ public:
+  Failure(int code, std::string message) : code_(code), message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+  int code() const { return code_; }
+  /// As the kit's error value (the SQLite code kept inside).
+  HCFError error() const;
+
+ private:
+  int code_;
+  std::string message_;
+};
+
+class Database;
+
+/// A prepared statement. Bind by 1-based index; `step` returns true while rows come.
+class Statement {
+ public:
+  Statement(Database& db, std::string_view sql);
+  ~Statement();
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  Statement& bind(int index, std::int64_t value);
+  Statement& bind(int index, double value);
+  Statement& bind(int index, std::string_view value);
+  Statement& bind(int index, const Bytes& value);
+  Statement& bindNull(int index);
+  Statement& bind(int index, const std::optional<std::string>& value);
+  /// Runs one step: true when a row is ready.
+  bool step();
+  /// Runs to the end (for statements without rows).
+  void run();
+  void reset();
+
+  bool isNull(int column) const;
+  std::int64_t int64(int column) const;
+  double real(int column) const;
+  std::string text(int column) const;
+  std::optional<std::string> optionalText(int column) const;
+  Bytes blob(int column) const;
+  std::optional<Bytes> optionalBlob(int column) const;
+
+ private:
+  Database& db_;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+/// One connection, used on one thread.
+class Database {
+ public:
+  /// Opens (creating when missing) the file, in WAL mode with a busy time-out so that writers
+  /// on other threads wait instead of failing.
+  explicit Database(const std::filesystem::path& file);
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  void exec(std::string_view sql);
+  std::int64_t userVersion();
+  void setUserVersion(std::int64_t version);
+  sqlite3* handle() { return db_; }
+  [[noreturn]] void fail(int code) const;
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+/// A write transaction (BEGIN IMMEDIATE): rolled back when destroyed uncommitted.
+class Transaction {
+ public:
+  explicit Transaction(Database& db);
+  ~Transaction();
+  void commit();
+
+ private:
+  Database& db_;
+  bool done_ = false;
+};
+
+}  // namespace sql
+HCF_NAMESPACE_END

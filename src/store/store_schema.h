@@ -1,0 +1,26 @@
+// The tables of every persisted class, and opening a store file with the version rule.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "hcf/store/hcf_realm_manager.h"
+#include "sqlite.h"
+
+HCF_NAMESPACE_BEGIN
+
+struct StoreHandle::Impl {
+  std::unique_ptr<sql::Database> db;
+};
+
+namespace store {
+
+/// Opens `file` as a store of `kind`: creates the tables, applies the wipe rule and migrates
+/// older versions. Throws sql::Failure when the file cannot be used.
+std::unique_ptr<sql::Database> open(const std::filesystem::path& file, StoreKind kind);
+
+/// The schema version at which a store of `kind` is discarded instead of migrated.
+std::int64_t wipeVersion(StoreKind kind);
+
+}  // namespace store
+HCF_NAMESPACE_END
