@@ -33,13 +33,13 @@ std::filesystem::path defaultDataDirectory() {
 
 using Clock = std::chrono::system_clock;
 
-double toSeconds(dispatch::WallTime t) {
-  return std::chrono::duration<double>(t.time_since_epoch()).count();
+// Dates are kept as whole nanoseconds since 1970, so that a date reads back exactly.
+std::int64_t toNanoseconds(dispatch::WallTime t) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
 
-dispatch::WallTime fromSeconds(double s) {
-  return dispatch::WallTime(
-      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s)));
+dispatch::WallTime fromNanoseconds(std::int64_t ns) {
+  return dispatch::WallTime(std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(ns)));
 }
 
 // Runs `work` on the device-data store; a store that cannot be used gives `fallback`.
@@ -66,7 +66,7 @@ std::optional<HRLMSpectroModule> readSpectro(sql::Database& db, const std::strin
   m.model = s.optionalText(1);
   m.batch = s.optionalText(2);
   m.updatedAt = static_cast<std::int32_t>(s.int64(3));
-  if (!s.isNull(4)) m.updatedAtLastChecked = fromSeconds(s.real(4));
+  if (!s.isNull(4)) m.updatedAtLastChecked = fromNanoseconds(s.int64(4));
   m.annJsonData = s.optionalBlob(5);
   m.mlmodelcURLStringsData = s.optionalBlob(6);
   return m;
@@ -250,7 +250,7 @@ void HCFRealmManager::storeSpectro(const std::string& serial, const std::string&
     s.bind(1, std::string_view(serial))
         .bind(2, std::string_view(model))
         .bind(3, std::string_view(batch))
-        .bind(4, toSeconds(dispatch::wallClockNow()))
+        .bind(4, toNanoseconds(dispatch::wallClockNow()))
         .bind(5, Bytes(annText.begin(), annText.end()))
         .bind(6, Bytes(pathText.begin(), pathText.end()));
     s.run();

@@ -8,7 +8,8 @@ namespace store {
 namespace {
 
 // Every store carries every table. Lists of a product are child tables keyed by the product
-// and the list position; a curve of floats is a blob of little-endian 32-bit values.
+// and the list position; a curve of floats is a blob of little-endian 32-bit values; a date
+// is whole nanoseconds since 1970.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS HRLMOfflineProduct(
   uuid TEXT PRIMARY KEY NOT NULL, name TEXT NOT NULL, code TEXT NOT NULL, hex TEXT NOT NULL,
@@ -49,14 +50,14 @@ CREATE INDEX IF NOT EXISTS HRLMSpectrum_batch ON HRLMSpectrum(batch);
 CREATE INDEX IF NOT EXISTS HRLMSpectrum_owner ON HRLMSpectrum(owningProductUUID);
 CREATE INDEX IF NOT EXISTS HRLMSpectrum_position ON HRLMSpectrum(owningCompositionDetailPosition);
 CREATE TABLE IF NOT EXISTS HRLMProductDownloadLogEntry(
-  id INTEGER PRIMARY KEY AUTOINCREMENT, date REAL, sdkKey TEXT);
+  id INTEGER PRIMARY KEY AUTOINCREMENT, date INTEGER, sdkKey TEXT);
 CREATE TABLE IF NOT EXISTS HTintraModule(
   serial TEXT PRIMARY KEY NOT NULL, buf BLOB, model TEXT, batch INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE IF NOT EXISTS HAlignmentHash(
   sourceBatch INTEGER PRIMARY KEY NOT NULL, jsonData BLOB, updatedAt INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE IF NOT EXISTS HRLMSpectroModule(
   serial TEXT PRIMARY KEY NOT NULL, model TEXT, batch TEXT, updatedAt INTEGER NOT NULL DEFAULT 0,
-  updatedAtLastChecked REAL, annJsonData BLOB, mlmodelcURLStringsData BLOB);
+  updatedAtLastChecked INTEGER, annJsonData BLOB, mlmodelcURLStringsData BLOB);
 )sql";
 
 }  // namespace
