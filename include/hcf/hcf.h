@@ -26,6 +26,7 @@
 #include "hcf/kit/hcf_error.h"
 #include "hcf/kit/hcf_net_credentials.h"
 #include "hcf/kit/hi_reachability.h"
+#include "hcf/kit/hi_tintra.h"
 #include "hcf/kit/ht_utility.h"
 #include "hcf/link/ht_kubo_peripheral_manager.h"
 #include "hcf/link/ht_radius_manager.h"
