@@ -30,9 +30,15 @@ Database::Database(const std::filesystem::path& file) {
   }
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   sqlite3_extended_result_codes(db_, 1);
-  // Reading the header here makes a file that is not a database fail now, not later.
-  exec("PRAGMA journal_mode=WAL");
-  exec("PRAGMA foreign_keys=ON");
+  try {
+    // Reading the header here makes a file that is not a database fail now, not later.
+    exec("PRAGMA journal_mode=WAL");
+    exec("PRAGMA foreign_keys=ON");
+  } catch (...) {
+    sqlite3_close_v2(db_);  // the destructor does not run for a constructor that throws
+    db_ = nullptr;
+    throw;
+  }
 }
 
 Database::~Database() { sqlite3_close_v2(db_); }
