@@ -88,13 +88,18 @@ std::string lutDocument(const hcf::TintraDevice& record, const std::vector<XYZTr
     const XYZTriple own = (*model)->getXYZforSenseVals((*readings)[i]);
     const auto d65 = CieStdMath::tintra2newLight(own.X, own.Y, own.Z, true, record.tintra_model());
     if (!d65) return "[]";
-    const auto measured = CieStdMath::xyz2LabWith(d65->X, d65->Y, d65->Z, HCFIlluminant::D65,
-                                                  HCFStdObserver::TwoDegree);
-    const XYZTriple refD65 =
+    // Model 1.1 corrects in CIELAB D50, the others in CIELAB D65.
+    const bool d50Space = record.tintra_model() == "1.1";
+    const HCFIlluminant space = d50Space ? HCFIlluminant::D50 : HCFIlluminant::D65;
+    const XYZTriple m = d50Space ? CieStdMath::adapt(d65->X, d65->Y, d65->Z, HCFIlluminant::D65,
+                                                     HCFStdObserver::TwoDegree, HCFIlluminant::D50,
+                                                     HCFStdObserver::TwoDegree)
+                                 : *d65;
+    const auto measured = CieStdMath::xyz2LabWith(m.X, m.Y, m.Z, space, HCFStdObserver::TwoDegree);
+    const XYZTriple r =
         CieStdMath::adapt(refs[i].X, refs[i].Y, refs[i].Z, HCFIlluminant::D50,
-                          HCFStdObserver::TwoDegree, HCFIlluminant::D65, HCFStdObserver::TwoDegree);
-    const auto reference = CieStdMath::xyz2LabWith(refD65.X, refD65.Y, refD65.Z, HCFIlluminant::D65,
-                                                   HCFStdObserver::TwoDegree);
+                          HCFStdObserver::TwoDegree, space, HCFStdObserver::TwoDegree);
+    const auto reference = CieStdMath::xyz2LabWith(r.X, r.Y, r.Z, space, HCFStdObserver::TwoDegree);
     table.push_back({{"L", measured.L},
                      {"a", measured.a},
                      {"b", measured.b},
