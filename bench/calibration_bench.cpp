@@ -4,6 +4,7 @@
 #include <hcf/hcf.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <string>
@@ -74,6 +75,54 @@ void adjustment_table_1000_first_use(benchmark::State& state) {
   }
 }
 
+void spectral_integration(benchmark::State& state, hcf::HCFIlluminant illuminant) {
+  std::vector<double> curve(31);
+  for (std::size_t i = 0; i < curve.size(); ++i)
+    curve[i] = 0.2 + 0.6 * static_cast<double>(i) / 30.0;
+  for (auto _ : state) {
+    auto xyz = hcf::HCFCieSpectralMath::xyzFromSpectrum(curve, 400, illuminant,
+                                                        hcf::HCFStdObserver::TwoDegree);
+    benchmark::DoNotOptimize(xyz);
+  }
+}
+
+// One full reading from counts, the record parsed from its bytes as the kit does per reading.
+void reading(benchmark::State& state, const std::string& version) {
+  static const bool storeReady = [] {
+    const auto dir = std::filesystem::temp_directory_path() / "hcf-bench-store";
+    std::filesystem::remove_all(dir);
+    hcf::HCFRealmManager::setDocDirectory(dir);
+    const std::string doc = hcf_cloud::fixtures::alignmentDocument(12);
+    hcf::HCFRealmManager::addUpdateAlignmentHash(hcf::Bytes(doc.begin(), doc.end()), 12, 1);
+    return true;
+  }();
+  (void)storeReady;
+  const bool orla = version == "4.0";
+  const auto record = hcf_cloud::fixtures::makeRecord(
+      {.tintraModel = version,
+       .mb24 = orla || version == "3.01.02",
+       .batchNumber = orla ? 12 : 7,
+       .adjustment = orla || version == "2.1" ? hcf_cloud::fixtures::Adjustment::Network
+                                              : hcf_cloud::fixtures::Adjustment::Table});
+  const hcf::Bytes bytes = hcf::TintraDeviceRecord::data(record);
+  const hcf::HITintraSensorReading sense{12000, 15000, 9000, 0};
+  for (auto _ : state) {
+    auto device = hcf::TintraDeviceRecord::parseFromData(bytes);
+    auto r = hcf::HIColorReading::initWith(sense, *device);
+    benchmark::DoNotOptimize(r);
+  }
+}
+
+BENCHMARK_CAPTURE(spectral_integration, D65, hcf::HCFIlluminant::D65)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(spectral_integration, F11, hcf::HCFIlluminant::F11)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(reading, v1_1, std::string("1.1"))->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(reading, v2_0, std::string("2.0"))->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(reading, v2_1, std::string("2.1"))->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(reading, v3_0, std::string("3.0"))->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(reading, v3_01_02_MB24, std::string("3.01.02"))->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(reading, v4_0_ColorOrla, std::string("4.0"))->Unit(benchmark::kMicrosecond);
 BENCHMARK(adjustment_network)->Unit(benchmark::kMicrosecond);
 BENCHMARK(adjustment_table_1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(adjustment_table_1000_first_use)->Unit(benchmark::kMicrosecond);
@@ -97,8 +146,8 @@ int main(int argc, char** argv) {
   TargetReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  const std::pair<const char*, double> targets[] = {{"adjustment_network", 50},
-                                                    {"adjustment_table_1000", 300}};
+  const std::pair<const char*, double> targets[] = {
+      {"adjustment_network", 50}, {"adjustment_table_1000", 300}, {"reading/v4_0_ColorOrla", 100}};
   std::printf("\n%-36s %10s %10s\n", "one adjustment from the record", "µs", "target");
   for (const auto& [name, target] : targets) {
     const auto it = reporter.micros.find(name);

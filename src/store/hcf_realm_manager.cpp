@@ -1,5 +1,8 @@
 #include "hcf/store/hcf_realm_manager.h"
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 
@@ -33,13 +36,33 @@ std::filesystem::path defaultDataDirectory() {
 
 using Clock = std::chrono::system_clock;
 
+// Opening a store costs about 0.3 ms, more than a whole reading should; each thread keeps the
+// connections it opened and uses them again while the file is the same one. Wiping a store or
+// moving the data directory starts every thread afresh.
+std::atomic<std::uint64_t> gStoreGeneration{0};
+
+struct CachedStore {
+  std::filesystem::path path;
+  std::shared_ptr<StoreHandle> handle;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::uint64_t generation = 0;
+};
+
+thread_local std::vector<CachedStore> tlStores;
+
+bool sameFile(const CachedStore& c, const struct stat& st) {
+  return c.device == st.st_dev && c.inode == st.st_ino;
+}
+
 // Dates are kept as whole nanoseconds since 1970, so that a date reads back exactly.
 std::int64_t toNanoseconds(dispatch::WallTime t) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
 
 dispatch::WallTime fromNanoseconds(std::int64_t ns) {
-  return dispatch::WallTime(std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(ns)));
+  return dispatch::WallTime(
+      std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(ns)));
 }
 
 // Runs `work` on the device-data store; a store that cannot be used gives `fallback`.
@@ -96,8 +119,11 @@ std::filesystem::path HCFRealmManager::docDirectory() {
 }
 
 void HCFRealmManager::setDocDirectory(std::optional<std::filesystem::path> directory) {
-  const std::lock_guard lock(dirMutex());
-  dirSlot() = std::move(directory);
+  {
+    const std::lock_guard lock(dirMutex());
+    dirSlot() = std::move(directory);
+  }
+  ++gStoreGeneration;
 }
 
 std::filesystem::path HCFRealmManager::storeFile(StoreKind kind,
@@ -126,10 +152,23 @@ std::filesystem::path HCFRealmManager::storeFile(StoreKind kind,
 std::shared_ptr<StoreHandle> HCFRealmManager::openStore(
     StoreKind kind, const std::optional<std::string>& packageID) {
   const auto file = storeFile(kind, packageID);
+  const std::uint64_t generation = gStoreGeneration.load();
+  struct stat st {};
+  const bool exists = ::stat(file.c_str(), &st) == 0;
+  for (auto it = tlStores.begin(); it != tlStores.end(); ++it) {
+    if (it->path != file) continue;
+    if (exists && it->generation == generation && sameFile(*it, st)) return it->handle;
+    tlStores.erase(it);
+    break;
+  }
   try {
     auto impl = std::make_unique<StoreHandle::Impl>();
     impl->db = store::open(file, kind);
-    return std::make_shared<StoreHandle>(std::move(impl));
+    auto handle = std::make_shared<StoreHandle>(std::move(impl));
+    if (::stat(file.c_str(), &st) == 0) {
+      tlStores.push_back({file, handle, st.st_dev, st.st_ino, generation});
+    }
+    return handle;
   } catch (const sql::Failure& e) {
     logLine(std::string("Error creating /setting config for realm: ") + e.what());
     return nullptr;
@@ -141,6 +180,8 @@ std::shared_ptr<StoreHandle> HCFRealmManager::getB2Realm() {
 }
 
 void HCFRealmManager::performRealmWipeForRealmURL(const std::filesystem::path& file) {
+  ++gStoreGeneration;
+  tlStores.clear();  // this thread's connections go before their files
   std::error_code ec;
   std::filesystem::remove(file, ec);
   for (const char* extension : {".lock", ".note", ".management", "-wal", "-shm", "-journal"}) {

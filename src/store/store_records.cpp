@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "../calibration/text_cache.h"
 #include "hcf/store/hcf_realm_manager.h"
 
 HCF_NAMESPACE_BEGIN
@@ -21,13 +22,35 @@ std::optional<JsonValue> parseBytes(const std::optional<Bytes>& data) {
 // Hours beyond which a spectrometer's cached entry is checked against the server.
 constexpr std::int32_t kServerCheckHours = 24;
 
+// Alignment documents are read for every ColorOrla measurement; each distinct document is
+// parsed once.
+TextCache<JsonValue>& documentCache() {
+  static TextCache<JsonValue> cache;
+  return cache;
+}
+
+std::optional<JsonValue> parseCachedBytes(const std::optional<Bytes>& data) {
+  if (!data) return std::nullopt;
+  const std::string_view text(reinterpret_cast<const char*>(data->data()), data->size());
+  auto parsed =
+      documentCache().get(text, [](std::string_view t) -> Result<std::shared_ptr<const JsonValue>> {
+        try {
+          return std::make_shared<const JsonValue>(JsonValue::parse(t));
+        } catch (const JsonValue::exception&) {
+          return HCFError{};
+        }
+      });
+  if (!parsed) return std::nullopt;
+  return **parsed;
+}
+
 }  // namespace
 
 std::string HRLMProductKV::makeKvHash(const std::string& key, const std::string& val) {
   return key + "$$" + val + "$$" + "f";
 }
 
-std::optional<JsonValue> HAlignmentHash::alignmentDic() const { return parseBytes(jsonData); }
+std::optional<JsonValue> HAlignmentHash::alignmentDic() const { return parseCachedBytes(jsonData); }
 
 std::optional<JsonValue> HAlignmentHash::priorityArray() const {
   const auto dic = alignmentDic();

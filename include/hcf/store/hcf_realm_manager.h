@@ -31,8 +31,9 @@ class HCF_API StoreHandle {
   std::unique_ptr<Impl> impl_;
 };
 
-/// The stores' files and the device-data cache. Class operations only; each opens its store on
-/// the calling thread and lets it go when done, so any thread may call them. No operation
+/// The stores' files and the device-data cache. Class operations only; each uses a store
+/// connection of the calling thread (kept per thread while its file stays the same), so any
+/// thread may call them. No operation
 /// reports an error: a store that cannot be opened is logged ("Error creating /setting config
 /// for realm: ...") and lookups then give nothing.
 class HCF_API HCFRealmManager {
@@ -55,7 +56,8 @@ class HCF_API HCFRealmManager {
   /// "halvern-b2-testing.realm").
   static std::filesystem::path storeFile(StoreKind kind,
                                          const std::optional<std::string>& packageID = {});
-  /// Opens a store with the schema version and the wipe rule: a products or download-log store
+  /// A store connection for the calling thread (used on that thread only), with the schema
+  /// version and the wipe rule: a products or download-log store
   /// written at version 10, or a device-data store at version 6, is deleted and starts empty;
   /// other older versions are migrated and keep their data. Null when it cannot be opened.
   static std::shared_ptr<StoreHandle> openStore(StoreKind kind,
