@@ -45,5 +45,6 @@
 #include "hcf/platform/dispatch/clock.h"
 #include "hcf/platform/dispatch/queues.h"
 #include "hcf/platform/http/session.h"
+#include "hcf/platform/ml/ml_model.h"
 #include "hcf/platform/notify/notification_center.h"
 #include "hcf/version.h"
