@@ -47,4 +47,5 @@
 #include "hcf/platform/http/session.h"
 #include "hcf/platform/ml/ml_model.h"
 #include "hcf/platform/notify/notification_center.h"
+#include "hcf/platform/zip/unzip.h"
 #include "hcf/version.h"

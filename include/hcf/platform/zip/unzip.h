@@ -1,0 +1,22 @@
+// Unpacking zip archives, safely.
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+#include "hcf/export.h"
+#include "hcf/result.h"
+
+HCF_NAMESPACE_BEGIN
+namespace zip {
+
+/// Unpacks `archive` into `destination` (created when missing) and lists the files written.
+/// Every entry is checked before anything is written: an absolute path, a ".." component, a
+/// link, more than 10 000 entries or more than 1 GiB unpacked fails the whole unpack with an
+/// error, and nothing is written outside `destination`. Bytes that are not a zip archive are
+/// an error too.
+HCF_API Result<std::vector<std::filesystem::path>> unzipFileAtPath(
+    const std::filesystem::path& archive, const std::filesystem::path& destination);
+
+}  // namespace zip
+HCF_NAMESPACE_END
