@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "hcf/calibration/hcf_ml_model.h"
+
 using hcf::ml::Model;
 using hcf::ml::MultiArray;
 
@@ -199,4 +201,34 @@ TEST(MLModel, WhatIsNotADenseNetworkIsRefusedWithItsReason) {
   }
   const std::vector<std::uint8_t> garbage = {0xff, 0xff, 0x01};
   EXPECT_FALSE(Model::fromONNX(garbage).ok());
+}
+
+TEST(HCFMLModel, FeaturesAndArrayConversionsAroundACompiledModel) {
+  Builder b({2});
+  b.init("W", {2, 2}, {0, 1, 1, 0});
+  b.node("MatMul", {"dense_1_input__0", "W"}, "output_node0__0");
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("hcf-mlw-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const auto file = dir / "swap.mlmodel";
+  {
+    std::ofstream out(file, std::ios::binary);
+    const auto bytes = b.bytes();
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+  }
+  auto compiled = Model::compileModelAtURL(file, dir);
+  ASSERT_TRUE(compiled.ok());
+  auto model = hcf::HCFMLModel::initWithContentsOfURL(*compiled);
+  ASSERT_TRUE(model.ok());
+  const hcf::HCFMLInput input{hcf::mlmultiArray({3, 4})};
+  EXPECT_EQ(input.featureNames(), (std::set<std::string>{"dense_1_input__0"}));
+  EXPECT_FALSE(input.featureValueForName("other"));
+  auto out = (*model)->predictionFromFeatures(input);
+  ASSERT_TRUE(out.ok());
+  EXPECT_EQ(hcf::arrayFromMulti(*out->featureValueForName("output_node0__0")),
+            (std::vector<double>{4, 3}));
+  EXPECT_EQ(out->featureNames(), (std::set<std::string>{"output_node0__0"}));
+  EXPECT_FALSE(hcf::HCFMLModel::initWithContentsOfURL(dir / "nothing.mlmodelc").ok());
+  std::filesystem::remove_all(dir);
 }
