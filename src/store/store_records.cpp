@@ -91,7 +91,14 @@ std::optional<std::vector<std::filesystem::path>> HRLMSpectroModule::cModelUrls(
   std::vector<std::filesystem::path> out;
   for (const auto& p : *paths) {
     if (!p.is_string()) return std::nullopt;
-    out.push_back(documents / p.get<std::string>());
+    // Appended as a path component: the stored form starts with "/" ("/<serial>/<name>").
+    std::string relative = p.get<std::string>();
+    relative.erase(0, relative.find_first_not_of('/'));
+    const std::filesystem::path part(relative);
+    for (const auto& component : part) {
+      if (component == "..") return std::nullopt;  // never a path out of the data directory
+    }
+    out.push_back(documents / part);
   }
   return out;
 }

@@ -94,6 +94,14 @@ TEST_F(StoreTest, SpectrometerEntriesNeedTwoModelPathsAndAgeByTheCalendar) {
   broken.mlmodelcURLStringsData = bytes("[1]");
   EXPECT_FALSE(broken.annJSON());
   EXPECT_FALSE(broken.cModelUrls());
+  // The stored form "/<serial>/<name>" is appended to the data directory, never taken as an
+  // absolute path, and never leads out of it.
+  HRLMSpectroModule stored;
+  stored.mlmodelcURLStringsData = bytes(R"(["/IRS1/a.mlmodelc", "IRS1/b.mlmodelc"])");
+  EXPECT_EQ(stored.cModelUrls(), (std::vector<std::filesystem::path>{dir_ / "IRS1/a.mlmodelc",
+                                                                     dir_ / "IRS1/b.mlmodelc"}));
+  stored.mlmodelcURLStringsData = bytes(R"(["/../../etc/x"])");
+  EXPECT_FALSE(stored.cModelUrls());
 }
 
 TEST_F(StoreTest, ConcurrentWritersAreSerialisedNeverLost) {
