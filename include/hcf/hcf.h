@@ -3,6 +3,7 @@
 
 #include "hcf/bytes.h"
 #include "hcf/calibration/hcf_ml_model.h"
+#include "hcf/calibration/hcf_spectro_ann.h"
 #include "hcf/calibration/hi_color_reading.h"
 #include "hcf/calibration/hi_tintra_sensor_reading.h"
 #include "hcf/calibration/sense2xyz.h"
