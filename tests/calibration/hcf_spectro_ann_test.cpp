@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "../support/store_test_support.h"
 #include "hcf/store/hcf_realm_manager.h"
 
 using namespace hcf;

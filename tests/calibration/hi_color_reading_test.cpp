@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "../support/store_test_support.h"
 #include "fixtures.h"
 #include "hcf/store/hcf_realm_manager.h"
 
@@ -14,20 +15,8 @@ namespace fx = hcf_cloud::fixtures;
 
 namespace {
 
-class ReadingTest : public ::testing::Test {
+class ReadingTest : public hcf_test::StoreTest {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("hcf-reading-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    HCFRealmManager::setDocDirectory(dir_);
-  }
-  void TearDown() override {
-    HCFRealmManager::setDocDirectory(std::nullopt);
-    std::filesystem::remove_all(dir_);
-  }
-
   // The counts an instrument of `record` reports for a colour (D50 XYZ), after its dark level.
   static HITintraSensorReading measure(const TintraDevice& record, const XYZTriple& d50,
                                        bool mb24) {
@@ -42,8 +31,6 @@ class ReadingTest : public ::testing::Test {
                                 .toLab();
     return measured.toLab().deltaE00(ref);
   }
-
-  std::filesystem::path dir_;
 };
 
 const XYZTriple kOffChart =

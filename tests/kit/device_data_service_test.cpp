@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <future>
 
+#include "../support/store_test_support.h"
 #include "cloud_world.h"
 #include "fixtures.h"
 #include "hcf/kit/cloud_endpoints.h"
@@ -24,14 +25,10 @@ struct Outcome {
   std::optional<HCFError> error;
 };
 
-class DeviceDataTest : public ::testing::Test {
+class DeviceDataTest : public hcf_test::StoreTest {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("hcf-b2-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    HCFRealmManager::setDocDirectory(dir_);
+    StoreTest::SetUp();
     world_ = std::make_shared<hcf_cloud::CloudWorld>();
     fx::populate(*world_);
     hcf_cloud::addKitRoutes(server_, world_);
@@ -48,8 +45,7 @@ class DeviceDataTest : public ::testing::Test {
   }
   void TearDown() override {
     server_.stop();
-    HCFRealmManager::setDocDirectory(std::nullopt);
-    std::filesystem::remove_all(dir_);
+    StoreTest::TearDown();
   }
 
   Outcome fetch(const std::string& serial) {
@@ -73,7 +69,6 @@ class DeviceDataTest : public ::testing::Test {
     return n;
   }
 
-  std::filesystem::path dir_;
   std::shared_ptr<hcf_cloud::CloudWorld> world_;
   hcf_cloud::CloudServer server_;
 };

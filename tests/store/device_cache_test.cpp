@@ -3,7 +3,7 @@
 
 #include "fixtures.h"
 #include "hcf/platform/dispatch/clock.h"
-#include "store_test_support.h"
+#include "../support/store_test_support.h"
 
 using namespace hcf;
 using hcf_test::StoreTest;

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "hcf/log.h"
-#include "store_test_support.h"
+#include "../support/store_test_support.h"
 
 using namespace hcf;
 using hcf_test::StoreTest;
