@@ -6,6 +6,7 @@
 #include <limits>
 #include <mutex>
 
+#include "../cloud/percent_encode.h"
 #include "hcf/cloud/hcf_net_common.h"
 #include "hcf/kit/cloud_endpoints.h"
 #include "hcf/kit/ht_utility.h"
@@ -19,23 +20,6 @@ namespace {
 
 constexpr const char* kRecordContentType = "application/x-protobuf";
 constexpr const char* kAlignmentContentType = "binary/octet-stream";
-
-// Everything but the unreserved characters of RFC 3986 is escaped.
-std::string percentEncode(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += ch;
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    }
-  }
-  return out;
-}
 
 // "Sun, 06 Nov 1994 08:49:37 GMT": day name, comma, two-digit day, month name, year, time, zone.
 bool hasHttpDateForm(std::string_view s) {

@@ -47,6 +47,17 @@ std::optional<CloudWorld::Alignment> CloudWorld::alignment(int batch) const {
   if (it == alignments_.end()) return std::nullopt;
   return it->second;
 }
+void CloudWorld::putPackage(const std::string& serial, std::string zip) {
+  const std::lock_guard lock(mutex_);
+  packages_[serial] = std::move(zip);
+}
+
+std::optional<std::string> CloudWorld::package(const std::string& serial) const {
+  const std::lock_guard lock(mutex_);
+  auto it = packages_.find(serial);
+  if (it == packages_.end()) return std::nullopt;
+  return it->second;
+}
 
 namespace {
 
@@ -96,6 +107,17 @@ void addKitRoutes(CloudServer& server, std::shared_ptr<CloudWorld> world) {
     if (!a->lastModified.empty()) answer.headers.emplace("Last-Modified", a->lastModified);
     return answer;
   });
+
+  // The storage bucket answers like a plain object store: the object, or an XML error.
+  server.route(
+      "GET", R"(/irisel/model_packages/zips/ios/([^/]+)\.zip)",
+      [world](const httplib::Request& req) {
+        auto zip = world->package(req.matches[1]);
+        if (!zip) {
+          return Answer{404, "<Error><Code>NoSuchKey</Code></Error>", "application/xml", {}};
+        }
+        return Answer{200, *zip, "application/zip", {}};
+      });
 }
 
 }  // namespace hcf_cloud

@@ -1,5 +1,6 @@
 // What the reference cloud knows: its logins, device-data keys, calibration records and
-// alignment documents. Thread-safe: tests change it while the server answers.
+// alignment documents and spectrometer model packages. Thread-safe: tests change it while the
+// server answers.
 #pragma once
 
 #include <map>
@@ -36,6 +37,9 @@ class CloudWorld {
   /// The alignment document of a source batch.
   void putAlignment(int batch, Alignment alignment);
   std::optional<Alignment> alignment(int batch) const;
+  /// The model package (zip bytes) of a spectrometer.
+  void putPackage(const std::string& serial, std::string zip);
+  std::optional<std::string> package(const std::string& serial) const;
 
  private:
   mutable std::mutex mutex_;
@@ -43,10 +47,12 @@ class CloudWorld {
   std::set<std::string> deviceKeys_;
   std::map<std::string, std::string> records_;
   std::map<int, Alignment> alignments_;
+  std::map<std::string, std::string> packages_;
 };
 
 /// The kit's endpoints: "/cas/sdk/auth", "/b2/ext_api/v1/tintra_device.protobuf?serial=..."
-/// and "/orla_alignment_ann/<batch>.json", answered from `world`.
+/// "/orla_alignment_ann/<batch>.json" and "/irisel/model_packages/zips/ios/<serial>.zip",
+/// answered from `world`.
 void addKitRoutes(CloudServer& server, std::shared_ptr<CloudWorld> world);
 
 }  // namespace hcf_cloud

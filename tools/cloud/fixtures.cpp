@@ -7,6 +7,7 @@
 
 #include "cloud_world.h"
 #include "embedded_colorchecker.h"
+#include "spectrometer.h"
 
 namespace hcf_cloud::fixtures {
 
@@ -363,6 +364,11 @@ void populate(CloudWorld& world) {
   put(uncalibrated);
   put(makeRecord(
       {.serial = kUnbatchedSerial, .tintraModel = "2.0", .adjustment = Adjustment::None}));
+  for (const auto kind : packageKinds()) {
+    const auto serial = iriselSerial(kind);
+    const auto zip = modelPackage(serial, kind);
+    world.putPackage(serial, std::string(zip.begin(), zip.end()));
+  }
 }
 
 }  // namespace hcf_cloud::fixtures

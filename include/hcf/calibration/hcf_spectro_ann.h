@@ -25,6 +25,17 @@ class HCF_API HCFSpectroANN {
  public:
   HCFSpectroANN() = delete;
 
+  /// The chain of `serial`, as a spectrometer needs it on connecting: the stored one when it
+  /// is fresh; a download when it is due for a refresh (falling back to the stored one when the
+  /// download fails, so an old package keeps working offline) or when nothing is stored.
+  static void getANNs(const std::string& serial, SpectroANNCompletion completion);
+  /// Downloads the package of `serial` from the model-package storage (20 s time-out, no
+  /// caches), unpacks it into the serial's folder, compiles its models in "ann_order" order,
+  /// stores them and loads them. Errors: the transport's; 9011 for a status other than 200 or
+  /// a package that cannot be unpacked; 9100 for a model that does not compile; the load error
+  /// of a compiled model. Completes on a global queue.
+  static void downloadANNs(const std::string& serial, SpectroANNCompletion completion);
+
   /// Loads the stored compiled models of `serial` in chain order; the first that fails to load
   /// logs "Failed to build model from compiled model: ..." and completes with its error.
   /// Completes on the calling thread.

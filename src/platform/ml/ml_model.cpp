@@ -441,7 +441,9 @@ Result<Tensor> tensorFromJson(const JsonValue& j) {
   } catch (const JsonValue::exception&) {
     return refuse("compiled model has a malformed tensor");
   }
-  if (elements(t.dims) != static_cast<std::int64_t>(t.data.size())) {
+  // A step without weights carries an empty tensor (no dimensions, no data).
+  const bool empty = t.dims.empty() && t.data.empty();
+  if (!empty && elements(t.dims) != static_cast<std::int64_t>(t.data.size())) {
     return refuse("compiled model has a tensor of the wrong size");
   }
   return t;
