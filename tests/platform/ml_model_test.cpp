@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "hcf/calibration/hcf_ml_model.h"
 
@@ -231,4 +232,43 @@ TEST(HCFMLModel, FeaturesAndArrayConversionsAroundACompiledModel) {
   EXPECT_EQ(out->featureNames(), (std::set<std::string>{"output_node0__0"}));
   EXPECT_FALSE(hcf::HCFMLModel::initWithContentsOfURL(dir / "nothing.mlmodelc").ok());
   std::filesystem::remove_all(dir);
+}
+
+// Models written by the official ONNX tooling (tests/data/onnx/make_models.py), with the outputs
+// numpy computed for them in double precision.
+TEST(MLModel, ModelsFromTheOnnxToolingMatchNumpy) {
+  const std::filesystem::path dir = HCF_TEST_DATA_DIR "/onnx";
+  std::ifstream in(dir / "expected.json");
+  ASSERT_TRUE(in);
+  const auto expected = nlohmann::json::parse(in);
+  const auto out =
+      std::filesystem::temp_directory_path() / ("hcf-onnx-tooling-" + std::to_string(::getpid()));
+  for (const auto& [name, io] : expected.items()) {
+    auto compiled = Model::compileModelAtURL(dir / (name + ".onnx"), out);
+    ASSERT_TRUE(compiled.ok()) << name << ": " << compiled.error().localizedDescription;
+    auto model = Model::initWithContentsOfURL(*compiled);
+    ASSERT_TRUE(model.ok()) << name;
+    auto y = (*model)->prediction(MultiArray::vector(io["input"].get<std::vector<double>>()));
+    ASSERT_TRUE(y.ok()) << name << ": " << y.error().localizedDescription;
+    const auto want = io["output"].get<std::vector<double>>();
+    ASSERT_EQ(y->values.size(), want.size()) << name;
+    for (std::size_t i = 0; i < want.size(); ++i) {
+      EXPECT_NEAR(y->values[i], want[i], 1e-12 * (1 + std::abs(want[i])))
+          << name << "[" << i << "]";
+    }
+  }
+  const std::pair<const char*, const char*> refused[] = {
+      {"refused_conv", "unsupported operator Conv"},
+      {"refused_missing_initializer", "W"},
+      {"refused_shape_mismatch", "shape"},
+      {"refused_not_connected", "does not lead from the input"},
+  };
+  for (const auto& [name, reason] : refused) {
+    auto compiled = Model::compileModelAtURL(dir / (std::string(name) + ".onnx"), out);
+    ASSERT_FALSE(compiled.ok()) << name;
+    EXPECT_NE(compiled.error().localizedDescription.find(reason), std::string::npos)
+        << name << ": " << compiled.error().localizedDescription;
+    EXPECT_FALSE(std::filesystem::exists(out / (std::string(name) + ".mlmodelc"))) << name;
+  }
+  std::filesystem::remove_all(out);
 }
