@@ -32,6 +32,7 @@ bench: deps
 	@cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@$(BENCH_BUILD)/bench/color_bench
 	@$(BENCH_BUILD)/bench/calibration_bench
+	@$(BENCH_BUILD)/bench/spectro_bench
 
 install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "fixtures.h"
+#include "target_reporter.h"
 
 namespace {
 
@@ -127,34 +128,16 @@ BENCHMARK(adjustment_network)->Unit(benchmark::kMicrosecond);
 BENCHMARK(adjustment_table_1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(adjustment_table_1000_first_use)->Unit(benchmark::kMicrosecond);
 
-class TargetReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> micros;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      micros[r.benchmark_name()] =
-          r.real_accumulated_time * 1e6 / static_cast<double>(r.iterations);
-    }
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  TargetReporter reporter;
+  hcf_bench::TargetReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  const std::pair<const char*, double> targets[] = {
-      {"adjustment_network", 50}, {"adjustment_table_1000", 300}, {"reading/v4_0_ColorOrla", 100}};
-  std::printf("\n%-36s %10s %10s\n", "one adjustment from the record", "µs", "target");
-  for (const auto& [name, target] : targets) {
-    const auto it = reporter.micros.find(name);
-    if (it == reporter.micros.end()) continue;
-    std::printf("%-36s %10.2f %7s %.0f %s\n", name, it->second, "<", target,
-                it->second < target ? "met" : "MISSED");
-  }
+  reporter.printTargets("one adjustment from the record", {{"adjustment_network", 50},
+                                                           {"adjustment_table_1000", 300},
+                                                           {"reading/v4_0_ColorOrla", 100}});
   if (auto it = reporter.micros.find("adjustment_table_1000_first_use");
       it != reporter.micros.end()) {
     std::printf("%-36s %10.2f   (a record not seen before: parse included)\n", it->first.c_str(),
