@@ -41,6 +41,8 @@ class HCF_API HTUtility {
   static HCFError authenticationFailedError();
   /// "Server Error:<message>" with the HTTP status as the code.
   static HCFError serverResponseError(std::string_view message, std::int64_t code);
+  /// Data from outside that the kit cannot read (9930), with what is wrong.
+  static HCFError invalidDataError(std::string_view detail);
   /// Any message with any code.
   static HCFError errWithMsg(std::string_view message, std::int64_t code);
 };
@@ -63,6 +65,7 @@ inline constexpr std::int64_t kUnsupportedLegacyDevice = 9015;
 inline constexpr std::int64_t kScan = 9016;
 inline constexpr std::int64_t kUnsupportedOS = 9100;
 inline constexpr std::int64_t kIllegalObserver = 9920;
+inline constexpr std::int64_t kInvalidData = 9930;
 }  // namespace error_code
 
 HCF_NAMESPACE_END

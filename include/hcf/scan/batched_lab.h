@@ -1,0 +1,40 @@
+// Lab colours labelled with the colour-alignment batch they belong to.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hcf/color/lab_color.h"
+#include "hcf/export.h"
+
+HCF_NAMESPACE_BEGIN
+
+/// A Lab colour and the name of its batch; the batch "adjusted" marks a reference colour.
+struct HCF_API HCFBatchedLabColor {
+  HCFLabColor lab;
+  std::string batch;
+};
+
+/// The batched Lab the kit builds (scans, products, search terms).
+struct HCF_API HCFGenericBatchedLab : HCFBatchedLabColor {
+  static HCFGenericBatchedLab batchedLabWith(const HCFLabColor& lab, std::string batch);
+  /// The hex form of `lab` ("#RRGGBB").
+  std::string hex() const;
+};
+
+/// The fixed entry of the mock colour-search term: batch "95", L 80.7115619089663,
+/// a −5.63983896150011, b 5.07148213172008 under D50, 2°.
+struct HCF_API HCFMockBatchedLab {
+  HCFMockBatchedLab() = delete;
+  static HCFGenericBatchedLab mockBatchedLab();
+};
+
+/// The entries of `labs` not named "adjusted", then those under the illuminant named
+/// `illuminant` and those of the observer named `observer` (when given; names as
+/// `HTColorUtils::fromIlluminantStr` and `fromObserverStr` read them), in their order.
+HCF_API std::vector<HCFGenericBatchedLab> filterBatchedLabs(
+    const std::vector<HCFGenericBatchedLab>& labs, const std::optional<std::string>& illuminant,
+    const std::optional<std::string>& observer);
+
+HCF_NAMESPACE_END

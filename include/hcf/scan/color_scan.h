@@ -1,0 +1,72 @@
+// The result of one measurement, as the application receives it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hcf/color/lab_color.h"
+#include "hcf/color/lch_color.h"
+#include "hcf/color/platform_color.h"
+#include "hcf/color/rgb_color.h"
+#include "hcf/export.h"
+#include "hcf/kit/hcf_error.h"
+#include "hcf/scan/color_search_term.h"
+
+HCF_NAMESPACE_BEGIN
+
+/// One sample of a reflectance curve.
+struct HCF_API HCFSpectralPoint {
+  std::uint64_t wavelength = 0;  ///< nanometres
+  double intensity = 0;
+  static HCFSpectralPoint initWithWavelength(std::uint64_t wavelength, double intensity) {
+    return {wavelength, intensity};
+  }
+};
+
+class HCFColorScan;
+/// Called once: a scan, or the error that prevented one.
+using ScanCompletion =
+    std::function<void(std::shared_ptr<HCFColorScan> scan, std::optional<HCFError> error)>;
+
+/// A colour scan: a colorimeter's (`HCFTristimScan`) or a spectrometer's (`HCFSpectralScan`).
+/// Every colour value is empty on the base class; the two kinds give them.
+class HCF_API HCFColorScan : public HCFColorSearchTerm {
+ public:
+  ~HCFColorScan() override;
+
+  /// Builds a scan from an instrument's sensor values: more than four values make a spectral
+  /// scan, otherwise a tristimulus scan. The completion runs where the device-data or
+  /// model-package service answers (possibly before this returns).
+  static void scanFrom(const std::string& serial, const std::vector<double>& senses,
+                       ScanCompletion complete);
+
+  /// Lab under `illuminant` for `observer`.
+  virtual std::optional<HCFLabColor> lab(HCFStdObserver observer, HCFIlluminant illuminant) const;
+  /// `lab` as LCh.
+  std::optional<HCFLchColor> lchColor(HCFStdObserver observer, HCFIlluminant illuminant) const;
+  virtual std::optional<PlatformColor> displayColor() const;
+  virtual std::optional<HCFRGBColor> rgbColor() const;
+  virtual std::optional<std::string> hex() const;
+  virtual std::optional<std::vector<HCFSpectralPoint>> spectralCurve() const;
+
+  std::optional<HCFLabColor> auxSearchLab() const override;
+  std::vector<HCFGenericBatchedLab> batchedLabsWithIllum(
+      const std::optional<std::string>& illuminant,
+      const std::optional<std::string>& observer) const override;
+
+  /// The scan's Lab values per batch, as built with the scan.
+  std::vector<HCFGenericBatchedLab> batchedLabs;
+  std::string serial;
+  std::string model;
+
+ protected:
+  HCFColorScan() = default;
+  HCFColorScan(const HCFColorScan&) = default;
+  HCFColorScan& operator=(const HCFColorScan&) = default;
+};
+
+HCF_NAMESPACE_END

@@ -1,0 +1,57 @@
+// A spectrometer's scan: a reflectance curve, which gives Lab under every illuminant and both
+// observers.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hcf/color/xyz_color.h"
+#include "hcf/result.h"
+#include "hcf/scan/color_scan.h"
+
+HCF_NAMESPACE_BEGIN
+
+class HCF_API HCFSpectralScan : public HCFColorScan {
+ public:
+  HCFSpectralScan() = default;
+
+  /// The scan of a curve (samples from 400 nm every 10 nm) and its raw sensor vector, with its
+  /// 16 batched Labs (batch "s1-1"; D50, D65, C, B, A, F2, F7, F11, each 2° then 10°). A curve
+  /// that is empty or reaches beyond 830 nm is an error.
+  static Result<std::shared_ptr<HCFSpectralScan>> initWithSerial(const std::string& serial,
+                                                                 const std::string& model,
+                                                                 std::vector<double> senses,
+                                                                 std::vector<double> curve);
+  /// Runs `senses` through the instrument's model chain (fetched or stored by serial); the
+  /// chain's errors, and its prediction errors, go to the completion.
+  static void scanFrom(const std::string& serial, const std::vector<double>& senses,
+                       ScanCompletion complete);
+
+  static constexpr unsigned kWaveLengthStart = 400;
+  static constexpr unsigned kWavelengthStep = 10;
+  static unsigned waveLengthStartFor(const std::string& model);
+  static unsigned waveLengthStepFor(const std::string& model);
+  static std::string batchFor(const std::string& model);
+
+  /// "s1-1".
+  std::string batch() const;
+  /// `senseValues`.
+  const std::vector<double>& colorSense() const { return senseValues; }
+  /// The curve integrated under `illuminant` for `observer`; none for a curve that cannot be.
+  std::optional<HCFXYZColor> toXYZ(HCFStdObserver observer, HCFIlluminant illuminant) const;
+
+  std::optional<HCFLabColor> lab(HCFStdObserver observer, HCFIlluminant illuminant) const override;
+  /// sRGB of the D65, 2° colour.
+  std::optional<PlatformColor> displayColor() const override;
+  /// From the D50, 2° Lab.
+  std::optional<HCFRGBColor> rgbColor() const override;
+  std::optional<std::string> hex() const override;
+  /// One point per sample: 400, 410, … nm.
+  std::optional<std::vector<HCFSpectralPoint>> spectralCurve() const override;
+
+  std::vector<double> curve;        ///< reflectance samples from 400 nm every 10 nm
+  std::vector<double> senseValues;  ///< the raw sensor vector
+};
+
+HCF_NAMESPACE_END
