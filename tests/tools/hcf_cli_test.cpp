@@ -139,3 +139,43 @@ TEST(HcfDemo, ToursTheColourChecker) {
   EXPECT_NE(r.out.find("de_cmc_21"), std::string::npos);
   EXPECT_EQ(r.out.find("\x1b["), std::string::npos);  // no colour codes when not a terminal
 }
+
+TEST(HcfScan, SavedScansShowTheirLabUnderAnyIlluminantAndObserver) {
+  // A flat 40 % grey saved as the kit writes a spectral scan.
+  std::string curve;
+  for (int i = 0; i < 31; ++i) curve += std::string(i ? "," : "") + "0.4";
+  const std::string spectral =
+      R"({"batch":"s1-1","model":"Irisel S1","serial":"00E15E000001",)"
+      R"("raw_color":[0.1,0.2,0.3,0.4,0.5],"start":400,"step":10,"curve":[)" +
+      curve + "]}";
+  const Outcome d50 = hcf("scan lab -", spectral);
+  EXPECT_EQ(d50.status, 0) << d50.err;
+  EXPECT_EQ(d50.out.substr(0, 7), "69.4695");  // L* of 40 % reflectance; a grey has a*, b* ≈ 0
+  const Outcome a10 = hcf("scan lab --illuminant a --observer 10 -", spectral);
+  EXPECT_EQ(a10.status, 0);
+  EXPECT_EQ(a10.out.substr(0, 5), "69.46");
+  EXPECT_NE(a10.out, d50.out);
+  const Outcome shown = hcf("scan show -", spectral);
+  EXPECT_NE(shown.out.find("kind        spectral"), std::string::npos);
+  EXPECT_NE(shown.out.find("F11"), std::string::npos);
+
+  const std::string tristim =
+      R"({"batch":"7","serial":"00A1B2C3D4E5","model":"2.0","raw_color":[1,2,3],)"
+      R"("adjusted_lab":{"L":50,"a":10,"b":-20,"observer":"TWO_DEGREE","illuminant":"D50"}})";
+  EXPECT_EQ(hcf("scan lab -", tristim).out, "50 10 -20\n");
+  const Outcome noTen = hcf("scan lab --observer 10 -", tristim);
+  EXPECT_EQ(noTen.status, 2);
+  EXPECT_NE(noTen.err.find("no Lab for that observer"), std::string::npos);
+
+  const Outcome wrongType = hcf("scan lab -", R"({"curve":"flat","model":"m","serial":"s",)"
+                                              R"("raw_color":[],"batch":"b"})");
+  EXPECT_EQ(wrongType.status, 2);
+  EXPECT_NE(wrongType.err.find("\"curve\" must be an array of numbers"), std::string::npos);
+  EXPECT_EQ(hcf("scan lab -", "not json").status, 2);
+  EXPECT_EQ(hcf("scan lab /nonexistent/scan.json").status, 2);
+  EXPECT_NE(hcf("scan lab --illuminant D75 -", tristim).err.find("unknown illuminant 'D75'"),
+            std::string::npos);
+  EXPECT_EQ(hcf("scan lab --observer 5 -", tristim).status, 2);
+  EXPECT_EQ(hcf("scan lab").status, 2);
+  EXPECT_EQ(hcf("scan").status, 2);
+}

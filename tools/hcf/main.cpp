@@ -17,6 +17,7 @@ constexpr const char* kUsage =
     "commands:\n"
     "  color     colour conversion, chromatic adaptation and colour difference\n"
     "  demo      a tour of the kit\n"
+    "  scan      the Lab of a saved scan\n"
     "  version   the kit's version\n"
     "\n"
     "'hcf <command> --help' tells more.\n";
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
   try {
     if (command == "color") return hcf_tool::colorCommand(rest);
     if (command == "demo") return hcf_tool::demoCommand(rest);
+    if (command == "scan") return hcf_tool::scanCommand(rest);
     if (command == "version" || command == "--version") {
       std::cout << "hcf " << hcf::version() << '\n';
       return hcf_tool::kExitOk;
