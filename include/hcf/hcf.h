@@ -34,6 +34,7 @@
 #include "hcf/kit/ht_utility.h"
 #include "hcf/link/ht_kubo_peripheral_manager.h"
 #include "hcf/link/ht_radius_manager.h"
+#include "hcf/link/ht_spectro_manager.h"
 #include "hcf/log.h"
 #include "hcf/number_format.h"
 #include "hcf/result.h"

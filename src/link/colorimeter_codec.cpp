@@ -56,5 +56,21 @@ std::optional<float> temperature(const ble::Bytes& v) {
   return static_cast<float>(static_cast<std::int8_t>(v[0]));
 }
 
+std::optional<std::vector<float>> spectralResponse(const ble::Bytes& v) {
+  if (v.size() != 64) return std::nullopt;
+  std::vector<float> out;
+  out.reserve(32);
+  for (std::size_t i = 0; i < 64; i += 2) {
+    const double counts = static_cast<double>(v[i] * 256 + v[i + 1]);
+    out.push_back(static_cast<float>(counts / 65535.0));
+  }
+  return out;
+}
+
+std::optional<std::uint8_t> deviceError(const ble::Bytes& v) {
+  if (v.empty()) return std::nullopt;
+  return v[0];
+}
+
 }  // namespace codec
 HCF_NAMESPACE_END

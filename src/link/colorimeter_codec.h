@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "hcf/export.h"
 #include "hcf/platform/ble/gatt.h"
@@ -42,6 +43,11 @@ bool buttonPress(const ble::Bytes& value);
 std::optional<ChargeFlags> chargeFlags(const ble::Bytes& value);
 /// 1 byte: signed degrees.
 std::optional<float> temperature(const ble::Bytes& value);
+/// 64 bytes: 32 big-endian unsigned 16-bit values, each divided by 65535 in double precision,
+/// then taken to single precision.
+std::optional<std::vector<float>> spectralResponse(const ble::Bytes& value);
+/// At least one byte: the device's error code (byte 0).
+std::optional<std::uint8_t> deviceError(const ble::Bytes& value);
 
 }  // namespace codec
 HCF_NAMESPACE_END

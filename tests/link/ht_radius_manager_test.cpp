@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "../support/ble_recorders.h"
+#include "../support/link_recorder.h"
 #include "hcf/exception.h"
 
 using namespace hcf_test;
@@ -23,34 +24,6 @@ const UUID kSerial = UUID::UUIDWithString("06bee248-ac7e-439a-aa35-07a6a500750a"
 const UUID kButton = UUID::UUIDWithString("4229bdb5-8b55-4c6f-9216-d71ab06f246a");
 const UUID kConfirm = UUID::UUIDWithString("3a796671-b41b-4b54-a929-00f880c8833b");
 const UUID kTemperature = UUID::UUIDWithString("af2c461d-8a38-48a0-aa8f-5c4b2947d3a3");
-
-// Records what the link reports.
-struct LinkRecorder : hcf::HTKuboPeripheralManDelegate {
-  int ready = 0;
-  int failed = 0;
-  std::vector<std::string> values;
-  std::vector<float> volts;
-  void peripheralManagerIsReady(hcf::HTKuboPeripheralManager&) override { ++ready; }
-  void peripheralManagerFailedToInit(hcf::HTKuboPeripheralManager&) override { ++failed; }
-  void gotVersion(std::uint8_t major, std::uint8_t minor) override {
-    values.push_back("version " + std::to_string(major) + "." + std::to_string(minor));
-  }
-  void gotSerial(const std::string& serial) override { values.push_back("serial " + serial); }
-  void gotBatt(float v) override {
-    volts.push_back(v);
-    values.push_back("battery");
-  }
-  void gotButtonPress() override { values.push_back("button"); }
-  void gotCharging(bool charging, bool onPower) override {
-    values.push_back(std::string("charging ") + (charging ? "yes" : "no") + " power " +
-                     (onPower ? "yes" : "no"));
-  }
-  void gotXyzScanX(std::uint16_t x, std::uint16_t y, std::uint16_t z) override {
-    values.push_back("scan " + std::to_string(x) + " " + std::to_string(y) + " " +
-                     std::to_string(z));
-  }
-  void gotTemperature(float t) override { values.push_back("temperature " + std::to_string(t)); }
-};
 
 class RadiusManagerTest : public SimWorldTest {
  protected:

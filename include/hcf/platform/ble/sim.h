@@ -223,5 +223,51 @@ class HCF_API Colorimeter {
   std::shared_ptr<Device> device_;
 };
 
+/// Which parts of the spectrometer's GATT table exist.
+struct SpectrometerOptions {
+  std::optional<std::string> name = "Irisel-000000000001";
+  /// Characteristics of the main service left out (to exercise incomplete instruments).
+  std::vector<UUID> omit;
+  bool mainService = true;
+};
+
+/// A simulated Irisel spectrometer: the main service with its nine characteristics. A write of
+/// the scan (or emissive-scan) command is answered by a notification of the current response.
+class HCF_API Spectrometer {
+ public:
+  static std::shared_ptr<Spectrometer> create(World& world,
+                                              const SpectrometerOptions& options = {});
+
+  Device& device() { return *device_; }
+  const std::shared_ptr<Device>& devicePtr() const { return device_; }
+
+  /// The 64-byte response notified after each reflective scan command.
+  void setResponse(Bytes response);
+  /// The 32 values as 16-bit counts (big-endian on the wire).
+  void setResponseCounts(const std::array<std::uint16_t, 32>& counts);
+  /// The response notified after each emissive scan command.
+  void setEmissiveResponse(Bytes response);
+  /// Scan commands are answered with this device error instead of a response, `times` times.
+  void failScansWith(std::uint8_t code, int times = 1);
+  /// Notifies a device error now.
+  void reportError(std::uint8_t code);
+  void setSerialBytes(const std::array<std::uint8_t, 6>& serial);
+  void setVersion(std::uint8_t major, std::uint8_t minor);
+  void setBatteryRaw(std::uint32_t raw);
+  void setChargeFlags(std::uint8_t charging, std::uint8_t onPower);
+  void pressButton();
+  /// How many scan commands and connection-confirm writes arrived.
+  std::size_t scanCommands() const;
+  std::size_t confirmWrites() const;
+
+  struct State;
+  Spectrometer(std::shared_ptr<Device> device, std::shared_ptr<State> state)
+      : device_(std::move(device)), state_(std::move(state)) {}
+
+ private:
+  std::shared_ptr<Device> device_;
+  std::shared_ptr<State> state_;
+};
+
 }  // namespace ble::sim
 HCF_NAMESPACE_END

@@ -1,0 +1,168 @@
+#include "hcf/link/ht_spectro_manager.h"
+
+#include "colorimeter_codec.h"
+#include "hcf/exception.h"
+
+HCF_NAMESPACE_BEGIN
+
+namespace {
+
+using ble::UUID;
+
+// The spectrometer's GATT identifiers; battery to charging status are the colorimeter's.
+const UUID kMainService = UUID::UUIDWithString("89504ca4-c879-446f-a10e-f6c2da131d41");
+const UUID kScan = UUID::UUIDWithString("80db9d9a-6db9-43fa-ac23-c38062ef3c9e");
+const UUID kEScan = UUID::UUIDWithString("ec4ca502-982a-4fc2-82ec-033e37ab4fe9");
+const UUID kBatt = UUID::UUIDWithString("4aecb80d-0f0a-45d4-a2da-4796f114b8d3");
+const UUID kSer = UUID::UUIDWithString("06bee248-ac7e-439a-aa35-07a6a500750a");
+const UUID kVer = UUID::UUIDWithString("591eddc9-0ebe-4512-af25-b83ce44d24de");
+const UUID kBtn = UUID::UUIDWithString("4229bdb5-8b55-4c6f-9216-d71ab06f246a");
+const UUID kConnectConfirm = UUID::UUIDWithString("3a796671-b41b-4b54-a929-00f880c8833b");
+const UUID kChargingStatus = UUID::UUIDWithString("9e60ce27-9f77-40f8-a916-2c0b5f606a68");
+const UUID kError = UUID::UUIDWithString("8d6bfa01-c14e-4079-96f5-57a5b136fbdc");
+
+// The scan commands and the connection-confirm / keep-alive write.
+const ble::Bytes kCommandByte = {0x01};
+
+}  // namespace
+
+struct HTSpectroManager::Token {};
+
+HTSpectroManager::HTSpectroManager(const Token&, std::shared_ptr<ble::Peripheral> peripheral,
+                                   std::weak_ptr<HTKuboPeripheralManDelegate> delegate)
+    : peripheral_(std::move(peripheral)), delegate_(std::move(delegate)) {}
+
+std::shared_ptr<HTSpectroManager> HTSpectroManager::init() {
+  throw HCFException(kInternalInconsistencyException,
+                     "-init is not a valid initializer for the class HTSpectroManager");
+}
+
+std::shared_ptr<HTSpectroManager> HTSpectroManager::initWithPeripheral(
+    std::shared_ptr<ble::Peripheral> peripheral,
+    std::weak_ptr<HTKuboPeripheralManDelegate> delegate) {
+  auto manager = std::make_shared<HTSpectroManager>(Token{}, peripheral, std::move(delegate));
+  if (peripheral) {
+    peripheral->setDelegate(manager);
+    peripheral->discoverServices(std::nullopt);
+  }
+  return manager;
+}
+
+const ble::UUID& HTSpectroManager::bleCBUUID() { return kMainService; }
+
+const std::string& HTSpectroManager::bleService() {
+  static const std::string text = kMainService.lowercaseString();
+  return text;
+}
+
+const std::vector<ble::UUID>& HTSpectroManager::services() {
+  static const std::vector<ble::UUID> list = {kMainService};
+  return list;
+}
+
+bool HTSpectroManager::foundAllCharacteristics() const {
+  return scan_ && eScan_ && batt_ && ser_ && ver_ && btn_ && connectConfirm_ && chargingStatus_ &&
+         error_;
+}
+
+void HTSpectroManager::read(const std::shared_ptr<ble::Characteristic>& c) {
+  if (c && peripheral_) peripheral_->readValueForCharacteristic(c);
+}
+
+void HTSpectroManager::writeCommand(const std::shared_ptr<ble::Characteristic>& c) {
+  if (c && peripheral_) {
+    peripheral_->writeValue(kCommandByte, c, ble::CharacteristicWriteType::WithResponse);
+  }
+}
+
+void HTSpectroManager::getStatus() {
+  read(ver_);
+  read(ser_);
+}
+
+void HTSpectroManager::confirmConnection() { writeCommand(connectConfirm_); }
+
+void HTSpectroManager::getBattInfo() {
+  read(batt_);
+  read(chargingStatus_);
+}
+
+void HTSpectroManager::getScan() { writeCommand(scan_); }
+void HTSpectroManager::getEScan() { writeCommand(eScan_); }
+
+void HTSpectroManager::didDiscoverServices(ble::Peripheral& peripheral,
+                                           const std::optional<ble::Error>& /*error*/) {
+  bool sawMain = false;
+  for (const auto& service : peripheral.services()) {
+    if (service->uuid() != kMainService) continue;
+    peripheral.discoverCharacteristics(std::nullopt, service);
+    sawMain = true;
+  }
+  if (!sawMain) {
+    if (auto d = delegate()) d->peripheralManagerFailedToInit(*this);
+  }
+}
+
+void HTSpectroManager::store(const std::shared_ptr<ble::Characteristic>& c) {
+  const UUID& u = c->uuid();
+  const auto notifying = [&](std::shared_ptr<ble::Characteristic>& slot) {
+    slot = c;
+    if (peripheral_) peripheral_->setNotifyValue(true, c);
+  };
+  if (u == kScan) {
+    notifying(scan_);
+  } else if (u == kEScan) {
+    notifying(eScan_);
+  } else if (u == kBatt) {
+    batt_ = c;
+  } else if (u == kSer) {
+    ser_ = c;
+  } else if (u == kVer) {
+    ver_ = c;
+  } else if (u == kBtn) {
+    notifying(btn_);
+  } else if (u == kConnectConfirm) {
+    connectConfirm_ = c;
+  } else if (u == kChargingStatus) {
+    chargingStatus_ = c;
+  } else if (u == kError) {
+    notifying(error_);
+  }
+}
+
+void HTSpectroManager::didDiscoverCharacteristicsForService(
+    ble::Peripheral& /*peripheral*/, const std::shared_ptr<ble::Service>& service,
+    const std::optional<ble::Error>& /*error*/) {
+  if (service->uuid() == kMainService) {
+    for (const auto& c : service->characteristics()) store(c);
+  }
+  if (foundAllCharacteristics()) {
+    if (auto d = delegate()) d->peripheralManagerIsReady(*this);
+  }
+}
+
+void HTSpectroManager::didUpdateValueForCharacteristic(
+    ble::Peripheral& /*peripheral*/, const std::shared_ptr<ble::Characteristic>& characteristic,
+    const std::optional<ble::Error>& /*error*/) {
+  auto d = delegate();
+  if (!d || !characteristic->value()) return;
+  const ble::Bytes& v = *characteristic->value();
+  const UUID& u = characteristic->uuid();
+  if (u == kScan || u == kEScan) {
+    if (auto response = codec::spectralResponse(v)) d->gotSpectralResponse(*response);
+  } else if (u == kBatt) {
+    if (auto volts = codec::batteryVolts(v)) d->gotBatt(*volts);
+  } else if (u == kSer) {
+    if (auto serial = codec::serial(v)) d->gotSerial(*serial);
+  } else if (u == kVer) {
+    if (auto version = codec::version(v)) d->gotVersion((*version)[0], (*version)[1]);
+  } else if (u == kBtn) {
+    if (codec::buttonPress(v)) d->gotButtonPress();
+  } else if (u == kChargingStatus) {
+    if (auto flags = codec::chargeFlags(v)) d->gotCharging(flags->charging, flags->onPower);
+  } else if (u == kError) {
+    if (auto code = codec::deviceError(v)) d->gotDeviceError(*code);
+  }
+}
+
+HCF_NAMESPACE_END
