@@ -116,6 +116,10 @@ HCFError HTUtility::authenticationFailedError() {
 HCFError HTUtility::serverResponseError(std::string_view message, std::int64_t code) {
   return makeWith("Server Error:%@", message, code);
 }
+HCFError HTUtility::instrumentTimeoutError(std::string_view what) {
+  return make(std::string(what) + " did not arrive in time", kInstrumentTimeout);
+}
+
 HCFError HTUtility::invalidDataError(std::string_view detail) {
   return make("Invalid data: " + std::string(detail), kInvalidData);
 }

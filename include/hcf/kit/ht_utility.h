@@ -41,6 +41,8 @@ class HCF_API HTUtility {
   static HCFError authenticationFailedError();
   /// "Server Error:<message>" with the HTTP status as the code.
   static HCFError serverResponseError(std::string_view message, std::int64_t code);
+  /// An instrument did not answer in time (9931): "<what> did not arrive in time".
+  static HCFError instrumentTimeoutError(std::string_view what);
   /// Data from outside that the kit cannot read (9930), with what is wrong.
   static HCFError invalidDataError(std::string_view detail);
   /// Any message with any code.
@@ -66,6 +68,7 @@ inline constexpr std::int64_t kScan = 9016;
 inline constexpr std::int64_t kUnsupportedOS = 9100;
 inline constexpr std::int64_t kIllegalObserver = 9920;
 inline constexpr std::int64_t kInvalidData = 9930;
+inline constexpr std::int64_t kInstrumentTimeout = 9931;
 }  // namespace error_code
 
 HCF_NAMESPACE_END

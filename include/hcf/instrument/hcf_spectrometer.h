@@ -1,0 +1,41 @@
+// The Irisel spectrometer: its model chain and the measurement through it.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "hcf/calibration/hcf_ml_model.h"
+#include "hcf/instrument/hcf_color_instrument.h"
+
+HCF_NAMESPACE_BEGIN
+
+class HCF_API HCFSpectrometer final : public HCFColorInstrument {
+ public:
+  HCFSpectrometer() = default;
+
+  /// Fetches (or loads the stored) model chain of `serial`; the callback runs on the main
+  /// queue with the model service's error, if any.
+  void loadCalibration(ErrorCallback callback) override;
+  /// Measures once; the spectral scan arrives in the second slot. Before the chain is loaded
+  /// the request fails at once with 9008 (a raw response is not a reflectance curve).
+  void requestColorScan(ColorScanCallback callback) override;
+  void deviceDisconnected() override;
+
+  /// The link's 32-value response: through the chain into a spectral scan.
+  void gotSpectralResponse(const std::vector<float>& response) override;
+  /// The instrument's error report: a pending measurement fails with 9016.
+  void gotDeviceError(std::uint8_t code) override;
+
+  /// The chain in evaluation order; empty until loaded.
+  const std::vector<std::shared_ptr<const HCFMLModel>>& mms() const { return mms_; }
+  bool chainLoaded() const { return chainLoaded_; }
+
+ private:
+  void finish(std::shared_ptr<HCFColorScan> scan, std::optional<HCFError> error);
+
+  ColorScanCallback colorScanBlock_;
+  std::vector<std::shared_ptr<const HCFMLModel>> mms_;
+  bool chainLoaded_ = false;
+};
+
+HCF_NAMESPACE_END
