@@ -1,0 +1,101 @@
+// Accuracy through the real path: connection, identification, calibration record or model
+// chain from the reference cloud, white calibration, then the 24 colour-checker patches.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "instrument_fixture.h"
+
+using namespace hcf;
+using namespace hcf_test;
+
+namespace {
+
+struct Figures {
+  double worst = 0;
+  double sum = 0;
+  int n = 0;
+  void add(double dE) {
+    worst = std::max(worst, dE);
+    sum += dE;
+    ++n;
+  }
+};
+
+class AccuracyTest : public InstrumentTest {
+ protected:
+  std::shared_ptr<HCFColorScan> measureOnce(HCFColorInstrument& instrument, bool spectral) {
+    std::shared_ptr<HCFColorScan> out;
+    instrument.requestColorScan([&](auto t, auto s, auto e) {
+      EXPECT_FALSE(e) << e->localizedDescription;
+      out = spectral ? s : t;
+    });
+    advance(200ms);
+    return out;
+  }
+};
+
+HCFLabColor chartLab(std::size_t patch) {
+  const auto& p = fx::colorCheckerXYZD50()[patch];
+  return HCFXYZColor::XYZColorWithX(p.X, p.Y, p.Z, HCFIlluminant::D50).toLab();
+}
+
+}  // namespace
+
+TEST_F(AccuracyTest, EveryColorimeterReadsTheColourCheckerWithinOneDeltaE) {
+  for (const std::string model : {"1.1", "2.0", "2.1", "3.0", "3.01.00", "3.01.02", "4.0"}) {
+    fx::SimulatedColorimeter sim(*world_, model);
+    Created c = create(sim.radio().devicePtr(), kColorimeterService);
+    ASSERT_TRUE(c.instrument) << model;
+    std::optional<HCFError> loadError = HCFError{};
+    c.instrument->loadCalibration([&](auto e) { loadError = e; });
+    settle();
+    ASSERT_FALSE(loadError) << model << ": " << loadError->localizedDescription;
+    bool calibrated = false;
+    sim.presentWhiteTile();
+    c.instrument->requestCalibration([&](bool ok, auto) { calibrated = ok; });
+    advance(200ms);
+    ASSERT_TRUE(calibrated) << model;
+    Figures f;
+    for (std::size_t patch = 0; patch < 24; ++patch) {
+      sim.measure(fx::colorCheckerXYZD50()[patch]);
+      auto scan = measureOnce(*c.instrument, false);
+      ASSERT_TRUE(scan) << model << " patch " << patch;
+      const double dE =
+          scan->lab(HCFStdObserver::TwoDegree, HCFIlluminant::D50)->deltaE00(chartLab(patch));
+      EXPECT_LT(dE, 1.0) << model << " patch " << patch;
+      f.add(dE);
+    }
+    std::printf("colorimeter %-8s worst ΔE00 %.4f  mean %.4f\n", model.c_str(), f.worst,
+                f.sum / f.n);
+  }
+}
+
+TEST_F(AccuracyTest, TheSpectrometerReadsTheColourCheckerWithinHalfADeltaE) {
+  fx::SimulatedSpectrometer sim(*world_);
+  Created c = create(sim.radio().devicePtr(), kSpectrometerService);
+  ASSERT_TRUE(c.instrument);
+  std::optional<HCFError> loadError = HCFError{};
+  c.instrument->loadCalibration([&](auto e) { loadError = e; });
+  settle();
+  ASSERT_FALSE(loadError) << loadError->localizedDescription;
+  Figures f;
+  Figures spectra;
+  for (std::size_t patch = 0; patch < 24; ++patch) {
+    // The patch as a smooth reflectance of its own colour.
+    const auto reflectance = fx::reflectanceForLab(chartLab(patch));
+    const auto own = HCFCieSpectralMath::xyzFromSpectrum(reflectance, 400, HCFIlluminant::D50,
+                                                         HCFStdObserver::TwoDegree);
+    spectra.add(own->toLab().deltaE00(chartLab(patch)));
+    sim.measure(reflectance);
+    auto scan = measureOnce(*c.instrument, true);
+    ASSERT_TRUE(scan) << "patch " << patch;
+    const double dE =
+        scan->lab(HCFStdObserver::TwoDegree, HCFIlluminant::D50)->deltaE00(chartLab(patch));
+    EXPECT_LT(dE, 0.5) << "patch " << patch;
+    f.add(dE);
+  }
+  EXPECT_LT(spectra.worst, 0.05) << "the sample spectra match their patches";
+  std::printf("spectrometer %s worst ΔE00 %.4f  mean %.4f\n", sim.serial().c_str(), f.worst,
+              f.sum / f.n);
+}
