@@ -99,3 +99,26 @@ TEST_F(AccuracyTest, TheSpectrometerReadsTheColourCheckerWithinHalfADeltaE) {
   std::printf("spectrometer %s worst ΔE00 %.4f  mean %.4f\n", sim.serial().c_str(), f.worst,
               f.sum / f.n);
 }
+
+TEST_F(AccuracyTest, NoiseOnTheCountsStaysSmallOnTheColour) {
+  fx::SimulatedColorimeter sim(*world_, "3.0");
+  sim.setNoise(20);  // counts, on signals of thousands
+  Created c = create(sim.radio().devicePtr(), kColorimeterService);
+  ASSERT_TRUE(c.instrument);
+  c.instrument->loadCalibration([](auto) {});
+  settle();
+  sim.presentWhiteTile();
+  c.instrument->requestCalibration([](bool, auto) {});
+  advance(200ms);
+  ASSERT_TRUE(c.instrument->hasCalibration());
+  std::vector<double> L;
+  for (int i = 0; i < 5; ++i) {
+    sim.measure(fx::colorCheckerXYZD50()[7]);
+    auto scan = measureOnce(*c.instrument, false);
+    ASSERT_TRUE(scan);
+    const auto lab = *scan->lab(HCFStdObserver::TwoDegree, HCFIlluminant::D50);
+    EXPECT_LT(lab.deltaE00(chartLab(7)), 1.0);
+    L.push_back(lab.L);
+  }
+  EXPECT_NE(L[0], L[1]) << "noise makes readings differ";
+}

@@ -73,7 +73,24 @@ TEST_F(InstrumentTest, UnknownServiceMissingServiceAndSilentInstrumentsFail) {
   ASSERT_EQ(HCFColorInstrument::uninitializedDevices().size(), 1u);
   advance(HCFColorInstrument::kHandshakeTimeout);
   EXPECT_TRUE(HCFColorInstrument::uninitializedDevices().empty());
-  advance(1s);
+  stuck = lastCreated();
+  EXPECT_EQ(stuck.calls, 1);
+  EXPECT_EQ(stuck.error->code, error_code::kBleInitFailed);
+
+  // The link's report of a missing main service fails a pending creation once; the time-out
+  // that follows finds nothing left to do.
+  fx::SimulatedColorimeter another(*world_, "2.0");
+  another.radio().device().injectFault(
+      sim::Fault::dropAnswer(sim::Operation::Read, kVersion).repeated(-1));
+  create(another.radio().devicePtr(), kColorimeterService);
+  ASSERT_EQ(HCFColorInstrument::uninitializedDevices().size(), 1u);
+  auto pending = HCFColorInstrument::uninitializedDevices()[0];
+  pending->peripheralManagerFailedToInit(*pending->peripheralManager());
+  pending->peripheralManagerFailedToInit(*pending->peripheralManager());
+  advance(HCFColorInstrument::kHandshakeTimeout);
+  EXPECT_EQ(lastCreated().calls, 1);
+  EXPECT_EQ(lastCreated().error->localizedDescription, "Device's bluetooth initialization failed.");
+  EXPECT_TRUE(HCFColorInstrument::uninitializedDevices().empty());
 }
 
 TEST_F(InstrumentTest, BatteryNeedsBothHalvesOfTheCurrentRequestInEitherOrder) {
