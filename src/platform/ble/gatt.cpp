@@ -2,6 +2,8 @@
 // of the event receivers.
 #include "hcf/platform/ble/gatt.h"
 
+#include <mutex>
+
 #include "hcf/platform/ble/central_manager.h"
 #include "hcf/platform/ble/peripheral.h"
 
@@ -47,6 +49,34 @@ void CentralManagerDelegate::didFailToConnectPeripheral(CentralManager&,
 void CentralManagerDelegate::didDisconnectPeripheral(CentralManager&,
                                                      const std::shared_ptr<Peripheral>&,
                                                      const std::optional<Error>&) {}
+
+}  // namespace ble
+namespace ble {
+
+namespace {
+std::mutex& factoryMutex() {
+  static std::mutex m;
+  return m;
+}
+CentralFactory& factorySlot() {
+  static CentralFactory f;
+  return f;
+}
+}  // namespace
+
+void setCentralFactory(CentralFactory factory) {
+  const std::lock_guard lock(factoryMutex());
+  factorySlot() = std::move(factory);
+}
+
+std::shared_ptr<CentralManager> makeCentralManager(std::weak_ptr<CentralManagerDelegate> delegate) {
+  CentralFactory factory;
+  {
+    const std::lock_guard lock(factoryMutex());
+    factory = factorySlot();
+  }
+  return factory ? factory(std::move(delegate)) : nullptr;
+}
 
 }  // namespace ble
 HCF_NAMESPACE_END

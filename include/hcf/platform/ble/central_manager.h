@@ -2,6 +2,7 @@
 // its events.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -99,6 +100,16 @@ class HCF_API CentralManager {
  private:
   std::weak_ptr<CentralManagerDelegate> delegate_;
 };
+
+/// Makes the central manager of a Bluetooth backend, its events going to `delegate`.
+using CentralFactory =
+    std::function<std::shared_ptr<CentralManager>(std::weak_ptr<CentralManagerDelegate> delegate)>;
+
+/// The backend the kit's connection manager uses (the simulator's world, or a real radio).
+HCF_API void setCentralFactory(CentralFactory factory);
+/// A central of the configured backend; none when no backend is configured.
+HCF_API std::shared_ptr<CentralManager> makeCentralManager(
+    std::weak_ptr<CentralManagerDelegate> delegate);
 
 }  // namespace ble
 HCF_NAMESPACE_END

@@ -1,0 +1,89 @@
+// Discovery on request, then connecting the one instrument the application picks.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "hcf/connect/hcf_connectivity.h"
+#include "hcf/connect/hperipheral_wrssi.h"
+#include "hcf/export.h"
+#include "hcf/platform/ble/central_manager.h"
+#include "hcf/platform/dispatch/queues.h"
+
+HCF_NAMESPACE_BEGIN
+
+class HCFConnectionManager;
+
+using DiscoveryCallback = std::function<void(std::optional<std::vector<HPeripheralWRSSI>> found,
+                                             std::optional<HCFError> error)>;
+using ConnectCallback = std::function<void(std::optional<HCFError> error)>;
+
+/// Runs 3.0 s discovery passes and connects a chosen peripheral: the instrument is created,
+/// identified, calibrated, confirmed and published as the connection manager's connected
+/// device. Callbacks and listener reports come on the main queue after the event that caused
+/// them. Use on the main queue.
+class HCF_API HCFDirectConnectController final
+    : public ble::CentralManagerDelegate,
+      public std::enable_shared_from_this<HCFDirectConnectController> {
+ public:
+  static constexpr dispatch::Duration kDiscoveryWindow = std::chrono::milliseconds(3000);
+
+  /// A controller on `central` publishing into `manager` (held without ownership).
+  HCFDirectConnectController(std::weak_ptr<HCFConnectionManager> manager,
+                             std::shared_ptr<ble::CentralManager> central);
+  ~HCFDirectConnectController() override;
+
+  void updateListener(std::weak_ptr<HCFConnectionManagerDelegate> listener) {
+    listener_ = std::move(listener);
+  }
+  /// One discovery pass on `central`; with `restrict2Dbl` single-click advertisements are
+  /// ignored. Results strongest first, already-connected instruments (no signal strength)
+  /// last; "No peripherals found" (9007) when there are none. A pass while another is open
+  /// restarts the window and replaces the earlier callback without calling it.
+  void discoverDevicesWith(std::shared_ptr<ble::CentralManager> central, bool restrict2Dbl,
+                           DiscoveryCallback complete);
+  /// Connects `peripheral`; the callback gets no error once the instrument is the connected
+  /// device.
+  void connectTo(std::shared_ptr<ble::Peripheral> peripheral, ConnectCallback onSuccess);
+  /// The discovered records sorted strongest first (records without strength last).
+  std::vector<HPeripheralWRSSI> sortPeripherals() const;
+  const std::vector<HPeripheralWRSSI>& discoveredPeripherals() const { return discovered_; }
+  bool bluetoothEnabled() const { return bluetoothEnabled_; }
+
+  // ble::CentralManagerDelegate
+  void centralManagerDidUpdateState(ble::CentralManager& central) override;
+  void didDiscoverPeripheral(ble::CentralManager& central,
+                             const std::shared_ptr<ble::Peripheral>& peripheral,
+                             const ble::AdvertisementData& advertisementData, int rssi) override;
+  void didConnectPeripheral(ble::CentralManager& central,
+                            const std::shared_ptr<ble::Peripheral>& peripheral) override;
+  void didFailToConnectPeripheral(ble::CentralManager& central,
+                                  const std::shared_ptr<ble::Peripheral>& peripheral,
+                                  const std::optional<ble::Error>& error) override;
+  void didDisconnectPeripheral(ble::CentralManager& central,
+                               const std::shared_ptr<ble::Peripheral>& peripheral,
+                               const std::optional<ble::Error>& error) override;
+
+ private:
+  void notifyListenersWithState(HCFConnectivityState state);
+  std::optional<HCFError> checkForError() const;
+  void startDiscovery();
+  void onStopDiscovery();
+  void sendDiscoveredOnMain();
+  void sendConnectedOnMain(std::optional<HCFError> error);
+  void becomeDelegate();
+
+  std::weak_ptr<HCFConnectionManager> manager_;
+  std::weak_ptr<HCFConnectionManagerDelegate> listener_;
+  DiscoveryCallback discoveryBlock_;
+  ConnectCallback connectBlock_;
+  bool restrictedDiscovery_ = false;
+  dispatch::Timer discoverBleTimer_;
+  std::vector<HPeripheralWRSSI> discovered_;
+  std::shared_ptr<ble::CentralManager> central_;
+  bool bluetoothEnabled_ = false;
+};
+
+HCF_NAMESPACE_END

@@ -1,0 +1,256 @@
+#include "hcf/connect/hcf_direct_connect_controller.h"
+
+#include <algorithm>
+
+#include "bluetooth_error.h"
+#include "hcf/connect/hcf_connection_manager.h"
+#include "hcf/kit/ht_utility.h"
+#include "hcf/link/ht_radius_manager.h"
+#include "hcf/link/ht_spectro_manager.h"
+#include "hcf/log.h"
+
+HCF_NAMESPACE_BEGIN
+
+HCFConnectionManagerDelegate::~HCFConnectionManagerDelegate() = default;
+void HCFConnectionManagerDelegate::onWarning(const HCFError&) {}
+void HCFConnectionManagerDelegate::onError(const HCFError&) {}
+
+namespace {
+
+ble::ScanOptions instrumentScanOptions() {
+  ble::ScanOptions options;
+  options.allowDuplicates = false;
+  options.solicitedServiceUUIDs = HCFColorInstrument::serviceUUIDs();
+  return options;
+}
+
+}  // namespace
+
+HCFError bluetoothError(const ble::Error& error) {
+  HCFError e;
+  e.domain = "CBErrorDomain";
+  e.code = error.code;
+  e.localizedDescription = error.message;
+  return e;
+}
+
+HCFDirectConnectController::HCFDirectConnectController(std::weak_ptr<HCFConnectionManager> manager,
+                                                       std::shared_ptr<ble::CentralManager> central)
+    : manager_(std::move(manager)), central_(std::move(central)) {}
+
+HCFDirectConnectController::~HCFDirectConnectController() { discoverBleTimer_.cancel(); }
+
+void HCFDirectConnectController::becomeDelegate() {
+  if (central_)
+    central_->setDelegate(
+        std::static_pointer_cast<ble::CentralManagerDelegate>(shared_from_this()));
+}
+
+void HCFDirectConnectController::notifyListenersWithState(HCFConnectivityState state) {
+  std::weak_ptr<HCFDirectConnectController> weak = shared_from_this();
+  dispatch::mainQueue().async([weak, state] {
+    auto self = weak.lock();
+    if (!self) return;
+    if (auto listener = self->listener_.lock()) {
+      listener->onStateChanged(state, self->discovered_.size());
+    }
+  });
+}
+
+std::optional<HCFError> HCFDirectConnectController::checkForError() const {
+  if (!central_ || central_->state() != ble::ManagerState::PoweredOn)
+    return HTUtility::noBleError();
+  return std::nullopt;
+}
+
+void HCFDirectConnectController::centralManagerDidUpdateState(ble::CentralManager& central) {
+  bluetoothEnabled_ = central.state() == ble::ManagerState::PoweredOn;
+}
+
+void HCFDirectConnectController::discoverDevicesWith(std::shared_ptr<ble::CentralManager> central,
+                                                     bool restrict2Dbl,
+                                                     DiscoveryCallback complete) {
+  if (central) central_ = std::move(central);
+  becomeDelegate();
+  restrictedDiscovery_ = restrict2Dbl;
+  notifyListenersWithState(HCFConnectivityState::Idle);
+  if (auto error = checkForError()) {
+    if (complete) {
+      dispatch::mainQueue().async(
+          [complete, error] { complete(std::vector<HPeripheralWRSSI>{}, error); });
+    }
+    return;
+  }
+  discoveryBlock_ = std::move(complete);
+  startDiscovery();
+}
+
+void HCFDirectConnectController::startDiscovery() {
+  if (discoverBleTimer_.isValid()) {
+    central_->stopScan();
+    discoverBleTimer_.cancel();
+  }
+  discovered_.clear();
+  central_->scanForPeripheralsWithServices(HCFColorInstrument::serviceUUIDs(),
+                                           instrumentScanOptions());
+  notifyListenersWithState(HCFConnectivityState::Scanning);
+  std::weak_ptr<HCFDirectConnectController> weak = shared_from_this();
+  discoverBleTimer_ = dispatch::mainQueue().after(kDiscoveryWindow, [weak] {
+    if (auto self = weak.lock()) self->onStopDiscovery();
+  });
+}
+
+void HCFDirectConnectController::onStopDiscovery() {
+  if (central_) central_->stopScan();
+  discoverBleTimer_ = dispatch::Timer();
+  notifyListenersWithState(HCFConnectivityState::Idle);
+  sendDiscoveredOnMain();
+}
+
+void HCFDirectConnectController::sendDiscoveredOnMain() {
+  // Instruments already connected to the phone (they do not advertise), colorimeters first; a
+  // peripheral that also advertised keeps its one record.
+  const std::pair<const ble::UUID*, const std::string*> services[] = {
+      {&HTRadiusManager::bleCBUUID(), &HTRadiusManager::bleService()},
+      {&HTSpectroManager::bleCBUUID(), &HTSpectroManager::bleService()}};
+  for (const auto& [uuid, text] : services) {
+    const auto connected = central_->retrieveConnectedPeripheralsWithServices({*uuid});
+    for (auto& record :
+         HPeripheralWRSSI::arrayFromPlainPeripherals(connected, uuid->UUIDString())) {
+      const bool known = std::any_of(discovered_.begin(), discovered_.end(),
+                                     [&](const auto& r) { return r.samePer(record); });
+      if (!known) discovered_.push_back(std::move(record));
+    }
+  }
+  discovered_ = sortPeripherals();
+  std::weak_ptr<HCFDirectConnectController> weak = shared_from_this();
+  dispatch::mainQueue().async([weak] {
+    auto self = weak.lock();
+    if (!self || !self->discoveryBlock_) return;
+    auto block = std::move(self->discoveryBlock_);
+    self->discoveryBlock_ = nullptr;
+    if (self->discovered_.empty()) {
+      block(std::nullopt, HTUtility::noBlePeripheralsError());
+    } else {
+      block(self->discovered_, std::nullopt);
+    }
+  });
+}
+
+std::vector<HPeripheralWRSSI> HCFDirectConnectController::sortPeripherals() const {
+  std::vector<HPeripheralWRSSI> sorted = discovered_;
+  std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) {
+    if (a.rssi && b.rssi) return *a.rssi > *b.rssi;
+    return a.rssi.has_value() && !b.rssi.has_value();
+  });
+  return sorted;
+}
+
+void HCFDirectConnectController::didDiscoverPeripheral(
+    ble::CentralManager& /*central*/, const std::shared_ptr<ble::Peripheral>& peripheral,
+    const ble::AdvertisementData& advertisementData, int rssi) {
+  logLine("didDiscoverPeripheral: " + peripheral->name().value_or("(null)"));
+  logLine("Found orla: " + peripheral->identifier() + " w/ RSSI " + std::to_string(rssi));
+  if (restrictedDiscovery_ && advertisementData.manufacturerData) {
+    const auto packet = HCFAdvertisingPacket::fromData(*advertisementData.manufacturerData);
+    if (packet && packet->advertisingType == 1) {
+      logLine("Single click device - ignore");
+      return;
+    }
+  }
+  auto record =
+      HPeripheralWRSSI::with(peripheral, rssi, HPeripheralWRSSI::getServiceUUID(advertisementData));
+  const auto it = std::find_if(discovered_.begin(), discovered_.end(),
+                               [&](const auto& r) { return r.samePer(record); });
+  if (it != discovered_.end()) {
+    *it = std::move(record);
+  } else {
+    discovered_.push_back(std::move(record));
+  }
+}
+
+void HCFDirectConnectController::connectTo(std::shared_ptr<ble::Peripheral> peripheral,
+                                           ConnectCallback onSuccess) {
+  if (auto error = checkForError(); error || !peripheral) {
+    if (onSuccess) {
+      const HCFError e = error ? *error : HTUtility::errWithMsg("Device not found", 0);
+      dispatch::mainQueue().async([onSuccess, e] { onSuccess(e); });
+    }
+    return;
+  }
+  becomeDelegate();
+  connectBlock_ = std::move(onSuccess);
+  central_->connectPeripheral(peripheral, ble::ConnectOptions{true, true, true});
+  notifyListenersWithState(HCFConnectivityState::Connecting);
+}
+
+void HCFDirectConnectController::sendConnectedOnMain(std::optional<HCFError> error) {
+  std::weak_ptr<HCFDirectConnectController> weak = shared_from_this();
+  dispatch::mainQueue().async([weak, error] {
+    auto self = weak.lock();
+    if (!self || !self->connectBlock_) return;
+    auto block = std::move(self->connectBlock_);
+    self->connectBlock_ = nullptr;
+    block(error);
+  });
+}
+
+void HCFDirectConnectController::didConnectPeripheral(
+    ble::CentralManager& /*central*/, const std::shared_ptr<ble::Peripheral>& peripheral) {
+  notifyListenersWithState(HCFConnectivityState::Initializing);
+  const auto uuid = HPeripheralWRSSI::serviceUUIDforPeripheral(peripheral, discovered_);
+  std::weak_ptr<HCFDirectConnectController> weak = shared_from_this();
+  HCFColorInstrument::createWithPeripheral(
+      peripheral, uuid.value_or(""),
+      [weak, peripheral](std::shared_ptr<HCFColorInstrument> instrument,
+                         std::optional<HCFError> error) {
+        auto self = weak.lock();
+        if (!self) return;
+        if (error || !instrument) {
+          self->sendConnectedOnMain(error ? error : HTUtility::devBleInitFailed());
+          if (self->central_) self->central_->cancelPeripheralConnection(peripheral);
+          self->notifyListenersWithState(HCFConnectivityState::Idle);
+          return;
+        }
+        // The callback keeps the instrument alive until its calibration has loaded.
+        instrument->loadCalibration([weak, instrument](std::optional<HCFError> loadError) {
+          auto me = weak.lock();
+          if (!me) return;
+          if (loadError) {
+            me->sendConnectedOnMain(loadError);
+            if (me->central_) me->central_->cancelPeripheralConnection(instrument->peripheral());
+            me->notifyListenersWithState(HCFConnectivityState::Idle);
+            return;
+          }
+          instrument->confirmConnection();
+          if (auto manager = me->manager_.lock()) manager->setConnectedDevice(instrument);
+          me->sendConnectedOnMain(std::nullopt);
+          me->notifyListenersWithState(HCFConnectivityState::Connected);
+        });
+      });
+}
+
+void HCFDirectConnectController::didFailToConnectPeripheral(
+    ble::CentralManager& /*central*/, const std::shared_ptr<ble::Peripheral>& /*peripheral*/,
+    const std::optional<ble::Error>& error) {
+  logLine("didFailToConnectPeripheral");
+  sendConnectedOnMain(error ? bluetoothError(*error) : HTUtility::devBleInitFailed());
+  notifyListenersWithState(HCFConnectivityState::Idle);
+}
+
+void HCFDirectConnectController::didDisconnectPeripheral(
+    ble::CentralManager& /*central*/, const std::shared_ptr<ble::Peripheral>& peripheral,
+    const std::optional<ble::Error>& /*error*/) {
+  logLine("didDisconnectPeripheral: " + peripheral->identifier());
+  notifyListenersWithState(HCFConnectivityState::Idle);
+  auto manager = manager_.lock();
+  if (!manager) return;
+  auto device = manager->connectedDevice();
+  if (device && device->peripheral() &&
+      device->peripheral()->identifier() == peripheral->identifier()) {
+    device->deviceDisconnected();
+    manager->setConnectedDevice(nullptr);
+  }
+}
+
+HCF_NAMESPACE_END
