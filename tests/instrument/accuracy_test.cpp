@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "instrument_fixture.h"
+#include "../support/instrument_fixture.h"
 
 using namespace hcf;
 using namespace hcf_test;

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "hcf/kit/ht_utility.h"
-#include "instrument_fixture.h"
+#include "../support/instrument_fixture.h"
 
 using namespace hcf;
 using namespace hcf_test;

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "../support/ble_recorders.h"
+#include "ble_recorders.h"
 #include "cloud_world.h"
 #include "fixtures.h"
 #include "hcf/instrument/hcf_colorimeter.h"
@@ -58,12 +58,10 @@ class InstrumentTest : public SimWorldTest {
     SimWorldTest::TearDown();
   }
 
-  /// Lets the network answer and the main queue run what it posts.
+  /// Lets the network answer and the main queue run what it posts. The clock moves by at most
+  /// a few milliseconds: idle waits are spent waiting for the network, not jumping timers.
   void settle() {
-    for (int i = 0; i < 3; ++i) {
-      queue().runUntil([] { return false; });
-      advance(50ms);
-    }
+    for (int i = 0; i < 3; ++i) queue().runUntil(nullptr, queue().now() + 1ms);
   }
 
   /// Connects `device` and creates its instrument for `service` (text of the main service).
