@@ -189,19 +189,19 @@ void HCFMultiConnectController::onStopScanning() {
   });
 }
 
-namespace {
-
 // The instruments already connected to the phone, identified one after another.
-struct Collection {
+struct HCFMultiConnectController::Collection {
   std::vector<HPeripheralWRSSI> records;
   std::size_t next = 0;
   std::vector<std::shared_ptr<HCFColorInstrument>> kept;
   std::function<void(std::vector<std::shared_ptr<HCFColorInstrument>>)> done;
   dispatch::Timer bound;
+  std::string awaitingConnect;  ///< identifier of the peripheral being connected to this central
 };
 
-void collectNext(const std::shared_ptr<Collection>& c) {
+void HCFMultiConnectController::collectNext(const std::shared_ptr<Collection>& c) {
   if (c->next >= c->records.size()) {
+    if (collection_ == c) collection_.reset();
     if (auto done = std::move(c->done)) {
       c->done = nullptr;
       done(std::move(c->kept));
@@ -209,27 +209,43 @@ void collectNext(const std::shared_ptr<Collection>& c) {
     return;
   }
   const std::size_t index = c->next;
-  std::weak_ptr<Collection> weak = c;
-  c->bound =
-      dispatch::mainQueue().after(HCFMultiConnectController::kAlreadyConnectedWait, [weak, index] {
-        auto me = weak.lock();
-        if (!me || me->next != index) return;
-        ++me->next;
-        collectNext(me);
-      });
+  std::weak_ptr<Collection> weakC = c;
+  std::weak_ptr<HCFMultiConnectController> weak = shared_from_this();
+  c->bound = dispatch::mainQueue().after(kAlreadyConnectedWait, [weak, weakC, index] {
+    auto self = weak.lock();
+    auto me = weakC.lock();
+    if (!self || !me || me->next != index) return;
+    me->awaitingConnect.clear();
+    ++me->next;
+    self->collectNext(me);
+  });
+  const auto& peripheral = c->records[index].peripheral;
+  if (peripheral->state() == ble::PeripheralState::Connected || !central_) {
+    collectCreate(c, index);
+  } else {
+    // Connected to the phone is not connected to this application: connect it here first
+    // (at once, as it is in range and linked); its connection event continues the collection.
+    c->awaitingConnect = peripheral->identifier();
+    central_->connectPeripheral(peripheral, ble::ConnectOptions{true, true, true});
+  }
+}
+
+void HCFMultiConnectController::collectCreate(const std::shared_ptr<Collection>& c,
+                                              std::size_t index) {
+  std::weak_ptr<HCFMultiConnectController> weak = shared_from_this();
   // The pending creation holds the collection until it answers or is given up on.
   HCFColorInstrument::createWithPeripheral(
       c->records[index].peripheral, c->records[index].serviceUUID.value_or(""),
-      [c, index](std::shared_ptr<HCFColorInstrument> instrument, std::optional<HCFError> error) {
-        if (c->next != index) return;  // already given up on
+      [weak, c, index](std::shared_ptr<HCFColorInstrument> instrument,
+                       std::optional<HCFError> error) {
+        auto self = weak.lock();
+        if (!self || c->next != index) return;  // already given up on
         c->bound.cancel();
         if (!error && instrument) c->kept.push_back(std::move(instrument));
         ++c->next;
-        collectNext(c);
+        self->collectNext(c);
       });
 }
-
-}  // namespace
 
 void HCFMultiConnectController::fetchConnectedDevs(
     std::function<void(std::vector<std::shared_ptr<HCFColorInstrument>>)> done) {
@@ -244,7 +260,11 @@ void HCFMultiConnectController::fetchConnectedDevs(
       c->records.insert(c->records.end(), records.begin(), records.end());
     }
   }
-  dispatch::mainQueue().async([c] { collectNext(c); });
+  collection_ = c;
+  std::weak_ptr<HCFMultiConnectController> weak = shared_from_this();
+  dispatch::mainQueue().async([weak, c] {
+    if (auto self = weak.lock()) self->collectNext(c);
+  });
 }
 
 void HCFMultiConnectController::connectToPeripherals(const std::vector<HPeripheralWRSSI>& records) {
@@ -352,6 +372,12 @@ void HCFMultiConnectController::didDiscoverPeripheral(
 
 void HCFMultiConnectController::didConnectPeripheral(
     ble::CentralManager& /*central*/, const std::shared_ptr<ble::Peripheral>& peripheral) {
+  if (auto c = collection_;
+      c && !c->awaitingConnect.empty() && c->awaitingConnect == peripheral->identifier()) {
+    c->awaitingConnect.clear();
+    collectCreate(c, c->next);
+    return;
+  }
   const auto uuid = HPeripheralWRSSI::serviceUUIDforPeripheral(peripheral, discovered_);
   logLine("didConnectPeripheral, peripheral's found UUID: " + uuid.value_or("(null)"));
   std::weak_ptr<HCFMultiConnectController> weak = shared_from_this();

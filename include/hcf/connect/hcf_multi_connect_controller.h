@@ -92,6 +92,9 @@ class HCF_API HCFMultiConnectController final
   void onStopAwaitingConfirmation();
   void fetchConnectedDevs(
       std::function<void(std::vector<std::shared_ptr<HCFColorInstrument>>)> done);
+  struct Collection;
+  void collectNext(const std::shared_ptr<Collection>& c);
+  void collectCreate(const std::shared_ptr<Collection>& c, std::size_t index);
   void connectToPeripherals(const std::vector<HPeripheralWRSSI>& records);
   void disconnectFromPeripherals(const std::vector<std::shared_ptr<ble::Peripheral>>& peripherals);
   void disconnectFromColorimeters(const std::vector<std::shared_ptr<HCFColorInstrument>>& devices);
@@ -113,6 +116,8 @@ class HCF_API HCFMultiConnectController final
   /// Bumped by every restart so that a collection of already-connected instruments from an
   /// earlier cycle does not land in a later one.
   std::uint64_t cycle_ = 0;
+  /// The collection of already-connected instruments in progress, if any.
+  std::shared_ptr<Collection> collection_;
 };
 
 HCF_NAMESPACE_END

@@ -1,0 +1,167 @@
+// The hands-free cycle: windows, button confirmation, restarts, and the simulator's faults.
+#include <gtest/gtest.h>
+
+#include "connect_fixture.h"
+#include "hcf/kit/ht_utility.h"
+
+using namespace hcf;
+using namespace hcf_test;
+namespace sim = hcf::ble::sim;
+using S = HCFConnectivityState;
+using MC = HCFMultiConnectController;
+
+namespace {
+
+class MultiConnectTest : public ConnectTest {
+ protected:
+  // Double-click advertisements (single clicks are never connected).
+  std::unique_ptr<fx::SimulatedColorimeter> colorimeter(const std::string& model) {
+    auto c = std::make_unique<fx::SimulatedColorimeter>(*world_, model);
+    c->radio().advertiseClick(true);
+    return c;
+  }
+  MC& multi() { return *manager_->multiMgr(); }
+  // Through the pause and the scan window, then lets the connections and handshakes run.
+  void throughScan() {
+    advance(MC::kRestartPause + MC::kScanWindow + 10ms);
+    advance(1s);
+  }
+};
+
+}  // namespace
+
+TEST_F(MultiConnectTest, AllAdvertisedInstrumentsConnectThenTheButtonChoosesOne) {
+  auto a = colorimeter("2.0");
+  auto b = colorimeter("4.0");
+  fx::SimulatedSpectrometer c(*world_);
+  manager_->multiConnectStart(listener_);
+  throughScan();
+  // All three identified well within the connect window: awaiting confirmation already.
+  EXPECT_EQ(multi().state(), S::AwaitingConfirmation);
+  EXPECT_EQ(multi().connectedDevices().size(), 3u);
+  EXPECT_EQ(a->radio().device().connectionCount(), 1u);
+
+  b->radio().pressButton();
+  advance(100ms);
+  settle();
+  advance(100ms);
+  ASSERT_TRUE(manager_->isConnected());
+  EXPECT_EQ(manager_->connectedDevice()->serial(), b->serial());
+  EXPECT_EQ(multi().state(), S::Connected);
+  EXPECT_EQ(b->radio().confirmWrites(), 1u);
+  EXPECT_EQ(a->radio().device().connectionCount(), 0u);
+  EXPECT_EQ(c.radio().device().connectionCount(), 0u);
+  const std::vector<S> path = {S::Idle,         S::Scanning, S::Connecting, S::AwaitingConfirmation,
+                               S::Initializing, S::Connected};
+  for (const auto s : path) EXPECT_TRUE(listener_->saw(s)) << static_cast<int>(s);
+
+  // Presses while an instrument is connected are ignored.
+  b->radio().pressButton();
+  advance(100ms);
+  EXPECT_EQ(b->radio().confirmWrites(), 1u);
+
+  // The connected instrument going away starts a new cycle.
+  b->radio().device().disconnect();
+  advance(100ms);
+  EXPECT_FALSE(manager_->isConnected());
+  advance(MC::kRestartPause + 10ms);
+  EXPECT_EQ(multi().state(), S::Scanning);
+}
+
+TEST_F(MultiConnectTest, ConnectWindowGoesOnWithThoseIdentifiedAndSingleClicksNeverConnect) {
+  auto good = colorimeter("2.0");
+  auto silent = colorimeter("3.0");
+  silent->radio().device().injectFault(
+      sim::Fault::dropAnswer(sim::Operation::Read,
+                             ble::UUID::UUIDWithString("06bee248-ac7e-439a-aa35-07a6a500750a"))
+          .repeated(-1));
+  fx::SimulatedColorimeter single(*world_, "2.1");  // single click
+  manager_->multiConnectStart(listener_);
+  throughScan();
+  EXPECT_EQ(multi().state(), S::Connecting);
+  EXPECT_EQ(multi().discoveredPeripherals().size(), 2u);
+  advance(MC::kConnectWindow);
+  EXPECT_EQ(multi().state(), S::AwaitingConfirmation);
+  EXPECT_EQ(multi().connectedDevices().size(), 1u);
+  EXPECT_EQ(single.radio().device().connectionCount(), 0u);
+
+  // No press within the window: a warning, everything disconnected, a new cycle.
+  advance(MC::kConfirmationWindow + 10ms);
+  ASSERT_EQ(listener_->warnings.size(), 1u);
+  EXPECT_EQ(listener_->warnings[0].code, error_code::kConnectionConfirmTimeout);
+  EXPECT_EQ(good->radio().device().connectionCount(), 0u);
+  advance(MC::kRestartPause + 10ms);
+  EXPECT_EQ(multi().state(), S::Scanning);
+}
+
+TEST_F(MultiConnectTest, AlreadyConnectedInstrumentsJoinAndOneThatHangsIsLeftOut) {
+  auto paired = colorimeter("2.0");
+  paired->radio().device().setAdvertising(false);
+  paired->radio().device().setConnectedToSystem(true);
+  auto hanging = colorimeter("3.0");
+  hanging->radio().device().setAdvertising(false);
+  hanging->radio().device().setConnectedToSystem(true);
+  hanging->radio().device().injectFault(
+      sim::Fault::dropAnswer(sim::Operation::Read,
+                             ble::UUID::UUIDWithString("06bee248-ac7e-439a-aa35-07a6a500750a"))
+          .repeated(-1));
+  manager_->multiConnectStart(listener_);
+  advance(MC::kRestartPause + MC::kScanWindow + 10ms);
+  advance(MC::kAlreadyConnectedWait * 2 + 1s);
+  // Nothing advertised; the one that answered waits for its button.
+  EXPECT_EQ(multi().state(), S::AwaitingConfirmation);
+  ASSERT_EQ(multi().connectedDevices().size(), 1u);
+  EXPECT_EQ(multi().connectedDevices()[0]->serial(), paired->serial());
+}
+
+TEST_F(MultiConnectTest, NothingFoundCyclesPausingHoldsAndStopRests) {
+  manager_->multiConnectStart(listener_);
+  advance(MC::kRestartPause + MC::kScanWindow + 100ms);
+  advance(MC::kRestartPause + 10ms);
+  EXPECT_EQ(multi().state(), S::Scanning) << "a new cycle after 'No devices found'";
+
+  multi().setPausingDisconnect(true);
+  advance(MC::kScanWindow + 100ms);
+  advance(MC::kRestartPause * 5);
+  EXPECT_EQ(multi().state(), S::Idle);
+  multi().setPausingDisconnect(false);
+  multi().restart();
+  advance(MC::kRestartPause + 10ms);
+  EXPECT_EQ(multi().state(), S::Scanning);
+
+  manager_->multiConnectStop();
+  advance(MC::kScanWindow * 2);
+  EXPECT_EQ(multi().state(), S::Idle);
+  EXPECT_FALSE(multi().started());
+
+  // Radio off then on while started: the cycle restarts and instruments are found again.
+  auto late = colorimeter("2.0");
+  manager_->multiConnectStart(listener_);
+  world_->setRadioState(ble::ManagerState::PoweredOff);
+  advance(MC::kScanWindow * 2);
+  world_->setRadioState(ble::ManagerState::PoweredOn);
+  advance(10ms);
+  throughScan();
+  EXPECT_EQ(multi().state(), S::AwaitingConfirmation);
+  late->radio().pressButton();
+  advance(100ms);
+  settle();
+  advance(100ms);
+  EXPECT_TRUE(manager_->isConnected());
+}
+
+TEST_F(MultiConnectTest, CalibrationFailureReportsAnErrorAndRestarts) {
+  auto unknown = colorimeter("2.0");
+  unknown->radio().setSerialBytes({0x00, 0xBA, 0xDB, 0xAD, 0x00, 0x01});
+  manager_->multiConnectStart(listener_);
+  throughScan();
+  ASSERT_EQ(multi().state(), S::AwaitingConfirmation);
+  unknown->radio().pressButton();
+  advance(100ms);
+  settle();
+  advance(100ms);
+  ASSERT_EQ(listener_->errors.size(), 1u);
+  EXPECT_EQ(listener_->errors[0].code, error_code::kCalibrationDownload);
+  EXPECT_FALSE(manager_->isConnected());
+  EXPECT_EQ(unknown->radio().device().connectionCount(), 0u);
+}
