@@ -1,0 +1,227 @@
+#include "hcf/kit/hcf_central.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <mutex>
+
+#include "hcf/kit/ht_utility.h"
+#include "hcf/log.h"
+#include "hcf/platform/dispatch/queues.h"
+#include "hcf/platform/notify/notification_center.h"
+#include "hcf/store/hcf_realm_manager.h"
+
+HCF_NAMESPACE_BEGIN
+
+HCFCentralDelegate::~HCFCentralDelegate() = default;
+
+struct HCFCentral::State {
+  std::mutex mutex;
+  std::shared_ptr<HCFConnectionManager> connectionManager;
+  std::shared_ptr<HCFProductManager> productManager;
+  std::weak_ptr<HCFCentralDelegate> delegate;
+  std::atomic<bool> initialized{false};
+  HCFNetCredentials creds;
+};
+
+namespace {
+
+HCFCentral::State& state() {
+  static HCFCentral::State s;
+  return s;
+}
+
+void setCreds(const HCFNetCredentials& creds) {
+  const std::lock_guard lock(state().mutex);
+  state().creds = creds;
+}
+
+std::optional<std::string> loadSavedKey() {
+  std::ifstream in(HCFCentral::savedDeviceKeyPath());
+  std::string key;
+  if (!in || !std::getline(in, key) || key.empty()) return std::nullopt;
+  return key;
+}
+
+// Kept for offline starts; written whole (temporary file, then renamed), user-only.
+void saveKey(const std::string& key) {
+  const auto path = HCFCentral::savedDeviceKeyPath();
+  std::error_code ec;
+  std::filesystem::create_directories(path.parent_path(), ec);
+  const auto partial = path.string() + ".partial-" + std::to_string(::getpid());
+  {
+    std::ofstream out(partial, std::ios::trunc);
+    out << key << '\n';
+    if (!out) return;
+  }
+  ::chmod(partial.c_str(), S_IRUSR | S_IWUSR);
+  std::filesystem::rename(partial, path, ec);
+  if (ec) std::filesystem::remove(partial, ec);
+}
+
+// Starts the device-data service with `key` and makes the managers, on the main queue (the
+// Bluetooth backend lives there); `done` runs there too.
+void createManagers(const std::string& key, bool keepKey, InitCompletion done) {
+  dispatch::mainQueue().async([key, keepKey, done = std::move(done)] {
+    HCFConnectionManager::withB2Key(
+        key,
+        [key, keepKey, done](std::shared_ptr<HCFConnectionManager> manager) {
+          {
+            const std::lock_guard lock(state().mutex);
+            state().connectionManager = std::move(manager);
+            state().productManager = std::make_shared<HCFProductManager>();
+          }
+          state().initialized = true;
+          if (keepKey) saveKey(key);
+          if (done) done(std::nullopt);
+        },
+        [done](const HCFError& error) {
+          if (done) done(error);
+        });
+  });
+}
+
+}  // namespace
+
+HCFCentral::HCFCentral() = default;
+
+HCFCentral& HCFCentral::sharedInstance() {
+  static HCFCentral instance;
+  return instance;
+}
+
+void HCFCentral::configure(const HCFConfiguration& configuration) {
+  if (configuration.dataDirectory) HCFRealmManager::setDocDirectory(configuration.dataDirectory);
+  if (configuration.endpoints) CloudEndpoints::setCurrent(*configuration.endpoints);
+  if (configuration.bluetooth) ble::setCentralFactory(configuration.bluetooth);
+}
+
+void HCFCentral::applicationDidBecomeActive() {
+  notify::NotificationCenter::defaultCenter().post(notify::kApplicationDidBecomeActiveNotification);
+}
+
+std::filesystem::path HCFCentral::savedDeviceKeyPath() {
+  return HCFRealmManager::docDirectory() / "device-service.key";
+}
+
+void HCFCentral::initWith(const std::string& sdkKey, InitCompletion onComplete) {
+  setCreds(HCFNetCredentials::credsWithSDKKey(sdkKey));
+  if (isInitialized()) {
+    dispatch::mainQueue().async([onComplete] {
+      if (onComplete) onComplete(std::nullopt);
+    });
+    return;
+  }
+  tryCasAuthWithSDKKey(sdkKey, [sdkKey, onComplete](std::optional<HCFError> error) {
+    if (error && error->isTransportError()) {
+      tryWorkingOffline(sdkKey, onComplete);
+    } else if (error) {
+      if (onComplete) onComplete(error);
+    } else {
+      createManagers(creds().b2APIKey.value_or(""), true, onComplete);
+    }
+  });
+}
+
+void HCFCentral::initWith(const std::string& sdkKey, std::weak_ptr<HCFCentralDelegate> delegate) {
+  setDelegate(delegate);
+  setCreds(HCFNetCredentials::credsWithSDKKey(sdkKey));
+  if (isInitialized()) {
+    if (delegate.lock()) initComplete(std::nullopt);
+    return;
+  }
+  tryCasAuthWithSDKKey(sdkKey, [sdkKey](std::optional<HCFError> error) {
+    if (error && error->isTransportError()) {
+      tryWorkingOffline(sdkKey, HTUtility::noInternetError());
+    } else if (error) {
+      logLine("error trying to auth using sdk key...");
+      initComplete(error);
+    } else {
+      createManagers(creds().b2APIKey.value_or(""), true, initComplete);
+    }
+  });
+}
+
+void HCFCentral::initWithCreds(const HCFNetCredentials& credentials,
+                               std::weak_ptr<HCFCentralDelegate> delegate) {
+  setCreds(credentials);
+  setDelegate(delegate);
+  if (isInitialized()) {
+    if (delegate.lock()) initComplete(std::nullopt);
+    return;
+  }
+  createManagers(credentials.b2APIKey.value_or(""), true, initComplete);
+}
+
+void HCFCentral::tryCasAuth(InitCompletion completion) {
+  tryCasAuthWithSDKKey(creds().sdkKey.value_or(""), std::move(completion));
+}
+
+void HCFCentral::tryCasAuthWithSDKKey(const std::string& sdkKey, InitCompletion onComplete) {
+  HCFNetCas::authSDKUsingKey(sdkKey, [onComplete](std::optional<HCFNetCredentials> credentials,
+                                                  std::optional<HCFError> error) {
+    if (credentials) {
+      setCreds(*credentials);
+      if (onComplete) onComplete(std::nullopt);
+    } else if (onComplete) {
+      onComplete(error ? error : HTUtility::authenticationFailedError());
+    }
+  });
+}
+
+void HCFCentral::tryWorkingOffline(const std::string& /*sdkKey*/, InitCompletion onComplete) {
+  const auto saved = loadSavedKey();
+  if (!saved) {
+    if (onComplete) onComplete(HTUtility::noInternetError());
+    return;
+  }
+  createManagers(*saved, false, std::move(onComplete));
+}
+
+void HCFCentral::tryWorkingOffline(const std::string& /*sdkKey*/, const HCFError& networkError) {
+  const auto saved = loadSavedKey();
+  if (!saved) {
+    initComplete(networkError);
+    return;
+  }
+  createManagers(*saved, false, [networkError](std::optional<HCFError> error) {
+    initComplete(error ? std::optional<HCFError>(networkError) : std::nullopt);
+  });
+}
+
+void HCFCentral::initComplete(std::optional<HCFError> error) {
+  dispatch::mainQueue().async([error] {
+    std::shared_ptr<HCFCentralDelegate> delegate;
+    {
+      const std::lock_guard lock(state().mutex);
+      delegate = state().delegate.lock();
+    }
+    if (delegate) delegate->onInit(error);
+  });
+}
+
+bool HCFCentral::isInitialized() { return state().initialized; }
+
+std::shared_ptr<HCFConnectionManager> HCFCentral::connectionManager() {
+  const std::lock_guard lock(state().mutex);
+  return state().connectionManager;
+}
+
+std::shared_ptr<HCFProductManager> HCFCentral::productManager() {
+  const std::lock_guard lock(state().mutex);
+  return state().productManager;
+}
+
+HCFNetCredentials HCFCentral::creds() {
+  const std::lock_guard lock(state().mutex);
+  return state().creds;
+}
+
+void HCFCentral::setDelegate(std::weak_ptr<HCFCentralDelegate> delegate) {
+  const std::lock_guard lock(state().mutex);
+  state().delegate = std::move(delegate);
+}
+
+HCF_NAMESPACE_END
