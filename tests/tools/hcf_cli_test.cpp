@@ -132,12 +132,51 @@ TEST(HcfColorAdapt, BradfordBetweenIlluminants) {
   EXPECT_EQ(hcf("color adapt --to-illuminant D65 1 2 3").status, 2);
 }
 
-TEST(HcfDemo, ToursTheColourChecker) {
+TEST(HcfDemo, MeasuresWithSimulatedInstrumentsEndToEnd) {
   const Outcome r = hcf("demo");
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* seen : {"ColorOrla-00C0FFEE4095", "Irisel-00E15E000001", "white-calibrated",
+                           "dark skin", "Lab D65 10°", "LCh D50 2°", "de_cmc_21",
+                           "state: AwaitingConfirmation", "chosen and ready"}) {
+    EXPECT_NE(r.out.find(seen), std::string::npos) << seen;
+  }
+  EXPECT_EQ(r.out.find("\x1b["), std::string::npos);  // no colour codes when not a terminal
+}
+
+TEST(HcfTour, ToursTheColourChecker) {
+  const Outcome r = hcf("tour");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("dark skin"), std::string::npos);
   EXPECT_NE(r.out.find("de_cmc_21"), std::string::npos);
-  EXPECT_EQ(r.out.find("\x1b["), std::string::npos);  // no colour codes when not a terminal
+}
+
+TEST(HcfMeasure, SimulatedMeasurementSavesAScanThatReadsBack) {
+  const Outcome listed = hcf("discover --sim");
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_NE(listed.out.find("Irisel-00E15E000001"), std::string::npos);
+  EXPECT_NE(listed.out.find("-48 dBm"), std::string::npos);
+
+  // The spectrometer measures "blue sky" (L 49.32, a -3.82, b -22.54 under D50) as a scan
+  // dictionary, which the scan command reads back.
+  const Outcome json = hcf("measure --sim --serial 00E15E000001 --patch 'blue sky' --json");
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_NE(json.out.find("\"curve\""), std::string::npos);
+  const Outcome lab = hcf("scan lab -", json.out);
+  ASSERT_EQ(lab.status, 0) << lab.err;
+  std::istringstream values(lab.out);
+  double L = 0, a = 0, b = 0;
+  values >> L >> a >> b;
+  EXPECT_NEAR(L, 49.32, 0.05);
+  EXPECT_NEAR(a, -3.82, 0.05);
+  EXPECT_NEAR(b, -22.54, 0.05);
+
+  const Outcome strongest = hcf("measure --sim --patch red");  // the ColorOrla
+  EXPECT_EQ(strongest.status, 0) << strongest.err;
+  EXPECT_NE(strongest.out.find("red"), std::string::npos);
+  EXPECT_EQ(hcf("measure --patch red").status, 2);  // no real radio in this build
+  EXPECT_EQ(hcf("measure --sim --patch mauve").status, 2);
+  EXPECT_EQ(hcf("measure --sim --serial NOPE").status, 1);
+  EXPECT_EQ(hcf("discover --sim=yes").status, 2);
 }
 
 TEST(HcfScan, SavedScansShowTheirLabUnderAnyIlluminantAndObserver) {

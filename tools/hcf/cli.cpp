@@ -16,7 +16,8 @@ bool looksLikeNumber(std::string_view word) {
 
 }  // namespace
 
-Args Args::parse(const std::vector<std::string>& words, const std::vector<std::string>& known) {
+Args Args::parse(const std::vector<std::string>& words, const std::vector<std::string>& known,
+                 const std::vector<std::string>& flags) {
   Args args;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& w = words[i];
@@ -30,6 +31,13 @@ Args Args::parse(const std::vector<std::string>& words, const std::vector<std::s
       if (const auto eq = w.find('='); eq != std::string::npos) {
         name = w.substr(0, eq);
         value = w.substr(eq + 1);
+      }
+      bool isFlag = false;
+      for (const auto& f : flags) isFlag = isFlag || f == name;
+      if (isFlag) {
+        if (value) throw UsageError("option " + name + " takes no value");
+        args.options[name] = "";
+        continue;
       }
       bool isKnown = false;
       for (const auto& k : known) isKnown = isKnown || k == name;

@@ -29,8 +29,10 @@ struct Args {
   std::vector<std::string> positional;
   bool help = false;
 
-  /// Parses `words`, accepting only the option names in `known`.
-  static Args parse(const std::vector<std::string>& words, const std::vector<std::string>& known);
+  /// Parses `words`, accepting only the option names in `known` (each taking a value) and the
+  /// switches in `flags` (taking none; present with an empty value).
+  static Args parse(const std::vector<std::string>& words, const std::vector<std::string>& known,
+                    const std::vector<std::string>& flags = {});
   std::optional<std::string> option(const std::string& name) const;
 };
 

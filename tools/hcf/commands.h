@@ -10,7 +10,13 @@ namespace hcf_tool {
 int colorCommand(const std::vector<std::string>& args);
 /// "hcf scan lab|show ...": saved scan dictionaries.
 int scanCommand(const std::vector<std::string>& args);
-/// "hcf demo": a tour of what the kit does.
+/// "hcf demo": the measuring path on simulated instruments, end to end.
 int demoCommand(const std::vector<std::string>& args);
+/// "hcf tour": the colour science on the colour-checker chart.
+int tourCommand(const std::vector<std::string>& args);
+/// "hcf discover --sim": one discovery pass.
+int discoverCommand(const std::vector<std::string>& args);
+/// "hcf measure --sim": connect, calibrate, measure.
+int measureCommand(const std::vector<std::string>& args);
 
 }  // namespace hcf_tool

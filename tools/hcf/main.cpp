@@ -16,8 +16,11 @@ constexpr const char* kUsage =
     "\n"
     "commands:\n"
     "  color     colour conversion, chromatic adaptation and colour difference\n"
-    "  demo      a tour of the kit\n"
+    "  demo      the measuring path on simulated instruments\n"
+    "  discover  find instruments (--sim)\n"
+    "  measure   connect, calibrate and measure (--sim)\n"
     "  scan      the Lab of a saved scan\n"
+    "  tour      the colour science on the colour-checker chart\n"
     "  version   the kit's version\n"
     "\n"
     "'hcf <command> --help' tells more.\n";
@@ -36,6 +39,9 @@ int main(int argc, char** argv) {
     if (command == "color") return hcf_tool::colorCommand(rest);
     if (command == "demo") return hcf_tool::demoCommand(rest);
     if (command == "scan") return hcf_tool::scanCommand(rest);
+    if (command == "tour") return hcf_tool::tourCommand(rest);
+    if (command == "discover") return hcf_tool::discoverCommand(rest);
+    if (command == "measure") return hcf_tool::measureCommand(rest);
     if (command == "version" || command == "--version") {
       std::cout << "hcf " << hcf::version() << '\n';
       return hcf_tool::kExitOk;

@@ -1,4 +1,4 @@
-// hcf demo: a short tour of the kit's colour science on the colour-checker chart.
+// hcf tour: a short tour of the kit's colour science on the colour-checker chart.
 #include <hcf/hcf.h>
 #include <unistd.h>
 
@@ -8,20 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "chart.h"
 #include "cli.h"
 #include "commands.h"
 #include "embedded_data.h"
 
 namespace hcf_tool {
 
-namespace {
-
 using namespace hcf;
-
-struct Patch {
-  std::string name;
-  HCFLabColor lab;
-};
 
 std::vector<Patch> colorChecker() {
   std::vector<Patch> patches;
@@ -40,7 +34,6 @@ std::vector<Patch> colorChecker() {
   return patches;
 }
 
-// Two blanks in the colour itself when the output is a terminal that can show it.
 std::string swatch(const HCFRGBColor& rgb, bool terminal) {
   if (!terminal) return "";
   char buf[64];
@@ -50,9 +43,7 @@ std::string swatch(const HCFRGBColor& rgb, bool terminal) {
   return buf;
 }
 
-}  // namespace
-
-int demoCommand(const std::vector<std::string>& /*args*/) {
+int tourCommand(const std::vector<std::string>& /*args*/) {
   const bool terminal = isatty(STDOUT_FILENO) == 1;
   const auto patches = colorChecker();
 

@@ -1,0 +1,250 @@
+// hcf demo | discover | measure: the kit's measuring path, end to end.
+#include <hcf/hcf.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "chart.h"
+#include "cli.h"
+#include "commands.h"
+#include "fixtures.h"
+#include "measurement_output.h"
+#include "sim_session.h"
+
+namespace hcf_tool {
+
+namespace {
+
+using namespace hcf;
+using namespace std::chrono_literals;
+namespace fx = hcf_cloud::fixtures;
+
+// Prints each new connectivity state once.
+struct StatePrinter : HCFConnectionManagerDelegate {
+  std::optional<HCFConnectivityState> last;
+  void onStateChanged(HCFConnectivityState state, std::size_t) override {
+    if (last == state) return;
+    last = state;
+    std::printf("    state: %s\n", stateName(state));
+  }
+  void onWarning(const HCFError& w) override {
+    std::printf("    warning: %s\n", w.localizedDescription.c_str());
+  }
+  void onError(const HCFError& e) override {
+    std::printf("    error: %s\n", e.localizedDescription.c_str());
+  }
+};
+
+std::optional<std::vector<HPeripheralWRSSI>> discover(SimSession& s, bool restricted,
+                                                      std::optional<HCFError>& error) {
+  std::optional<std::vector<HPeripheralWRSSI>> found;
+  bool done = false;
+  HCFCentral::connectionManager()->bleDiscoverWithRestricted(restricted, [&](auto f, auto e) {
+    found = std::move(f);
+    error = std::move(e);
+    done = true;
+  });
+  s.runUntil([&] { return done; });
+  return found;
+}
+
+// Connects by serial (or the strongest when empty); the error, if any.
+std::optional<HCFError> connect(SimSession& s, const std::string& serial) {
+  auto m = HCFCentral::connectionManager();
+  std::optional<HCFError> error;
+  bool done = false;
+  const auto cb = [&](std::optional<HCFError> e) {
+    error = std::move(e);
+    done = true;
+  };
+  if (serial.empty()) {
+    std::optional<HCFError> discoveryError;
+    auto found = discover(s, false, discoveryError);
+    if (!found || found->empty()) return discoveryError;
+    m->connectTo(found->front().peripheral, cb);
+  } else {
+    m->connectToSerial(serial, cb);
+  }
+  s.runUntil([&] { return done; });
+  if (!done) return HTUtility::errWithMsg("The connection did not finish", 0);
+  return error;
+}
+
+std::optional<HCFError> calibrate(SimSession& s, HCFColorInstrument& device) {
+  if (auto* orla = dynamic_cast<HCFColorimeter*>(&device)) {
+    (void)orla;
+    // The instrument measures its own white tile.
+    if (device.serial() == s.orla().serial()) s.orla().presentWhiteTile();
+    if (device.serial() == s.tintra().serial()) s.tintra().presentWhiteTile();
+  }
+  std::optional<HCFError> error;
+  bool done = false;
+  device.requestCalibration([&](bool ok, std::optional<HCFError> e) {
+    error = ok ? std::nullopt : (e ? e : HTUtility::wpCalError());
+    done = true;
+  });
+  s.runUntil([&] { return done; });
+  return error;
+}
+
+// Puts chart patch `p` in front of the instrument and measures it.
+std::shared_ptr<HCFColorScan> measure(SimSession& s, HCFColorInstrument& device, const Patch& patch,
+                                      std::size_t index, std::optional<HCFError>& error) {
+  if (device.serial() == s.irisel().serial()) {
+    s.irisel().measure(fx::reflectanceForLab(patch.lab));
+  } else {
+    auto& sim = device.serial() == s.orla().serial() ? s.orla() : s.tintra();
+    sim.measure(fx::colorCheckerXYZD50()[index]);
+  }
+  std::shared_ptr<HCFColorScan> scan;
+  bool done = false;
+  device.requestColorScan([&](auto tristimulus, auto spectral, auto e) {
+    scan = tristimulus ? tristimulus : spectral;
+    error = std::move(e);
+    done = true;
+  });
+  s.runUntil([&] { return done; });
+  return scan;
+}
+
+int fail(const char* what, const HCFError& error) {
+  std::fprintf(stderr, "hcf: %s: %s\n", what, error.localizedDescription.c_str());
+  return kExitBadLines;
+}
+
+void disconnectCurrent(SimSession& s) {
+  auto m = HCFCentral::connectionManager();
+  if (auto d = m->connectedDevice()) {
+    d->disconnect();
+    s.runUntil([&] { return !m->isConnected(); }, 5s);
+  }
+}
+
+std::size_t patchIndex(const std::vector<Patch>& chart, const std::string& name) {
+  for (std::size_t i = 0; i < chart.size(); ++i) {
+    if (chart[i].name == name) return i;
+  }
+  throw UsageError("no chart patch named '" + name + "' (e.g. 'red', 'dark skin', 'cyan')");
+}
+
+}  // namespace
+
+int demoCommand(const std::vector<std::string>& /*args*/) {
+  const bool terminal = isatty(STDOUT_FILENO) == 1;
+  const auto chart = colorChecker();
+  SimSession s;
+  std::printf("hcf %s: measuring with simulated instruments\n", hcf::version());
+  std::printf("reference cloud on %s, data in %s\n\n", s.cloudUrl().c_str(),
+              s.dataDirectory().c_str());
+  if (auto error = s.startKit(); !error.empty()) {
+    std::fprintf(stderr, "hcf: the kit did not start: %s\n", error.c_str());
+    return kExitBadLines;
+  }
+  std::printf("Kit started: logged in, device-data service ready.\n\n");
+
+  std::printf("Discovering for 3 s:\n");
+  std::optional<HCFError> error;
+  auto found = discover(s, false, error);
+  if (error) return fail("discovery", *error);
+  printDiscovered(*found);
+
+  const std::size_t samples[] = {0, 14, 17};  // dark skin, red, cyan
+  for (const auto* name : {"ColorOrla", "Irisel spectrometer"}) {
+    const bool spectrometer = std::string(name) == "Irisel spectrometer";
+    const std::string serial = spectrometer ? s.irisel().serial() : s.orla().serial();
+    std::printf(
+        "\nConnecting the %s %s (%s):\n", name, serial.c_str(),
+        spectrometer ? "model package from the cloud" : "calibration record from the cloud");
+    if (auto e = connect(s, serial)) return fail("connect", *e);
+    auto device = HCFCentral::connectionManager()->connectedDevice();
+    std::printf("  connected: serial %s, firmware %s, model %s\n", device->serial().c_str(),
+                device->firmwareVersion().c_str(), device->model().c_str());
+    if (auto e = calibrate(s, *device)) return fail("white calibration", *e);
+    std::printf("  %s\n", spectrometer ? "no white calibration needed"
+                                       : "white-calibrated on its white tile");
+    for (const auto index : samples) {
+      auto scan = measure(s, *device, chart[index], index, error);
+      if (!scan) return fail("measure", *error);
+      printScan(chart[index].name, *scan, terminal, chart[index].lab);
+    }
+    disconnectCurrent(s);
+  }
+
+  std::printf("\nMulti-connect: every instrument in range connects, a button press chooses:\n");
+  auto m = HCFCentral::connectionManager();
+  auto printer = std::make_shared<StatePrinter>();
+  m->multiConnectStart(printer);
+  s.runUntil([&] { return m->multiMgr()->state() == HCFConnectivityState::AwaitingConfirmation; });
+  s.pass(1ms);  // the listener hears of it
+  std::printf("  %zu instruments wait; pressing the button of the Tintra %s\n",
+              m->multiMgr()->connectedDevices().size(), s.tintra().serial().c_str());
+  s.tintra().radio().pressButton();
+  s.runUntil([&] { return m->isConnected(); });
+  s.pass(100ms);
+  if (!m->isConnected()) {
+    std::fprintf(stderr, "hcf: multi-connect did not connect\n");
+    return kExitBadLines;
+  }
+  std::printf("  chosen and ready: %s (model %s)\n", m->connectedDevice()->serial().c_str(),
+              m->connectedDevice()->model().c_str());
+  m->multiConnectStop();
+  disconnectCurrent(s);
+  std::printf(
+      "\nTry: hcf measure --sim --serial %s --patch 'blue sky' --json\n"
+      "     hcf tour    (the colour science on the chart)\n",
+      s.irisel().serial().c_str());
+  return kExitOk;
+}
+
+int discoverCommand(const std::vector<std::string>& words) {
+  const Args args = Args::parse(words, {}, {"--sim", "--restricted"});
+  if (args.help) {
+    std::cout << "usage: hcf discover --sim [--restricted]\n"
+                 "  One 3 s discovery pass; --restricted ignores single-click advertisements.\n";
+    return kExitOk;
+  }
+  if (!args.option("--sim")) {
+    throw UsageError("no Bluetooth backend for real instruments in this build; use --sim");
+  }
+  SimSession s;
+  if (auto error = s.startKit(); !error.empty()) throw UsageError(error);
+  std::optional<HCFError> error;
+  auto found = discover(s, args.option("--restricted").has_value(), error);
+  if (error) return fail("discovery", *error);
+  printDiscovered(*found);
+  return kExitOk;
+}
+
+int measureCommand(const std::vector<std::string>& words) {
+  const Args args = Args::parse(words, {"--serial", "--patch"}, {"--sim", "--json"});
+  if (args.help) {
+    std::cout << "usage: hcf measure --sim [--serial SERIAL] [--patch NAME] [--json]\n"
+                 "  Connects the instrument whose advertised name ends in SERIAL (else the\n"
+                 "  strongest), calibrates, measures a chart patch (default 'red') and prints its\n"
+                 "  colour, or its scan dictionary with --json.\n";
+    return kExitOk;
+  }
+  if (!args.option("--sim")) {
+    throw UsageError("no Bluetooth backend for real instruments in this build; use --sim");
+  }
+  const auto chart = colorChecker();
+  const std::size_t index = patchIndex(chart, args.option("--patch").value_or("red"));
+  SimSession s;
+  if (auto error = s.startKit(); !error.empty()) throw UsageError(error);
+  if (auto e = connect(s, args.option("--serial").value_or(""))) return fail("connect", *e);
+  auto device = HCFCentral::connectionManager()->connectedDevice();
+  if (auto e = calibrate(s, *device)) return fail("white calibration", *e);
+  std::optional<HCFError> error;
+  auto scan = measure(s, *device, chart[index], index, error);
+  if (!scan) return fail("measure", *error);
+  if (args.option("--json")) {
+    std::cout << HCFTintVaultSerialization::colorScanToDictionary(*scan).dump(2) << '\n';
+  } else {
+    printScan(chart[index].name, *scan, isatty(STDOUT_FILENO) == 1, chart[index].lab);
+  }
+  disconnectCurrent(s);
+  return kExitOk;
+}
+
+}  // namespace hcf_tool

@@ -1,0 +1,74 @@
+#include "sim_session.h"
+
+#include <unistd.h>
+
+#include "fixtures.h"
+
+namespace hcf_tool {
+
+namespace fx = hcf_cloud::fixtures;
+using namespace std::chrono_literals;
+
+SimSession::SimSession() {
+  dir_ = std::filesystem::temp_directory_path() / ("hcf-demo-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir_);
+  std::filesystem::create_directories(dir_);
+  hcf::dispatch::mainQueue().reset(std::make_shared<hcf::dispatch::ManualClock>());
+
+  world_ = std::make_shared<hcf_cloud::CloudWorld>();
+  fx::populate(*world_);
+  server_ = std::make_unique<hcf_cloud::CloudServer>();
+  hcf_cloud::addKitRoutes(*server_, world_);
+  server_->start();
+  url_ = server_->baseUrl();
+
+  radio_ = hcf::ble::sim::World::create();
+  orla_ = std::make_unique<fx::SimulatedColorimeter>(*radio_, "4.0");
+  orla_->radio().device().setRSSI(-48);
+  orla_->radio().advertiseClick(true);
+  tintra_ = std::make_unique<fx::SimulatedColorimeter>(*radio_, "3.0");
+  tintra_->radio().device().setRSSI(-71);
+  tintra_->radio().advertiseClick(true);
+  irisel_ = std::make_unique<fx::SimulatedSpectrometer>(*radio_);
+  irisel_->radio().device().setRSSI(-59);
+
+  hcf::HCFConfiguration config;
+  config.dataDirectory = dir_;
+  config.endpoints = hcf::CloudEndpoints::withBase(url_);
+  std::weak_ptr<hcf::ble::sim::World> weak = radio_;
+  config.bluetooth = [weak](std::weak_ptr<hcf::ble::CentralManagerDelegate> d) {
+    auto w = weak.lock();
+    return w ? w->makeCentralManager(std::move(d)) : nullptr;
+  };
+  hcf::HCFCentral::configure(config);
+}
+
+SimSession::~SimSession() {
+  if (auto m = hcf::HCFCentral::connectionManager()) m->multiConnectStop();
+  server_->stop();
+  hcf::ble::setCentralFactory({});
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+std::string SimSession::startKit() {
+  std::optional<std::optional<hcf::HCFError>> result;
+  hcf::HCFCentral::initWith(fx::kDemoSdkKey,
+                            [&](std::optional<hcf::HCFError> e) { result = std::move(e); });
+  runUntil([&] { return result.has_value(); });
+  if (!result) return "the kit did not start";
+  if (*result) return (*result)->localizedDescription;
+  pass(50ms);  // the radio reports its state shortly after the central is made
+  return {};
+}
+
+bool SimSession::runUntil(const std::function<bool()>& done, hcf::dispatch::Duration limit) {
+  auto& queue = hcf::dispatch::mainQueue();
+  return queue.runUntil(done, queue.now() + limit);
+}
+
+void SimSession::pass(hcf::dispatch::Duration duration) {
+  hcf::dispatch::mainQueue().runUntil(nullptr, hcf::dispatch::mainQueue().now() + duration);
+}
+
+}  // namespace hcf_tool
