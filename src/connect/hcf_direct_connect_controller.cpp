@@ -8,6 +8,7 @@
 #include "hcf/link/ht_radius_manager.h"
 #include "hcf/link/ht_spectro_manager.h"
 #include "hcf/log.h"
+#include "record_list.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -160,13 +161,7 @@ void HCFDirectConnectController::didDiscoverPeripheral(
   }
   auto record =
       HPeripheralWRSSI::with(peripheral, rssi, HPeripheralWRSSI::getServiceUUID(advertisementData));
-  const auto it = std::find_if(discovered_.begin(), discovered_.end(),
-                               [&](const auto& r) { return r.samePer(record); });
-  if (it != discovered_.end()) {
-    *it = std::move(record);
-  } else {
-    discovered_.push_back(std::move(record));
-  }
+  addOrReplace(discovered_, std::move(record));
 }
 
 void HCFDirectConnectController::connectTo(std::shared_ptr<ble::Peripheral> peripheral,

@@ -7,6 +7,7 @@
 #include "hcf/link/ht_radius_manager.h"
 #include "hcf/link/ht_spectro_manager.h"
 #include "hcf/log.h"
+#include "record_list.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -360,13 +361,7 @@ void HCFMultiConnectController::didDiscoverPeripheral(
   }
   auto record =
       HPeripheralWRSSI::with(peripheral, rssi, HPeripheralWRSSI::getServiceUUID(advertisementData));
-  const auto it = std::find_if(discovered_.begin(), discovered_.end(),
-                               [&](const auto& r) { return r.samePer(record); });
-  if (it != discovered_.end()) {
-    *it = std::move(record);
-  } else {
-    discovered_.push_back(std::move(record));
-  }
+  addOrReplace(discovered_, std::move(record));
   notifyListener();
 }
 

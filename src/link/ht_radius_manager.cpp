@@ -4,6 +4,7 @@
 
 #include "colorimeter_codec.h"
 #include "hcf/exception.h"
+#include "shared_characteristics.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -17,12 +18,6 @@ const UUID kUpdateService1 = UUID::UUIDWithString("1d14d6ee-fd63-4fa1-bfa4-8f47b
 const UUID kUpdateService2 = UUID::UUIDWithString("a8a52e81-5c93-4f8f-b18f-96bba3387bab");
 const UUID kXyzSense = UUID::UUIDWithString("1a0ad4bf-7bdc-49a3-81d0-ca96ab705ed2");
 const UUID kXyzEmissSense = UUID::UUIDWithString("54368316-8385-42a6-a0fe-3f43d66201e6");
-const UUID kBatt = UUID::UUIDWithString("4aecb80d-0f0a-45d4-a2da-4796f114b8d3");
-const UUID kSer = UUID::UUIDWithString("06bee248-ac7e-439a-aa35-07a6a500750a");
-const UUID kVer = UUID::UUIDWithString("591eddc9-0ebe-4512-af25-b83ce44d24de");
-const UUID kBtn = UUID::UUIDWithString("4229bdb5-8b55-4c6f-9216-d71ab06f246a");
-const UUID kConnectConfirm = UUID::UUIDWithString("3a796671-b41b-4b54-a929-00f880c8833b");
-const UUID kChargingStatus = UUID::UUIDWithString("9e60ce27-9f77-40f8-a916-2c0b5f606a68");
 const UUID kTemperature = UUID::UUIDWithString("af2c461d-8a38-48a0-aa8f-5c4b2947d3a3");
 const UUID kOtaControl = UUID::UUIDWithString("f7bf3564-fb6d-4e53-88a4-5e37e0326063");
 const UUID kOtaData = UUID::UUIDWithString("984227f3-34fc-4045-a5d0-2c581f81a153");
@@ -115,18 +110,18 @@ void HTRadiusManager::storeMainCharacteristic(const std::shared_ptr<ble::Charact
     xyzSense_ = c;
   } else if (u == kXyzEmissSense) {
     xyzEmissSense_ = c;
-  } else if (u == kBatt) {
+  } else if (u == shared_gatt::battery()) {
     batt_ = c;
-  } else if (u == kSer) {
+  } else if (u == shared_gatt::serial()) {
     ser_ = c;
-  } else if (u == kVer) {
+  } else if (u == shared_gatt::version()) {
     ver_ = c;
-  } else if (u == kBtn) {
+  } else if (u == shared_gatt::button()) {
     btn_ = c;
     if (peripheral_) peripheral_->setNotifyValue(true, c);
-  } else if (u == kConnectConfirm) {
+  } else if (u == shared_gatt::connectConfirm()) {
     connectConfirm_ = c;
-  } else if (u == kChargingStatus) {
+  } else if (u == shared_gatt::chargingStatus()) {
     chargingStatus_ = c;
   } else if (u == kTemperature) {
     temperature_ = c;
@@ -161,16 +156,8 @@ void HTRadiusManager::didUpdateValueForCharacteristic(
   const UUID& u = characteristic->uuid();
   if (u == kXyzSense || u == kXyzEmissSense) {
     if (auto counts = codec::scanCounts(v)) d->gotXyzScanX(counts->x, counts->y, counts->z);
-  } else if (u == kBatt) {
-    if (auto volts = codec::batteryVolts(v)) d->gotBatt(*volts);
-  } else if (u == kSer) {
-    if (auto serial = codec::serial(v)) d->gotSerial(*serial);
-  } else if (u == kVer) {
-    if (auto version = codec::version(v)) d->gotVersion((*version)[0], (*version)[1]);
-  } else if (u == kBtn) {
-    if (codec::buttonPress(v)) d->gotButtonPress();
-  } else if (u == kChargingStatus) {
-    if (auto flags = codec::chargeFlags(v)) d->gotCharging(flags->charging, flags->onPower);
+  } else if (shared_gatt::report(u, v, *d)) {
+    // battery, serial, version, button, charge
   } else if (u == kTemperature) {
     if (auto t = codec::temperature(v)) d->gotTemperature(*t);
   }

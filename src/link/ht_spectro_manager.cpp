@@ -2,6 +2,7 @@
 
 #include "colorimeter_codec.h"
 #include "hcf/exception.h"
+#include "shared_characteristics.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -13,12 +14,6 @@ using ble::UUID;
 const UUID kMainService = UUID::UUIDWithString("89504ca4-c879-446f-a10e-f6c2da131d41");
 const UUID kScan = UUID::UUIDWithString("80db9d9a-6db9-43fa-ac23-c38062ef3c9e");
 const UUID kEScan = UUID::UUIDWithString("ec4ca502-982a-4fc2-82ec-033e37ab4fe9");
-const UUID kBatt = UUID::UUIDWithString("4aecb80d-0f0a-45d4-a2da-4796f114b8d3");
-const UUID kSer = UUID::UUIDWithString("06bee248-ac7e-439a-aa35-07a6a500750a");
-const UUID kVer = UUID::UUIDWithString("591eddc9-0ebe-4512-af25-b83ce44d24de");
-const UUID kBtn = UUID::UUIDWithString("4229bdb5-8b55-4c6f-9216-d71ab06f246a");
-const UUID kConnectConfirm = UUID::UUIDWithString("3a796671-b41b-4b54-a929-00f880c8833b");
-const UUID kChargingStatus = UUID::UUIDWithString("9e60ce27-9f77-40f8-a916-2c0b5f606a68");
 const UUID kError = UUID::UUIDWithString("8d6bfa01-c14e-4079-96f5-57a5b136fbdc");
 
 // The scan commands and the connection-confirm / keep-alive write.
@@ -113,17 +108,17 @@ void HTSpectroManager::store(const std::shared_ptr<ble::Characteristic>& c) {
     notifying(scan_);
   } else if (u == kEScan) {
     notifying(eScan_);
-  } else if (u == kBatt) {
+  } else if (u == shared_gatt::battery()) {
     batt_ = c;
-  } else if (u == kSer) {
+  } else if (u == shared_gatt::serial()) {
     ser_ = c;
-  } else if (u == kVer) {
+  } else if (u == shared_gatt::version()) {
     ver_ = c;
-  } else if (u == kBtn) {
+  } else if (u == shared_gatt::button()) {
     notifying(btn_);
-  } else if (u == kConnectConfirm) {
+  } else if (u == shared_gatt::connectConfirm()) {
     connectConfirm_ = c;
-  } else if (u == kChargingStatus) {
+  } else if (u == shared_gatt::chargingStatus()) {
     chargingStatus_ = c;
   } else if (u == kError) {
     notifying(error_);
@@ -150,16 +145,8 @@ void HTSpectroManager::didUpdateValueForCharacteristic(
   const UUID& u = characteristic->uuid();
   if (u == kScan || u == kEScan) {
     if (auto response = codec::spectralResponse(v)) d->gotSpectralResponse(*response);
-  } else if (u == kBatt) {
-    if (auto volts = codec::batteryVolts(v)) d->gotBatt(*volts);
-  } else if (u == kSer) {
-    if (auto serial = codec::serial(v)) d->gotSerial(*serial);
-  } else if (u == kVer) {
-    if (auto version = codec::version(v)) d->gotVersion((*version)[0], (*version)[1]);
-  } else if (u == kBtn) {
-    if (codec::buttonPress(v)) d->gotButtonPress();
-  } else if (u == kChargingStatus) {
-    if (auto flags = codec::chargeFlags(v)) d->gotCharging(flags->charging, flags->onPower);
+  } else if (shared_gatt::report(u, v, *d)) {
+    // battery, serial, version, button, charge
   } else if (u == kError) {
     if (auto code = codec::deviceError(v)) d->gotDeviceError(*code);
   }

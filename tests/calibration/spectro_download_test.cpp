@@ -7,7 +7,7 @@
 #include <future>
 #include <mutex>
 
-#include "../support/store_test_support.h"
+#include "../support/cloud_test_support.h"
 #include "cloud_world.h"
 #include "fixtures.h"
 #include "hcf/calibration/hcf_spectro_ann.h"
@@ -34,15 +34,10 @@ struct Chain {
 
 constexpr const char* kPackagePath = "/irisel/model_packages/zips/ios/";
 
-class SpectroDownloadTest : public hcf_test::StoreTest {
+class SpectroDownloadTest : public hcf_test::CloudTest {
  protected:
   void SetUp() override {
-    StoreTest::SetUp();
-    world_ = std::make_shared<hcf_cloud::CloudWorld>();
-    fx::populate(*world_);
-    hcf_cloud::addKitRoutes(server_, world_);
-    server_.start();
-    CloudEndpoints::setCurrent(CloudEndpoints::withBase(server_.baseUrl()));
+    CloudTest::SetUp();
     setLogHandler([this](std::string_view line) {
       const std::lock_guard lock(logMutex_);
       log_.emplace_back(line);
@@ -51,8 +46,7 @@ class SpectroDownloadTest : public hcf_test::StoreTest {
   void TearDown() override {
     setLogHandler({});
     dispatch::setWallClock({});
-    server_.stop();
-    StoreTest::TearDown();
+    CloudTest::TearDown();
   }
 
   template <typename Call>
@@ -83,8 +77,6 @@ class SpectroDownloadTest : public hcf_test::StoreTest {
     dispatch::setWallClock([later] { return later; });
   }
 
-  std::shared_ptr<hcf_cloud::CloudWorld> world_;
-  hcf_cloud::CloudServer server_;
   std::mutex logMutex_;
   std::vector<std::string> log_;
 };

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <future>
 
-#include "../support/store_test_support.h"
+#include "../support/cloud_test_support.h"
 #include "cloud_world.h"
 #include "fixtures.h"
 #include "hcf/kit/cloud_endpoints.h"
@@ -25,15 +25,10 @@ struct Outcome {
   std::optional<HCFError> error;
 };
 
-class DeviceDataTest : public hcf_test::StoreTest {
+class DeviceDataTest : public hcf_test::CloudTest {
  protected:
   void SetUp() override {
-    StoreTest::SetUp();
-    world_ = std::make_shared<hcf_cloud::CloudWorld>();
-    fx::populate(*world_);
-    hcf_cloud::addKitRoutes(server_, world_);
-    server_.start();
-    CloudEndpoints::setCurrent(CloudEndpoints::withBase(server_.baseUrl()));
+    CloudTest::SetUp();
     HITintraSession::currentSession().setApiKey(fx::kDemoDeviceKey);
     dispatch::mainQueue().reset(std::make_shared<dispatch::ManualClock>());
   }
@@ -43,10 +38,7 @@ class DeviceDataTest : public hcf_test::StoreTest {
   void settle() {
     dispatch::mainQueue().runUntil([] { return false; });
   }
-  void TearDown() override {
-    server_.stop();
-    StoreTest::TearDown();
-  }
+  void TearDown() override { CloudTest::TearDown(); }
 
   Outcome fetch(const std::string& serial) {
     std::promise<Outcome> done;
@@ -68,9 +60,6 @@ class DeviceDataTest : public hcf_test::StoreTest {
     for (const auto& r : server_.requests()) n += r.path.rfind(prefix, 0) == 0 ? 1 : 0;
     return n;
   }
-
-  std::shared_ptr<hcf_cloud::CloudWorld> world_;
-  hcf_cloud::CloudServer server_;
 };
 
 }  // namespace

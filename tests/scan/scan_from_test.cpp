@@ -5,7 +5,7 @@
 #include <atomic>
 #include <future>
 
-#include "../support/store_test_support.h"
+#include "../support/cloud_test_support.h"
 #include "cloud_world.h"
 #include "fixtures.h"
 #include "hcf/color/hcf_cie_spectral_math.h"
@@ -29,22 +29,14 @@ struct Outcome {
   int calls = 0;
 };
 
-class ScanFromTest : public hcf_test::StoreTest {
+class ScanFromTest : public hcf_test::CloudTest {
  protected:
   void SetUp() override {
-    StoreTest::SetUp();
-    world_ = std::make_shared<hcf_cloud::CloudWorld>();
-    fx::populate(*world_);
-    hcf_cloud::addKitRoutes(server_, world_);
-    server_.start();
-    CloudEndpoints::setCurrent(CloudEndpoints::withBase(server_.baseUrl()));
+    CloudTest::SetUp();
     HITintraSession::currentSession().setApiKey(fx::kDemoDeviceKey);
     dispatch::mainQueue().reset(std::make_shared<dispatch::ManualClock>());
   }
-  void TearDown() override {
-    server_.stop();
-    StoreTest::TearDown();
-  }
+  void TearDown() override { CloudTest::TearDown(); }
 
   // Builds a scan and returns once nothing is in flight, counting the completion's calls.
   template <typename Build>
@@ -70,9 +62,6 @@ class ScanFromTest : public hcf_test::StoreTest {
     for (const auto& r : server_.requests()) n += r.path.rfind(prefix, 0) == 0 ? 1 : 0;
     return n;
   }
-
-  std::shared_ptr<hcf_cloud::CloudWorld> world_;
-  hcf_cloud::CloudServer server_;
 };
 
 // The colorimeter path alone (scanFrom of a reading has the same name).
