@@ -134,6 +134,7 @@ int demoCommand(const std::vector<std::string>& /*args*/) {
   const bool terminal = isatty(STDOUT_FILENO) == 1;
   const auto chart = colorChecker();
   SimSession s;
+  const auto started = dispatch::mainQueue().now();
   std::printf("hcf %s: measuring with simulated instruments\n", hcf::version());
   std::printf("reference cloud on %s, data in %s\n\n", s.cloudUrl().c_str(),
               s.dataDirectory().c_str());
@@ -190,6 +191,8 @@ int demoCommand(const std::vector<std::string>& /*args*/) {
               m->connectedDevice()->model().c_str());
   m->multiConnectStop();
   disconnectCurrent(s);
+  std::printf("\n%.1f s of simulated time.\n",
+              std::chrono::duration<double>(dispatch::mainQueue().now() - started).count());
   std::printf(
       "\nTry: hcf measure --sim --serial %s --patch 'blue sky' --json\n"
       "     hcf tour    (the colour science on the chart)\n",
