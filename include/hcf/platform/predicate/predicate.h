@@ -1,0 +1,107 @@
+// Predicates over model and store objects: a typed tree of comparisons of key paths with
+// values, AND, OR, NOT, IN, CONTAINS ignoring case and diacritics, and "some element of a list
+// matches". A predicate evaluates in memory on objects that expose their key paths, renders to
+// SQL with bound parameters through a schema mapping, and prints in the platform's text form.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "hcf/export.h"
+
+HCF_NAMESPACE_BEGIN
+namespace predicate {
+
+/// A value a key path is compared with: null, a boolean, an integer, a real or a text.
+using Value = std::variant<std::nullptr_t, bool, std::int64_t, double, std::string>;
+
+enum class Comparison { Equal, NotEqual, Less, LessOrEqual, Greater, GreaterOrEqual };
+
+/// What a predicate is evaluated on: the values of its key paths and the elements of its lists.
+class HCF_API Subject {
+ public:
+  virtual ~Subject();
+  /// The value at `keyPath`, or none when the object has no such key.
+  virtual std::optional<Value> value(std::string_view keyPath) const = 0;
+  /// The elements of the list at `keyPath` (empty for none).
+  virtual std::vector<std::shared_ptr<const Subject>> elements(std::string_view keyPath) const;
+};
+
+/// A SQL condition and its parameters, in order of their "?" placeholders.
+struct HCF_API SqlFragment {
+  std::string sql;
+  std::vector<Value> parameters;
+};
+
+/// How key paths map onto a SQL schema.
+struct HCF_API SqlMapping {
+  /// The SQL expression of a key path of the current object (e.g. "p.name"), or none when the
+  /// path is not known (the predicate then does not render).
+  std::function<std::optional<std::string>(std::string_view keyPath)> column;
+  /// A list key path: the SQL that selects its elements for the current row, without the
+  /// condition (e.g. "SELECT 1 FROM filters f WHERE f.product = p.rowid"), and the mapping of
+  /// the elements' key paths.
+  struct List {
+    std::string select;
+    std::shared_ptr<const SqlMapping> elements;
+  };
+  std::function<std::optional<List>(std::string_view keyPath)> list;
+  /// A column holding the key path's text already folded (`foldCaseAndDiacritics`), if the
+  /// schema keeps one; CONTAINS[cd] otherwise folds the column with the SQL function hcf_fold.
+  std::function<std::optional<std::string>(std::string_view keyPath)> foldedColumn;
+};
+
+/// Folds text for CONTAINS[cd]: Unicode normalisation, case folding, and marks removed, so
+/// that "RÉSÉDA" and "reseda" fold alike. Invalid UTF-8 folds to itself, unchanged.
+HCF_API std::string foldCaseAndDiacritics(std::string_view text);
+
+class HCF_API Predicate {
+ public:
+  /// TRUEPREDICATE: every object matches.
+  Predicate();
+
+  static Predicate truePredicate() { return Predicate(); }
+  /// keyPath <op> value.
+  static Predicate compare(std::string keyPath, Comparison op, Value value);
+  static Predicate equal(std::string keyPath, Value value) {
+    return compare(std::move(keyPath), Comparison::Equal, std::move(value));
+  }
+  static Predicate notEqual(std::string keyPath, Value value) {
+    return compare(std::move(keyPath), Comparison::NotEqual, std::move(value));
+  }
+  /// keyPath IN {values}.
+  static Predicate in(std::string keyPath, std::vector<Value> values);
+  /// keyPath CONTAINS[cd] text.
+  static Predicate containsCD(std::string keyPath, std::string text);
+  static Predicate andOf(std::vector<Predicate> operands);
+  static Predicate orOf(std::vector<Predicate> operands);
+  static Predicate notOf(Predicate operand);
+  /// SUBQUERY(list, $variable, condition).@count > 0: some element of `list` matches
+  /// `condition`, whose key paths are the element's (written "$variable.key" in text).
+  static Predicate anyElement(std::string listKeyPath, std::string variable, Predicate condition);
+
+  /// Whether `subject` matches. A key path the subject lacks never matches a comparison.
+  bool evaluate(const Subject& subject) const;
+  /// The condition in SQL, or none when a key path is not in `mapping`.
+  std::optional<SqlFragment> sql(const SqlMapping& mapping) const;
+  /// The platform's text form, e.g. SUBQUERY(filters, $filter, $filter.kvHash == "a$$b$$f").@count
+  /// > 0.
+  std::string text() const;
+  bool isTrue() const;
+
+  struct Node;
+
+ private:
+  explicit Predicate(std::shared_ptr<const Node> node);
+  std::string textWithPrefix(const std::string& prefix) const;
+  std::shared_ptr<const Node> node_;
+};
+
+}  // namespace predicate
+HCF_NAMESPACE_END
