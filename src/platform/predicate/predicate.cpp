@@ -147,10 +147,10 @@ std::string join(const std::vector<std::string>& parts, const char* separator) {
 Subject::~Subject() = default;
 std::vector<std::shared_ptr<const Subject>> Subject::elements(std::string_view) const { return {}; }
 
-std::string foldCaseAndDiacritics(std::string_view text) {
+namespace {
+
+std::string fold(std::string_view text, utf8proc_option_t options) {
   utf8proc_uint8_t* out = nullptr;
-  const auto options = static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE |
-                                                      UTF8PROC_CASEFOLD | UTF8PROC_STRIPMARK);
   const auto n = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
                               static_cast<utf8proc_ssize_t>(text.size()), &out, options);
   if (n < 0 || !out) {
@@ -160,6 +160,18 @@ std::string foldCaseAndDiacritics(std::string_view text) {
   std::string folded(reinterpret_cast<char*>(out), static_cast<std::size_t>(n));
   std::free(out);
   return folded;
+}
+
+}  // namespace
+
+std::string foldCaseAndDiacritics(std::string_view text) {
+  return fold(text, static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE |
+                                                   UTF8PROC_CASEFOLD | UTF8PROC_STRIPMARK));
+}
+
+std::string foldCase(std::string_view text) {
+  return fold(
+      text, static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD));
 }
 
 Predicate::Predicate() : node_(std::make_shared<const Node>()) {}

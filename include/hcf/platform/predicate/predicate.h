@@ -60,6 +60,8 @@ struct HCF_API SqlMapping {
 /// Folds text for CONTAINS[cd]: Unicode normalisation, case folding, and marks removed, so
 /// that "RÉSÉDA" and "reseda" fold alike. Invalid UTF-8 folds to itself, unchanged.
 HCF_API std::string foldCaseAndDiacritics(std::string_view text);
+/// Folds case only (for case-insensitive ordering and matching).
+HCF_API std::string foldCase(std::string_view text);
 
 class HCF_API Predicate {
  public:
