@@ -5,10 +5,16 @@
 // and never throws.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <istream>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "hcf/json.h"
+#include "hcf/products/hcf_product.h"
 #include "hcf/result.h"
 #include "hcf/scan/color_scan.h"
 
@@ -47,6 +53,55 @@ class HCF_API HCFTintVaultSerialization {
   static JsonValue batchedLabsToArray(const std::vector<HCFGenericBatchedLab>& labs);
   /// One Lab dictionary per entry, batch dropped.
   static JsonValue batchedLabsToSpectrumLabsArray(const std::vector<HCFGenericBatchedLab>& labs);
+
+  // ---- products (values of the wrong type read as absent; these readers never fail) ----------
+
+  /// "uuid", "filters", "product_attributes", "imgs" (when there are images), "colors" (in
+  /// ascending colour index), "hex" (of the first colour), "sorts".
+  static JsonValue productToDictionary(const HCFHalvernCloudProduct& product);
+  static HCFHalvernCloudProduct productFromDictionary(const JsonValue& dictionary);
+  /// Nothing when `data` is not JSON.
+  static std::optional<HCFHalvernCloudProduct> productFromData(std::string_view data);
+  /// One product per line ended by a line feed (a last line without one is not read); a line
+  /// that is not JSON gives a product with nothing set.
+  static std::vector<HCFHalvernCloudProduct> productsFromJSONLData(std::string_view data);
+  /// The same from a stream, one line in memory at a time: `each` gets every product with its
+  /// line number (from 1) and whether the line was JSON, and returns false to stop. Returns
+  /// the number of lines read.
+  static std::size_t productsFromJSONL(
+      std::istream& in,
+      const std::function<bool(HCFHalvernCloudProduct&& product, std::size_t line, bool parsed)>&
+          each);
+  /// "imgs": one single-entry dictionary {kind: URL} per image.
+  static JsonValue jsonForProductImages(const HCFHalvernCloudProduct& product);
+  /// "k", "v", "kt", "vt".
+  static JsonValue kvToDictionary(const HCFProductKV& kv);
+  static HCFProductKV kvFromDictionary(const JsonValue& dictionary);
+  static JsonValue kvsToArray(const std::vector<HCFProductKV>& kvs);
+  static std::vector<HCFProductKV> kvsFromArray(const JsonValue& array);
+
+  /// The "colors" array: one dictionary per colour index (ascending) with its reference Lab
+  /// and its other batches ("mcs"; spectral batches, model 10 or more, with their spectrum).
+  static JsonValue JSONFromColors(const std::vector<HCFProductBatchedLabColor>& colors,
+                                  const std::optional<std::vector<HCFProductSpectrum>>& spectra);
+  /// Every colour's measured batches, then its reference ("adjusted").
+  static std::vector<HCFProductBatchedLabColor> measuredColorsFromJSON(const JsonValue& colors);
+  static std::vector<HCFProductBatchedLabColor> measuredColorsFromColorDictionary(
+      const JsonValue& color, std::uint64_t index);
+  static std::vector<HCFProductSpectrum> spectraFromColorsJSON(const JsonValue& colors);
+  /// A measured colour with "spectrum" holding "start", "step" and "curve".
+  static bool mcDictHasSpectrum(const JsonValue& measuredColor);
+  static std::optional<HCFProductBatchedLabColor> bLabFromMeasuredColorDictionary(
+      const JsonValue& measuredColor);
+  static std::vector<HCFProductBatchedLabColor> bLabsFromSpectrumMCDictionary(
+      const JsonValue& measuredColor);
+  static std::optional<JsonValue> measuredColorDicFrom(
+      const std::vector<HCFProductBatchedLabColor>& entries);
+  static std::optional<JsonValue> measuredColorDicWithSpectrumFrom(
+      const std::vector<HCFProductBatchedLabColor>& entries,
+      const std::optional<std::vector<HCFProductSpectrum>>& spectra);
+  /// "start", "step", "curve".
+  static JsonValue productSpectrumToJSON(const HCFProductSpectrum& spectrum);
 };
 
 HCF_NAMESPACE_END
