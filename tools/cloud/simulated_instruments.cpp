@@ -65,15 +65,18 @@ void SimulatedSpectrometer::measure(const Reflectance& reflectance) {
 
 Reflectance reflectanceForLab(const hcf::HCFLabColor& labD50) {
   const hcf::HCFXYZColor target = labD50.XYZColor();
-  // XYZ is linear in the samples: the colour of each unit sample.
-  std::array<std::array<double, 3>, kCurveSamples> unit{};
-  for (std::size_t i = 0; i < kCurveSamples; ++i) {
-    std::array<double, kCurveSamples> e{};
-    e[i] = 1.0;
-    const auto xyz = hcf::HCFCieSpectralMath::xyzFromSpectrum(e, 400, hcf::HCFIlluminant::D50,
-                                                              hcf::HCFStdObserver::TwoDegree);
-    unit[i] = {xyz->X, xyz->Y, xyz->Z};
-  }
+  // XYZ is linear in the samples: the colour of each unit sample (computed once).
+  static const auto unit = [] {
+    std::array<std::array<double, 3>, kCurveSamples> u{};
+    for (std::size_t i = 0; i < kCurveSamples; ++i) {
+      std::array<double, kCurveSamples> e{};
+      e[i] = 1.0;
+      const auto xyz = hcf::HCFCieSpectralMath::xyzFromSpectrum(e, 400, hcf::HCFIlluminant::D50,
+                                                                hcf::HCFStdObserver::TwoDegree);
+      u[i] = {xyz->X, xyz->Y, xyz->Z};
+    }
+    return u;
+  }();
   const auto colourOf = [&](const Reflectance& r) {
     std::array<double, 3> c{};
     for (std::size_t i = 0; i < kCurveSamples; ++i) {

@@ -1,0 +1,137 @@
+#include "catalog_fixture.h"
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+
+#include "simulated_instruments.h"
+
+namespace hcf_cloud::fixtures {
+
+namespace {
+
+using namespace hcf;
+
+const char* const kCategories[] = {"Interior", "Exterior", "Trim"};
+const char* const kCollections[] = {"Élan", "Heritage", "Coastal", "Nordic Café"};
+const char* const kFinishes[] = {"matte", "eggshell", "satin", "gloss"};
+const char* const kVendors[] = {"Acme Paints", "Hålvern", "Couleurs Réunies"};
+const char* const kBases[] = {"water", "oil"};
+
+template <std::size_t N>
+const char* pick(const char* const (&values)[N], std::size_t index, std::size_t salt) {
+  return values[(index * 7 + salt) % N];
+}
+
+HCFRGBColor rgbOfHex(const std::string& hex) {
+  unsigned r = 0, g = 0, b = 0;
+  if (std::sscanf(hex.c_str(), "#%02x%02x%02x", &r, &g, &b) != 3) {
+    throw std::invalid_argument("not a colour: " + hex);
+  }
+  return HCFRGBColor::rgbColorWithR(r / 255.0, g / 255.0, b / 255.0, HCFRGBSpace::sRGB);
+}
+
+// A colour spread over the gamut for products beyond the list.
+NamedColor syntheticColor(std::size_t index) {
+  const auto channel = [&](std::size_t salt) {
+    return static_cast<unsigned>((index * 2654435761u + salt * 40503u) % 256u);
+  };
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "#%02x%02x%02x", channel(1), channel(2), channel(3));
+  return {"Colour " + std::to_string(index), hex};
+}
+
+}  // namespace
+
+std::vector<NamedColor> namedColors(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  if (!in) throw std::runtime_error("cannot read " + file.string());
+  std::vector<NamedColor> out;
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    const auto comma = line.rfind(',');
+    if (comma == std::string::npos) continue;
+    out.push_back({line.substr(0, comma), line.substr(comma + 1)});
+  }
+  return out;
+}
+
+HCFHalvernCloudProduct catalogProduct(const NamedColor& color, std::size_t index) {
+  HCFHalvernCloudProduct p;
+  char uuid[40];
+  std::snprintf(uuid, sizeof uuid, "c0fe0000-0000-4000-8000-%012zx", index);
+  p.uuid = uuid;
+  char code[16];
+  std::snprintf(code, sizeof code, "HC-%05zu", index);
+  const bool inspiration = index % 20 == 19;
+  const std::string collection = pick(kCollections, index, 1);
+  const std::string vendor = pick(kVendors, index, 2);
+  const std::string finish = pick(kFinishes, index, 3);
+  p.attributes = std::vector<HCFProductKV>{
+      HCFProductKV::kvWithKey("name", color.name), HCFProductKV::kvWithKey("code", code),
+      HCFProductKV::kvWithKey("vendor", vendor), HCFProductKV::kvWithKey("collection", collection)};
+  std::vector<HCFProductKV> filters = {
+      HCFProductKV::kvWithKey("category",
+                              inspiration ? "Inspirations" : pick(kCategories, index, 0)),
+      HCFProductKV::kvWithKey("collection", collection),
+      HCFProductKV::kvWithKey("finish", finish),
+      HCFProductKV::kvWithKey("sheen", finish),
+      HCFProductKV::kvWithKey("vendor", vendor),
+      HCFProductKV::kvWithKey("base", pick(kBases, index, 4)),
+      HCFProductKV::kvWithKey("line", "Standard")};
+  p.filters = std::move(filters);
+  p.images = std::vector<HCFProductImage>{
+      {"swatch", "https://images.hcf.example/swatches/" + std::string(code) + ".png"}};
+
+  const HCFRGBColor rgb = rgbOfHex(color.hex);
+  const HCFLabColor reference = rgb.labColor(HCFIlluminant::D50);
+  const auto hsb = rgb.color().hsb();
+  p.hue = hsb.hue * 360.0;
+  p.saturation = hsb.saturation;
+  p.brightness = hsb.brightness;
+  p.vendorOrder = static_cast<double>(index);
+
+  const Reflectance curve = reflectanceForLab(reference);
+  std::vector<HCFProductBatchedLabColor> colors;
+  const auto add = [&](const std::string& batch, const std::string& model, const HCFLabColor& lab) {
+    HCFProductBatchedLabColor c;
+    c.batch = batch;
+    c.model = model;
+    c.lab = lab;
+    c.name = color.name;
+    c.composition = 1;
+    colors.push_back(std::move(c));
+  };
+  for (const auto& name : HTColorUtils::allIlluminants()) {
+    const auto illuminant = HTColorUtils::fromIlluminantStr(name);
+    for (const auto observer : {HCFStdObserver::TwoDegree, HCFStdObserver::TenDegree}) {
+      const auto xyz = HCFCieSpectralMath::xyzFromSpectrum(curve, 400, illuminant, observer);
+      add("95", "4.0", xyz->toLab());
+      add("s1-1", "11.0", xyz->toLab());
+    }
+  }
+  add("adjusted", "4.0", reference);
+  p.internalColors = std::move(colors);
+  HCFProductSpectrum spectrum;
+  spectrum.curve = std::vector<double>(curve.begin(), curve.end());
+  spectrum.start = 400;
+  spectrum.step = 10;
+  spectrum.batch = "s1-1";
+  spectrum.model = "11.0";
+  p.spectra = std::vector<HCFProductSpectrum>{std::move(spectrum)};
+  return p;
+}
+
+std::vector<HCFHalvernCloudProduct> catalogProducts(const std::vector<NamedColor>& colors,
+                                                    std::size_t count) {
+  std::vector<HCFHalvernCloudProduct> out;
+  out.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    out.push_back(catalogProduct(i < colors.size() ? colors[i] : syntheticColor(i), i));
+  }
+  return out;
+}
+
+}  // namespace hcf_cloud::fixtures

@@ -1,0 +1,36 @@
+// The fixture catalogue: paint products made from the named-colour list, each with a smooth
+// reflectance curve matching its colour and the colours measured from that curve.
+#pragma once
+
+#include <hcf/hcf.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace hcf_cloud::fixtures {
+
+/// One named colour of the list: its display name and sRGB hex ("#rrggbb").
+struct NamedColor {
+  std::string name;
+  std::string hex;
+};
+
+/// The named colours of `data/colors/color-name-list.csv` (read from `file`).
+std::vector<NamedColor> namedColors(const std::filesystem::path& file);
+
+/// The product of named colour `index`: attributes (name, code, vendor, collection), filters
+/// (category — "Inspirations" for about one product in twenty —, collection, finish, vendor,
+/// base; "sheen" repeats the values of "finish", "line" has one value), a swatch image, the
+/// sort values, the reference colour (batch "adjusted", D50 2°) and, integrated from the
+/// product's reflectance curve under every illuminant and both observers, the colours of
+/// batch "95" (model "4.0") and of the spectral batch "s1-1" (model "11.0") with its curve.
+hcf::HCFHalvernCloudProduct catalogProduct(const NamedColor& color, std::size_t index);
+
+/// Products for the first `count` named colours (all when `count` is larger); beyond the list,
+/// synthetic colours spread over the gamut (for catalogues of any size).
+std::vector<hcf::HCFHalvernCloudProduct> catalogProducts(const std::vector<NamedColor>& colors,
+                                                         std::size_t count);
+
+}  // namespace hcf_cloud::fixtures
