@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +13,10 @@
 #include "hcf/calibration/tintra_device.h"
 #include "hcf/export.h"
 #include "hcf/json.h"
+#include "hcf/kit/hcf_net_credentials.h"
+#include "hcf/platform/predicate/predicate.h"
+#include "hcf/products/hcf_product.h"
+#include "hcf/products/hcf_product_search_sort_descriptor.h"
 #include "hcf/store/store_records.h"
 
 HCF_NAMESPACE_BEGIN
@@ -95,6 +100,53 @@ class HCF_API HCFRealmManager {
       const std::string& serial);
   static std::optional<std::string> spectroModelForSerial(const std::string& serial);
   static std::optional<HRLMSpectroModule> fetchSpectro(const std::string& serial);
+
+  // ---- products store and download log ----------------------------------------------------
+  // Queries run on a high-priority global queue and deliver on the main queue; a store that
+  // cannot be opened gives empty results (the open is logged).
+
+  static std::filesystem::path urlForLogsRealm();
+  static std::filesystem::path urlForProductsRealmWithCredentials(const HCFNetCredentials& creds);
+  /// The products store of the kit's current credentials.
+  static std::shared_ptr<StoreHandle> productsRealm();
+  static std::shared_ptr<StoreHandle> realmForDownloadLog();
+
+  /// "vendorOrder", "code", "name", "hue", "saturation", "brightness".
+  static const std::vector<std::string>& validSortKeys();
+  /// The descriptors with valid keys, in order; none valid: every valid key ascending.
+  static std::vector<HCFProductSearchSortDescriptor> validedSortDescriptorsFromArray(
+      const std::vector<HCFProductSearchSortDescriptor>& descriptors);
+
+  using ProductsCompletion = std::function<void(std::vector<HCFHalvernCloudProduct> products)>;
+  static constexpr std::uint64_t kDefaultLimit = 5000;
+  static void offlineProductsMatchingPredicate(
+      const predicate::Predicate& where,
+      const std::vector<HCFProductSearchSortDescriptor>& sortDescriptors, std::uint64_t offset,
+      std::uint64_t limit, ProductsCompletion completion);
+  static void offlineProductsMatchingPredicate(
+      const predicate::Predicate& where,
+      const std::vector<HCFProductSearchSortDescriptor>& sortDescriptors,
+      ProductsCompletion completion);
+  static void offlineProductsMatchingPredicate(const predicate::Predicate& where,
+                                               ProductsCompletion completion);
+  static void offlineProductCountForPredicate(const predicate::Predicate& where,
+                                              std::function<void(std::uint64_t)> completion);
+  /// The distinct filter pairs of the matching products (of all without a predicate).
+  static void offlineProductFiltersForProductsMatchingPredicate(
+      const std::optional<predicate::Predicate>& where,
+      std::function<void(std::vector<HCFProductKV>)> completion);
+  static void allOfflineProductFiltersWithCompletionHandler(
+      std::function<void(std::vector<HCFProductKV>)> completion);
+  /// The date of the latest download for `sdkKey`; 1970-01-01 when there is none.
+  static void lastOfflineProductDownloadForSDKKey(
+      const std::string& sdkKey, std::function<void(dispatch::WallTime)> completion);
+  static void insertProductDownloadEntryForSDKKey(const std::string& sdkKey,
+                                                  dispatch::WallTime date,
+                                                  std::function<void()> onComplete);
+  /// Writes products into the products store in one transaction (a product of the same uuid
+  /// is replaced); one whose "category" filter is "Inspirations" is stored as an inspiration.
+  /// False when the store cannot be written.
+  static bool addOfflineProducts(const std::vector<HCFHalvernCloudProduct>& products);
 };
 
 HCF_NAMESPACE_END

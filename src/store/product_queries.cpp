@@ -1,0 +1,208 @@
+// The product side of HCFRealmManager: queries on the global queues, answers on the main queue.
+#include <algorithm>
+
+#include "hcf/kit/hcf_central.h"
+#include "hcf/log.h"
+#include "hcf/platform/dispatch/queues.h"
+#include "hcf/store/hcf_realm_manager.h"
+#include "hcf/store/hcf_realm_serialization.h"
+#include "product_store.h"
+#include "store_schema.h"
+
+HCF_NAMESPACE_BEGIN
+
+namespace {
+
+std::int64_t nanoseconds(dispatch::WallTime t) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
+
+// Runs `work` on the products store; an unusable store gives `fallback`.
+template <typename T, typename Work>
+T withProducts(T fallback, Work work) {
+  auto store = HCFRealmManager::productsRealm();
+  if (!store) return fallback;
+  try {
+    return work(*store->impl().db);
+  } catch (const sql::Failure& e) {
+    logLine(std::string("products store: ") + e.what());
+    return fallback;
+  }
+}
+
+template <typename T, typename Work>
+T withLog(T fallback, Work work) {
+  auto store = HCFRealmManager::realmForDownloadLog();
+  if (!store) return fallback;
+  try {
+    return work(*store->impl().db);
+  } catch (const sql::Failure& e) {
+    logLine(std::string("download log: ") + e.what());
+    return fallback;
+  }
+}
+
+bool isInspiration(const HCFHalvernCloudProduct& p) {
+  if (!p.filters) return false;
+  return std::any_of(p.filters->begin(), p.filters->end(), [](const HCFProductKV& kv) {
+    return kv.key == "category" && kv.val == "Inspirations";
+  });
+}
+
+}  // namespace
+
+std::filesystem::path HCFRealmManager::urlForLogsRealm() {
+  return storeFile(StoreKind::DownloadLog);
+}
+
+std::filesystem::path HCFRealmManager::urlForProductsRealmWithCredentials(
+    const HCFNetCredentials& creds) {
+  return storeFile(StoreKind::Products, creds.packageID);
+}
+
+std::shared_ptr<StoreHandle> HCFRealmManager::productsRealm() {
+  return openStore(StoreKind::Products, HCFCentral::creds().packageID);
+}
+
+std::shared_ptr<StoreHandle> HCFRealmManager::realmForDownloadLog() {
+  return openStore(StoreKind::DownloadLog);
+}
+
+const std::vector<std::string>& HCFRealmManager::validSortKeys() {
+  static const std::vector<std::string> keys = {"vendorOrder", "code",       "name",
+                                                "hue",         "saturation", "brightness"};
+  return keys;
+}
+
+std::vector<HCFProductSearchSortDescriptor> HCFRealmManager::validedSortDescriptorsFromArray(
+    const std::vector<HCFProductSearchSortDescriptor>& descriptors) {
+  std::vector<HCFProductSearchSortDescriptor> kept;
+  const auto& valid = validSortKeys();
+  for (const auto& d : descriptors) {
+    if (std::find(valid.begin(), valid.end(), d.sortKey) != valid.end()) kept.push_back(d);
+  }
+  if (kept.empty()) {
+    for (const auto& k : valid) kept.push_back({k, true});
+  }
+  return kept;
+}
+
+void HCFRealmManager::offlineProductsMatchingPredicate(
+    const predicate::Predicate& where,
+    const std::vector<HCFProductSearchSortDescriptor>& sortDescriptors, std::uint64_t offset,
+    std::uint64_t limit, ProductsCompletion completion) {
+  auto sorts = validedSortDescriptorsFromArray(sortDescriptors);
+  dispatch::globalQueue(dispatch::QueuePriority::High)
+      .async([where, sorts = std::move(sorts), offset, limit, completion] {
+        auto products = withProducts(std::vector<HCFHalvernCloudProduct>{}, [&](sql::Database& db) {
+          std::vector<HCFHalvernCloudProduct> out;
+          for (const auto& uuid : store::matchingUuids(db, where, sorts, offset, limit)) {
+            if (auto p = store::readProduct(db, uuid)) {
+              out.push_back(HCFRealmSerialization::productFromRealmProduct(*p));
+            }
+          }
+          return out;
+        });
+        dispatch::mainQueue().async([products = std::move(products), completion]() mutable {
+          logLine("returning " + std::to_string(products.size()) + " products");
+          if (completion) completion(std::move(products));
+        });
+      });
+}
+
+void HCFRealmManager::offlineProductsMatchingPredicate(
+    const predicate::Predicate& where,
+    const std::vector<HCFProductSearchSortDescriptor>& sortDescriptors,
+    ProductsCompletion completion) {
+  offlineProductsMatchingPredicate(where, sortDescriptors, 0, kDefaultLimit, std::move(completion));
+}
+
+void HCFRealmManager::offlineProductsMatchingPredicate(const predicate::Predicate& where,
+                                                       ProductsCompletion completion) {
+  offlineProductsMatchingPredicate(where, {}, 0, kDefaultLimit, std::move(completion));
+}
+
+void HCFRealmManager::offlineProductCountForPredicate(
+    const predicate::Predicate& where, std::function<void(std::uint64_t)> completion) {
+  dispatch::globalQueue(dispatch::QueuePriority::High).async([where, completion] {
+    const auto n = withProducts(std::uint64_t{0},
+                                [&](sql::Database& db) { return store::countMatching(db, where); });
+    dispatch::mainQueue().async([n, completion] {
+      if (completion) completion(n);
+    });
+  });
+}
+
+void HCFRealmManager::offlineProductFiltersForProductsMatchingPredicate(
+    const std::optional<predicate::Predicate>& where,
+    std::function<void(std::vector<HCFProductKV>)> completion) {
+  dispatch::globalQueue(dispatch::QueuePriority::High).async([where, completion] {
+    logLine("start");
+    auto kvs = withProducts(std::vector<HCFProductKV>{}, [&](sql::Database& db) {
+      return HCFRealmSerialization::KVsFromRealmKVs(store::filtersInUse(db, where));
+    });
+    logLine("complete");
+    dispatch::mainQueue().async([kvs = std::move(kvs), completion]() mutable {
+      if (completion) completion(std::move(kvs));
+    });
+  });
+}
+
+void HCFRealmManager::allOfflineProductFiltersWithCompletionHandler(
+    std::function<void(std::vector<HCFProductKV>)> completion) {
+  offlineProductFiltersForProductsMatchingPredicate(std::nullopt, std::move(completion));
+}
+
+void HCFRealmManager::lastOfflineProductDownloadForSDKKey(
+    const std::string& sdkKey, std::function<void(dispatch::WallTime)> completion) {
+  dispatch::globalQueue(dispatch::QueuePriority::Default).async([sdkKey, completion] {
+    const auto ns = withLog(std::int64_t{0}, [&](sql::Database& db) {
+      sql::Statement s(db,
+                       "SELECT date FROM HRLMProductDownloadLogEntry WHERE sdkKey = ?1 "
+                       "ORDER BY date DESC LIMIT 1");
+      s.bind(1, std::string_view(sdkKey));
+      return s.step() && !s.isNull(0) ? s.int64(0) : std::int64_t{0};
+    });
+    const dispatch::WallTime date{
+        std::chrono::duration_cast<dispatch::WallTime::duration>(std::chrono::nanoseconds(ns))};
+    dispatch::mainQueue().async([date, completion] {
+      if (completion) completion(date);
+    });
+  });
+}
+
+void HCFRealmManager::insertProductDownloadEntryForSDKKey(const std::string& sdkKey,
+                                                          dispatch::WallTime date,
+                                                          std::function<void()> onComplete) {
+  dispatch::globalQueue(dispatch::QueuePriority::Default).async([sdkKey, date, onComplete] {
+    withLog(0, [&](sql::Database& db) {
+      sql::Transaction t(db);
+      sql::Statement s(db, "INSERT INTO HRLMProductDownloadLogEntry(date, sdkKey) VALUES(?1, ?2)");
+      s.bind(1, nanoseconds(date)).bind(2, std::string_view(sdkKey));
+      s.run();
+      t.commit();
+      return 0;
+    });
+    dispatch::mainQueue().async([onComplete] {
+      if (onComplete) onComplete();
+    });
+  });
+}
+
+bool HCFRealmManager::addOfflineProducts(const std::vector<HCFHalvernCloudProduct>& products) {
+  return withProducts(false, [&](sql::Database& db) {
+    std::vector<HRLMOfflineProduct> records;
+    records.reserve(products.size());
+    for (const auto& p : products) {
+      auto r = HCFRealmSerialization::realmProductFromProduct(p);
+      r.isInspiration = isInspiration(p);
+      records.push_back(std::move(r));
+    }
+    sql::Transaction t(db);
+    store::writeProducts(db, records);
+    t.commit();
+    return true;
+  });
+}
+
+HCF_NAMESPACE_END
