@@ -5,6 +5,8 @@
 #include <string>
 
 #include "cloud_server.h"
+#include "cloud_world.h"
+#include "fixtures.h"
 
 namespace {
 volatile std::sig_atomic_t gStop = 0;
@@ -38,13 +40,19 @@ int main(int argc, char** argv) {
   }
   hcf_cloud::CloudServer server;
   hcf_cloud::addTransportTestRoutes(server);
+  // The kit's endpoints, answered from the generated reference world (logins, calibration
+  // records, alignment documents, spectrometer model packages).
+  auto world = std::make_shared<hcf_cloud::CloudWorld>();
+  hcf_cloud::fixtures::populate(*world);
+  hcf_cloud::addKitRoutes(server, world);
   try {
     port = server.start(host, port);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "hcf-cloud: %s\n", e.what());
     return 1;
   }
-  std::printf("hcf-cloud listening on %s\n", server.baseUrl().c_str());
+  std::printf("hcf-cloud listening on %s (SDK key \"%s\")\n", server.baseUrl().c_str(),
+              hcf_cloud::fixtures::kDemoSdkKey);
   std::fflush(stdout);
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
