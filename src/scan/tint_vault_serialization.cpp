@@ -202,24 +202,28 @@ Result<std::shared_ptr<HCFColorScan>> HCFTintVaultSerialization::colorScanFromDi
   return has(dictionary, "curve") ? readSpectral(dictionary) : readTristim(dictionary);
 }
 
-JsonValue HCFTintVaultSerialization::labColorToDictionary(const HCFLabColor& lab) {
+namespace {
+
+// The Lab dictionary with the names of its three value keys.
+JsonValue labDictionary(const HCFLabColor& lab, const char* keyL, const char* keyA,
+                        const char* keyB) {
   JsonValue d = JsonValue::object();
-  d["L"] = lab.L;
-  d["a"] = lab.A;
-  d["b"] = lab.B;
+  d[keyL] = lab.L;
+  d[keyA] = lab.A;
+  d[keyB] = lab.B;
   d["observer"] = HTColorUtils::toObserverTextStr(lab.stdObserver);
   d["illuminant"] = HTColorUtils::toIlluminantStr(lab.illuminant).value_or("");
   return d;
 }
 
+}  // namespace
+
+JsonValue HCFTintVaultSerialization::labColorToDictionary(const HCFLabColor& lab) {
+  return labDictionary(lab, "L", "a", "b");
+}
+
 JsonValue HCFTintVaultSerialization::labColorToD50Dictionary(const HCFLabColor& lab) {
-  JsonValue d = JsonValue::object();
-  d["d50L"] = lab.L;
-  d["d50a"] = lab.A;
-  d["d50b"] = lab.B;
-  d["observer"] = HTColorUtils::toObserverTextStr(lab.stdObserver);
-  d["illuminant"] = HTColorUtils::toIlluminantStr(lab.illuminant).value_or("");
-  return d;
+  return labDictionary(lab, "d50L", "d50a", "d50b");
 }
 
 Result<HCFLabColor> HCFTintVaultSerialization::labColorFromDictionary(const JsonValue& dictionary) {

@@ -45,6 +45,18 @@ void writeKV(sql::Database& db, const HRLMProductKV& kv) {
   s.run();
 }
 
+// A pair from the columns kvHash, key, val, keyTranslated, valTranslated, isFilter.
+HRLMProductKV kvFromRow(const sql::Statement& s) {
+  HRLMProductKV kv;
+  kv.kvHash = s.text(0);
+  kv.key = s.optionalText(1);
+  kv.val = s.optionalText(2);
+  kv.keyTranslated = s.optionalText(3);
+  kv.valTranslated = s.optionalText(4);
+  kv.isFilter = s.int64(5) != 0;
+  return kv;
+}
+
 std::vector<HRLMProductKV> readKVs(sql::Database& db, const char* table, const std::string& uuid) {
   sql::Statement s(db, std::string("SELECT kv.kvHash, kv.key, kv.val, kv.keyTranslated, "
                                    "kv.valTranslated, kv.isFilter FROM ") +
@@ -53,16 +65,7 @@ std::vector<HRLMProductKV> readKVs(sql::Database& db, const char* table, const s
                            "WHERE l.productUuid = ?1 ORDER BY l.position");
   s.bind(1, std::string_view(uuid));
   std::vector<HRLMProductKV> out;
-  while (s.step()) {
-    HRLMProductKV kv;
-    kv.kvHash = s.text(0);
-    kv.key = s.optionalText(1);
-    kv.val = s.optionalText(2);
-    kv.keyTranslated = s.optionalText(3);
-    kv.valTranslated = s.optionalText(4);
-    kv.isFilter = s.int64(5) != 0;
-    out.push_back(std::move(kv));
-  }
+  while (s.step()) out.push_back(kvFromRow(s));
   return out;
 }
 
@@ -353,8 +356,9 @@ std::vector<HRLMProductKV> filtersInUse(sql::Database& db,
                                         const std::optional<predicate::Predicate>& where) {
   registerFold(db);
   std::string sql =
-      "SELECT kv.kvHash, kv.key, kv.val, kv.keyTranslated, kv.valTranslated FROM HRLMProductKV kv "
-      "WHERE kv.kvHash IN (SELECT lf.kvHash FROM HRLMOfflineProduct_filters lf";
+      "SELECT kv.kvHash, kv.key, kv.val, kv.keyTranslated, kv.valTranslated, kv.isFilter "
+      "FROM HRLMProductKV kv WHERE kv.kvHash IN (SELECT lf.kvHash FROM HRLMOfflineProduct_filters "
+      "lf";
   std::vector<predicate::Value> parameters;
   if (where && !where->isTrue()) {
     const auto condition = where->sql(productMapping());
@@ -366,16 +370,7 @@ std::vector<HRLMProductKV> filtersInUse(sql::Database& db,
   sql::Statement s(db, sql);
   bindValues(s, parameters, 1);
   std::vector<HRLMProductKV> out;
-  while (s.step()) {
-    HRLMProductKV kv;
-    kv.kvHash = s.text(0);
-    kv.key = s.optionalText(1);
-    kv.val = s.optionalText(2);
-    kv.keyTranslated = s.optionalText(3);
-    kv.valTranslated = s.optionalText(4);
-    kv.isFilter = true;
-    out.push_back(std::move(kv));
-  }
+  while (s.step()) out.push_back(kvFromRow(s));
   return out;
 }
 
