@@ -56,6 +56,7 @@
 #include "hcf/scan/tint_vault_serialization.h"
 #include "hcf/scan/tristim_scan.h"
 #include "hcf/store/hcf_realm_manager.h"
+#include "hcf/store/hcf_product_store_builder.h"
 #include "hcf/store/hcf_realm_serialization.h"
 #include "hcf/store/store_records.h"
 #include "hcf/platform/ble/central_manager.h"

@@ -42,13 +42,6 @@ T withLog(T fallback, Work work) {
   }
 }
 
-bool isInspiration(const HCFHalvernCloudProduct& p) {
-  if (!p.filters) return false;
-  return std::any_of(p.filters->begin(), p.filters->end(), [](const HCFProductKV& kv) {
-    return kv.key == "category" && kv.val == "Inspirations";
-  });
-}
-
 }  // namespace
 
 std::filesystem::path HCFRealmManager::urlForLogsRealm() {
@@ -96,8 +89,8 @@ void HCFRealmManager::offlineProductsMatchingPredicate(
       .async([where, sorts = std::move(sorts), offset, limit, completion] {
         auto products = withProducts(std::vector<HCFHalvernCloudProduct>{}, [&](sql::Database& db) {
           std::vector<HCFHalvernCloudProduct> out;
-          for (const auto& uuid : store::matchingUuids(db, where, sorts, offset, limit)) {
-            if (auto p = store::readProduct(db, uuid)) {
+          for (const auto id : store::matchingIds(db, where, sorts, offset, limit)) {
+            if (auto p = store::readProduct(db, id)) {
               out.push_back(HCFRealmSerialization::productFromRealmProduct(*p));
             }
           }
@@ -195,7 +188,7 @@ bool HCFRealmManager::addOfflineProducts(const std::vector<HCFHalvernCloudProduc
     records.reserve(products.size());
     for (const auto& p : products) {
       auto r = HCFRealmSerialization::realmProductFromProduct(p);
-      r.isInspiration = isInspiration(p);
+      r.isInspiration = store::isInspiration(p);
       records.push_back(std::move(r));
     }
     sql::Transaction t(db);

@@ -2,7 +2,11 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
+
+#include "color_scan_store.h"
+#include "hcf/store/hcf_realm_manager.h"
 
 HCF_NAMESPACE_BEGIN
 namespace store {
@@ -31,20 +35,6 @@ std::vector<float> blobToFloats(const Bytes& blob) {
   return out;
 }
 
-void writeKV(sql::Database& db, const HRLMProductKV& kv) {
-  sql::Statement s(db,
-                   "INSERT INTO HRLMProductKV(kvHash, key, val, keyTranslated, valTranslated, "
-                   "isFilter) VALUES(?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT(kvHash) DO UPDATE SET "
-                   "isFilter = max(isFilter, excluded.isFilter)");
-  s.bind(1, std::string_view(kv.kvHash))
-      .bind(2, kv.key)
-      .bind(3, kv.val)
-      .bind(4, kv.keyTranslated)
-      .bind(5, kv.valTranslated)
-      .bind(6, static_cast<std::int64_t>(kv.isFilter ? 1 : 0));
-  s.run();
-}
-
 // A pair from the columns kvHash, key, val, keyTranslated, valTranslated, isFilter.
 HRLMProductKV kvFromRow(const sql::Statement& s) {
   HRLMProductKV kv;
@@ -57,13 +47,13 @@ HRLMProductKV kvFromRow(const sql::Statement& s) {
   return kv;
 }
 
-std::vector<HRLMProductKV> readKVs(sql::Database& db, const char* table, const std::string& uuid) {
+std::vector<HRLMProductKV> readKVs(sql::Database& db, const char* table, std::int64_t product) {
   sql::Statement s(db, std::string("SELECT kv.kvHash, kv.key, kv.val, kv.keyTranslated, "
                                    "kv.valTranslated, kv.isFilter FROM ") +
                            table +
-                           " l JOIN HRLMProductKV kv ON kv.kvHash = l.kvHash "
-                           "WHERE l.productUuid = ?1 ORDER BY l.position");
-  s.bind(1, std::string_view(uuid));
+                           " l JOIN HRLMProductKV kv ON kv.id = l.kv "
+                           "WHERE l.product = ?1 ORDER BY l.position");
+  s.bind(1, product);
   std::vector<HRLMProductKV> out;
   while (s.step()) out.push_back(kvFromRow(s));
   return out;
@@ -103,7 +93,13 @@ std::string orderBy(const std::vector<HCFProductSearchSortDescriptor>& sorts) {
       }
     }
   }
-  return out.empty() ? "p.rowid" : out + ", p.rowid";
+  return out.empty() ? "p.id" : out + ", p.id";
+}
+
+// A colour's or spectrum's owner is stored only when it is not the product itself.
+std::optional<std::string> ownerColumn(const std::string& owner, const std::string& product) {
+  if (owner == product) return std::nullopt;
+  return owner;
 }
 
 }  // namespace
@@ -145,6 +141,10 @@ const SqlMapping& productMapping() {
                                     {"val", "kv.val"},
                                     {"keyTranslated", "kv.keyTranslated"},
                                     {"valTranslated", "kv.valTranslated"}});
+    kvColumns->foldedColumn = [](std::string_view k) -> std::optional<std::string> {
+      if (k == "valTranslated") return std::string("kv.valFolded");
+      return std::nullopt;
+    };
     const auto colorColumns = columns({{"d50L", "c.d50L"},
                                        {"d50A", "c.d50A"},
                                        {"d50B", "c.d50B"},
@@ -158,14 +158,12 @@ const SqlMapping& productMapping() {
       if (k == "filters" || k == "attributes") {
         const std::string table =
             k == "filters" ? "HRLMOfflineProduct_filters" : "HRLMOfflineProduct_attributes";
-        return SqlMapping::List{"SELECT 1 FROM " + table +
-                                    " l JOIN HRLMProductKV kv ON kv.kvHash = l.kvHash "
-                                    "WHERE l.productUuid = p.uuid",
-                                kvColumns};
+        return SqlMapping::List{
+            "SELECT l.product FROM HRLMProductKV kv JOIN " + table + " l ON l.kv = kv.id", "p.id",
+            kvColumns};
       }
       if (k == "colors") {
-        return SqlMapping::List{"SELECT 1 FROM HRLMBatchedLab c WHERE c.productUuid = p.uuid",
-                                colorColumns};
+        return SqlMapping::List{"SELECT c.product FROM HRLMBatchedLab c", "p.id", colorColumns};
       }
       return std::nullopt;
     };
@@ -174,99 +172,188 @@ const SqlMapping& productMapping() {
   return mapping;
 }
 
-void writeProducts(sql::Database& db, const std::vector<HRLMOfflineProduct>& products) {
-  for (const auto& p : products) {
-    for (const char* table : {"HRLMOfflineProduct_filters", "HRLMOfflineProduct_attributes",
-                              "HRLMProductImage", "HRLMBatchedLab", "HRLMSpectrum"}) {
-      sql::Statement del(db, std::string("DELETE FROM ") + table + " WHERE productUuid = ?1");
-      del.bind(1, std::string_view(p.uuid));
-      del.run();
-    }
-    sql::Statement s(db,
-                     "INSERT OR REPLACE INTO HRLMOfflineProduct(uuid, name, code, hex, "
-                     "vendorOrder, hue, saturation, brightness, isInspiration) "
-                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
-    s.bind(1, std::string_view(p.uuid))
-        .bind(2, std::string_view(p.name))
-        .bind(3, std::string_view(p.code))
-        .bind(4, std::string_view(p.hex))
-        .bind(5, p.vendorOrder)
-        .bind(6, p.hue)
-        .bind(7, p.saturation)
-        .bind(8, p.brightness)
-        .bind(9, static_cast<std::int64_t>(p.isInspiration ? 1 : 0));
-    s.run();
-    const auto link = [&](const char* table, const std::vector<HRLMProductKV>& kvs) {
-      for (std::size_t i = 0; i < kvs.size(); ++i) {
-        writeKV(db, kvs[i]);
-        sql::Statement l(db, std::string("INSERT INTO ") + table +
-                                 "(productUuid, position, kvHash) VALUES(?1, ?2, ?3)");
-        l.bind(1, std::string_view(p.uuid))
-            .bind(2, static_cast<std::int64_t>(i))
-            .bind(3, std::string_view(kvs[i].kvHash));
-        l.run();
+ProductWriter::ProductWriter(sql::Database& db)
+    : db_(db),
+      deleteLists_{
+          std::make_unique<sql::Statement>(
+              db, "DELETE FROM HRLMOfflineProduct_filters WHERE product = ?1"),
+          std::make_unique<sql::Statement>(
+              db, "DELETE FROM HRLMOfflineProduct_attributes WHERE product = ?1"),
+          std::make_unique<sql::Statement>(db, "DELETE FROM HRLMProductImage WHERE product = ?1"),
+          std::make_unique<sql::Statement>(db, "DELETE FROM HRLMBatchedLab WHERE product = ?1"),
+          std::make_unique<sql::Statement>(db, "DELETE FROM HRLMSpectrum WHERE product = ?1"),
+          std::make_unique<sql::Statement>(db, "DELETE FROM HRLMOfflineProduct WHERE id = ?1")},
+      findProduct_(db, "SELECT id FROM HRLMOfflineProduct WHERE uuid = ?1"),
+      product_(db,
+               "INSERT INTO HRLMOfflineProduct(id, uuid, name, code, hex, vendorOrder, hue, "
+               "saturation, brightness, isInspiration) "
+               "VALUES(?10, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
+      findKV_(db, "SELECT id, isFilter FROM HRLMProductKV WHERE kvHash = ?1"),
+      kv_(db,
+          "INSERT INTO HRLMProductKV(kvHash, key, val, keyTranslated, valTranslated, valFolded, "
+          "isFilter) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
+      markFilter_(db, "UPDATE HRLMProductKV SET isFilter = 1 WHERE id = ?1"),
+      filterLink_(db,
+                  "INSERT INTO HRLMOfflineProduct_filters(product, position, kv) "
+                  "VALUES(?1, ?2, ?3)"),
+      attributeLink_(db,
+                     "INSERT INTO HRLMOfflineProduct_attributes(product, position, kv) "
+                     "VALUES(?1, ?2, ?3)"),
+      image_(db,
+             "INSERT INTO HRLMProductImage(product, position, key, url) VALUES(?1, ?2, ?3, ?4)"),
+      color_(
+          db,
+          "INSERT INTO HRLMBatchedLab(product, position, d50L, d50A, d50B, batch, name, "
+          "comp, hex, owningCompositionDetailPosition, owningProductUUID, illuminant, "
+          "observer, model) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)"),
+      spectrum_(db,
+                "INSERT INTO HRLMSpectrum(product, position, start, step, batch, model, "
+                "owningCompositionDetailPosition, owningProductUUID, curve) "
+                "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)") {
+  // The products change, so the scan layout built from them is stale.
+  clearColorScan(db_);
+}
+
+ProductWriter::~ProductWriter() = default;
+
+std::int64_t ProductWriter::kvId(const HRLMProductKV& kv) {
+  // A pair shared by many products is looked up once per writer.
+  auto it = kvs_.find(kv.kvHash);
+  if (it == kvs_.end()) {
+    findKV_.reset();
+    findKV_.bind(1, std::string_view(kv.kvHash));
+    if (findKV_.step()) {
+      it = kvs_.emplace(kv.kvHash, KnownKV{findKV_.int64(0), findKV_.int64(1) != 0}).first;
+    } else {
+      kv_.reset();
+      kv_.bind(1, std::string_view(kv.kvHash))
+          .bind(2, kv.key)
+          .bind(3, kv.val)
+          .bind(4, kv.keyTranslated)
+          .bind(5, kv.valTranslated)
+          .bind(7, static_cast<std::int64_t>(kv.isFilter ? 1 : 0));
+      if (kv.valTranslated) {
+        kv_.bind(6, std::string_view(predicate::foldCaseAndDiacritics(*kv.valTranslated)));
       }
-    };
-    link("HRLMOfflineProduct_filters", p.filters);
-    link("HRLMOfflineProduct_attributes", p.attributes);
-    for (std::size_t i = 0; i < p.images.size(); ++i) {
-      sql::Statement im(db,
-                        "INSERT INTO HRLMProductImage(productUuid, position, key, url) "
-                        "VALUES(?1, ?2, ?3, ?4)");
-      im.bind(1, std::string_view(p.uuid))
-          .bind(2, static_cast<std::int64_t>(i))
-          .bind(3, std::string_view(p.images[i].key))
-          .bind(4, std::string_view(p.images[i].url));
-      im.run();
+      kv_.run();
+      it = kvs_.emplace(kv.kvHash, KnownKV{db_.lastInsertRowid(), kv.isFilter}).first;
     }
-    for (std::size_t i = 0; i < p.colors.size(); ++i) {
-      const auto& c = p.colors[i];
-      sql::Statement cs(db,
-                        "INSERT INTO HRLMBatchedLab(productUuid, position, d50L, d50A, d50B, "
-                        "batch, name, comp, hex, owningCompositionDetailPosition, "
-                        "owningProductUUID, illuminant, observer, model) "
-                        "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
-      cs.bind(1, std::string_view(p.uuid))
-          .bind(2, static_cast<std::int64_t>(i))
-          .bind(3, static_cast<double>(c.d50L))
-          .bind(4, static_cast<double>(c.d50A))
-          .bind(5, static_cast<double>(c.d50B))
-          .bind(6, std::string_view(c.batch))
-          .bind(7, c.name)
-          .bind(8, static_cast<double>(c.comp))
-          .bind(9, std::string_view(c.hex))
-          .bind(10, static_cast<std::int64_t>(c.owningCompositionDetailPosition))
-          .bind(11, std::string_view(c.owningProductUUID))
-          .bind(12, c.illuminant)
-          .bind(13, c.observer)
-          .bind(14, c.model);
-      cs.run();
-    }
-    for (std::size_t i = 0; i < p.spectrums.size(); ++i) {
-      const auto& sp = p.spectrums[i];
-      sql::Statement ss(db,
-                        "INSERT INTO HRLMSpectrum(productUuid, position, start, step, batch, "
-                        "model, owningCompositionDetailPosition, owningProductUUID, curve) "
-                        "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
-      ss.bind(1, std::string_view(p.uuid))
-          .bind(2, static_cast<std::int64_t>(i))
-          .bind(3, static_cast<std::int64_t>(sp.start))
-          .bind(4, static_cast<std::int64_t>(sp.step))
-          .bind(5, std::string_view(sp.batch))
-          .bind(6, sp.model)
-          .bind(7, static_cast<std::int64_t>(sp.owningCompositionDetailPosition))
-          .bind(8, std::string_view(sp.owningProductUUID))
-          .bind(9, floatsToBlob(sp.curve));
-      ss.run();
-    }
+  }
+  if (kv.isFilter && !it->second.isFilter) {
+    markFilter_.reset();
+    markFilter_.bind(1, it->second.id);
+    markFilter_.run();
+    it->second.isFilter = true;
+  }
+  return it->second.id;
+}
+
+void ProductWriter::link(sql::Statement& s, std::int64_t product,
+                         const std::vector<HRLMProductKV>& kvs) {
+  for (std::size_t i = 0; i < kvs.size(); ++i) {
+    const std::int64_t kv = kvId(kvs[i]);
+    s.reset();
+    s.bind(1, product).bind(2, static_cast<std::int64_t>(i)).bind(3, kv);
+    s.run();
   }
 }
 
-std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, const std::string& uuid) {
+void ProductWriter::write(const HRLMOfflineProduct& p, bool replacing) {
+  product_.reset();
+  if (replacing) {
+    // A stored product of the same uuid goes with its lists; the new one takes its id.
+    findProduct_.reset();
+    findProduct_.bind(1, std::string_view(p.uuid));
+    if (findProduct_.step()) {
+      const std::int64_t id = findProduct_.int64(0);
+      for (auto& del : deleteLists_) {
+        del->reset();
+        del->bind(1, id);
+        del->run();
+      }
+      product_.bind(10, id);
+    }
+  }
+  product_.bind(1, std::string_view(p.uuid))
+      .bind(2, std::string_view(p.name))
+      .bind(3, std::string_view(p.code))
+      .bind(4, std::string_view(p.hex))
+      .bind(5, p.vendorOrder)
+      .bind(6, p.hue)
+      .bind(7, p.saturation)
+      .bind(8, p.brightness)
+      .bind(9, static_cast<std::int64_t>(p.isInspiration ? 1 : 0));
+  product_.run();
+  const std::int64_t id = db_.lastInsertRowid();
+  link(filterLink_, id, p.filters);
+  link(attributeLink_, id, p.attributes);
+  for (std::size_t i = 0; i < p.images.size(); ++i) {
+    image_.reset();
+    image_.bind(1, id)
+        .bind(2, static_cast<std::int64_t>(i))
+        .bind(3, std::string_view(p.images[i].key))
+        .bind(4, std::string_view(p.images[i].url));
+    image_.run();
+  }
+  for (std::size_t i = 0; i < p.colors.size(); ++i) {
+    const auto& c = p.colors[i];
+    color_.reset();
+    color_.bind(1, id)
+        .bind(2, static_cast<std::int64_t>(i))
+        .bind(3, static_cast<double>(c.d50L))
+        .bind(4, static_cast<double>(c.d50A))
+        .bind(5, static_cast<double>(c.d50B))
+        .bind(6, std::string_view(c.batch))
+        .bind(7, c.name)
+        .bind(8, static_cast<double>(c.comp))
+        .bind(9, std::string_view(c.hex))
+        .bind(10, static_cast<std::int64_t>(c.owningCompositionDetailPosition))
+        .bind(11, ownerColumn(c.owningProductUUID, p.uuid))
+        .bind(12, c.illuminant)
+        .bind(13, c.observer)
+        .bind(14, c.model);
+    color_.run();
+  }
+  for (std::size_t i = 0; i < p.spectrums.size(); ++i) {
+    const auto& sp = p.spectrums[i];
+    spectrum_.reset();
+    spectrum_.bind(1, id)
+        .bind(2, static_cast<std::int64_t>(i))
+        .bind(3, static_cast<std::int64_t>(sp.start))
+        .bind(4, static_cast<std::int64_t>(sp.step))
+        .bind(5, std::string_view(sp.batch))
+        .bind(6, sp.model)
+        .bind(7, static_cast<std::int64_t>(sp.owningCompositionDetailPosition))
+        .bind(8, ownerColumn(sp.owningProductUUID, p.uuid))
+        .bind(9, floatsToBlob(sp.curve));
+    spectrum_.run();
+  }
+}
+
+bool isInspiration(const HCFHalvernCloudProduct& p) {
+  if (!p.filters) return false;
+  return std::any_of(p.filters->begin(), p.filters->end(), [](const HCFProductKV& kv) {
+    return kv.key == "category" && kv.val == "Inspirations";
+  });
+}
+
+void writeProducts(sql::Database& db, const std::vector<HRLMOfflineProduct>& products) {
+  ProductWriter writer(db);
+  for (const auto& p : products) writer.write(p);
+}
+
+std::optional<std::int64_t> productId(sql::Database& db, const std::string& uuid) {
+  sql::Statement s(db, "SELECT id FROM HRLMOfflineProduct WHERE uuid = ?1");
+  s.bind(1, std::string_view(uuid));
+  if (!s.step()) return std::nullopt;
+  return s.int64(0);
+}
+
+std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, std::int64_t id) {
   sql::Statement s(db,
                    "SELECT uuid, name, code, hex, vendorOrder, hue, saturation, brightness, "
-                   "isInspiration FROM HRLMOfflineProduct WHERE uuid = ?1");
-  s.bind(1, std::string_view(uuid));
+                   "isInspiration FROM HRLMOfflineProduct WHERE id = ?1");
+  s.bind(1, id);
   if (!s.step()) return std::nullopt;
   HRLMOfflineProduct p;
   p.uuid = s.text(0);
@@ -278,17 +365,17 @@ std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, const std::stri
   p.saturation = s.real(6);
   p.brightness = s.real(7);
   p.isInspiration = s.int64(8) != 0;
-  p.filters = readKVs(db, "HRLMOfflineProduct_filters", uuid);
-  p.attributes = readKVs(db, "HRLMOfflineProduct_attributes", uuid);
-  sql::Statement im(
-      db, "SELECT key, url FROM HRLMProductImage WHERE productUuid = ?1 ORDER BY position");
-  im.bind(1, std::string_view(uuid));
+  p.filters = readKVs(db, "HRLMOfflineProduct_filters", id);
+  p.attributes = readKVs(db, "HRLMOfflineProduct_attributes", id);
+  sql::Statement im(db,
+                    "SELECT key, url FROM HRLMProductImage WHERE product = ?1 ORDER BY position");
+  im.bind(1, id);
   while (im.step()) p.images.push_back({im.text(0), im.text(1)});
   sql::Statement cs(db,
                     "SELECT d50L, d50A, d50B, batch, name, comp, hex, "
                     "owningCompositionDetailPosition, owningProductUUID, illuminant, observer, "
-                    "model FROM HRLMBatchedLab WHERE productUuid = ?1 ORDER BY position");
-  cs.bind(1, std::string_view(uuid));
+                    "model FROM HRLMBatchedLab WHERE product = ?1 ORDER BY position");
+  cs.bind(1, id);
   while (cs.step()) {
     HRLMBatchedLab c;
     c.d50L = static_cast<float>(cs.real(0));
@@ -299,7 +386,7 @@ std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, const std::stri
     c.comp = static_cast<float>(cs.real(5));
     c.hex = cs.text(6);
     c.owningCompositionDetailPosition = static_cast<std::int32_t>(cs.int64(7));
-    c.owningProductUUID = cs.text(8);
+    c.owningProductUUID = cs.optionalText(8).value_or(p.uuid);
     c.illuminant = cs.optionalText(9);
     c.observer = cs.optionalText(10);
     c.model = cs.optionalText(11);
@@ -307,9 +394,9 @@ std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, const std::stri
   }
   sql::Statement ss(db,
                     "SELECT start, step, batch, model, owningCompositionDetailPosition, "
-                    "owningProductUUID, curve FROM HRLMSpectrum WHERE productUuid = ?1 "
+                    "owningProductUUID, curve FROM HRLMSpectrum WHERE product = ?1 "
                     "ORDER BY position");
-  ss.bind(1, std::string_view(uuid));
+  ss.bind(1, id);
   while (ss.step()) {
     HRLMSpectrum sp;
     sp.start = static_cast<std::int32_t>(ss.int64(0));
@@ -317,29 +404,65 @@ std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, const std::stri
     sp.batch = ss.text(2);
     sp.model = ss.optionalText(3);
     sp.owningCompositionDetailPosition = static_cast<std::int32_t>(ss.int64(4));
-    sp.owningProductUUID = ss.text(5);
+    sp.owningProductUUID = ss.optionalText(5).value_or(p.uuid);
     sp.curve = blobToFloats(ss.blob(6));
     p.spectrums.push_back(std::move(sp));
   }
   return p;
 }
 
-std::vector<std::string> matchingUuids(sql::Database& db, const predicate::Predicate& where,
-                                       const std::vector<HCFProductSearchSortDescriptor>& sorts,
-                                       std::uint64_t offset, std::uint64_t limit) {
-  registerFold(db);
+std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, const std::string& uuid) {
+  const auto id = productId(db, uuid);
+  if (!id) return std::nullopt;
+  return readProduct(db, *id);
+}
+
+std::optional<Query> matchingIdsQuery(const predicate::Predicate& where,
+                                      const std::vector<HCFProductSearchSortDescriptor>& sorts) {
   const auto condition = where.sql(productMapping());
-  if (!condition) return {};
-  sql::Statement s(db, "SELECT p.uuid FROM HRLMOfflineProduct p WHERE " + condition->sql +
-                           " ORDER BY " + orderBy(sorts) + " LIMIT ? OFFSET ?");
-  bindValues(s, condition->parameters, 1);
-  const int next = static_cast<int>(condition->parameters.size()) + 1;
+  if (!condition) return std::nullopt;
+  return Query{"SELECT p.id FROM HRLMOfflineProduct p WHERE " + condition->sql + " ORDER BY " +
+                   orderBy(sorts) + " LIMIT ? OFFSET ?",
+               condition->parameters};
+}
+
+std::optional<Query> filtersInUseQuery(const std::optional<predicate::Predicate>& where) {
+  // One probe per distinct pair through the pairs' index: a catalogue has far fewer filter
+  // values than products, and a probe stops at the first product that uses the value.
+  std::string sql =
+      "SELECT kv.kvHash, kv.key, kv.val, kv.keyTranslated, kv.valTranslated, kv.isFilter "
+      "FROM HRLMProductKV kv WHERE EXISTS (SELECT 1 FROM HRLMOfflineProduct_filters lf";
+  std::vector<predicate::Value> parameters;
+  if (where && !where->isTrue()) {
+    const auto condition = where->sql(productMapping());
+    if (!condition) return std::nullopt;
+    sql +=
+        " JOIN HRLMOfflineProduct p ON p.id = lf.product WHERE lf.kv = kv.id "
+        "AND (" +
+        condition->sql + ")";
+    parameters = condition->parameters;
+  } else {
+    sql += " WHERE lf.kv = kv.id";
+  }
+  sql += ")";
+  return Query{sql, parameters};
+}
+
+std::vector<std::int64_t> matchingIds(sql::Database& db, const predicate::Predicate& where,
+                                      const std::vector<HCFProductSearchSortDescriptor>& sorts,
+                                      std::uint64_t offset, std::uint64_t limit) {
+  registerFold(db);
+  const auto query = matchingIdsQuery(where, sorts);
+  if (!query) return {};
+  sql::Statement s(db, query->sql);
+  bindValues(s, query->parameters, 1);
+  const int next = static_cast<int>(query->parameters.size()) + 1;
   const auto clamp = [](std::uint64_t v) {
     return static_cast<std::int64_t>(std::min<std::uint64_t>(v, INT64_MAX));
   };
   s.bind(next, clamp(limit)).bind(next + 1, clamp(offset));
-  std::vector<std::string> out;
-  while (s.step()) out.push_back(s.text(0));
+  std::vector<std::int64_t> out;
+  while (s.step()) out.push_back(s.int64(0));
   return out;
 }
 
@@ -355,22 +478,36 @@ std::uint64_t countMatching(sql::Database& db, const predicate::Predicate& where
 std::vector<HRLMProductKV> filtersInUse(sql::Database& db,
                                         const std::optional<predicate::Predicate>& where) {
   registerFold(db);
-  std::string sql =
-      "SELECT kv.kvHash, kv.key, kv.val, kv.keyTranslated, kv.valTranslated, kv.isFilter "
-      "FROM HRLMProductKV kv WHERE kv.kvHash IN (SELECT lf.kvHash FROM HRLMOfflineProduct_filters "
-      "lf";
-  std::vector<predicate::Value> parameters;
-  if (where && !where->isTrue()) {
-    const auto condition = where->sql(productMapping());
-    if (!condition) return {};
-    sql += " JOIN HRLMOfflineProduct p ON p.uuid = lf.productUuid WHERE " + condition->sql;
-    parameters = condition->parameters;
-  }
-  sql += ")";
-  sql::Statement s(db, sql);
-  bindValues(s, parameters, 1);
+  const auto query = filtersInUseQuery(where);
+  if (!query) return {};
+  sql::Statement s(db, query->sql);
+  bindValues(s, query->parameters, 1);
   std::vector<HRLMProductKV> out;
   while (s.step()) out.push_back(kvFromRow(s));
+  return out;
+}
+
+std::vector<PinnedQuery> pinnedQueries() {
+  using predicate::Predicate;
+  const auto notInspiration = Predicate::equal("isInspiration", false);
+  const auto withFilter = Predicate::andOf(
+      {notInspiration, Predicate::anyElement("filters", "filter",
+                                             Predicate::equal("kvHash", std::string("k$$v$$f")))});
+  std::vector<PinnedQuery> out;
+  const auto defaultOrder = HCFRealmManager::validedSortDescriptorsFromArray({});
+  out.push_back({"sorted page", matchingIdsQuery(notInspiration, defaultOrder)->sql});
+  out.push_back({"sorted page with a filter", matchingIdsQuery(withFilter, defaultOrder)->sql});
+  out.push_back({"filter values in use", filtersInUseQuery(std::nullopt)->sql});
+  out.push_back({"filter values in use for a selection", filtersInUseQuery(withFilter)->sql});
+  out.push_back({"colour entries of a group",
+                 "SELECT rank, position, L, a, b FROM HCFColorEntry WHERE grp = ?1 "
+                 "ORDER BY rank, position"});
+  out.push_back({"product at a rank", "SELECT product FROM HCFProductRank WHERE rank = ?1"});
+  out.push_back({"colours of a product",
+                 "SELECT d50L FROM HRLMBatchedLab WHERE product = ?1 ORDER BY position"});
+  out.push_back({"filters of a product",
+                 "SELECT kv.kvHash FROM HRLMOfflineProduct_filters l JOIN HRLMProductKV kv "
+                 "ON kv.id = l.kv WHERE l.product = ?1 ORDER BY l.position"});
   return out;
 }
 

@@ -18,10 +18,11 @@ HCFError Failure::error() const {
   return e;
 }
 
-Database::Database(const std::filesystem::path& file) {
-  const int rc =
-      sqlite3_open_v2(file.c_str(), &db_,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+Database::Database(const std::filesystem::path& file, OpenMode mode) {
+  const int flags = (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY
+                                                : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+                    SQLITE_OPEN_NOMUTEX;
+  const int rc = sqlite3_open_v2(file.c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
     const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     sqlite3_close(db_);
@@ -32,7 +33,17 @@ Database::Database(const std::filesystem::path& file) {
   sqlite3_extended_result_codes(db_, 1);
   try {
     // Reading the header here makes a file that is not a database fail now, not later.
-    exec("PRAGMA journal_mode=WAL");
+    switch (mode) {
+      case OpenMode::Shared:
+        exec("PRAGMA journal_mode=WAL");
+        break;
+      case OpenMode::ReadOnly:
+        exec("SELECT count(*) FROM sqlite_master");
+        break;
+      case OpenMode::Bulk:
+        exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA cache_size=-262144");
+        break;
+    }
     exec("PRAGMA foreign_keys=ON");
   } catch (...) {
     sqlite3_close_v2(db_);  // the destructor does not run for a constructor that throws
@@ -54,6 +65,22 @@ void Database::exec(std::string_view sqlText) {
     sqlite3_free(message);
     throw Failure(rc, text);
   }
+}
+
+std::int64_t Database::lastInsertRowid() { return sqlite3_last_insert_rowid(db_); }
+
+std::vector<std::string> Database::queryPlan(std::string_view sqlText) {
+  Statement s(*this, "EXPLAIN QUERY PLAN " + std::string(sqlText));
+  std::vector<std::string> lines;
+  std::vector<std::pair<std::int64_t, int>> depth;  // (step id, depth) of the open parents
+  while (s.step()) {
+    const std::int64_t id = s.int64(0), parent = s.int64(1);
+    while (!depth.empty() && depth.back().first != parent) depth.pop_back();
+    const int d = depth.empty() ? 0 : depth.back().second + 1;
+    lines.push_back(std::string(static_cast<std::size_t>(d) * 2, ' ') + s.text(3));
+    depth.emplace_back(id, d);
+  }
+  return lines;
 }
 
 std::int64_t Database::userVersion() {

@@ -69,18 +69,30 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
+/// How a connection uses its file.
+enum class OpenMode {
+  Shared,    ///< Created when missing, WAL mode: readers and writers on several threads.
+  ReadOnly,  ///< An existing file, never written.
+  Bulk,      ///< One writer filling a new file that is thrown away on failure: no journal,
+             ///< no syncing, a large page cache.
+};
+
 /// One connection, used on one thread.
 class Database {
  public:
-  /// Opens (creating when missing) the file, in WAL mode with a busy time-out so that writers
-  /// on other threads wait instead of failing.
-  explicit Database(const std::filesystem::path& file);
+  /// Opens the file with a busy time-out so that writers on other threads wait instead of
+  /// failing. A file that is not a database fails here.
+  explicit Database(const std::filesystem::path& file, OpenMode mode = OpenMode::Shared);
   ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
   void exec(std::string_view sql);
+  /// SQLite's plan of `sql` (EXPLAIN QUERY PLAN), one line per step, nested steps indented.
+  std::vector<std::string> queryPlan(std::string_view sql);
   std::int64_t userVersion();
+  /// The rowid of the last row inserted on this connection.
+  std::int64_t lastInsertRowid();
   void setUserVersion(std::int64_t version);
   sqlite3* handle() { return db_; }
   [[noreturn]] void fail(int code) const;

@@ -7,48 +7,61 @@ namespace store {
 
 namespace {
 
-// Every store carries every table. Lists of a product are child tables keyed by the product
-// and the list position; a curve of floats is a blob of little-endian 32-bit values; a date
-// is whole nanoseconds since 1970.
+// Every store carries every table. Lists of a product are child tables clustered by the
+// product's integer id and the list position, and pairs are referred to by their integer id,
+// so that a catalogue of a million products stays compact; a colour's or spectrum's
+// owningProductUUID is kept only when it differs from its product's uuid (NULL otherwise).
+// A pair's folded translated value serves CONTAINS[cd]. A curve of floats is a blob of
+// little-endian 32-bit values; a date is whole nanoseconds since 1970. The colour-scan tables
+// (HCFProductRank, HCFColorGroup, HCFColorEntry) are derived from the products: see
+// color_scan_store.h.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS HRLMOfflineProduct(
-  uuid TEXT PRIMARY KEY NOT NULL, name TEXT NOT NULL, code TEXT NOT NULL, hex TEXT NOT NULL,
-  vendorOrder REAL NOT NULL DEFAULT 0, hue REAL NOT NULL DEFAULT 0,
+  id INTEGER PRIMARY KEY, uuid TEXT NOT NULL UNIQUE, name TEXT NOT NULL, code TEXT NOT NULL,
+  hex TEXT NOT NULL, vendorOrder REAL NOT NULL DEFAULT 0, hue REAL NOT NULL DEFAULT 0,
   saturation REAL NOT NULL DEFAULT 0, brightness REAL NOT NULL DEFAULT 0,
   isInspiration INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS HRLMOfflineProduct_name ON HRLMOfflineProduct(name);
 CREATE INDEX IF NOT EXISTS HRLMOfflineProduct_code ON HRLMOfflineProduct(code);
+CREATE INDEX IF NOT EXISTS HRLMOfflineProduct_defaultOrder
+  ON HRLMOfflineProduct(vendorOrder, code, name, hue, saturation, brightness);
 CREATE TABLE IF NOT EXISTS HRLMProductKV(
-  kvHash TEXT PRIMARY KEY NOT NULL, key TEXT, val TEXT, keyTranslated TEXT, valTranslated TEXT,
-  isFilter INTEGER NOT NULL DEFAULT 0);
+  id INTEGER PRIMARY KEY, kvHash TEXT NOT NULL UNIQUE, key TEXT, val TEXT, keyTranslated TEXT,
+  valTranslated TEXT, valFolded TEXT, isFilter INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS HRLMProductKV_key ON HRLMProductKV(key);
 CREATE INDEX IF NOT EXISTS HRLMProductKV_val ON HRLMProductKV(val);
 CREATE INDEX IF NOT EXISTS HRLMProductKV_valTranslated ON HRLMProductKV(valTranslated);
 CREATE TABLE IF NOT EXISTS HRLMOfflineProduct_filters(
-  productUuid TEXT NOT NULL, position INTEGER NOT NULL, kvHash TEXT NOT NULL,
-  PRIMARY KEY(productUuid, position));
-CREATE INDEX IF NOT EXISTS HRLMOfflineProduct_filters_kv ON HRLMOfflineProduct_filters(kvHash);
+  product INTEGER NOT NULL, position INTEGER NOT NULL, kv INTEGER NOT NULL,
+  PRIMARY KEY(product, position)) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS HRLMOfflineProduct_filters_kv ON HRLMOfflineProduct_filters(kv, product);
 CREATE TABLE IF NOT EXISTS HRLMOfflineProduct_attributes(
-  productUuid TEXT NOT NULL, position INTEGER NOT NULL, kvHash TEXT NOT NULL,
-  PRIMARY KEY(productUuid, position));
+  product INTEGER NOT NULL, position INTEGER NOT NULL, kv INTEGER NOT NULL,
+  PRIMARY KEY(product, position)) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS HRLMOfflineProduct_attributes_kv
+  ON HRLMOfflineProduct_attributes(kv, product);
 CREATE TABLE IF NOT EXISTS HRLMProductImage(
-  productUuid TEXT NOT NULL, position INTEGER NOT NULL, key TEXT NOT NULL, url TEXT NOT NULL,
-  PRIMARY KEY(productUuid, position));
+  product INTEGER NOT NULL, position INTEGER NOT NULL, key TEXT NOT NULL, url TEXT NOT NULL,
+  PRIMARY KEY(product, position)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS HRLMBatchedLab(
-  productUuid TEXT NOT NULL, position INTEGER NOT NULL,
+  product INTEGER NOT NULL, position INTEGER NOT NULL,
   d50L REAL NOT NULL, d50A REAL NOT NULL, d50B REAL NOT NULL, batch TEXT NOT NULL, name TEXT,
   comp REAL NOT NULL, hex TEXT NOT NULL, owningCompositionDetailPosition INTEGER NOT NULL,
-  owningProductUUID TEXT NOT NULL, illuminant TEXT, observer TEXT, model TEXT,
-  PRIMARY KEY(productUuid, position));
-CREATE INDEX IF NOT EXISTS HRLMBatchedLab_group ON HRLMBatchedLab(batch, illuminant, observer);
+  owningProductUUID TEXT, illuminant TEXT, observer TEXT, model TEXT,
+  PRIMARY KEY(product, position)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS HRLMSpectrum(
-  productUuid TEXT NOT NULL, position INTEGER NOT NULL, start INTEGER NOT NULL,
+  product INTEGER NOT NULL, position INTEGER NOT NULL, start INTEGER NOT NULL,
   step INTEGER NOT NULL, batch TEXT NOT NULL, model TEXT,
-  owningCompositionDetailPosition INTEGER NOT NULL, owningProductUUID TEXT NOT NULL,
-  curve BLOB NOT NULL, PRIMARY KEY(productUuid, position));
-CREATE INDEX IF NOT EXISTS HRLMSpectrum_batch ON HRLMSpectrum(batch);
-CREATE INDEX IF NOT EXISTS HRLMSpectrum_owner ON HRLMSpectrum(owningProductUUID);
-CREATE INDEX IF NOT EXISTS HRLMSpectrum_position ON HRLMSpectrum(owningCompositionDetailPosition);
+  owningCompositionDetailPosition INTEGER NOT NULL, owningProductUUID TEXT,
+  curve BLOB NOT NULL, PRIMARY KEY(product, position)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS HCFProductRank(
+  rank INTEGER PRIMARY KEY, product INTEGER NOT NULL UNIQUE);
+CREATE TABLE IF NOT EXISTS HCFColorGroup(
+  grp INTEGER PRIMARY KEY, batch TEXT NOT NULL, illuminant TEXT, observer TEXT);
+CREATE TABLE IF NOT EXISTS HCFColorEntry(
+  grp INTEGER NOT NULL, rank INTEGER NOT NULL, position INTEGER NOT NULL,
+  L REAL NOT NULL, a REAL NOT NULL, b REAL NOT NULL,
+  PRIMARY KEY(grp, rank, position)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS HRLMProductDownloadLogEntry(
   id INTEGER PRIMARY KEY AUTOINCREMENT, date INTEGER, sdkKey TEXT);
 CREATE TABLE IF NOT EXISTS HTintraModule(
@@ -60,14 +73,40 @@ CREATE TABLE IF NOT EXISTS HRLMSpectroModule(
   updatedAtLastChecked INTEGER, annJsonData BLOB, mlmodelcURLStringsData BLOB);
 )sql";
 
+constexpr const char* kDropEarlierProductTables = R"sql(
+DROP TABLE IF EXISTS HRLMOfflineProduct; DROP TABLE IF EXISTS HRLMProductKV;
+DROP TABLE IF EXISTS HRLMOfflineProduct_filters; DROP TABLE IF EXISTS HRLMOfflineProduct_attributes;
+DROP TABLE IF EXISTS HRLMProductImage; DROP TABLE IF EXISTS HRLMBatchedLab;
+DROP TABLE IF EXISTS HRLMSpectrum;
+)sql";
+
+bool hasTable(sql::Database& db, const char* name) {
+  sql::Statement s(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
+  s.bind(1, std::string_view(name));
+  return s.step();
+}
+
 }  // namespace
+
+void dropSecondaryIndexes(sql::Database& db) {
+  db.exec(R"sql(
+DROP INDEX IF EXISTS HRLMOfflineProduct_name; DROP INDEX IF EXISTS HRLMOfflineProduct_code;
+DROP INDEX IF EXISTS HRLMOfflineProduct_defaultOrder; DROP INDEX IF EXISTS HRLMProductKV_key;
+DROP INDEX IF EXISTS HRLMProductKV_val; DROP INDEX IF EXISTS HRLMProductKV_valTranslated;
+DROP INDEX IF EXISTS HRLMOfflineProduct_filters_kv;
+DROP INDEX IF EXISTS HRLMOfflineProduct_attributes_kv;
+)sql");
+}
+
+void createSchema(sql::Database& db) { db.exec(kSchema); }
 
 std::int64_t wipeVersion(StoreKind kind) { return kind == StoreKind::DeviceData ? 6 : 10; }
 
-std::unique_ptr<sql::Database> open(const std::filesystem::path& file, StoreKind kind) {
+std::unique_ptr<sql::Database> open(const std::filesystem::path& file, StoreKind kind,
+                                    sql::OpenMode mode) {
   std::error_code ec;
   std::filesystem::create_directories(file.parent_path(), ec);
-  auto db = std::make_unique<sql::Database>(file);
+  auto db = std::make_unique<sql::Database>(file, mode);
   const std::int64_t found = db->userVersion();
   if (found > HCFRealmManager::kSchemaVersion) {
     throw sql::Failure(0, "the store was written at schema version " + std::to_string(found) +
@@ -77,11 +116,16 @@ std::unique_ptr<sql::Database> open(const std::filesystem::path& file, StoreKind
     if (kind == StoreKind::DeviceData) logLine("performing Realm wipe....");
     db.reset();
     HCFRealmManager::performRealmWipeForRealmURL(file);
-    db = std::make_unique<sql::Database>(file);
+    db = std::make_unique<sql::Database>(file, mode);
   }
-  if (db->userVersion() != HCFRealmManager::kSchemaVersion) {
-    // New, or older and kept: the missing tables are added, the data stays.
+  if (db->userVersion() != HCFRealmManager::kSchemaVersion || !hasTable(*db, "HCFColorEntry")) {
+    // New, or older and kept: the missing tables are added, the data stays. Product tables of
+    // the earlier uuid-keyed layout cannot be read by this one; a products store is a
+    // downloaded copy, so they are dropped and the next download fills them again.
     sql::Transaction t(*db);
+    if (!hasTable(*db, "HCFColorEntry") && hasTable(*db, "HRLMOfflineProduct")) {
+      db->exec(kDropEarlierProductTables);
+    }
     db->exec(kSchema);
     db->setUserVersion(HCFRealmManager::kSchemaVersion);
     t.commit();

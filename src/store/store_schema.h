@@ -17,7 +17,14 @@ namespace store {
 
 /// Opens `file` as a store of `kind`: creates the tables, applies the wipe rule and migrates
 /// older versions. Throws sql::Failure when the file cannot be used.
-std::unique_ptr<sql::Database> open(const std::filesystem::path& file, StoreKind kind);
+std::unique_ptr<sql::Database> open(const std::filesystem::path& file, StoreKind kind,
+                                    sql::OpenMode mode = sql::OpenMode::Shared);
+
+/// Drops the indexes that only speed up queries, for a bulk load into a new store; the load
+/// ends with `createSchema`, which builds them in one pass each.
+void dropSecondaryIndexes(sql::Database& db);
+/// Creates whatever tables and indexes are missing.
+void createSchema(sql::Database& db);
 
 /// The schema version at which a store of `kind` is discarded instead of migrated.
 std::int64_t wipeVersion(StoreKind kind);

@@ -124,7 +124,7 @@ TEST(Predicate, RendersToSqlWithBoundParametersOnly) {
   };
   products.list = [filters](std::string_view k) -> std::optional<SqlMapping::List> {
     if (k != "filters") return std::nullopt;
-    return SqlMapping::List{"SELECT 1 FROM f WHERE f.product = p.id", filters};
+    return SqlMapping::List{"SELECT f.product FROM f", "p.id", filters};
   };
   const auto ids = [&](const Predicate& pred) {
     auto f = pred.sql(products);

@@ -134,4 +134,106 @@ std::vector<HCFHalvernCloudProduct> catalogProducts(const std::vector<NamedColor
   return out;
 }
 
+namespace {
+
+const char* const kNameWords[] = {
+    "Misty",  "Harbour", "Velvet", "Amber",  "Quiet",  "Meadow",  "Coral",  "Slate",
+    "Golden", "Fjord",   "Olive",  "Dusty",  "Rosé",   "Stone",   "Marine", "Cedar",
+    "Linen",  "Sable",   "Pebble", "Frosty", "Indigo", "Saffron", "Moss",   "Clay",
+    "Crème",  "Ember",   "Willow", "Azure",  "Copper", "Thistle", "Smoke",  "Lagoon"};
+
+double rounded(double v, double unit) { return std::round(v / unit) * unit; }
+
+HCFLabColor roundedLab(const HCFLabColor& lab) {
+  return HCFLabColor::labColorWithL(rounded(lab.L, 1e-3), rounded(lab.A, 1e-3),
+                                    rounded(lab.B, 1e-3), lab.illuminant, lab.stdObserver);
+}
+
+}  // namespace
+
+HCFHalvernCloudProduct syntheticProduct(std::size_t index, std::size_t catalogSize) {
+  HCFHalvernCloudProduct p;
+  char text[48];
+  std::snprintf(text, sizeof text, "5e7e0000-0000-4000-8000-%012zx", index);
+  p.uuid = text;
+  std::snprintf(text, sizeof text, "SY-%07zu", index);
+  const std::string code = text;
+  const std::size_t words = std::size(kNameWords);
+  const std::string name = std::string(kNameWords[(index * 13 + 5) % words]) + " " +
+                           kNameWords[(index / words * 7 + index) % words];
+  const bool inspiration = index % 20 == 19;
+  const std::string collection = pick(kCollections, index, 1);
+  const std::string vendor = pick(kVendors, index, 2);
+  p.attributes = std::vector<HCFProductKV>{
+      HCFProductKV::kvWithKey("name", name), HCFProductKV::kvWithKey("code", code),
+      HCFProductKV::kvWithKey("vendor", vendor), HCFProductKV::kvWithKey("collection", collection)};
+  p.filters = std::vector<HCFProductKV>{
+      HCFProductKV::kvWithKey("category",
+                              inspiration ? "Inspirations" : pick(kCategories, index, 0)),
+      HCFProductKV::kvWithKey("collection", collection),
+      HCFProductKV::kvWithKey("finish", pick(kFinishes, index, 3)),
+      HCFProductKV::kvWithKey("vendor", vendor),
+      HCFProductKV::kvWithKey("base", pick(kBases, index, 4))};
+  p.images = std::vector<HCFProductImage>{
+      {"swatch", "https://images.hcf.example/swatches/" + code + ".png"}};
+
+  const NamedColor color = syntheticColor(index);
+  const HCFRGBColor rgb = rgbOfHex(color.hex);
+  const HCFLabColor reference = roundedLab(rgb.labColor(HCFIlluminant::D50));
+  const auto hsb = rgb.color().hsb();
+  p.hue = rounded(hsb.hue * 360.0, 1e-3);
+  p.saturation = rounded(hsb.saturation, 1e-4);
+  p.brightness = rounded(hsb.brightness, 1e-4);
+  // The maker's order is not the order of the file.
+  p.vendorOrder = static_cast<double>((index * 7919u) % std::max<std::size_t>(catalogSize, 1));
+
+  const auto entry = [&](const std::string& batch, const std::string& model,
+                         const HCFLabColor& lab) {
+    HCFProductBatchedLabColor c;
+    c.batch = batch;
+    c.model = model;
+    c.lab = roundedLab(lab);
+    c.name = name;
+    c.storedHex = color.hex;
+    c.composition = 1;
+    return c;
+  };
+  Reflectance curve = reflectanceForLab(reference);
+  for (double& v : curve) v = rounded(v, 1e-4);
+  std::vector<HCFProductBatchedLabColor> colors;
+  // A device reads a little off the reference.
+  const double wobble = static_cast<double>(index % 11) * 0.05 - 0.25;
+  colors.push_back(entry(
+      "95", "4.0",
+      HCFLabColor::labColorWithL(reference.L + wobble, reference.A - wobble, reference.B + wobble,
+                                 HCFIlluminant::D50, HCFStdObserver::TwoDegree)));
+  for (const auto& [illuminant, observer] :
+       {std::pair{HCFIlluminant::D50, HCFStdObserver::TwoDegree},
+        std::pair{HCFIlluminant::D65, HCFStdObserver::TenDegree}}) {
+    const auto xyz = HCFCieSpectralMath::xyzFromSpectrum(curve, 400, illuminant, observer);
+    colors.push_back(entry("s1-1", "11.0", xyz->toLab()));
+  }
+  colors.push_back(entry("adjusted", "4.0", reference));
+  p.internalColors = std::move(colors);
+  HCFProductSpectrum spectrum;
+  spectrum.curve = std::vector<double>(curve.begin(), curve.end());
+  spectrum.start = 400;
+  spectrum.step = 10;
+  spectrum.batch = "s1-1";
+  spectrum.model = "11.0";
+  p.spectra = std::vector<HCFProductSpectrum>{std::move(spectrum)};
+  return p;
+}
+
+std::uint64_t writeProductLines(std::ostream& out,
+                                const std::vector<HCFHalvernCloudProduct>& products) {
+  std::uint64_t bytes = 0;
+  for (const auto& p : products) {
+    const std::string line = HCFTintVaultSerialization::productToDictionary(p).dump();
+    out << line << '\n';
+    bytes += line.size() + 1;
+  }
+  return bytes;
+}
+
 }  // namespace hcf_cloud::fixtures

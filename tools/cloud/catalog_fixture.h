@@ -5,7 +5,9 @@
 #include <hcf/hcf.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,5 +34,16 @@ hcf::HCFHalvernCloudProduct catalogProduct(const NamedColor& color, std::size_t 
 /// synthetic colours spread over the gamut (for catalogues of any size).
 std::vector<hcf::HCFHalvernCloudProduct> catalogProducts(const std::vector<NamedColor>& colors,
                                                          std::size_t count);
+
+/// A product of a synthetic catalogue of any size (for benchmarks): a two-word name, code
+/// "SY-nnnnnnn", the filters of the fixture catalogue (inspirations one in twenty), a colour
+/// spread over the sRGB gamut with its reference (batch "adjusted"), a device colour of batch
+/// "95" and a spectral batch "s1-1" (curve and Labs under D50 2° and D65 10°). Values are
+/// rounded so that a line stays short (about 1.3 kB).
+hcf::HCFHalvernCloudProduct syntheticProduct(std::size_t index, std::size_t catalogSize);
+
+/// Writes each product as one line of product JSON; returns the bytes written.
+std::uint64_t writeProductLines(std::ostream& out,
+                                const std::vector<hcf::HCFHalvernCloudProduct>& products);
 
 }  // namespace hcf_cloud::fixtures

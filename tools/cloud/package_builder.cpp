@@ -108,4 +108,30 @@ hcf::Bytes zipArchive(const std::vector<std::pair<std::string, std::string>>& fi
   return out;
 }
 
+void zipFileTo(const std::filesystem::path& archive, const std::string& entry,
+               const std::filesystem::path& file) {
+  std::filesystem::path part = archive;
+  part += ".part";
+  int error = 0;
+  zip_t* z = zip_open(part.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  if (!z) throw std::runtime_error("zip: cannot create " + part.string());
+  zip_source_t* s = zip_source_file(z, file.c_str(), 0, -1);
+  const zip_int64_t index = s ? zip_file_add(z, entry.c_str(), s, ZIP_FL_ENC_UTF_8) : -1;
+  if (index < 0) {
+    zip_source_free(s);
+    zip_discard(z);
+    throw std::runtime_error("zip: cannot add " + file.string());
+  }
+  // Store files compress well even at the fastest level, which keeps large catalogues quick.
+  zip_set_file_compression(z, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
+  if (zip_close(z) < 0) {
+    const std::string why = zip_strerror(z);
+    zip_discard(z);
+    std::error_code ec;
+    std::filesystem::remove(part, ec);
+    throw std::runtime_error("zip: cannot write " + archive.string() + ": " + why);
+  }
+  std::filesystem::rename(part, archive);
+}
+
 }  // namespace hcf_cloud::fixtures

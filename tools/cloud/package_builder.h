@@ -4,6 +4,7 @@
 #include <hcf/bytes.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -44,5 +45,10 @@ class OnnxGraph {
 
 /// A zip archive of (entry name, content) pairs, in that order, stored as given.
 hcf::Bytes zipArchive(const std::vector<std::pair<std::string, std::string>>& files);
+
+/// Writes a zip archive at `archive` holding `file` under the entry name `entry`, streamed from
+/// disk (compressed). The archive appears complete or not at all. Throws std::runtime_error.
+void zipFileTo(const std::filesystem::path& archive, const std::string& entry,
+               const std::filesystem::path& file);
 
 }  // namespace hcf_cloud::fixtures

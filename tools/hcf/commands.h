@@ -10,6 +10,8 @@ namespace hcf_tool {
 int colorCommand(const std::vector<std::string>& args);
 /// "hcf scan lab|show ...": saved scan dictionaries.
 int scanCommand(const std::vector<std::string>& args);
+/// "hcf catalog build|info|fixture ...": prepared products stores.
+int catalogCommand(const std::vector<std::string>& args);
 /// "hcf demo": the measuring path on simulated instruments, end to end.
 int demoCommand(const std::vector<std::string>& args);
 /// "hcf tour": the colour science on the colour-checker chart.

@@ -15,6 +15,7 @@ constexpr const char* kUsage =
     "usage: hcf <command> [arguments]\n"
     "\n"
     "commands:\n"
+    "  catalog   prepare and inspect products stores\n"
     "  color     colour conversion, chromatic adaptation and colour difference\n"
     "  demo      the measuring path on simulated instruments\n"
     "  discover  find instruments (--sim)\n"
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
   const std::string& command = words[0];
   const std::vector<std::string> rest(words.begin() + 1, words.end());
   try {
+    if (command == "catalog") return hcf_tool::catalogCommand(rest);
     if (command == "color") return hcf_tool::colorCommand(rest);
     if (command == "demo") return hcf_tool::demoCommand(rest);
     if (command == "scan") return hcf_tool::scanCommand(rest);

@@ -379,7 +379,7 @@ std::optional<SqlFragment> Predicate::sql(const SqlMapping& mapping) const {
       if (!list || !list->elements) return std::nullopt;
       auto f = n.children[0].sql(*list->elements);
       if (!f) return std::nullopt;
-      f->sql = "EXISTS (" + list->select + " AND (" + f->sql + "))";
+      f->sql = list->owner + " IN (" + list->select + " WHERE (" + f->sql + "))";
       return f;
     }
   }

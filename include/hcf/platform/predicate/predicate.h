@@ -44,11 +44,14 @@ struct HCF_API SqlMapping {
   /// The SQL expression of a key path of the current object (e.g. "p.name"), or none when the
   /// path is not known (the predicate then does not render).
   std::function<std::optional<std::string>(std::string_view keyPath)> column;
-  /// A list key path: the SQL that selects its elements for the current row, without the
-  /// condition (e.g. "SELECT 1 FROM filters f WHERE f.product = p.rowid"), and the mapping of
-  /// the elements' key paths.
+  /// A list key path: the SQL that selects the owners of its elements, without the condition
+  /// (e.g. "SELECT f.product FROM filters f"), the current row's key that owners are compared
+  /// with (e.g. "p.id"), and the mapping of the elements' key paths. "Some element matches"
+  /// renders as "<owner> IN (<select> WHERE <condition>)": one pass over the matching elements,
+  /// not a probe per row.
   struct List {
     std::string select;
+    std::string owner;
     std::shared_ptr<const SqlMapping> elements;
   };
   std::function<std::optional<List>(std::string_view keyPath)> list;
