@@ -1,9 +1,9 @@
 // The device-data cache.
 #include <thread>
 
+#include "../support/store_test_support.h"
 #include "fixtures.h"
 #include "hcf/platform/dispatch/clock.h"
-#include "../support/store_test_support.h"
 
 using namespace hcf;
 using hcf_test::StoreTest;

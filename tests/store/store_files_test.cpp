@@ -4,8 +4,8 @@
 
 #include <fstream>
 
-#include "hcf/log.h"
 #include "../support/store_test_support.h"
+#include "hcf/log.h"
 
 using namespace hcf;
 using hcf_test::StoreTest;

@@ -9,57 +9,27 @@
 #include <sstream>
 #include <string>
 
-namespace {
+#include "cli_runner.h"
 
-struct Outcome {
-  std::string out;
-  std::string err;
-  int status = -1;
-};
-
-std::string slurp(const std::filesystem::path& p) {
-  std::ifstream in(p);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-// Runs hcf with `args` (shell words) and `input` on standard input.
-Outcome hcf(const std::string& args, const std::string& input = "") {
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("hcf-cli-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  std::ofstream(dir / "in") << input;
-  const std::string cmd = std::string("'") + HCF_TOOL_PATH + "' " + args + " <'" +
-                          (dir / "in").string() + "' >'" + (dir / "out").string() + "' 2>'" +
-                          (dir / "err").string() + "'";
-  const int raw = std::system(cmd.c_str());
-  Outcome r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = slurp(dir / "out");
-  r.err = slurp(dir / "err");
-  std::filesystem::remove_all(dir);
-  return r;
-}
-
-}  // namespace
+using hcf_test::Outcome;
+using hcf_test::runHcf;
 
 TEST(HcfColorDeltaE, PrintsTheDifferenceWithTenSignificantDigits) {
   // Sharma pair 10 (published 7.1792).
-  const Outcome r = hcf("color delta-e 50 2.49 -0.001 50 -2.49 0.001");
+  const Outcome r = runHcf("color delta-e 50 2.49 -0.001 50 -2.49 0.001");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "7.17916264\n");
   // Colour 1 is the sample: CMC is asymmetric.
-  EXPECT_NE(hcf("color delta-e --method de_cmc_21 50 40 10 55 30 25").out,
-            hcf("color delta-e --method de_cmc_21 55 30 25 50 40 10").out);
+  EXPECT_NE(runHcf("color delta-e --method de_cmc_21 50 40 10 55 30 25").out,
+            runHcf("color delta-e --method de_cmc_21 55 30 25 50 40 10").out);
   // Lenient method names, negative numbers as values.
-  EXPECT_EQ(hcf("color delta-e --method DE_94_GFX 50 3 4 40 0 0").out,
-            hcf("color delta-e --method=94_gfx 50 3 4 40 -0 0").out);
-  EXPECT_EQ(hcf("color delta-e --method nonsense 50 2.49 -0.001 50 -2.49 0.001").out, r.out);
+  EXPECT_EQ(runHcf("color delta-e --method DE_94_GFX 50 3 4 40 0 0").out,
+            runHcf("color delta-e --method=94_gfx 50 3 4 40 -0 0").out);
+  EXPECT_EQ(runHcf("color delta-e --method nonsense 50 2.49 -0.001 50 -2.49 0.001").out, r.out);
 }
 
 TEST(HcfColorDeltaE, BatchKeepsLinesAlignedAndReportsBadOnes) {
-  const Outcome r = hcf("color delta-e", "50 0 0 60 0 0\nfoo\n1,2,3\n50 20 5 52 18 9\n\n");
+  const Outcome r = runHcf("color delta-e", "50 0 0 60 0 0\nfoo\n1,2,3\n50 20 5 52 18 9\n\n");
   EXPECT_EQ(r.status, 1);
   std::istringstream lines(r.out);
   std::string l1, l2, l3, l4, l5;
@@ -71,69 +41,71 @@ TEST(HcfColorDeltaE, BatchKeepsLinesAlignedAndReportsBadOnes) {
   EXPECT_EQ(l2, "error");
   EXPECT_EQ(l3, "error");
   EXPECT_EQ(l5, "error");
-  EXPECT_EQ(l4 + "\n", hcf("color delta-e 50 20 5 52 18 9").out);
+  EXPECT_EQ(l4 + "\n", runHcf("color delta-e 50 20 5 52 18 9").out);
   EXPECT_NE(r.err.find("line 2: "), std::string::npos);
   EXPECT_NE(r.err.find("line 3: delta-e takes 6 numbers, got 3"), std::string::npos);
   EXPECT_NE(r.err.find("line 5: "), std::string::npos);
-  EXPECT_EQ(hcf("color delta-e", "50 0 0 60 0 0\n").status, 0);
+  EXPECT_EQ(runHcf("color delta-e", "50 0 0 60 0 0\n").status, 0);
 }
 
 TEST(HcfColorConvert, SpacesIlluminantsAndObservers) {
-  EXPECT_EQ(hcf("color convert --from rgb --to hex 1 0.5 0").out, "FF7F00\n");
-  EXPECT_EQ(hcf("color convert --from hex --to rgb '#ff8000'").out, "1 0.5019607843 0\n");
+  EXPECT_EQ(runHcf("color convert --from rgb --to hex 1 0.5 0").out, "FF7F00\n");
+  EXPECT_EQ(runHcf("color convert --from hex --to rgb '#ff8000'").out, "1 0.5019607843 0\n");
   const Outcome white =
-      hcf("color convert --from xyz --to lab --illuminant d65 95.047 100 108.883");
+      runHcf("color convert --from xyz --to lab --illuminant d65 95.047 100 108.883");
   EXPECT_EQ(white.status, 0);
   EXPECT_EQ(white.out.substr(0, 4), "100 ");
-  EXPECT_EQ(hcf("color convert --from lab --to lch 50 0 -10").out, "50 10 270\n");
-  EXPECT_EQ(hcf("color convert --from lch --to lab 50 10 90").out.substr(0, 5), "50 6.");
+  EXPECT_EQ(runHcf("color convert --from lab --to lch 50 0 -10").out, "50 10 270\n");
+  EXPECT_EQ(runHcf("color convert --from lch --to lab 50 10 90").out.substr(0, 5), "50 6.");
   // The observer changes the white point, so the same XYZ gives a different Lab.
-  EXPECT_NE(hcf("color convert --from xyz --to lab --observer 10 30 40 20").out,
-            hcf("color convert --from xyz --to lab 30 40 20").out);
+  EXPECT_NE(runHcf("color convert --from xyz --to lab --observer 10 30 40 20").out,
+            runHcf("color convert --from xyz --to lab 30 40 20").out);
   // rgb -> lab -> rgb under the 10° observer comes back to the same colour.
   const Outcome lab =
-      hcf("color convert --from rgb --to lab --illuminant A --observer 10 0.3 0.5 0.7");
+      runHcf("color convert --from rgb --to lab --illuminant A --observer 10 0.3 0.5 0.7");
   const Outcome back =
-      hcf("color convert --from lab --to hex --illuminant A --observer 10", lab.out);
-  EXPECT_EQ(back.out, hcf("color convert --from rgb --to hex 0.3 0.5 0.7").out);
+      runHcf("color convert --from lab --to hex --illuminant A --observer 10", lab.out);
+  EXPECT_EQ(back.out, runHcf("color convert --from rgb --to hex 0.3 0.5 0.7").out);
   // xyz -> luv -> xyz.
-  const Outcome luv = hcf("color convert --from xyz --to luv --illuminant F11 30 40 20");
-  EXPECT_EQ(hcf("color convert --from luv --to xyz --illuminant F11", luv.out).out, "30 40 20\n");
+  const Outcome luv = runHcf("color convert --from xyz --to luv --illuminant F11 30 40 20");
+  EXPECT_EQ(runHcf("color convert --from luv --to xyz --illuminant F11", luv.out).out,
+            "30 40 20\n");
 }
 
 TEST(HcfColorConvert, BadInputIsAClearErrorWithStatusTwo) {
-  const Outcome count = hcf("color convert --from lab --to xyz 1 2");
+  const Outcome count = runHcf("color convert --from lab --to xyz 1 2");
   EXPECT_EQ(count.status, 2);
   EXPECT_EQ(count.out, "");
   EXPECT_NE(count.err.find("convert takes 3 numbers, got 2"), std::string::npos);
-  const Outcome space = hcf("color convert --from cmyk --to lab 1 2 3");
+  const Outcome space = runHcf("color convert --from cmyk --to lab 1 2 3");
   EXPECT_EQ(space.status, 2);
   EXPECT_NE(space.err.find("unknown colour space 'cmyk'"), std::string::npos);
-  const Outcome notNumber = hcf("color convert --from lab --to xyz 50 a 3");
+  const Outcome notNumber = runHcf("color convert --from lab --to xyz 50 a 3");
   EXPECT_EQ(notNumber.status, 2);
   EXPECT_NE(notNumber.err.find("not a number: 'a'"), std::string::npos);
-  EXPECT_EQ(hcf("color convert --from lab --to xyz 50 nan 3").status, 2);
-  EXPECT_EQ(hcf("color convert --from lab --to xyz 50 1e999 3").status, 2);
-  EXPECT_EQ(hcf("color convert --from hex --to lab 12345G").status, 2);
-  EXPECT_EQ(hcf("color convert --to lab 1 2 3").status, 2);
-  EXPECT_EQ(hcf("color convert --from lab --to lab --bogus 1 1 2 3").status, 2);
-  EXPECT_EQ(hcf("color frobnicate").status, 2);
-  EXPECT_EQ(hcf("frobnicate").status, 2);
-  EXPECT_EQ(hcf("").status, 2);
+  EXPECT_EQ(runHcf("color convert --from lab --to xyz 50 nan 3").status, 2);
+  EXPECT_EQ(runHcf("color convert --from lab --to xyz 50 1e999 3").status, 2);
+  EXPECT_EQ(runHcf("color convert --from hex --to lab 12345G").status, 2);
+  EXPECT_EQ(runHcf("color convert --to lab 1 2 3").status, 2);
+  EXPECT_EQ(runHcf("color convert --from lab --to lab --bogus 1 1 2 3").status, 2);
+  EXPECT_EQ(runHcf("color frobnicate").status, 2);
+  EXPECT_EQ(runHcf("frobnicate").status, 2);
+  EXPECT_EQ(runHcf("").status, 2);
 }
 
 TEST(HcfColorAdapt, BradfordBetweenIlluminants) {
-  const Outcome r = hcf("color adapt --from-illuminant D50 --to-illuminant D65 96.422 100 82.521");
+  const Outcome r =
+      runHcf("color adapt --from-illuminant D50 --to-illuminant D65 96.422 100 82.521");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "95.04700022 100.0000027 108.8829949\n");
-  const Outcome batch = hcf("color adapt --from-illuminant A --to-illuminant A", "1 2 3\n4 5\n");
+  const Outcome batch = runHcf("color adapt --from-illuminant A --to-illuminant A", "1 2 3\n4 5\n");
   EXPECT_EQ(batch.out, "1 2 3\nerror\n");
   EXPECT_EQ(batch.status, 1);
-  EXPECT_EQ(hcf("color adapt --to-illuminant D65 1 2 3").status, 2);
+  EXPECT_EQ(runHcf("color adapt --to-illuminant D65 1 2 3").status, 2);
 }
 
 TEST(HcfDemo, MeasuresWithSimulatedInstrumentsEndToEnd) {
-  const Outcome r = hcf("demo");
+  const Outcome r = runHcf("demo");
   EXPECT_EQ(r.status, 0) << r.err;
   for (const char* seen : {"ColorOrla-00C0FFEE4095", "Irisel-00E15E000001", "white-calibrated",
                            "dark skin", "Lab D65 10°", "LCh D50 2°", "de_cmc_21",
@@ -144,24 +116,24 @@ TEST(HcfDemo, MeasuresWithSimulatedInstrumentsEndToEnd) {
 }
 
 TEST(HcfTour, ToursTheColourChecker) {
-  const Outcome r = hcf("tour");
+  const Outcome r = runHcf("tour");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("dark skin"), std::string::npos);
   EXPECT_NE(r.out.find("de_cmc_21"), std::string::npos);
 }
 
 TEST(HcfMeasure, SimulatedMeasurementSavesAScanThatReadsBack) {
-  const Outcome listed = hcf("discover --sim");
+  const Outcome listed = runHcf("discover --sim");
   EXPECT_EQ(listed.status, 0) << listed.err;
   EXPECT_NE(listed.out.find("Irisel-00E15E000001"), std::string::npos);
   EXPECT_NE(listed.out.find("-48 dBm"), std::string::npos);
 
   // The spectrometer measures "blue sky" (L 49.32, a -3.82, b -22.54 under D50) as a scan
   // dictionary, which the scan command reads back.
-  const Outcome json = hcf("measure --sim --serial 00E15E000001 --patch 'blue sky' --json");
+  const Outcome json = runHcf("measure --sim --serial 00E15E000001 --patch 'blue sky' --json");
   ASSERT_EQ(json.status, 0) << json.err;
   EXPECT_NE(json.out.find("\"curve\""), std::string::npos);
-  const Outcome lab = hcf("scan lab -", json.out);
+  const Outcome lab = runHcf("scan lab -", json.out);
   ASSERT_EQ(lab.status, 0) << lab.err;
   std::istringstream values(lab.out);
   double L = 0, a = 0, b = 0;
@@ -170,13 +142,13 @@ TEST(HcfMeasure, SimulatedMeasurementSavesAScanThatReadsBack) {
   EXPECT_NEAR(a, -3.82, 0.05);
   EXPECT_NEAR(b, -22.54, 0.05);
 
-  const Outcome strongest = hcf("measure --sim --patch red");  // the ColorOrla
+  const Outcome strongest = runHcf("measure --sim --patch red");  // the ColorOrla
   EXPECT_EQ(strongest.status, 0) << strongest.err;
   EXPECT_NE(strongest.out.find("red"), std::string::npos);
-  EXPECT_EQ(hcf("measure --patch red").status, 2);  // no real radio in this build
-  EXPECT_EQ(hcf("measure --sim --patch mauve").status, 2);
-  EXPECT_EQ(hcf("measure --sim --serial NOPE").status, 1);
-  EXPECT_EQ(hcf("discover --sim=yes").status, 2);
+  EXPECT_EQ(runHcf("measure --patch red").status, 2);  // no real radio in this build
+  EXPECT_EQ(runHcf("measure --sim --patch mauve").status, 2);
+  EXPECT_EQ(runHcf("measure --sim --serial NOPE").status, 1);
+  EXPECT_EQ(runHcf("discover --sim=yes").status, 2);
 }
 
 TEST(HcfScan, SavedScansShowTheirLabUnderAnyIlluminantAndObserver) {
@@ -187,34 +159,34 @@ TEST(HcfScan, SavedScansShowTheirLabUnderAnyIlluminantAndObserver) {
       R"({"batch":"s1-1","model":"Irisel S1","serial":"00E15E000001",)"
       R"("raw_color":[0.1,0.2,0.3,0.4,0.5],"start":400,"step":10,"curve":[)" +
       curve + "]}";
-  const Outcome d50 = hcf("scan lab -", spectral);
+  const Outcome d50 = runHcf("scan lab -", spectral);
   EXPECT_EQ(d50.status, 0) << d50.err;
   EXPECT_EQ(d50.out.substr(0, 7), "69.4695");  // L* of 40 % reflectance; a grey has a*, b* ≈ 0
-  const Outcome a10 = hcf("scan lab --illuminant a --observer 10 -", spectral);
+  const Outcome a10 = runHcf("scan lab --illuminant a --observer 10 -", spectral);
   EXPECT_EQ(a10.status, 0);
   EXPECT_EQ(a10.out.substr(0, 5), "69.46");
   EXPECT_NE(a10.out, d50.out);
-  const Outcome shown = hcf("scan show -", spectral);
+  const Outcome shown = runHcf("scan show -", spectral);
   EXPECT_NE(shown.out.find("kind        spectral"), std::string::npos);
   EXPECT_NE(shown.out.find("F11"), std::string::npos);
 
   const std::string tristim =
       R"({"batch":"7","serial":"00A1B2C3D4E5","model":"2.0","raw_color":[1,2,3],)"
       R"("adjusted_lab":{"L":50,"a":10,"b":-20,"observer":"TWO_DEGREE","illuminant":"D50"}})";
-  EXPECT_EQ(hcf("scan lab -", tristim).out, "50 10 -20\n");
-  const Outcome noTen = hcf("scan lab --observer 10 -", tristim);
+  EXPECT_EQ(runHcf("scan lab -", tristim).out, "50 10 -20\n");
+  const Outcome noTen = runHcf("scan lab --observer 10 -", tristim);
   EXPECT_EQ(noTen.status, 2);
   EXPECT_NE(noTen.err.find("no Lab for that observer"), std::string::npos);
 
-  const Outcome wrongType = hcf("scan lab -", R"({"curve":"flat","model":"m","serial":"s",)"
-                                              R"("raw_color":[],"batch":"b"})");
+  const Outcome wrongType = runHcf("scan lab -", R"({"curve":"flat","model":"m","serial":"s",)"
+                                                 R"("raw_color":[],"batch":"b"})");
   EXPECT_EQ(wrongType.status, 2);
   EXPECT_NE(wrongType.err.find("\"curve\" must be an array of numbers"), std::string::npos);
-  EXPECT_EQ(hcf("scan lab -", "not json").status, 2);
-  EXPECT_EQ(hcf("scan lab /nonexistent/scan.json").status, 2);
-  EXPECT_NE(hcf("scan lab --illuminant D75 -", tristim).err.find("unknown illuminant 'D75'"),
+  EXPECT_EQ(runHcf("scan lab -", "not json").status, 2);
+  EXPECT_EQ(runHcf("scan lab /nonexistent/scan.json").status, 2);
+  EXPECT_NE(runHcf("scan lab --illuminant D75 -", tristim).err.find("unknown illuminant 'D75'"),
             std::string::npos);
-  EXPECT_EQ(hcf("scan lab --observer 5 -", tristim).status, 2);
-  EXPECT_EQ(hcf("scan lab").status, 2);
-  EXPECT_EQ(hcf("scan").status, 2);
+  EXPECT_EQ(runHcf("scan lab --observer 5 -", tristim).status, 2);
+  EXPECT_EQ(runHcf("scan lab").status, 2);
+  EXPECT_EQ(runHcf("scan").status, 2);
 }

@@ -1,0 +1,54 @@
+// hcf catalog: building a prepared products store and its archive, and looking into one.
+#include <gtest/gtest.h>
+
+#include "cli_runner.h"
+#include "hcf/platform/zip/unzip.h"
+
+using hcf_test::Outcome;
+using hcf_test::runHcf;
+
+TEST(HcfCatalog, BuildsAStoreAndItsArchiveFromProductLines) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("hcf-catalog-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const auto lines = (dir / "products.jsonl").string();
+  const Outcome fixture = runHcf("catalog fixture --count 25 --names '" HCF_DATA_DIR
+                                 "/colors/color-name-list.csv' --out '" +
+                                 lines + "'");
+  ASSERT_EQ(fixture.status, 0) << fixture.err;
+  EXPECT_EQ(fixture.out.substr(0, 12), "25 products,");
+
+  const Outcome built =
+      runHcf("catalog build '" + lines + "' --package-id acme-2 --out '" + dir.string() + "'");
+  ASSERT_EQ(built.status, 0) << built.err;
+  EXPECT_NE(built.out.find("products       25\n"), std::string::npos) << built.out;
+  const auto store = dir / "halvern-products-acme-2.realm";
+  const auto archive = dir / "prod-dbs-acme-2.zip";
+  ASSERT_TRUE(std::filesystem::exists(store));
+  // The archive holds the store under its own name, as the downloader expects.
+  const auto unpacked = hcf::zip::unzipFileAtPath(archive, dir / "unpacked");
+  ASSERT_TRUE(unpacked.ok());
+  ASSERT_EQ(unpacked->size(), 1u);
+  EXPECT_EQ((*unpacked)[0].filename(), store.filename());
+  EXPECT_EQ(std::filesystem::file_size((*unpacked)[0]), std::filesystem::file_size(store));
+
+  const Outcome info = runHcf("catalog info --plans '" + store.string() + "'");
+  EXPECT_EQ(info.status, 0);
+  EXPECT_NE(info.out.find("schema version 13"), std::string::npos);
+  EXPECT_NE(info.out.find("sorted page:"), std::string::npos);
+
+  // Bad lines are named with their numbers on standard error; nothing is written.
+  const Outcome bad = runHcf("catalog build - --package-id broken --out '" + dir.string() + "'",
+                             "{\"uuid\":\"a\"}\nnot json\n");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("-:2: not JSON"), std::string::npos) << bad.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "halvern-products-broken.realm"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "prod-dbs-broken.zip"));
+
+  EXPECT_EQ(runHcf("catalog build - --package-id ../up --out '" + dir.string() + "'").status, 2);
+  EXPECT_EQ(runHcf("catalog build - --out '" + dir.string() + "'").status, 2);
+  EXPECT_EQ(runHcf("catalog info '" + lines + "'").status, 1);
+  EXPECT_EQ(runHcf("catalog").status, 2);
+  std::filesystem::remove_all(dir);
+}
