@@ -33,6 +33,7 @@ bench: deps
 	@$(BENCH_BUILD)/bench/color_bench
 	@$(BENCH_BUILD)/bench/calibration_bench
 	@$(BENCH_BUILD)/bench/spectro_bench
+	@$(BENCH_BUILD)/bench/catalog_bench
 
 install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))

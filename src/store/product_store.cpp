@@ -47,16 +47,13 @@ HRLMProductKV kvFromRow(const sql::Statement& s) {
   return kv;
 }
 
-std::vector<HRLMProductKV> readKVs(sql::Database& db, const char* table, std::int64_t product) {
-  sql::Statement s(db, std::string("SELECT kv.kvHash, kv.key, kv.val, kv.keyTranslated, "
-                                   "kv.valTranslated, kv.isFilter FROM ") +
-                           table +
-                           " l JOIN HRLMProductKV kv ON kv.id = l.kv "
-                           "WHERE l.product = ?1 ORDER BY l.position");
-  s.bind(1, product);
-  std::vector<HRLMProductKV> out;
-  while (s.step()) out.push_back(kvFromRow(s));
-  return out;
+// The pairs of one product's list, in order.
+std::string kvListSql(const char* table) {
+  return std::string(
+             "SELECT kv.kvHash, kv.key, kv.val, kv.keyTranslated, kv.valTranslated, "
+             "kv.isFilter FROM ") +
+         table +
+         " l JOIN HRLMProductKV kv ON kv.id = l.kv WHERE l.product = ?1 ORDER BY l.position";
 }
 
 void fold(sqlite3_context* ctx, int, sqlite3_value** argv) {
@@ -349,11 +346,28 @@ std::optional<std::int64_t> productId(sql::Database& db, const std::string& uuid
   return s.int64(0);
 }
 
-std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, std::int64_t id) {
-  sql::Statement s(db,
-                   "SELECT uuid, name, code, hex, vendorOrder, hue, saturation, brightness, "
-                   "isInspiration FROM HRLMOfflineProduct WHERE id = ?1");
-  s.bind(1, id);
+ProductReader::ProductReader(sql::Database& db)
+    : product_(db,
+               "SELECT uuid, name, code, hex, vendorOrder, hue, saturation, brightness, "
+               "isInspiration FROM HRLMOfflineProduct WHERE id = ?1"),
+      filters_(db, kvListSql("HRLMOfflineProduct_filters")),
+      attributes_(db, kvListSql("HRLMOfflineProduct_attributes")),
+      images_(db, "SELECT key, url FROM HRLMProductImage WHERE product = ?1 ORDER BY position"),
+      colors_(db,
+              "SELECT d50L, d50A, d50B, batch, name, comp, hex, owningCompositionDetailPosition, "
+              "owningProductUUID, illuminant, observer, model FROM HRLMBatchedLab "
+              "WHERE product = ?1 ORDER BY position"),
+      spectra_(db,
+               "SELECT start, step, batch, model, owningCompositionDetailPosition, "
+               "owningProductUUID, curve FROM HRLMSpectrum WHERE product = ?1 "
+               "ORDER BY position") {}
+
+std::optional<HRLMOfflineProduct> ProductReader::read(std::int64_t id) {
+  for (sql::Statement* s : {&product_, &filters_, &attributes_, &images_, &colors_, &spectra_}) {
+    s->reset();
+    s->bind(1, id);
+  }
+  auto& s = product_;
   if (!s.step()) return std::nullopt;
   HRLMOfflineProduct p;
   p.uuid = s.text(0);
@@ -365,17 +379,11 @@ std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, std::int64_t id
   p.saturation = s.real(6);
   p.brightness = s.real(7);
   p.isInspiration = s.int64(8) != 0;
-  p.filters = readKVs(db, "HRLMOfflineProduct_filters", id);
-  p.attributes = readKVs(db, "HRLMOfflineProduct_attributes", id);
-  sql::Statement im(db,
-                    "SELECT key, url FROM HRLMProductImage WHERE product = ?1 ORDER BY position");
-  im.bind(1, id);
+  while (filters_.step()) p.filters.push_back(kvFromRow(filters_));
+  while (attributes_.step()) p.attributes.push_back(kvFromRow(attributes_));
+  auto& im = images_;
   while (im.step()) p.images.push_back({im.text(0), im.text(1)});
-  sql::Statement cs(db,
-                    "SELECT d50L, d50A, d50B, batch, name, comp, hex, "
-                    "owningCompositionDetailPosition, owningProductUUID, illuminant, observer, "
-                    "model FROM HRLMBatchedLab WHERE product = ?1 ORDER BY position");
-  cs.bind(1, id);
+  auto& cs = colors_;
   while (cs.step()) {
     HRLMBatchedLab c;
     c.d50L = static_cast<float>(cs.real(0));
@@ -392,11 +400,7 @@ std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, std::int64_t id
     c.model = cs.optionalText(11);
     p.colors.push_back(std::move(c));
   }
-  sql::Statement ss(db,
-                    "SELECT start, step, batch, model, owningCompositionDetailPosition, "
-                    "owningProductUUID, curve FROM HRLMSpectrum WHERE product = ?1 "
-                    "ORDER BY position");
-  ss.bind(1, id);
+  auto& ss = spectra_;
   while (ss.step()) {
     HRLMSpectrum sp;
     sp.start = static_cast<std::int32_t>(ss.int64(0));
@@ -409,6 +413,10 @@ std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, std::int64_t id
     p.spectrums.push_back(std::move(sp));
   }
   return p;
+}
+
+std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, std::int64_t id) {
+  return ProductReader(db).read(id);
 }
 
 std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, const std::string& uuid) {
@@ -431,7 +439,8 @@ std::optional<Query> filtersInUseQuery(const std::optional<predicate::Predicate>
   // values than products, and a probe stops at the first product that uses the value.
   std::string sql =
       "SELECT kv.kvHash, kv.key, kv.val, kv.keyTranslated, kv.valTranslated, kv.isFilter "
-      "FROM HRLMProductKV kv WHERE EXISTS (SELECT 1 FROM HRLMOfflineProduct_filters lf";
+      "FROM HRLMProductKV kv WHERE kv.isFilter = 1 AND EXISTS (SELECT 1 FROM "
+      "HRLMOfflineProduct_filters lf";
   std::vector<predicate::Value> parameters;
   if (where && !where->isTrue()) {
     const auto condition = where->sql(productMapping());

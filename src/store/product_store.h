@@ -49,6 +49,17 @@ bool isInspiration(const HCFHalvernCloudProduct& product);
 
 /// Writes `products` (replacing products of the same uuid) in the caller's transaction.
 void writeProducts(sql::Database& db, const std::vector<HRLMOfflineProduct>& products);
+/// Reads stored products with statements prepared once (for pages of products).
+class ProductReader {
+ public:
+  explicit ProductReader(sql::Database& db);
+  /// The product of store id `id` with all its lists.
+  std::optional<HRLMOfflineProduct> read(std::int64_t id);
+
+ private:
+  sql::Statement product_, filters_, attributes_, images_, colors_, spectra_;
+};
+
 /// The stored product of `uuid`, with all its lists.
 std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, const std::string& uuid);
 /// The stored product of store id `id` (the products table's integer key).

@@ -31,6 +31,7 @@ CREATE TABLE IF NOT EXISTS HRLMProductKV(
 CREATE INDEX IF NOT EXISTS HRLMProductKV_key ON HRLMProductKV(key);
 CREATE INDEX IF NOT EXISTS HRLMProductKV_val ON HRLMProductKV(val);
 CREATE INDEX IF NOT EXISTS HRLMProductKV_valTranslated ON HRLMProductKV(valTranslated);
+CREATE INDEX IF NOT EXISTS HRLMProductKV_filters ON HRLMProductKV(id) WHERE isFilter = 1;
 CREATE TABLE IF NOT EXISTS HRLMOfflineProduct_filters(
   product INTEGER NOT NULL, position INTEGER NOT NULL, kv INTEGER NOT NULL,
   PRIMARY KEY(product, position)) WITHOUT ROWID;
@@ -93,6 +94,7 @@ void dropSecondaryIndexes(sql::Database& db) {
 DROP INDEX IF EXISTS HRLMOfflineProduct_name; DROP INDEX IF EXISTS HRLMOfflineProduct_code;
 DROP INDEX IF EXISTS HRLMOfflineProduct_defaultOrder; DROP INDEX IF EXISTS HRLMProductKV_key;
 DROP INDEX IF EXISTS HRLMProductKV_val; DROP INDEX IF EXISTS HRLMProductKV_valTranslated;
+DROP INDEX IF EXISTS HRLMProductKV_filters;
 DROP INDEX IF EXISTS HRLMOfflineProduct_filters_kv;
 DROP INDEX IF EXISTS HRLMOfflineProduct_attributes_kv;
 )sql");
