@@ -133,3 +133,33 @@ TEST(ProductJson, JsonLinesReadCompleteLinesOnly) {
   EXPECT_EQ(lines, 3u);
   EXPECT_EQ(badLines, (std::vector<std::size_t>{2}));
 }
+
+TEST(SortDescriptorJson, ServerAndApplicationFormsOfTheStoreKeys) {
+  const std::vector<HCFProductSearchSortDescriptor> sorts = {{"vendorOrder", true},
+                                                             {"name", false}};
+  EXPECT_EQ(S::sortDescriptorsToServerArray(sorts).dump(),
+            R"([{"vendor_order":"ASC"},{"name":"DESC"}])");
+  EXPECT_EQ(S::displayableSortKeyFromServerSortKey("vendor_order"), "Vendor Order");
+  EXPECT_EQ(S::displayableSortKeyFromServerSortKey("BRIGHTNESS"), "Brightness");
+  EXPECT_EQ(S::serverSortKeyFromDisplayableSortKey("Vendor Order"), "vendorOrder");
+  EXPECT_EQ(S::serverSortKeyFromDisplayableSortKey("Hue"), "hue");
+
+  // The application form reads back to the same store keys, "vendorOrder" included.
+  const auto array = S::sortDescriptorsToArray(sorts);
+  EXPECT_EQ(array[0]["sort_key"], "Vendor Order");
+  EXPECT_EQ(array[1]["sort_ascending"], false);
+  const auto back = S::sortDescriptorsFromArray(array);
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(back[0].sortKey, "vendorOrder");
+  EXPECT_TRUE(back[0].ascending);
+  EXPECT_EQ(back[1].sortKey, "name");
+  EXPECT_FALSE(back[1].ascending);
+
+  // Untrusted documents: wrong types are skipped or read as absent.
+  EXPECT_TRUE(S::sortDescriptorsFromArray(JsonValue::object()).empty());
+  const auto odd = S::sortDescriptorsFromArray(
+      JsonValue::parse(R"([{"sort_key": 7}, "x", {"sort_key": "Code", "sort_ascending": "yes"}])"));
+  ASSERT_EQ(odd.size(), 1u);
+  EXPECT_EQ(odd[0].sortKey, "code");
+  EXPECT_FALSE(odd[0].ascending);
+}

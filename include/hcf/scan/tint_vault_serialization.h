@@ -15,6 +15,7 @@
 
 #include "hcf/json.h"
 #include "hcf/products/hcf_product.h"
+#include "hcf/products/hcf_product_search_sort_descriptor.h"
 #include "hcf/result.h"
 #include "hcf/scan/color_scan.h"
 
@@ -102,6 +103,24 @@ class HCF_API HCFTintVaultSerialization {
       const std::optional<std::vector<HCFProductSpectrum>>& spectra);
   /// "start", "step", "curve".
   static JsonValue productSpectrumToJSON(const HCFProductSpectrum& spectrum);
+
+  // ---- sort descriptors ------------------------------------------------------------------
+
+  /// [{server key: "ASC" | "DESC"}] in order; the server key is the sort key lower-cased with
+  /// blanks as "_" ("vendorOrder" is "vendor_order").
+  static JsonValue sortDescriptorsToServerArray(
+      const std::vector<HCFProductSearchSortDescriptor>& descriptors);
+  /// [{"sort_key": displayable key ("Vendor Order"), "sort_ascending": bool}] in order.
+  static JsonValue sortDescriptorsToArray(
+      const std::vector<HCFProductSearchSortDescriptor>& descriptors);
+  /// The descriptors of `sortDescriptorsToArray`, keys back in store form; entries without a
+  /// text "sort_key" are skipped; anything but an array gives none.
+  static std::vector<HCFProductSearchSortDescriptor> sortDescriptorsFromArray(
+      const JsonValue& array);
+  /// Lower-cased, blanks as "_"; "vendor_order" becomes the store's "vendorOrder".
+  static std::string serverSortKeyFromDisplayableSortKey(std::string_view key);
+  /// "_" as blanks, each word capitalised: "vendor_order" is "Vendor Order".
+  static std::string displayableSortKeyFromServerSortKey(std::string_view key);
 };
 
 HCF_NAMESPACE_END
