@@ -56,17 +56,6 @@ std::string kvListSql(const char* table) {
          " l JOIN HRLMProductKV kv ON kv.id = l.kv WHERE l.product = ?1 ORDER BY l.position";
 }
 
-void fold(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-  const std::string folded = predicate::foldCaseAndDiacritics(t ? t : "");
-  sqlite3_result_text(ctx, folded.c_str(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
-}
-
-void registerFold(sql::Database& db) {
-  sqlite3_create_function(db.handle(), "hcf_fold", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                          fold, nullptr, nullptr);
-}
-
 std::shared_ptr<SqlMapping> columns(std::vector<std::pair<std::string, std::string>> map) {
   auto m = std::make_shared<SqlMapping>();
   m->column = [map = std::move(map)](std::string_view k) -> std::optional<std::string> {
@@ -99,7 +88,18 @@ std::optional<std::string> ownerColumn(const std::string& owner, const std::stri
   return owner;
 }
 
+void fold(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  const std::string folded = predicate::foldCaseAndDiacritics(t ? t : "");
+  sqlite3_result_text(ctx, folded.c_str(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
+}
+
 }  // namespace
+
+void registerFold(sql::Database& db) {
+  sqlite3_create_function(db.handle(), "hcf_fold", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                          fold, nullptr, nullptr);
+}
 
 void bindValues(sql::Statement& s, const std::vector<predicate::Value>& values, int first) {
   int at = first;

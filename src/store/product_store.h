@@ -97,6 +97,10 @@ struct PinnedQuery {
 };
 std::vector<PinnedQuery> pinnedQueries();
 
+/// Makes the SQL function hcf_fold (CONTAINS[cd] over a column without a folded copy)
+/// available on `db`.
+void registerFold(sql::Database& db);
+
 /// Binds predicate values to a statement from index `first`.
 void bindValues(sql::Statement& s, const std::vector<predicate::Value>& values, int first);
 

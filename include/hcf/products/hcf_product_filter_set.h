@@ -1,0 +1,101 @@
+// A faceted filter panel over the product catalogue: every filter value offered, the values
+// chosen, and the values that can still be chosen without emptying the result.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "hcf/export.h"
+#include "hcf/kit/hcf_error.h"
+#include "hcf/platform/predicate/predicate.h"
+#include "hcf/products/hcf_product.h"
+
+HCF_NAMESPACE_BEGIN
+
+/// The panel's state, computed from the offline products store. Every list is free of
+/// duplicates and sorted by translated key, then translated value (ignoring case); each has a
+/// by-key form whose key order is stable while the list is unchanged. Changes are
+/// asynchronous: start the next only after the previous completion (completions run on the
+/// main queue, with the set itself and no error).
+class HCF_API HCFProductFilterSet : public std::enable_shared_from_this<HCFProductFilterSet> {
+ public:
+  using KVs = std::vector<HCFProductKV>;
+  using KVsByKey = std::vector<std::pair<std::string, KVs>>;
+  using Completion =
+      std::function<void(std::shared_ptr<HCFProductFilterSet>, std::optional<HCFError>)>;
+
+  HCFProductFilterSet() = default;
+  virtual ~HCFProductFilterSet() = default;
+  HCFProductFilterSet(const HCFProductFilterSet&) = delete;
+  HCFProductFilterSet& operator=(const HCFProductFilterSet&) = delete;
+
+  static std::shared_ptr<HCFProductFilterSet> emptyFilterSet();
+  /// `pairs` selected (and offered, through the pruning setter): how a search turns its
+  /// filters into a predicate.
+  static std::shared_ptr<HCFProductFilterSet> filterSetWithSelectedFilters(const KVs& pairs);
+  /// A fresh panel of `pairs`: keys with a single value are left out, and of keys offering
+  /// exactly the same values only the first (in by-key order) stays; nothing selected.
+  static std::shared_ptr<HCFProductFilterSet> filterSetWithFilters(const KVs& pairs);
+  /// A fresh panel of every filter value in the store.
+  static void filterSet(Completion completion);
+  /// A fresh panel of the filter values of products that are not inspirations / that are.
+  static void offlineProductsFilterSet(Completion completion);
+  static void offlineInspirationsFilterSet(Completion completion);
+  /// OR of the pairs' filter predicates within a key, AND across keys (an empty map matches
+  /// every product).
+  static predicate::Predicate predicateForFilters(const KVsByKey& pairsByKey);
+
+  KVs allFilters() const;
+  KVs selectedFilters() const;
+  KVs availableFilters() const;
+  KVsByKey allFiltersByKey() const;
+  KVsByKey selectedFiltersByKey() const;
+  KVsByKey availableFiltersByKey() const;
+  /// Drops every key with a single value, except "category".
+  void setAllFilters(const KVs& pairs);
+  void setSelectedFilters(const KVs& pairs);
+  void setAvailableFilters(const KVs& pairs);
+  /// The store predicate of the selection.
+  predicate::Predicate searchPredicate() const;
+  predicate::Predicate selectedFiltersPredicate() const { return searchPredicate(); }
+
+  /// Reloads from the store: nothing selected, every filter value offered and available.
+  virtual void load(Completion completion);
+  /// Select or deselect `pair` and recompute what is available: values of the pair's key that
+  /// were offered stay offered (they widen the result), a selected value that is no longer
+  /// available is deselected, and with one value selected every value of its key is offered.
+  virtual void selectFilter(const HCFProductKV& pair, Completion completion);
+  virtual void deselectFilter(const HCFProductKV& pair, Completion completion);
+  void toggleFilter(const HCFProductKV& pair, Completion completion);
+  /// Recomputes `availableFilters` for the current selection.
+  virtual void updateAvailableFilters(Completion completion);
+  /// Adds each selected key's selected pairs to `availableFilters`.
+  void superImposeSelectedFilters();
+
+  // ---- panel accessors (key indexes follow `availableFiltersByKey`) -------------------------
+  bool filterIsSelected(const HCFProductKV& pair) const;
+  std::vector<std::string> selectedVals() const;
+  std::size_t availableFiltersKeyCount() const;
+  std::size_t availableFiltersValCountForKey(const std::string& key) const;
+  std::size_t availableFiltersValCountForKeyAtIndex(std::size_t index) const;
+  std::optional<std::string> availableFilterKeyAtIndex(std::size_t index) const;
+  std::optional<HCFProductKV> availableFilterAtIndexPath(std::size_t section,
+                                                         std::size_t row) const;
+
+ protected:
+  // Steps b to f of a selection change, after availability was recomputed.
+  void finishChange(const KVsByKey& before, const HCFProductKV& pair, Completion completion);
+  std::shared_ptr<HCFProductFilterSet> self() { return shared_from_this(); }
+
+ private:
+  mutable std::mutex mutex_;
+  KVs all_, selected_, available_;
+  KVsByKey allByKey_, selectedByKey_, availableByKey_;
+};
+
+HCF_NAMESPACE_END

@@ -1,0 +1,96 @@
+// Searching the product catalogue: by colour (nearest by colour difference), by text, by
+// filter values, or all products, with paging and sorting.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hcf/export.h"
+#include "hcf/kit/hcf_error.h"
+#include "hcf/platform/predicate/predicate.h"
+#include "hcf/products/hcf_color_search_options.h"
+#include "hcf/products/hcf_product.h"
+#include "hcf/products/hcf_product_search_result.h"
+#include "hcf/products/hcf_product_search_sort_descriptor.h"
+
+HCF_NAMESPACE_BEGIN
+
+/// A configured search. Set its properties and call `execute`; a search keeps no state
+/// between runs and may be executed again.
+///
+/// Colour searches rank exactly: every product that has a colour inside the Lab box of the
+/// term (L −35/+30, a and b ±35 around each of its colours) and passes the filters is ranked,
+/// and the results are the nearest by the chosen colour difference (equal differences keep
+/// the store's default order). When 9 or fewer products are inside the boxes, every product
+/// that passes the filters is ranked instead.
+class HCF_API HCFProductSearch {
+ public:
+  using Completion =
+      std::function<void(std::vector<HCFProductSearchResult> results, std::optional<HCFError>)>;
+
+  bool preferOnline = false;
+  /// 0 = products, 1 = inspirations.
+  std::uint64_t searchType = 0;
+  /// The selected filter pairs; none selects every product (of the search type).
+  std::optional<std::vector<HCFProductKV>> filters;
+  std::shared_ptr<const HCFColorSearchTerm> colorTerm;
+  HCFColorSearchOptions colorSearchOptions = HCFColorSearchOptions::defaultOptions();
+  std::optional<std::string> textTerm;
+  /// Carried for the application; the search does not read them.
+  std::optional<std::string> sortKey;
+  bool sortAscending = false;
+  /// The order of text and all-products results (the store's keys; others are dropped).
+  std::optional<std::vector<HCFProductSearchSortDescriptor>> sortDescriptors;
+  std::uint64_t limit = 50;
+  std::uint64_t skip = 0;
+
+  static HCFProductSearch productSearch();
+  static HCFProductSearch inspirationsSearch();
+  /// "vendorOrder", "code", "name", "hue", "saturation", "brightness".
+  static const std::vector<std::string>& validSortKeys();
+  /// isInspiration = false / isInspiration = true.
+  static predicate::Predicate ignoreInspirationsPredicate();
+  static predicate::Predicate inspirationsOnlyPredicate();
+
+  /// Runs the search; `completion` is called exactly once, on the main queue. Colour term →
+  /// colour search; else text term → text search; else all products. Inspiration searches
+  /// (type 1) go to the online service.
+  void execute(Completion completion) const;
+
+  // ---- building blocks ---------------------------------------------------------------------
+
+  /// The inspiration predicate, AND the selected filters' predicate when filters are set.
+  predicate::Predicate filterPredicate() const;
+  /// The OR of the Lab boxes of the term's reference colour (batch "adjusted") and of each of
+  /// its batched colours under the options' illuminant and observer.
+  predicate::Predicate colorTermPredicate() const;
+  /// Some colour of batch `batch`, under the options' illuminant and observer names, inside
+  /// the box around `lab`: L in (L − 35, L + 30), a and b within ±35, strictly.
+  predicate::Predicate labSearchPredicateFor(const HCFLabColor& lab,
+                                             const std::string& batch) const;
+  /// Some attribute's translated value contains the text term (without "*"), ignoring case
+  /// and diacritics.
+  predicate::Predicate textTermPredicate() const;
+  /// The colour difference of `product` from the term: the first batched pair of equal batch
+  /// (term colour under the options' illuminant and observer as the sample), else CIEDE2000
+  /// from the term's reference colour to the product's first "adjusted" colour; none when
+  /// neither exists.
+  std::optional<double> deltaEToProduct(const HCFHalvernCloudProduct& product) const;
+  /// Ranks `products` by `deltaEToProduct` (those without one are left out), ascending and
+  /// stable, then applies `skip` and `limit`.
+  std::vector<HCFProductSearchResult> computeDeltasForProducts(
+      const std::vector<HCFHalvernCloudProduct>& products) const;
+  /// The first min(limit, count) products as results without a difference.
+  std::vector<HCFProductSearchResult> productsToSearchResults(
+      const std::vector<HCFHalvernCloudProduct>& products) const;
+
+  void executeColorSearchIgnoringColorPredicate(bool ignoring, Completion completion) const;
+  void executeTextSearch(Completion completion) const;
+  void executeAllProductsSearch(Completion completion) const;
+};
+
+HCF_NAMESPACE_END

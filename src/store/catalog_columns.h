@@ -1,0 +1,65 @@
+// The colour entries of the open products store in column form, for exact colour searches:
+// read once from the store's colour-scan layout and kept until the store changes.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "hcf/color/color_enums.h"
+#include "hcf/platform/predicate/predicate.h"
+#include "sqlite.h"
+
+HCF_NAMESPACE_BEGIN
+namespace store {
+
+/// Colour entries in rank order (the product's place in the store's default order).
+struct LabColumn {
+  std::vector<std::uint32_t> rank;
+  std::vector<float> L, a, b;
+  std::size_t size() const { return rank.size(); }
+};
+
+/// One (batch, illuminant, observer) group as stored, every entry.
+struct TextGroup {
+  std::string batch;
+  std::optional<std::string> illuminant, observer;
+  std::shared_ptr<const LabColumn> entries;
+};
+
+class CatalogColumns {
+ public:
+  /// The columns of the products store open on `db` at `file`, from the cache when the store
+  /// has not changed since; prepares a stale scan layout first. Throws sql::Failure.
+  static std::shared_ptr<const CatalogColumns> of(sql::Database& db,
+                                                  const std::filesystem::path& file);
+  /// Forgets cached columns (the products changed).
+  static void invalidate();
+
+  std::uint32_t productCount = 0;
+  std::vector<TextGroup> textGroups;
+  /// Per batch and the illuminant and observer a product's colour reads as, each product's
+  /// first such entry (in its colour list order).
+  std::map<std::tuple<std::string, HCFIlluminant, HCFStdObserver>, std::shared_ptr<const LabColumn>>
+      firstOfBatch;
+  /// Each product's first colour of batch "adjusted", whatever its illuminant.
+  std::shared_ptr<const LabColumn> firstAdjusted;
+  /// By rank: whether the product is an inspiration.
+  std::vector<bool> inspiration;
+
+  /// By rank: whether the product matches `where` (cached for the last few predicates).
+  std::shared_ptr<const std::vector<bool>> matching(sql::Database& db,
+                                                    const predicate::Predicate& where) const;
+
+ private:
+  mutable std::mutex cacheMutex_;
+  mutable std::vector<std::pair<std::string, std::shared_ptr<const std::vector<bool>>>> cache_;
+};
+
+}  // namespace store
+HCF_NAMESPACE_END

@@ -1,0 +1,51 @@
+// Colour searches on the open products store: the request in the search's own terms, run
+// against the catalogue's column form, answered with the page of products.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hcf/color/cie_std_math.h"
+#include "hcf/platform/predicate/predicate.h"
+#include "hcf/products/hcf_product.h"
+
+HCF_NAMESPACE_BEGIN
+namespace store {
+
+struct ColorSearchRequest {
+  /// A Lab box on the stored colours of `batch` stored under these illuminant and observer
+  /// names (none: the box matches nothing).
+  struct Box {
+    LabTriple centre;
+    std::string batch;
+    std::optional<std::string> illuminant, observer;
+  };
+  /// A term colour that pairs with products' colours of `batch` read under the search's
+  /// illuminant and observer.
+  struct Pair {
+    LabTriple sample;
+    std::string batch;
+  };
+  std::vector<Box> boxes;
+  std::vector<Pair> pairs;
+  std::optional<LabTriple> aux;
+  HCFDeltaEMethod method = HCFDeltaEMethod::CIEDE2000;
+  HCFIlluminant illuminant = HCFIlluminant::D50;
+  HCFStdObserver observer = HCFStdObserver::TwoDegree;
+  bool inspirations = false;  ///< search inspirations only, else products only
+  /// The selected filters' predicate, when filters are selected.
+  std::optional<predicate::Predicate> selection;
+  std::uint64_t skip = 0, limit = 50;
+};
+
+struct ColorSearchHit {
+  HCFHalvernCloudProduct product;
+  float deltaE = 0;
+};
+
+/// The page of nearest products. An unusable store answers nothing.
+std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& request);
+
+}  // namespace store
+HCF_NAMESPACE_END
