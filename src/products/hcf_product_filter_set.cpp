@@ -233,7 +233,8 @@ void HCFProductFilterSet::finishChange(const KVsByKey& before, const HCFProductK
     }
   }
   if (selected.size() == 1) {
-    if (const auto* sameKey = group(allFiltersByKey(), selected[0].key)) {
+    const auto allByKey = allFiltersByKey();
+    if (const auto* sameKey = group(allByKey, selected[0].key)) {
       available.insert(available.end(), sameKey->begin(), sameKey->end());
       setAvailableFilters(available);
     }
@@ -252,7 +253,8 @@ void HCFProductFilterSet::updateAvailableFilters(Completion completion) {
               .async([set, completion, kvs = std::move(kvs)]() mutable {
                 const auto selected = set->selectedFilters();
                 if (selected.size() == 1) {
-                  if (const auto* sameKey = group(set->allFiltersByKey(), selected[0].key)) {
+                  const auto allByKey = set->allFiltersByKey();
+                  if (const auto* sameKey = group(allByKey, selected[0].key)) {
                     kvs.insert(kvs.end(), sameKey->begin(), sameKey->end());
                   }
                 }

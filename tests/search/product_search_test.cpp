@@ -1,0 +1,248 @@
+// Product searches on a built store: colour searches against the search's own rules applied
+// product by product (ranking every product in the boxes), the box and widening edges, text
+// and all-products searches, filters and inspirations.
+#include <gtest/gtest.h>
+
+#include "search_fixture.h"
+
+using namespace hcf;
+namespace fx = hcf_cloud::fixtures;
+
+namespace {
+
+HCFLabColor lab(double L, double a, double b, HCFIlluminant illuminant = HCFIlluminant::D50,
+                HCFStdObserver observer = HCFStdObserver::TwoDegree) {
+  return HCFLabColor::labColorWithL(L, a, b, illuminant, observer);
+}
+
+std::shared_ptr<HCFGenericColorSearchTerm> auxTerm(const HCFLabColor& reference) {
+  auto term = std::make_shared<HCFGenericColorSearchTerm>();
+  term->auxLab = reference;
+  return term;
+}
+
+// A product whose only colour is the reference `reference`, in category "Interior".
+HCFHalvernCloudProduct swatch(std::size_t index, const HCFLabColor& reference) {
+  auto p = fx::catalogProduct({"Swatch " + std::to_string(index), "#808080"}, index);
+  p.filters = std::vector<HCFProductKV>{HCFProductKV::kvWithKey("category", "Interior"),
+                                        HCFProductKV::kvWithKey("finish", "matte")};
+  HCFProductBatchedLabColor c;
+  c.batch = "adjusted";
+  c.model = "4.0";
+  c.lab = reference;
+  c.composition = 1;
+  p.internalColors = std::vector<HCFProductBatchedLabColor>{c};
+  p.spectra.reset();
+  return p;
+}
+
+bool isInspiration(const HCFHalvernCloudProduct& p) {
+  for (const auto& kv : p.filters.value_or(std::vector<HCFProductKV>{})) {
+    if (kv.key == "category" && kv.val == "Inspirations") return true;
+  }
+  return false;
+}
+
+class ProductSearchTest : public hcf_test::SearchTest {
+ protected:
+  // The search's rules product by product over the whole store, in store order: the products
+  // with a colour in a box (or every product when 9 or fewer are), ranked by the search's own
+  // building blocks.
+  std::vector<HCFProductSearchResult> reference(const HCFProductSearch& s) {
+    const auto& o = s.colorSearchOptions;
+    std::vector<std::pair<std::string, HCFLabColor>> boxes;
+    if (auto aux = s.colorTerm->auxSearchLab()) boxes.emplace_back("adjusted", *aux);
+    for (const auto& t :
+         s.colorTerm->batchedLabsWithIllum(HTColorUtils::toIlluminantStr(o.illuminant),
+                                           HTColorUtils::toObserverTextStr(o.observer))) {
+      boxes.emplace_back(t.batch, t.lab);
+    }
+    std::vector<HCFHalvernCloudProduct> allowed, boxed;
+    for (const auto& p : everything()) {
+      if (isInspiration(p) != (s.searchType == 1)) continue;
+      allowed.push_back(p);
+      bool inside = false;
+      for (const auto& c : p.internalColors.value_or(std::vector<HCFProductBatchedLabColor>{})) {
+        for (const auto& [batch, centre] : boxes) {
+          inside = inside ||
+                   (c.batch == batch && c.lab.illuminant == o.illuminant &&
+                    c.lab.stdObserver == o.observer && c.lab.L < centre.L + 30 &&
+                    c.lab.L > centre.L - 35 && c.lab.A < centre.A + 35 && c.lab.A > centre.A - 35 &&
+                    c.lab.B < centre.B + 35 && c.lab.B > centre.B - 35);
+        }
+      }
+      if (inside) boxed.push_back(p);
+    }
+    return s.computeDeltasForProducts(boxed.size() <= 9 ? allowed : boxed);
+  }
+  void expectSameAsReference(const HCFProductSearch& s) {
+    const auto got = run(s);
+    const auto want = reference(s);
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].product.uuid, want[i].product.uuid) << "result " << i;
+      EXPECT_EQ(got[i].deltaE, want[i].deltaE) << "result " << i;
+    }
+  }
+};
+
+}  // namespace
+
+TEST_F(ProductSearchTest, ColourSearchesRankEveryProductInTheBoxesExactly) {
+  const auto colors = fx::namedColors(HCF_DATA_DIR "/colors/color-name-list.csv");
+  const auto catalog = fx::catalogProducts(colors, 300);
+  useCatalog(catalog);
+
+  auto search = HCFProductSearch::productSearch();
+  for (const auto& centre :
+       {lab(50, 0, 0), lab(62.7, 35.8, 56.5), lab(95, -2, 4), lab(20, 10, -40), lab(75, -40, 30)}) {
+    search.colorTerm = auxTerm(centre);
+    expectSameAsReference(search);
+  }
+  // A product as the term: its batches pair with the products' batches, the sample (the term)
+  // setting the weights of the asymmetric formulas, under another illuminant and observer.
+  search.colorTerm = std::make_shared<HCFHalvernCloudProduct>(everything()[17]);
+  search.colorSearchOptions = {HCFDeltaEMethod::CMC21, HCFIlluminant::D65,
+                               HCFStdObserver::TenDegree};
+  expectSameAsReference(search);
+  search.colorSearchOptions.deltaEMethod = HCFDeltaEMethod::CIE94Textiles;
+  search.skip = 5;
+  search.limit = 7;
+  expectSameAsReference(search);
+  const auto page = run(search);
+  ASSERT_EQ(page.size(), 7u);
+  EXPECT_LE(page.front().deltaE, page.back().deltaE);
+
+  // Skipping past the ranked results is an empty answer, not an error.
+  search.skip = 100000;
+  EXPECT_TRUE(run(search).empty());
+}
+
+TEST_F(ProductSearchTest, NineProductsInTheBoxWidenTheSearchTen_DoNot) {
+  std::vector<HCFHalvernCloudProduct> products;
+  for (std::size_t i = 0; i < 10; ++i)
+    products.push_back(swatch(i, lab(50, static_cast<double>(i), 0)));
+  for (std::size_t i = 10; i < 20; ++i)
+    products.push_back(swatch(i, lab(50, 60.0 + static_cast<double>(i), 0)));
+  useCatalog(products);
+  auto search = HCFProductSearch::productSearch();
+  search.limit = 100;
+  search.colorTerm = auxTerm(lab(50, 0, 0));
+  EXPECT_EQ(run(search).size(), 10u);  // the ten inside; the others are outside the box
+
+  products.erase(products.begin() + 9);
+  useCatalog(products);
+  const auto widened = run(search);
+  EXPECT_EQ(widened.size(), 19u);  // nine inside: every product is ranked
+  EXPECT_NEAR(*widened.front().deltaE, 0.0f, 1e-6f);
+  EXPECT_GT(*widened.back().deltaE, *widened[8].deltaE);
+}
+
+TEST_F(ProductSearchTest, TheBoxReachesThirtyAboveAndThirtyFiveBelowStrictly) {
+  std::vector<HCFHalvernCloudProduct> products;
+  for (std::size_t i = 0; i < 10; ++i)
+    products.push_back(swatch(i, lab(50, 0.5 * static_cast<double>(i), 0)));
+  products.push_back(swatch(10, lab(82, 0, 0)));   // 32 lighter: outside (+30)
+  products.push_back(swatch(11, lab(18, 0, 0)));   // 32 darker: inside (−35)
+  products.push_back(swatch(12, lab(50, 35, 0)));  // on the a bound: outside (strict)
+  useCatalog(products);
+  auto search = HCFProductSearch::productSearch();
+  search.limit = 100;
+  search.colorTerm = auxTerm(lab(50, 0, 0));
+  std::vector<std::string> found;
+  for (const auto& r : run(search)) found.push_back(r.product.name());
+  EXPECT_EQ(found.size(), 11u);
+  EXPECT_NE(std::find(found.begin(), found.end(), "Swatch 11"), found.end());
+  EXPECT_EQ(std::find(found.begin(), found.end(), "Swatch 10"), found.end());
+  EXPECT_EQ(std::find(found.begin(), found.end(), "Swatch 12"), found.end());
+}
+
+TEST_F(ProductSearchTest, EqualDifferencesKeepStoreOrderAndNoColourMeansNoResult) {
+  std::vector<HCFHalvernCloudProduct> products;
+  for (std::size_t i = 0; i < 12; ++i) products.push_back(swatch(i, lab(40, 0, 0)));
+  auto bare = swatch(12, lab(40, 0, 0));
+  bare.internalColors.reset();
+  products.push_back(bare);
+  useCatalog(products);
+  auto search = HCFProductSearch::productSearch();
+  search.limit = 100;
+  search.colorTerm = auxTerm(lab(41, 0, 0));
+  const auto results = run(search);
+  ASSERT_EQ(results.size(), 12u);
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    EXPECT_EQ(results[i].product.uuid, products[i].uuid);  // vendorOrder follows the index
+  }
+  EXPECT_EQ(results[0].description().substr(0, 11), "0.89\u2206E - ");  // CIEDE2000 of ΔL 1 at L 40
+
+  // A term with neither a reference colour nor batched colours finds nothing.
+  search.colorTerm = std::make_shared<HCFGenericColorSearchTerm>();
+  EXPECT_TRUE(run(search).empty());
+}
+
+TEST_F(ProductSearchTest, FiltersAndInspirationsNarrowEverySearch) {
+  const auto colors = fx::namedColors(HCF_DATA_DIR "/colors/color-name-list.csv");
+  useCatalog(fx::catalogProducts(colors, 120));
+  auto search = HCFProductSearch::productSearch();
+  search.limit = 1000;
+  const auto all = run(search);
+  EXPECT_EQ(all.size(), 114u);  // 6 of 120 are inspirations
+  for (const auto& r : all) EXPECT_FALSE(isInspiration(r.product));
+  EXPECT_FALSE(all[0].deltaE.has_value());
+  EXPECT_EQ(all[0].description(), all[0].product.description());
+
+  // Two values of one key widen, a second key narrows.
+  search.filters = std::vector<HCFProductKV>{HCFProductKV::kvWithKey("finish", "matte"),
+                                             HCFProductKV::kvWithKey("finish", "gloss")};
+  const auto mattOrGloss = run(search);
+  search.filters->push_back(HCFProductKV::kvWithKey("base", "oil"));
+  const auto andOil = run(search);
+  EXPECT_GT(mattOrGloss.size(), andOil.size());
+  for (const auto& r : andOil) {
+    const auto d = r.product.description();
+    EXPECT_NE(d.find("oil"), std::string::npos) << d;
+    EXPECT_TRUE(d.find("matte") != std::string::npos || d.find("gloss") != std::string::npos);
+  }
+  // The colour search honours the same filters.
+  search.colorTerm = auxTerm(lab(55, 10, 10));
+  for (const auto& r : run(search)) {
+    EXPECT_NE(r.product.description().find("oil"), std::string::npos);
+  }
+}
+
+TEST_F(ProductSearchTest, TextSearchIgnoresAsterisksCaseAndDiacritics) {
+  std::vector<HCFHalvernCloudProduct> products;
+  const char* names[] = {"Red Barn", "BORED GREY", "Rédwood", "Blue", "Green"};
+  for (std::size_t i = 0; i < 5; ++i) {
+    auto p = swatch(i, lab(50, 0, 0));
+    p.attributes =
+        std::vector<HCFProductKV>{HCFProductKV::kvWithKey("name", names[i]),
+                                  HCFProductKV::kvWithKey("code", "C" + std::to_string(i))};
+    products.push_back(p);
+  }
+  useCatalog(products);
+  auto search = HCFProductSearch::productSearch();
+  search.textTerm = "re*d";
+  std::vector<std::string> found;
+  for (const auto& r : run(search)) found.push_back(r.product.name());
+  EXPECT_EQ(found, (std::vector<std::string>{"Red Barn", "BORED GREY", "Rédwood"}));
+  search.sortDescriptors = std::vector<HCFProductSearchSortDescriptor>{{"name", false}};
+  search.limit = 2;
+  found.clear();
+  for (const auto& r : run(search)) found.push_back(r.product.name());
+  EXPECT_EQ(found, (std::vector<std::string>{"Rédwood", "Red Barn"}));
+}
+
+TEST(ProductSearchParts, PredicatesReadAsThePlatformWritesThem) {
+  auto search = HCFProductSearch::productSearch();
+  EXPECT_EQ(search.filterPredicate().text(), "isInspiration == 0");
+  search.textTerm = "a*b";
+  EXPECT_NE(search.textTermPredicate().text().find("CONTAINS[cd] \"ab\""), std::string::npos)
+      << search.textTermPredicate().text();
+  search.colorTerm = std::make_shared<HCFMockColorSearchTerm>(HCFMockColorSearchTerm::mockTerm());
+  const auto text = search.colorTermPredicate().text();
+  EXPECT_NE(text.find("\"adjusted\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"95\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"TWO_DEGREE\""), std::string::npos) << text;
+  EXPECT_EQ(HCFProductSearch::inspirationsSearch().searchType, 1u);
+  EXPECT_EQ(HCFProductSearch::validSortKeys().front(), "vendorOrder");
+}
