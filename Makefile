@@ -34,6 +34,7 @@ bench: deps
 	@$(BENCH_BUILD)/bench/calibration_bench
 	@$(BENCH_BUILD)/bench/spectro_bench
 	@$(BENCH_BUILD)/bench/catalog_bench
+	@$(BENCH_BUILD)/bench/search_bench
 
 install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))

@@ -14,43 +14,18 @@
 #include <map>
 
 #include "catalog_fixture.h"
+#include "catalog_support.h"
 #include "target_reporter.h"
 
 namespace fx = hcf_cloud::fixtures;
 namespace fs = std::filesystem;
 using namespace hcf;
+using hcf_bench::await;
+using hcf_bench::catalogLines;
+using hcf_bench::maxProducts;
+using hcf_bench::storeOf;
 
 namespace {
-
-const fs::path kDir = fs::temp_directory_path() / "hcf-catalog-bench";
-
-std::size_t maxProducts() {
-  const char* limit = std::getenv("HCF_BENCH_MAX_PRODUCTS");
-  return limit ? static_cast<std::size_t>(std::strtoull(limit, nullptr, 10)) : 1000000;
-}
-
-// The product lines of a synthetic catalogue of `n` products.
-fs::path catalogLines(std::size_t n) {
-  const fs::path file = kDir / ("synthetic-" + std::to_string(n) + ".jsonl");
-  if (fs::exists(file)) return file;
-  fs::create_directories(kDir);
-  const fs::path part = fs::path(file) += ".part";
-  {
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    constexpr std::size_t kSlice = 10000;
-    for (std::size_t first = 0; first < n; first += kSlice) {
-      std::vector<HCFHalvernCloudProduct> slice;
-      for (std::size_t i = first; i < std::min(n, first + kSlice); ++i) {
-        slice.push_back(fx::syntheticProduct(i, n));
-      }
-      fx::writeProductLines(out, slice);
-    }
-  }
-  fs::rename(part, file);
-  return file;
-}
-
-fs::path storeOf(std::size_t n) { return kDir / ("store-" + std::to_string(n)) / "products.realm"; }
 
 std::map<std::size_t, double> gStoreMB;
 
@@ -69,33 +44,13 @@ void BM_build_store(benchmark::State& state) {
   state.counters["store_MB"] = gStoreMB[n];
 }
 
-template <typename T, typename Start>
-T await(Start start) {
-  std::optional<T> result;
-  start([&](T value) { result = std::move(value); });
-  dispatch::mainQueue().runUntil([&] { return result.has_value(); },
-                                 dispatch::mainQueue().now() + std::chrono::seconds(60));
-  return result ? std::move(*result) : T{};
-}
-
 const predicate::Predicate kProducts = predicate::Predicate::equal("isInspiration", false);
 
-// Makes the built store of `n` products the kit's products store, opened and read once as an
-// application that has been running a while would have it.
 void useStore(std::size_t n) {
   static std::size_t current = 0;
   if (current == n) return;
-  const fs::path docs = kDir / ("docs-" + std::to_string(n));
-  HCFRealmManager::setDocDirectory(docs);
-  const fs::path target =
-      HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID);
-  fs::create_directories(target.parent_path());
-  fs::remove(target);
-  fs::create_hard_link(storeOf(n), target);
+  hcf_bench::useStore(n, "catalog");
   current = n;
-  await<std::vector<HCFHalvernCloudProduct>>([](auto done) {
-    HCFRealmManager::offlineProductsMatchingPredicate(kProducts, {}, 0, 50, done);
-  });
 }
 
 void BM_sorted_page_of_50(benchmark::State& state) {

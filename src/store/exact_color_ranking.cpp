@@ -11,32 +11,77 @@ namespace {
 
 // Below this many standards a second thread costs more than it saves.
 constexpr std::size_t kParallelFrom = 20000;
+// With fewer products to rank than this, every difference is computed.
+constexpr std::size_t kPruneFrom = 1024;
+// A product is passed over only when its lower bound exceeds the threshold by this much, so
+// that narrowing differences to float can never reorder what was passed over.
+constexpr double kBoundMargin = 1e-5;
 
-// Candidate states by rank.
-enum : std::uint8_t { kOut = 0, kCandidate = 1, kRanked = 2 };
+// Candidate states by rank: out, candidate, or decided by source number (state − kFirstSource).
+constexpr std::uint8_t kOut = 0, kCandidate = 1, kFirstSource = 2;
+constexpr std::size_t kMaxSources = 250;
 
-// The differences of `sample` against the candidates of `column` that have none yet.
-void rankColumn(const LabColumn& column, const LabTriple& sample, HCFDeltaEMethod method,
-                std::vector<std::uint8_t>& state, std::vector<Ranked>& out) {
-  std::vector<std::uint32_t> ranks;
-  std::vector<double> L, a, b;
-  for (std::size_t i = 0; i < column.size(); ++i) {
-    const std::uint32_t r = column.rank[i];
-    if (r >= state.size() || state[r] != kCandidate) continue;
-    state[r] = kRanked;
-    ranks.push_back(r);
-    L.push_back(column.L[i]);
-    a.push_back(column.a[i]);
-    b.push_back(column.b[i]);
+struct Source {
+  const LabColumn* column;
+  LabTriple sample;
+  HCFDeltaEMethod method;
+};
+
+// A lower bound of the difference from the source's sample to a colour of lightness `L`:
+// the lightness term alone, since the other terms add a non-negative amount (for CIEDE2000
+// the rotation term is bounded by the chroma and hue terms: |RT| ≤ 2).
+double lowerBound(const Source& s, double L) {
+  const double dL = std::fabs(L - s.sample.L);
+  switch (s.method) {
+    case HCFDeltaEMethod::CMC21:
+    case HCFDeltaEMethod::CMC11: {
+      const double l = s.method == HCFDeltaEMethod::CMC21 ? 2.0 : 1.0;
+      const double L1 = s.sample.L;
+      const double SL = L1 < 16.0 ? 0.511 : 0.040975 * L1 / (1.0 + 0.01765 * L1);
+      return dL / (l * SL);
+    }
+    case HCFDeltaEMethod::CIE94GraphicArts:
+      return dL;
+    case HCFDeltaEMethod::CIE94Textiles:
+      return dL / 2.0;
+    default: {
+      const double Lbar = (L + s.sample.L) / 2.0;
+      const double m = (Lbar - 50.0) * (Lbar - 50.0);
+      return dL / (1.0 + 0.015 * m / std::sqrt(20.0 + m));
+    }
   }
-  const std::size_t n = ranks.size();
-  std::vector<double> dE(n);
+}
+
+// Buffers kept per thread between searches: a million-product search would otherwise map
+// and fault in fresh pages every time.
+struct Scratch {
+  std::vector<std::uint8_t> state;
+  std::vector<std::uint32_t> ranks;
+  std::vector<double> L, a, b, dE;
+};
+thread_local Scratch tScratch;
+
+// Differences of `s`'s sample to the listed entries of its column, appended to `out`.
+void differences(const Source& s, const std::vector<std::uint32_t>& entries,
+                 std::vector<Ranked>& out) {
+  auto& w = tScratch;
+  const std::size_t n = entries.size();
+  w.L.resize(n);
+  w.a.resize(n);
+  w.b.resize(n);
+  w.dE.resize(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    const auto i = entries[k];
+    w.L[k] = s.column->L[i];
+    w.a[k] = s.column->a[i];
+    w.b[k] = s.column->b[i];
+  }
   const auto run = [&](std::size_t from, std::size_t to) {
-    const LabColumns standards{std::span<const double>(L).subspan(from, to - from),
-                               std::span<const double>(a).subspan(from, to - from),
-                               std::span<const double>(b).subspan(from, to - from)};
-    CieStdMath::deltaEBatch(method, sample, standards,
-                            std::span<double>(dE).subspan(from, to - from));
+    const LabColumns standards{std::span<const double>(w.L).subspan(from, to - from),
+                               std::span<const double>(w.a).subspan(from, to - from),
+                               std::span<const double>(w.b).subspan(from, to - from)};
+    CieStdMath::deltaEBatch(s.method, s.sample, standards,
+                            std::span<double>(w.dE).subspan(from, to - from));
   };
   if (n >= kParallelFrom) {
     std::thread other(run, n / 2, n);
@@ -45,10 +90,14 @@ void rankColumn(const LabColumn& column, const LabTriple& sample, HCFDeltaEMetho
   } else {
     run(0, n);
   }
-  for (std::size_t i = 0; i < n; ++i) {
-    const auto d = static_cast<float>(dE[i]);
-    if (!std::isnan(d)) out.push_back({ranks[i], d});
+  for (std::size_t k = 0; k < n; ++k) {
+    const auto d = static_cast<float>(w.dE[k]);
+    if (!std::isnan(d)) out.push_back({s.column->rank[entries[k]], d});
   }
+}
+
+bool nearer(const Ranked& x, const Ranked& y) {
+  return x.deltaE != y.deltaE ? x.deltaE < y.deltaE : x.rank < y.rank;
 }
 
 }  // namespace
@@ -58,7 +107,8 @@ RankingOutcome rankExactly(const RankingRequest& q) {
   const auto allowed = [&](std::uint32_t r) {
     return r < q.productCount && (!q.allowed || (r < q.allowed->size() && (*q.allowed)[r]));
   };
-  std::vector<std::uint8_t> state(q.productCount, kOut);
+  auto& state = tScratch.state;
+  state.assign(q.productCount, kOut);
   for (const auto& box : q.boxes) {
     if (!box.entries) continue;
     const auto& c = *box.entries;
@@ -81,21 +131,76 @@ RankingOutcome rankExactly(const RankingRequest& q) {
     for (std::uint32_t r = 0; r < q.productCount; ++r) state[r] = allowed(r) ? kCandidate : kOut;
   }
 
-  std::vector<Ranked> results;
+  // Which source decides each product: the first whose column holds it.
+  std::vector<Source> sources;
   for (const auto& pair : q.pairs) {
-    if (pair.firsts) rankColumn(*pair.firsts, pair.sample, q.method, state, results);
+    if (pair.firsts) sources.push_back({pair.firsts, pair.sample, q.method});
   }
   if (q.aux && q.firstAdjusted) {
-    rankColumn(*q.firstAdjusted, *q.aux, HCFDeltaEMethod::CIEDE2000, state, results);
+    sources.push_back({q.firstAdjusted, *q.aux, HCFDeltaEMethod::CIEDE2000});
   }
-  outcome.ranked = results.size();
+  if (sources.size() > kMaxSources) sources.resize(kMaxSources);
+  std::vector<std::vector<std::uint32_t>> decided(sources.size());
+  std::size_t total = 0;
+  for (std::size_t s = 0; s < sources.size(); ++s) {
+    const auto& c = *sources[s].column;
+    for (std::uint32_t i = 0; i < c.size(); ++i) {
+      const std::uint32_t r = c.rank[i];
+      if (r < state.size() && state[r] == kCandidate) {
+        state[r] = static_cast<std::uint8_t>(kFirstSource + s);
+        decided[s].push_back(i);
+      }
+    }
+    total += decided[s].size();
+  }
+
+  const std::uint64_t wanted = q.skip + std::min<std::uint64_t>(q.limit, total);
+  std::vector<Ranked> results;
+  if (total < kPruneFrom || wanted * 4 >= total) {
+    for (std::size_t s = 0; s < sources.size(); ++s) differences(sources[s], decided[s], results);
+  } else {
+    // Exact pruning: the differences of the products in a small Lab cube around each sample
+    // give a threshold the wanted results cannot exceed; a product whose lightness term alone
+    // is beyond it is passed over.
+    std::vector<std::vector<std::uint32_t>> nearest(sources.size()), rest(sources.size());
+    for (double half = 2.0;; half *= 2.0) {
+      std::size_t found = 0;
+      for (std::size_t s = 0; s < sources.size(); ++s) {
+        nearest[s].clear();
+        rest[s].clear();
+        const auto& c = *sources[s].column;
+        const auto& p = sources[s].sample;
+        for (const auto i : decided[s]) {
+          const bool inCube = std::fabs(c.L[i] - p.L) <= half && std::fabs(c.a[i] - p.a) <= half &&
+                              std::fabs(c.b[i] - p.b) <= half;
+          (inCube ? nearest[s] : rest[s]).push_back(i);
+        }
+        found += nearest[s].size();
+      }
+      if (found >= 4 * wanted || found == total) break;
+    }
+    for (std::size_t s = 0; s < sources.size(); ++s) differences(sources[s], nearest[s], results);
+    double threshold = INFINITY;
+    if (results.size() >= wanted && wanted > 0) {
+      std::nth_element(results.begin(), results.begin() + static_cast<std::ptrdiff_t>(wanted - 1),
+                       results.end(), nearer);
+      threshold = results[wanted - 1].deltaE;
+    }
+    const double limit = threshold + kBoundMargin * (1.0 + threshold);
+    for (std::size_t s = 0; s < sources.size(); ++s) {
+      std::vector<std::uint32_t> survivors;
+      const auto& c = *sources[s].column;
+      for (const auto i : rest[s]) {
+        if (lowerBound(sources[s], c.L[i]) <= limit) survivors.push_back(i);
+      }
+      differences(sources[s], survivors, results);
+    }
+  }
+  outcome.ranked = total;
 
   if (q.skip >= results.size()) return outcome;
-  const std::size_t end =
-      static_cast<std::size_t>(q.skip + std::min<std::uint64_t>(q.limit, results.size() - q.skip));
-  const auto nearer = [](const Ranked& x, const Ranked& y) {
-    return x.deltaE != y.deltaE ? x.deltaE < y.deltaE : x.rank < y.rank;
-  };
+  const std::size_t end = static_cast<std::size_t>(
+      q.skip + std::min<std::uint64_t>(q.limit, results.size() - q.skip));
   std::partial_sort(results.begin(), results.begin() + static_cast<std::ptrdiff_t>(end),
                     results.end(), nearer);
   outcome.page.assign(results.begin() + static_cast<std::ptrdiff_t>(q.skip),

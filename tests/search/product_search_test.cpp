@@ -246,3 +246,27 @@ TEST(ProductSearchParts, PredicatesReadAsThePlatformWritesThem) {
   EXPECT_EQ(HCFProductSearch::inspirationsSearch().searchType, 1u);
   EXPECT_EQ(HCFProductSearch::validSortKeys().front(), "vendorOrder");
 }
+
+TEST_F(ProductSearchTest, PassingOverDistantLightnessesKeepsTheRankingExact) {
+  // Large enough that products far in lightness are passed over by their lower bound.
+  std::vector<HCFHalvernCloudProduct> catalog;
+  for (std::size_t i = 0; i < 6000; ++i) catalog.push_back(fx::syntheticProduct(i, 6000));
+  useCatalog(catalog);
+  auto search = HCFProductSearch::productSearch();
+  for (const auto& centre : {lab(50, 0, 0), lab(30, 20, -30), lab(85, -10, 40)}) {
+    search.colorTerm = auxTerm(centre);
+    expectSameAsReference(search);
+  }
+  search.colorTerm = std::make_shared<HCFHalvernCloudProduct>(catalog[4321]);
+  for (const auto method : {HCFDeltaEMethod::CIEDE2000, HCFDeltaEMethod::CMC21,
+                            HCFDeltaEMethod::CMC11, HCFDeltaEMethod::CIE94GraphicArts,
+                            HCFDeltaEMethod::CIE94Textiles}) {
+    search.colorSearchOptions.deltaEMethod = method;
+    expectSameAsReference(search);
+  }
+  search.colorSearchOptions = {HCFDeltaEMethod::CIEDE2000, HCFIlluminant::D65,
+                               HCFStdObserver::TenDegree};
+  search.skip = 40;
+  search.limit = 25;
+  expectSameAsReference(search);
+}

@@ -1,6 +1,7 @@
 #include "catalog_fixture.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <stdexcept>
@@ -32,13 +33,20 @@ HCFRGBColor rgbOfHex(const std::string& hex) {
   return HCFRGBColor::rgbColorWithR(r / 255.0, g / 255.0, b / 255.0, HCFRGBSpace::sRGB);
 }
 
+// A well-mixed 64-bit hash (splitmix64), so that neighbouring indexes get unrelated colours.
+std::uint64_t mixed(std::uint64_t x) {
+  x += 0x9e3779b97f4a7c15ull;
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+  return x ^ (x >> 31);
+}
+
 // A colour spread over the gamut for products beyond the list.
 NamedColor syntheticColor(std::size_t index) {
-  const auto channel = [&](std::size_t salt) {
-    return static_cast<unsigned>((index * 2654435761u + salt * 40503u) % 256u);
-  };
+  const std::uint64_t h = mixed(index);
   char hex[8];
-  std::snprintf(hex, sizeof hex, "#%02x%02x%02x", channel(1), channel(2), channel(3));
+  std::snprintf(hex, sizeof hex, "#%02x%02x%02x", static_cast<unsigned>(h & 0xff),
+                static_cast<unsigned>((h >> 8) & 0xff), static_cast<unsigned>((h >> 16) & 0xff));
   return {"Colour " + std::to_string(index), hex};
 }
 
