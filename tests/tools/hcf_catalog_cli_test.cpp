@@ -1,6 +1,8 @@
 // hcf catalog: building a prepared products store and its archive, and looking into one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "cli_runner.h"
 #include "hcf/platform/zip/unzip.h"
 
@@ -50,5 +52,49 @@ TEST(HcfCatalog, BuildsAStoreAndItsArchiveFromProductLines) {
   EXPECT_EQ(runHcf("catalog build - --out '" + dir.string() + "'").status, 2);
   EXPECT_EQ(runHcf("catalog info '" + lines + "'").status, 1);
   EXPECT_EQ(runHcf("catalog").status, 2);
+  std::filesystem::remove_all(dir);
+}
+
+TEST(HcfSearch, FindsTheNearestProductsAndShowsTheFilterPanel) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("hcf-search-cli-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const auto lines = (dir / "products.jsonl").string();
+  ASSERT_EQ(runHcf("catalog fixture --count 80 --names '" HCF_DATA_DIR
+                   "/colors/color-name-list.csv' --out '" +
+                   lines + "'")
+                .status,
+            0);
+  ASSERT_EQ(
+      runHcf("catalog build '" + lines + "' --package-id t --out '" + dir.string() + "'").status,
+      0);
+  const std::string store = "--store '" + (dir / "halvern-products-t.realm").string() + "' ";
+
+  // The first named colour searched by its own hex comes first, at a difference near 0.
+  const Outcome own = runHcf("search " + store + "--hex c93f38 --limit 3");
+  ASSERT_EQ(own.status, 0) << own.err;
+  EXPECT_EQ(own.out.substr(0, 20), "   1  HC-00000     1");  // "100 Mph", code HC-00000
+  EXPECT_NE(own.out.find(" 0.0"), std::string::npos) << own.out;
+  EXPECT_EQ(std::count(own.out.begin(), own.out.end(), '\n'), 3);
+
+  const Outcome json = runHcf("search " + store + "--lab 50 0 0 --limit 2 --json");
+  EXPECT_EQ(json.status, 0);
+  EXPECT_NE(json.out.find("\"delta_e\""), std::string::npos);
+  EXPECT_NE(json.out.find("\"product\""), std::string::npos);
+
+  const Outcome filtered = runHcf("search " + store + "--filter finish=gloss --limit 100");
+  EXPECT_EQ(filtered.status, 0);
+  EXPECT_GT(std::count(filtered.out.begin(), filtered.out.end(), '\n'), 5);
+  EXPECT_EQ(runHcf("search " + store + "--filter finishgloss").status, 2);
+  EXPECT_EQ(runHcf("search " + store + "--lab 50 0").status, 2);
+  EXPECT_EQ(runHcf("search " + store + "--hex 12345").status, 2);
+  EXPECT_EQ(runHcf("search " + store + "--lab 50 0 0 --method de_99").status, 2);
+  EXPECT_EQ(runHcf("search --store /nonexistent.realm --lab 50 0 0").status, 2);
+
+  const Outcome panel = runHcf("filters " + store + "--select finish=gloss");
+  EXPECT_EQ(panel.status, 0) << panel.err;
+  EXPECT_NE(panel.out.find("finish\n"), std::string::npos) << panel.out;
+  EXPECT_NE(panel.out.find("  * gloss\n"), std::string::npos) << panel.out;
   std::filesystem::remove_all(dir);
 }

@@ -12,6 +12,10 @@ int colorCommand(const std::vector<std::string>& args);
 int scanCommand(const std::vector<std::string>& args);
 /// "hcf catalog build|info|fixture ...": prepared products stores.
 int catalogCommand(const std::vector<std::string>& args);
+/// "hcf search ...": the nearest products by colour, or by text, on a products store.
+int searchCommand(const std::vector<std::string>& args);
+/// "hcf filters ...": the filter panel of a products store.
+int filtersCommand(const std::vector<std::string>& args);
 /// "hcf demo": the measuring path on simulated instruments, end to end.
 int demoCommand(const std::vector<std::string>& args);
 /// "hcf tour": the colour science on the colour-checker chart.

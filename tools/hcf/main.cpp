@@ -21,6 +21,8 @@ constexpr const char* kUsage =
     "  discover  find instruments (--sim)\n"
     "  measure   connect, calibrate and measure (--sim)\n"
     "  scan      the Lab of a saved scan\n"
+    "  search    the nearest products by colour, or by text\n"
+    "  filters   the filter panel of a products store\n"
     "  tour      the colour science on the colour-checker chart\n"
     "  version   the kit's version\n"
     "\n"
@@ -41,6 +43,8 @@ int main(int argc, char** argv) {
     if (command == "color") return hcf_tool::colorCommand(rest);
     if (command == "demo") return hcf_tool::demoCommand(rest);
     if (command == "scan") return hcf_tool::scanCommand(rest);
+    if (command == "search") return hcf_tool::searchCommand(rest);
+    if (command == "filters") return hcf_tool::filtersCommand(rest);
     if (command == "tour") return hcf_tool::tourCommand(rest);
     if (command == "discover") return hcf_tool::discoverCommand(rest);
     if (command == "measure") return hcf_tool::measureCommand(rest);

@@ -15,6 +15,7 @@
 
 #include "hcf/json.h"
 #include "hcf/products/hcf_product.h"
+#include "hcf/products/hcf_product_search_result.h"
 #include "hcf/products/hcf_product_search_sort_descriptor.h"
 #include "hcf/result.h"
 #include "hcf/scan/color_scan.h"
@@ -103,6 +104,12 @@ class HCF_API HCFTintVaultSerialization {
       const std::optional<std::vector<HCFProductSpectrum>>& spectra);
   /// "start", "step", "curve".
   static JsonValue productSpectrumToJSON(const HCFProductSpectrum& spectrum);
+
+  // ---- search results -----------------------------------------------------------------------
+
+  /// "product" (the product dictionary) and "delta_e" (when the result has a difference).
+  static JsonValue productSearchResultToDictionary(const HCFProductSearchResult& result);
+  static JsonValue productSearchResultsToArray(const std::vector<HCFProductSearchResult>& results);
 
   // ---- sort descriptors ------------------------------------------------------------------
 

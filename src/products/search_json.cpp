@@ -1,4 +1,4 @@
-// The sort-descriptor forms of HCFTintVaultSerialization.
+// The search-result and sort-descriptor forms of HCFTintVaultSerialization.
 #include <cctype>
 
 #include "hcf/scan/tint_vault_serialization.h"
@@ -29,6 +29,19 @@ std::string serverKey(std::string_view sortKey) {
 }
 
 }  // namespace
+
+JsonValue S::productSearchResultToDictionary(const HCFProductSearchResult& result) {
+  JsonValue out = JsonValue::object();
+  out["product"] = productToDictionary(result.product);
+  if (result.deltaE) out["delta_e"] = static_cast<double>(*result.deltaE);
+  return out;
+}
+
+JsonValue S::productSearchResultsToArray(const std::vector<HCFProductSearchResult>& results) {
+  JsonValue out = JsonValue::array();
+  for (const auto& r : results) out.push_back(productSearchResultToDictionary(r));
+  return out;
+}
 
 JsonValue S::sortDescriptorsToServerArray(
     const std::vector<HCFProductSearchSortDescriptor>& descriptors) {
