@@ -1,6 +1,7 @@
 // The search-result and sort-descriptor forms of HCFTintVaultSerialization.
 #include <cctype>
 
+#include "hcf/color/ht_color_utils.h"
 #include "hcf/scan/tint_vault_serialization.h"
 
 HCF_NAMESPACE_BEGIN
@@ -28,7 +29,184 @@ std::string serverKey(std::string_view sortKey) {
   return key == "vendororder" ? "vendor_order" : key;
 }
 
+JsonValue d50(const HCFLabColor& lab) {
+  return JsonValue{{"d50L", lab.L}, {"d50a", lab.A}, {"d50b", lab.B}};
+}
+
+// {key: [values]} in the order the pairs come.
+JsonValue attributesOf(const std::vector<HCFProductKV>& kvs) {
+  JsonValue out = JsonValue::object();
+  for (const auto& kv : kvs) {
+    auto& values = out[kv.key.value_or("")];
+    if (!values.is_array()) values = JsonValue::array();
+    values.push_back(kv.val.value_or(""));
+  }
+  return out;
+}
+
+const JsonValue* member(const JsonValue& d, const char* key) {
+  if (!d.is_object()) return nullptr;
+  const auto it = d.find(key);
+  return it == d.end() || it->is_null() ? nullptr : &*it;
+}
+
+std::optional<std::string> text(const JsonValue& d, const char* key) {
+  const auto* v = member(d, key);
+  if (!v || !v->is_string()) return std::nullopt;
+  return v->get<std::string>();
+}
+
+std::uint64_t unsignedOf(const JsonValue& d, const char* key) {
+  const auto* v = member(d, key);
+  if (!v || !v->is_number()) return 0;
+  const double x = v->get<double>();
+  return x > 0 && x < 1.8e19 ? static_cast<std::uint64_t>(x) : 0;
+}
+
 }  // namespace
+
+JsonValue S::productSearchToServerDictionary(const HCFProductSearch& search) {
+  JsonValue out = JsonValue::object();
+  out["limit"] = search.limit;
+  out["skip"] = search.skip;
+  if (search.colorTerm) {
+    if (const auto aux = search.colorTerm->auxSearchLab()) out["adjusted_lab"] = d50(*aux);
+    const auto labs = search.colorTerm->batchedLabsWithIllum(std::nullopt, std::nullopt);
+    if (!labs.empty()) {
+      out["device_lab"] = d50(labs.front().lab);
+      out["device_batch"] = labs.front().batch;
+      JsonValue unified = JsonValue::array();
+      for (const auto& l : labs) {
+        unified.push_back(JsonValue{{"device_lab", d50(l.lab)}, {"device_batch", l.batch}});
+      }
+      out["unifiedBatchLabs"] = std::move(unified);
+    }
+  }
+  if (search.textTerm) out["text_term"] = *search.textTerm;
+  if (search.sortDescriptors && !search.sortDescriptors->empty()) {
+    out["sort"] = sortDescriptorsToServerArray(*search.sortDescriptors);
+  } else {
+    out["sort"] = JsonValue::parse(R"([{"vendor_order":"ASC"},{"code":"ASC"},{"name":"ASC"}])");
+  }
+  JsonValue filter = JsonValue::object();
+  if (search.filters && !search.filters->empty())
+    filter["attributes"] = attributesOf(*search.filters);
+  if (search.searchType == 1) {
+    auto& attributes = filter["attributes"];
+    if (!attributes.is_object()) attributes = JsonValue::object();
+    if (!attributes.contains("category"))
+      attributes["category"] = JsonValue::array({"Inspirations"});
+  }
+  out["filter"] = std::move(filter);
+  out["includeDE"] = true;
+  return out;
+}
+
+JsonValue S::productSearchToDictionary(const HCFProductSearch& search) {
+  JsonValue out = JsonValue::object();
+  if (search.sortDescriptors)
+    out["sort_descriptors"] = sortDescriptorsToArray(*search.sortDescriptors);
+  out["limit"] = search.limit;
+  out["skip"] = search.skip;
+  if (search.filters) out["filter_descriptors"] = kvsToArray(*search.filters);
+  if (search.colorTerm) out["color_term"] = colorTermToDictionary(*search.colorTerm);
+  const auto& o = search.colorSearchOptions;
+  out["color_search_opts"] =
+      JsonValue{{"observer", HTColorUtils::toObserverTextStr(o.observer)},
+                {"illuminant", HTColorUtils::toIlluminantStr(o.illuminant).value_or("")},
+                {"delta_e", HTColorUtils::toDeltaEStr(o.deltaEMethod)}};
+  if (search.textTerm) out["text_term"] = *search.textTerm;
+  out["search_type"] = search.searchType == 1 ? "inspirations" : "products";
+  return out;
+}
+
+HCFProductSearch S::productSearchFromDictionary(const JsonValue& d) {
+  HCFProductSearch search;
+  if (const auto* sorts = member(d, "sort_descriptors")) {
+    search.sortDescriptors = sortDescriptorsFromArray(*sorts);
+  }
+  search.limit = unsignedOf(d, "limit");
+  search.skip = unsignedOf(d, "skip");
+  if (const auto* filters = member(d, "filter_descriptors"))
+    search.filters = kvsFromArray(*filters);
+  if (const auto* term = member(d, "color_term")) search.colorTerm = colorTermFromDictionary(*term);
+  if (const auto* opts = member(d, "color_search_opts"); opts && opts->is_object()) {
+    auto o = HCFColorSearchOptions::defaultOptions();
+    o.deltaEMethod = HTColorUtils::fromDeltaEStr(text(*opts, "delta_e").value_or(""));
+    o.observer = HTColorUtils::fromObserverStr(text(*opts, "observer").value_or(""));
+    o.illuminant = HTColorUtils::fromIlluminantStr(text(*opts, "illuminant").value_or(""));
+    search.colorSearchOptions = o;
+  }
+  search.textTerm = text(d, "text_term");
+  search.searchType = text(d, "search_type") == "inspirations" ? 1 : 0;
+  return search;
+}
+
+JsonValue S::colorTermToDictionary(const HCFColorSearchTerm& term) {
+  JsonValue out = JsonValue{{"object_type", "genericColorTerm"}, {"object_version", "1.0.0"}};
+  if (const auto aux = term.auxSearchLab()) out["adjusted_lab"] = labColorToDictionary(*aux);
+  const auto labs = term.batchedLabsWithIllum(std::nullopt, std::nullopt);
+  if (!labs.empty()) out["batched_labs"] = batchedLabsToArray(labs);
+  return out;
+}
+
+std::shared_ptr<HCFGenericColorSearchTerm> S::colorTermFromDictionary(const JsonValue& d) {
+  auto term = std::make_shared<HCFGenericColorSearchTerm>();
+  if (const auto* lab = member(d, "adjusted_lab")) {
+    if (auto read = labColorFromDictionary(*lab)) term->auxLab = *read;
+  }
+  if (const auto* labs = member(d, "batched_labs")) {
+    if (auto read = batchedLabsFromArray(*labs)) term->batchedLabs = *read;
+  }
+  return term;
+}
+
+std::shared_ptr<HCFGenericColorSearchTerm> S::searchTermFromDictionary(const JsonValue& d) {
+  return colorTermFromDictionary(d);
+}
+
+JsonValue S::filterSetToServerDictionary(const HCFProductFilterSet& set) {
+  return JsonValue{{"filter", JsonValue{{"attributes", attributesOf(set.selectedFilters())}}}};
+}
+
+std::vector<HCFProductKV> S::kvsFromServerArray(const JsonValue& groups) {
+  std::vector<HCFProductKV> out;
+  if (!groups.is_array()) return out;
+  for (const auto& g : groups) {
+    const auto key = text(g, "filter_key");
+    const auto* values = member(g, "filter_values");
+    if (!key || !values || !values->is_array()) continue;
+    for (const auto& v : *values) {
+      const auto val = text(v, "filter_value");
+      if (!val) continue;
+      HCFProductKV kv;
+      kv.key = key;
+      kv.keyTranslated = text(g, "filter_key_translated").value_or(*key);
+      kv.val = val;
+      kv.valTranslated = text(v, "filter_value_translated").value_or(*val);
+      out.push_back(std::move(kv));
+    }
+  }
+  return out;
+}
+
+JsonValue S::filterSetToDictionary(const HCFProductFilterSet& set) {
+  return JsonValue{{"selectedFilters", kvsToArray(set.selectedFilters())},
+                   {"availableFilters", kvsToArray(set.availableFilters())},
+                   {"allFilters", kvsToArray(set.allFilters())}};
+}
+
+std::shared_ptr<HCFProductFilterSet> S::filterSetFromDictionary(const JsonValue& d) {
+  auto set = HCFProductFilterSet::emptyFilterSet();
+  const auto list = [&](const char* key) {
+    const auto* v = member(d, key);
+    return v ? kvsFromArray(*v) : std::vector<HCFProductKV>{};
+  };
+  set->setAllFilters(list("allFilters"));
+  set->setAvailableFilters(list("availableFilters"));
+  set->setSelectedFilters(list("selectedFilters"));
+  return set;
+}
 
 JsonValue S::productSearchResultToDictionary(const HCFProductSearchResult& result) {
   JsonValue out = JsonValue::object();

@@ -258,9 +258,9 @@ TEST_F(ProductSearchTest, PassingOverDistantLightnessesKeepsTheRankingExact) {
     expectSameAsReference(search);
   }
   search.colorTerm = std::make_shared<HCFHalvernCloudProduct>(catalog[4321]);
-  for (const auto method : {HCFDeltaEMethod::CIEDE2000, HCFDeltaEMethod::CMC21,
-                            HCFDeltaEMethod::CMC11, HCFDeltaEMethod::CIE94GraphicArts,
-                            HCFDeltaEMethod::CIE94Textiles}) {
+  for (const auto method :
+       {HCFDeltaEMethod::CIEDE2000, HCFDeltaEMethod::CMC21, HCFDeltaEMethod::CMC11,
+        HCFDeltaEMethod::CIE94GraphicArts, HCFDeltaEMethod::CIE94Textiles}) {
     search.colorSearchOptions.deltaEMethod = method;
     expectSameAsReference(search);
   }
@@ -269,4 +269,74 @@ TEST_F(ProductSearchTest, PassingOverDistantLightnessesKeepsTheRankingExact) {
   search.skip = 40;
   search.limit = 25;
   expectSameAsReference(search);
+}
+
+TEST(ProductSearchJson, ServerBodyAndApplicationFormRoundTrip) {
+  using S = HCFTintVaultSerialization;
+  auto search = HCFProductSearch::inspirationsSearch();
+  search.colorTerm = std::make_shared<HCFMockColorSearchTerm>(HCFMockColorSearchTerm::mockTerm());
+  search.filters = std::vector<HCFProductKV>{HCFProductKV::kvWithKey("finish", "matte"),
+                                             HCFProductKV::kvWithKey("finish", "gloss")};
+  search.textTerm = "sea";
+  search.skip = 3;
+  const auto body = S::productSearchToServerDictionary(search);
+  EXPECT_EQ(body["limit"], 50);
+  EXPECT_EQ(body["skip"], 3);
+  EXPECT_DOUBLE_EQ(body["adjusted_lab"]["d50L"].get<double>(), 82.14101160444581);
+  EXPECT_EQ(body["device_batch"], "95");
+  EXPECT_EQ(body["unifiedBatchLabs"].size(), 1u);
+  EXPECT_EQ(body["sort"].dump(), R"([{"vendor_order":"ASC"},{"code":"ASC"},{"name":"ASC"}])");
+  EXPECT_EQ(body["filter"]["attributes"]["finish"].dump(), R"(["matte","gloss"])");
+  // An inspiration search without a chosen category asks for the inspirations.
+  EXPECT_EQ(body["filter"]["attributes"]["category"].dump(), R"(["Inspirations"])");
+  EXPECT_EQ(body["includeDE"], true);
+  EXPECT_EQ(S::productSearchToServerDictionary(HCFProductSearch::productSearch())["filter"].dump(),
+            "{}");
+
+  search.sortDescriptors = std::vector<HCFProductSearchSortDescriptor>{{"vendorOrder", false}};
+  search.colorSearchOptions = {HCFDeltaEMethod::CMC11, HCFIlluminant::F11,
+                               HCFStdObserver::TenDegree};
+  const auto form = S::productSearchToDictionary(search);
+  EXPECT_EQ(form["search_type"], "inspirations");
+  EXPECT_EQ(form["color_search_opts"]["delta_e"], "de_cmc_11");
+  const auto back = S::productSearchFromDictionary(form);
+  EXPECT_EQ(back.searchType, 1u);
+  EXPECT_EQ(back.skip, 3u);
+  EXPECT_EQ(back.colorSearchOptions, search.colorSearchOptions);
+  ASSERT_TRUE(back.sortDescriptors.has_value());
+  EXPECT_EQ((*back.sortDescriptors)[0].sortKey, "vendorOrder");
+  EXPECT_FALSE((*back.sortDescriptors)[0].ascending);
+  ASSERT_TRUE(back.filters.has_value());
+  EXPECT_EQ(back.filters->size(), 2u);
+  EXPECT_EQ(back.textTerm, "sea");
+  ASSERT_TRUE(back.colorTerm);
+  EXPECT_NEAR(back.colorTerm->auxSearchLab()->L, 82.14101160444581, 1e-12);
+  EXPECT_EQ(back.colorTerm->batchedLabsWithIllum(std::nullopt, std::nullopt).size(), 1u);
+
+  // Untrusted documents: wrong types read as absent.
+  const auto odd = S::productSearchFromDictionary(JsonValue::parse(
+      R"({"limit": "ten", "skip": -4, "color_term": 3, "search_type": 1, "text_term": 5})"));
+  EXPECT_EQ(odd.limit, 0u);
+  EXPECT_EQ(odd.skip, 0u);
+  EXPECT_EQ(odd.searchType, 0u);
+  EXPECT_FALSE(odd.textTerm.has_value());
+}
+
+TEST(ProductSearchJson, FilterSetForms) {
+  using S = HCFTintVaultSerialization;
+  const auto set = HCFProductFilterSet::filterSetWithSelectedFilters(
+      {HCFProductKV::kvWithKey("finish", "matte"), HCFProductKV::kvWithKey("base", "oil")});
+  EXPECT_EQ(S::filterSetToServerDictionary(*set).dump(),
+            R"({"filter":{"attributes":{"base":["oil"],"finish":["matte"]}}})");
+  const auto back = S::filterSetFromDictionary(S::filterSetToDictionary(*set));
+  EXPECT_EQ(back->selectedFilters().size(), 2u);
+  EXPECT_EQ(back->availableFilters().size(), 2u);
+  const auto kvs = S::kvsFromServerArray(JsonValue::parse(
+      R"([{"filter_key": "finish", "filter_key_translated": "Finition",
+           "filter_values": [{"filter_value": "matte", "filter_value_translated": "mat"},
+                             {"filter_value": 7}]},
+          {"filter_values": []}, "junk"])"));
+  ASSERT_EQ(kvs.size(), 1u);
+  EXPECT_EQ(kvs[0].keyTranslated, "Finition");
+  EXPECT_EQ(kvs[0].valTranslated, "mat");
 }

@@ -15,6 +15,8 @@
 
 #include "hcf/json.h"
 #include "hcf/products/hcf_product.h"
+#include "hcf/products/hcf_product_filter_set.h"
+#include "hcf/products/hcf_product_search.h"
 #include "hcf/products/hcf_product_search_result.h"
 #include "hcf/products/hcf_product_search_sort_descriptor.h"
 #include "hcf/result.h"
@@ -104,6 +106,33 @@ class HCF_API HCFTintVaultSerialization {
       const std::optional<std::vector<HCFProductSpectrum>>& spectra);
   /// "start", "step", "curve".
   static JsonValue productSpectrumToJSON(const HCFProductSpectrum& spectrum);
+
+  // ---- searches, colour terms and filter sets -------------------------------------------------
+
+  /// The body the online search service takes under "search": "limit", "skip", "adjusted_lab"
+  /// (the term's reference colour), "device_lab", "device_batch" and "unifiedBatchLabs" (its
+  /// batched colours), "text_term", "sort" (by default vendor_order, code, name ascending),
+  /// "filter" ({"attributes": {key: [values]}}; inspiration searches add category
+  /// "Inspirations" when no category is chosen) and "includeDE".
+  static JsonValue productSearchToServerDictionary(const HCFProductSearch& search);
+  /// The application's form: "sort_descriptors", "limit", "skip", "filter_descriptors",
+  /// "color_term", "color_search_opts", "text_term", "search_type".
+  static JsonValue productSearchToDictionary(const HCFProductSearch& search);
+  static HCFProductSearch productSearchFromDictionary(const JsonValue& dictionary);
+  /// "object_type", "object_version", "adjusted_lab", "batched_labs" (when there are any).
+  static JsonValue colorTermToDictionary(const HCFColorSearchTerm& term);
+  static std::shared_ptr<HCFGenericColorSearchTerm> colorTermFromDictionary(
+      const JsonValue& dictionary);
+  static std::shared_ptr<HCFGenericColorSearchTerm> searchTermFromDictionary(
+      const JsonValue& dictionary);
+  /// {"filter": {"attributes": {key: [values of the selected pairs, in order]}}}.
+  static JsonValue filterSetToServerDictionary(const HCFProductFilterSet& set);
+  /// Pairs from the service's filter groups ("filter_key", "filter_key_translated",
+  /// "filter_values" of {"filter_value", "filter_value_translated"}).
+  static std::vector<HCFProductKV> kvsFromServerArray(const JsonValue& groups);
+  /// "selectedFilters", "availableFilters", "allFilters" as pair arrays.
+  static JsonValue filterSetToDictionary(const HCFProductFilterSet& set);
+  static std::shared_ptr<HCFProductFilterSet> filterSetFromDictionary(const JsonValue& dictionary);
 
   // ---- search results -----------------------------------------------------------------------
 
