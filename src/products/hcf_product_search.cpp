@@ -186,6 +186,22 @@ std::vector<HCFProductSearchResult> HCFProductSearch::productsToSearchResults(
   return out;
 }
 
+void HCFProductSearch::fetchProductFilters(FilterSetCompletion completion) {
+  dispatch::globalQueue(dispatch::QueuePriority::Default).async([completion] {
+    HCFProductFilterSet::offlineProductsFilterSet(
+        [completion](std::shared_ptr<HCFProductFilterSet> set, std::optional<HCFError>) {
+          dispatch::mainQueue().async([completion, set] {
+            if (completion) completion(set, std::nullopt);
+          });
+        });
+  });
+}
+
+void HCFProductSearch::fetchProductFiltersUsingFilter(const std::shared_ptr<HCFProductFilterSet>&,
+                                                      FilterSetCompletion completion) const {
+  fetchProductFilters(std::move(completion));
+}
+
 void HCFProductSearch::execute(Completion completion) const {
   if (searchType == 1) {
     // The online search service is not part of this kit build yet.

@@ -129,3 +129,13 @@ TEST_F(FilterSetTest, ASelectedValueThatVanishesIsDeselected) {
   EXPECT_EQ(set->allFilters().size(), 4u);
   EXPECT_EQ(set->availableFilters().size(), 4u);
 }
+
+TEST_F(FilterSetTest, ASearchFetchesTheProductPanel) {
+  useFilters({{"finish=matt", "category=Inspirations"},
+              {"finish=gloss", "base=oil"},
+              {"finish=satin", "base=water"}});
+  auto set = change([](auto done) { HCFProductSearch::fetchProductFilters(done); });
+  // The inspiration's matt finish is not offered in the products' panel.
+  EXPECT_EQ(texts(set->allFilters()),
+            (std::vector<std::string>{"base=oil", "base=water", "finish=gloss", "finish=satin"}));
+}

@@ -14,6 +14,7 @@
 #include "hcf/platform/predicate/predicate.h"
 #include "hcf/products/hcf_color_search_options.h"
 #include "hcf/products/hcf_product.h"
+#include "hcf/products/hcf_product_filter_set.h"
 #include "hcf/products/hcf_product_search_result.h"
 #include "hcf/products/hcf_product_search_sort_descriptor.h"
 
@@ -55,6 +56,15 @@ class HCF_API HCFProductSearch {
   /// isInspiration = false / isInspiration = true.
   static predicate::Predicate ignoreInspirationsPredicate();
   static predicate::Predicate inspirationsOnlyPredicate();
+
+  using FilterSetCompletion =
+      std::function<void(std::shared_ptr<HCFProductFilterSet>, std::optional<HCFError>)>;
+  /// The offline filter panel of products that are not inspirations, on the main queue.
+  static void fetchProductFilters(FilterSetCompletion completion);
+  /// The same; `filter` is not consulted. (The online panel, chosen with `preferOnline`,
+  /// comes with the online search service.)
+  void fetchProductFiltersUsingFilter(const std::shared_ptr<HCFProductFilterSet>& filter,
+                                      FilterSetCompletion completion) const;
 
   /// Runs the search; `completion` is called exactly once, on the main queue. Colour term →
   /// colour search; else text term → text search; else all products. Inspiration searches
