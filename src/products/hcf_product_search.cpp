@@ -258,6 +258,29 @@ void HCFProductSearch::executeColorSearchIgnoringColorPredicate(bool ignoring,
 }
 
 void HCFProductSearch::executeTextSearch(Completion completion) const {
+  const auto sorts = HCFRealmManager::validedSortDescriptorsFromArray(
+      sortDescriptors.value_or(std::vector<HCFProductSearchSortDescriptor>{}));
+  const auto defaultOrder = HCFRealmManager::validedSortDescriptorsFromArray({});
+  const bool inDefaultOrder =
+      std::equal(sorts.begin(), sorts.end(), defaultOrder.begin(), defaultOrder.end(),
+                 [](const auto& x, const auto& y) {
+                   return x.sortKey == y.sortKey && x.ascending == y.ascending;
+                 });
+  if (inDefaultOrder) {
+    // In the default order the catalogue's text index answers without SQL: the same
+    // products, in the same order, as the store's query would give.
+    std::string text = textTerm.value_or("");
+    std::erase(text, '*');
+    std::optional<Predicate> selection;
+    if (filters)
+      selection = HCFProductFilterSet::filterSetWithSelectedFilters(*filters)->searchPredicate();
+    high().async([folded = predicate::foldCaseAndDiacritics(text), inspirations = searchType == 1,
+                  selection, skip = skip, limit = limit, search = *this, completion] {
+      deliver(completion, search.productsToSearchResults(
+                              store::textSearch(folded, inspirations, selection, skip, limit)));
+    });
+    return;
+  }
   const auto search = *this;
   HCFRealmManager::offlineProductsMatchingPredicate(
       Predicate::andOf({textTermPredicate(), filterPredicate()}),

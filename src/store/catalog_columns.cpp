@@ -152,6 +152,28 @@ std::shared_ptr<const CatalogColumns> CatalogColumns::of(sql::Database& db,
 
 void CatalogColumns::invalidate() { ++gGeneration; }
 
+std::shared_ptr<const TextIndex> CatalogColumns::textIndex(sql::Database& db) const {
+  std::lock_guard lock(cacheMutex_);
+  if (text_) return text_;
+  auto index = std::make_shared<TextIndex>();
+  sql::Statement s(db,
+                   "SELECT l.kv, kv.valFolded, r.rank FROM HRLMOfflineProduct_attributes l "
+                   "JOIN HRLMProductKV kv ON kv.id = l.kv JOIN HCFProductRank r "
+                   "ON r.product = l.product WHERE kv.valFolded IS NOT NULL ORDER BY l.kv");
+  std::int64_t current = -1;
+  while (s.step()) {
+    const std::int64_t kv = s.int64(0);
+    if (kv != current) {
+      index->folded.push_back(s.text(1));
+      index->ranks.emplace_back();
+      current = kv;
+    }
+    index->ranks.back().push_back(static_cast<std::uint32_t>(s.int64(2)));
+  }
+  text_ = index;
+  return text_;
+}
+
 std::shared_ptr<const std::vector<bool>> CatalogColumns::matching(
     sql::Database& db, const predicate::Predicate& where) const {
   const auto condition = where.sql(productMapping());

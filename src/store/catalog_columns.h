@@ -32,6 +32,13 @@ struct TextGroup {
   std::shared_ptr<const LabColumn> entries;
 };
 
+/// The translated attribute values in use, folded for CONTAINS[cd], each with the ranks of the
+/// products that have it.
+struct TextIndex {
+  std::vector<std::string> folded;
+  std::vector<std::vector<std::uint32_t>> ranks;
+};
+
 class CatalogColumns {
  public:
   /// The columns of the products store open on `db` at `file`, from the cache when the store
@@ -52,6 +59,9 @@ class CatalogColumns {
   /// By rank: whether the product is an inspiration.
   std::vector<bool> inspiration;
 
+  /// The attribute texts, read from the store on first use.
+  std::shared_ptr<const TextIndex> textIndex(sql::Database& db) const;
+
   /// By rank: whether the product matches `where` (cached for the last few predicates).
   std::shared_ptr<const std::vector<bool>> matching(sql::Database& db,
                                                     const predicate::Predicate& where) const;
@@ -59,6 +69,7 @@ class CatalogColumns {
  private:
   mutable std::mutex cacheMutex_;
   mutable std::vector<std::pair<std::string, std::shared_ptr<const std::vector<bool>>>> cache_;
+  mutable std::shared_ptr<const TextIndex> text_;
 };
 
 }  // namespace store

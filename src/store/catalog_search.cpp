@@ -71,5 +71,48 @@ std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& q) {
   }
 }
 
+std::vector<HCFHalvernCloudProduct> textSearch(const std::string& folded, bool inspirations,
+                                               const std::optional<predicate::Predicate>& selection,
+                                               std::uint64_t skip, std::uint64_t limit) {
+  if (folded.empty() || limit == 0) return {};
+  auto handle = HCFRealmManager::productsRealm();
+  if (!handle) return {};
+  try {
+    auto& db = *handle->impl().db;
+    const auto columns = CatalogColumns::of(
+        db, HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID));
+    const auto index = columns->textIndex(db);
+    std::shared_ptr<const std::vector<bool>> selected;
+    if (selection) selected = columns->matching(db, *selection);
+    std::vector<bool> found(columns->productCount, false);
+    for (std::size_t k = 0; k < index->folded.size(); ++k) {
+      if (index->folded[k].find(folded) == std::string::npos) continue;
+      for (const auto r : index->ranks[k]) {
+        if (r < found.size()) found[r] = true;
+      }
+    }
+    std::vector<HCFHalvernCloudProduct> out;
+    ProductReader reader(db);
+    sql::Statement atRank(db, "SELECT product FROM HCFProductRank WHERE rank = ?1");
+    std::uint64_t seen = 0;
+    for (std::uint32_t r = 0; r < columns->productCount && out.size() < limit; ++r) {
+      if (!found[r] || columns->inspiration[r] != inspirations || (selected && !(*selected)[r])) {
+        continue;
+      }
+      if (seen++ < skip) continue;
+      atRank.reset();
+      atRank.bind(1, static_cast<std::int64_t>(r));
+      if (!atRank.step()) continue;
+      if (auto p = reader.read(atRank.int64(0))) {
+        out.push_back(HCFRealmSerialization::productFromRealmProduct(*p));
+      }
+    }
+    return out;
+  } catch (const sql::Failure& e) {
+    logLine(std::string("products store: ") + e.what());
+    return {};
+  }
+}
+
 }  // namespace store
 HCF_NAMESPACE_END

@@ -47,5 +47,12 @@ struct ColorSearchHit {
 /// The page of nearest products. An unusable store answers nothing.
 std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& request);
 
+/// Products some of whose attributes' translated values contain `folded` (already folded
+/// for CONTAINS[cd]), of the search type and selection, in the store's default order, from
+/// `skip`, at most `limit`. An empty text matches nothing; an unusable store answers nothing.
+std::vector<HCFHalvernCloudProduct> textSearch(const std::string& folded, bool inspirations,
+                                               const std::optional<predicate::Predicate>& selection,
+                                               std::uint64_t skip, std::uint64_t limit);
+
 }  // namespace store
 HCF_NAMESPACE_END

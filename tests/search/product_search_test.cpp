@@ -340,3 +340,28 @@ TEST(ProductSearchJson, FilterSetForms) {
   EXPECT_EQ(kvs[0].keyTranslated, "Finition");
   EXPECT_EQ(kvs[0].valTranslated, "mat");
 }
+
+TEST_F(ProductSearchTest, TextSearchesGiveWhatTheStoresQueryGives) {
+  const auto colors = fx::namedColors(HCF_DATA_DIR "/colors/color-name-list.csv");
+  useCatalog(fx::catalogProducts(colors, 400));
+  auto search = HCFProductSearch::productSearch();
+  for (const std::string term : {"re", "GREEN", "élan", "hc-0001", "café", "zzz", "*", "a"}) {
+    for (const auto& filters :
+         {std::optional<std::vector<HCFProductKV>>{},
+          std::optional<std::vector<HCFProductKV>>{{HCFProductKV::kvWithKey("finish", "satin")}}}) {
+      search.textTerm = term;
+      search.filters = filters;
+      search.skip = term == "a" ? 7 : 0;
+      auto [expected] = await<std::vector<HCFHalvernCloudProduct>>([&](auto done) {
+        HCFRealmManager::offlineProductsMatchingPredicate(
+            predicate::Predicate::andOf({search.textTermPredicate(), search.filterPredicate()}), {},
+            search.skip, search.limit, done);
+      });
+      const auto got = run(search);
+      ASSERT_EQ(got.size(), expected.size()) << term;
+      for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].product.uuid, expected[i].uuid) << term << " " << i;
+      }
+    }
+  }
+}
