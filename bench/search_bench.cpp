@@ -153,6 +153,13 @@ void BM_brute_force_reference(benchmark::State& state) {
 void BM_text_search(benchmark::State& state) {
   hcf_bench::useStore(static_cast<std::size_t>(state.range(0)), "search");
   const char* terms[] = {"misty", "rosé", "sy-00042", "harbour", "crème"};
+  // The first text search reads the catalogue's text index; time the ones after it.
+  {
+    auto warm = HCFProductSearch::productSearch();
+    warm.textTerm = "warm";
+    await<std::vector<HCFProductSearchResult>>(
+        [&](auto done) { warm.execute([done](auto r, auto) { done(std::move(r)); }); });
+  }
   std::size_t i = 0;
   for (auto _ : state) {
     auto search = HCFProductSearch::productSearch();

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "../store/catalog_search.h"
 #include "hcf/platform/dispatch/queues.h"
 #include "hcf/store/hcf_realm_manager.h"
+#include "hcf/store/hcf_realm_serialization.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -245,23 +247,27 @@ void HCFProductFilterSet::finishChange(const KVsByKey& before, const HCFProductK
 void HCFProductFilterSet::updateAvailableFilters(Completion completion) {
   auto set = self();
   dispatch::globalQueue(dispatch::QueuePriority::Default).async([set, completion] {
-    std::optional<predicate::Predicate> where;
-    if (!set->selectedFilters().empty()) where = set->selectedFiltersPredicate();
-    HCFRealmManager::offlineProductFiltersForProductsMatchingPredicate(
-        where, [set, completion](std::vector<HCFProductKV> kvs) {
-          dispatch::globalQueue(dispatch::QueuePriority::Default)
-              .async([set, completion, kvs = std::move(kvs)]() mutable {
-                const auto selected = set->selectedFilters();
-                if (selected.size() == 1) {
-                  const auto allByKey = set->allFiltersByKey();
-                  if (const auto* sameKey = group(allByKey, selected[0].key)) {
-                    kvs.insert(kvs.end(), sameKey->begin(), sameKey->end());
-                  }
-                }
-                set->setAvailableFilters(kvs);
-                deliver(set, completion);
-              });
-        });
+    // The values in use among the products the selection matches (OR within a key, AND
+    // across keys), from the catalogue's filter index: what the store's query for the
+    // selection's predicate gives.
+    std::vector<std::vector<std::string>> selection;
+    for (const auto& [key, kvs] : set->selectedFiltersByKey()) {
+      std::vector<std::string> hashes;
+      for (const auto& kv : kvs) {
+        hashes.push_back(HRLMProductKV::makeKvHash(kv.key.value_or(""), kv.val.value_or("")));
+      }
+      selection.push_back(std::move(hashes));
+    }
+    auto kvs = HCFRealmSerialization::KVsFromRealmKVs(store::filterValuesForSelection(selection));
+    const auto selected = set->selectedFilters();
+    if (selected.size() == 1) {
+      const auto allByKey = set->allFiltersByKey();
+      if (const auto* sameKey = group(allByKey, selected[0].key)) {
+        kvs.insert(kvs.end(), sameKey->begin(), sameKey->end());
+      }
+    }
+    set->setAvailableFilters(kvs);
+    deliver(set, completion);
   });
 }
 

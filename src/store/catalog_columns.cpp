@@ -174,6 +174,36 @@ std::shared_ptr<const TextIndex> CatalogColumns::textIndex(sql::Database& db) co
   return text_;
 }
 
+std::shared_ptr<const FilterIndex> CatalogColumns::filterIndex(sql::Database& db) const {
+  std::lock_guard lock(cacheMutex_);
+  if (filters_) return filters_;
+  auto index = std::make_shared<FilterIndex>();
+  sql::Statement s(db,
+                   "SELECT l.kv, kv.kvHash, kv.key, kv.val, kv.keyTranslated, kv.valTranslated, "
+                   "kv.isFilter, r.rank FROM HRLMOfflineProduct_filters l "
+                   "JOIN HRLMProductKV kv ON kv.id = l.kv JOIN HCFProductRank r "
+                   "ON r.product = l.product ORDER BY l.kv");
+  std::int64_t current = -1;
+  while (s.step()) {
+    const std::int64_t kv = s.int64(0);
+    if (kv != current) {
+      HRLMProductKV pair;
+      pair.kvHash = s.text(1);
+      pair.key = s.optionalText(2);
+      pair.val = s.optionalText(3);
+      pair.keyTranslated = s.optionalText(4);
+      pair.valTranslated = s.optionalText(5);
+      pair.isFilter = s.int64(6) != 0;
+      index->kvs.push_back(std::move(pair));
+      index->ranks.emplace_back();
+      current = kv;
+    }
+    index->ranks.back().push_back(static_cast<std::uint32_t>(s.int64(7)));
+  }
+  filters_ = index;
+  return filters_;
+}
+
 std::shared_ptr<const std::vector<bool>> CatalogColumns::matching(
     sql::Database& db, const predicate::Predicate& where) const {
   const auto condition = where.sql(productMapping());

@@ -13,6 +13,7 @@
 
 #include "hcf/color/color_enums.h"
 #include "hcf/platform/predicate/predicate.h"
+#include "hcf/store/store_records.h"
 #include "sqlite.h"
 
 HCF_NAMESPACE_BEGIN
@@ -39,6 +40,12 @@ struct TextIndex {
   std::vector<std::vector<std::uint32_t>> ranks;
 };
 
+/// The filter pairs in use, each with the ranks of the products that have it.
+struct FilterIndex {
+  std::vector<HRLMProductKV> kvs;
+  std::vector<std::vector<std::uint32_t>> ranks;
+};
+
 class CatalogColumns {
  public:
   /// The columns of the products store open on `db` at `file`, from the cache when the store
@@ -62,6 +69,9 @@ class CatalogColumns {
   /// The attribute texts, read from the store on first use.
   std::shared_ptr<const TextIndex> textIndex(sql::Database& db) const;
 
+  /// The filter pairs, read from the store on first use.
+  std::shared_ptr<const FilterIndex> filterIndex(sql::Database& db) const;
+
   /// By rank: whether the product matches `where` (cached for the last few predicates).
   std::shared_ptr<const std::vector<bool>> matching(sql::Database& db,
                                                     const predicate::Predicate& where) const;
@@ -70,6 +80,7 @@ class CatalogColumns {
   mutable std::mutex cacheMutex_;
   mutable std::vector<std::pair<std::string, std::shared_ptr<const std::vector<bool>>>> cache_;
   mutable std::shared_ptr<const TextIndex> text_;
+  mutable std::shared_ptr<const FilterIndex> filters_;
 };
 
 }  // namespace store

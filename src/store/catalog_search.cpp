@@ -1,5 +1,7 @@
 #include "catalog_search.h"
 
+#include <algorithm>
+
 #include "catalog_columns.h"
 #include "exact_color_ranking.h"
 #include "hcf/kit/hcf_central.h"
@@ -105,6 +107,48 @@ std::vector<HCFHalvernCloudProduct> textSearch(const std::string& folded, bool i
       if (!atRank.step()) continue;
       if (auto p = reader.read(atRank.int64(0))) {
         out.push_back(HCFRealmSerialization::productFromRealmProduct(*p));
+      }
+    }
+    return out;
+  } catch (const sql::Failure& e) {
+    logLine(std::string("products store: ") + e.what());
+    return {};
+  }
+}
+
+std::vector<HRLMProductKV> filterValuesForSelection(
+    const std::vector<std::vector<std::string>>& selection) {
+  auto handle = HCFRealmManager::productsRealm();
+  if (!handle) return {};
+  try {
+    auto& db = *handle->impl().db;
+    const auto columns = CatalogColumns::of(
+        db, HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID));
+    const auto index = columns->filterIndex(db);
+    // Products passing every group: a count per product of the groups it passes.
+    std::vector<std::uint16_t> passed(columns->productCount, 0);
+    std::uint16_t groups = 0;
+    for (const auto& hashes : selection) {
+      if (groups == UINT16_MAX) break;
+      std::vector<bool> inGroup(columns->productCount, false);
+      for (std::size_t k = 0; k < index->kvs.size(); ++k) {
+        if (std::find(hashes.begin(), hashes.end(), index->kvs[k].kvHash) == hashes.end()) continue;
+        for (const auto r : index->ranks[k]) {
+          if (r < inGroup.size()) inGroup[r] = true;
+        }
+      }
+      for (std::uint32_t r = 0; r < columns->productCount; ++r) {
+        if (inGroup[r] && passed[r] == groups) ++passed[r];
+      }
+      ++groups;
+    }
+    std::vector<HRLMProductKV> out;
+    for (std::size_t k = 0; k < index->kvs.size(); ++k) {
+      for (const auto r : index->ranks[k]) {
+        if (r < passed.size() && passed[r] == groups) {
+          out.push_back(index->kvs[k]);
+          break;
+        }
       }
     }
     return out;

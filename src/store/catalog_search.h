@@ -9,6 +9,7 @@
 #include "hcf/color/cie_std_math.h"
 #include "hcf/platform/predicate/predicate.h"
 #include "hcf/products/hcf_product.h"
+#include "hcf/store/store_records.h"
 
 HCF_NAMESPACE_BEGIN
 namespace store {
@@ -53,6 +54,12 @@ std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& request);
 std::vector<HCFHalvernCloudProduct> textSearch(const std::string& folded, bool inspirations,
                                                const std::optional<predicate::Predicate>& selection,
                                                std::uint64_t skip, std::uint64_t limit);
+
+/// The filter pairs of the products that have, for every group of `selection`, at least one
+/// pair of the group (given by their hashes); every pair in use for an empty selection. What
+/// `filtersInUse` answers for the selection's predicate, from the catalogue's filter index.
+std::vector<HRLMProductKV> filterValuesForSelection(
+    const std::vector<std::vector<std::string>>& selection);
 
 }  // namespace store
 HCF_NAMESPACE_END

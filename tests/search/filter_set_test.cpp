@@ -139,3 +139,26 @@ TEST_F(FilterSetTest, ASearchFetchesTheProductPanel) {
   EXPECT_EQ(texts(set->allFilters()),
             (std::vector<std::string>{"base=oil", "base=water", "finish=gloss", "finish=satin"}));
 }
+
+TEST_F(FilterSetTest, AvailabilityIsWhatTheStoresQueryGives) {
+  const auto colors = fx::namedColors(HCF_DATA_DIR "/colors/color-name-list.csv");
+  useCatalog(fx::catalogProducts(colors, 200));
+  const std::vector<std::vector<KV>> selections = {
+      {KV::kvWithKey("finish", "satin"), KV::kvWithKey("finish", "gloss")},
+      {KV::kvWithKey("finish", "satin"), KV::kvWithKey("base", "oil")},
+      {KV::kvWithKey("category", "Inspirations"), KV::kvWithKey("vendor", "Hålvern")},
+      {KV::kvWithKey("collection", "Nordic Café"), KV::kvWithKey("collection", "Élan"),
+       KV::kvWithKey("base", "water")},
+      {KV::kvWithKey("finish", "satin"), KV::kvWithKey("colour", "teal")}};
+  for (const auto& selection : selections) {
+    auto set = HCFProductFilterSet::emptyFilterSet();
+    set->setSelectedFilters(selection);
+    set = change([&](auto done) { set->updateAvailableFilters(done); });
+    auto [expected] = await<std::vector<KV>>([&](auto done) {
+      HCFRealmManager::offlineProductFiltersForProductsMatchingPredicate(
+          set->selectedFiltersPredicate(), done);
+    });
+    EXPECT_EQ(texts(set->availableFilters()), texts(HCFProductKV::sortedKVs(expected)))
+        << texts(selection)[0];
+  }
+}
