@@ -5,6 +5,7 @@
 
 #include "hcf/scan/spectral_scan.h"
 #include "hcf/scan/tint_vault_serialization.h"
+#include "json_members.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -12,17 +13,8 @@ namespace {
 
 using S = HCFTintVaultSerialization;
 
-const JsonValue* member(const JsonValue& d, const char* key) {
-  if (!d.is_object()) return nullptr;
-  const auto it = d.find(key);
-  return it == d.end() || it->is_null() ? nullptr : &*it;
-}
-
-std::optional<std::string> text(const JsonValue& d, const char* key) {
-  const auto* v = member(d, key);
-  if (!v || !v->is_string()) return std::nullopt;
-  return v->get<std::string>();
-}
+using json_members::member;
+using json_members::text;
 
 // A text, or a number written as text (a batch may come as 95).
 std::optional<std::string> textOrNumber(const JsonValue& d, const char* key) {

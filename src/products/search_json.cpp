@@ -3,6 +3,7 @@
 
 #include "hcf/color/ht_color_utils.h"
 #include "hcf/scan/tint_vault_serialization.h"
+#include "json_members.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -44,17 +45,8 @@ JsonValue attributesOf(const std::vector<HCFProductKV>& kvs) {
   return out;
 }
 
-const JsonValue* member(const JsonValue& d, const char* key) {
-  if (!d.is_object()) return nullptr;
-  const auto it = d.find(key);
-  return it == d.end() || it->is_null() ? nullptr : &*it;
-}
-
-std::optional<std::string> text(const JsonValue& d, const char* key) {
-  const auto* v = member(d, key);
-  if (!v || !v->is_string()) return std::nullopt;
-  return v->get<std::string>();
-}
+using json_members::member;
+using json_members::text;
 
 std::uint64_t unsignedOf(const JsonValue& d, const char* key) {
   const auto* v = member(d, key);

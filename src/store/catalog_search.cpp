@@ -14,148 +14,152 @@
 HCF_NAMESPACE_BEGIN
 namespace store {
 
-std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& q) {
+namespace {
+
+// Runs `work` on the products store and its columns; an unusable store gives `fallback`.
+template <typename T, typename Work>
+T withColumns(T fallback, Work work) {
   auto handle = HCFRealmManager::productsRealm();
-  if (!handle) return {};
+  if (!handle) return fallback;
   try {
     auto& db = *handle->impl().db;
     const auto columns = CatalogColumns::of(
         db, HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID));
-    std::shared_ptr<const std::vector<bool>> selected;
-    if (q.selection) selected = columns->matching(db, *q.selection);
-    std::vector<bool> allowed(columns->productCount);
-    for (std::uint32_t r = 0; r < columns->productCount; ++r) {
-      allowed[r] = columns->inspiration[r] == q.inspirations && (!selected || (*selected)[r]);
-    }
-
-    RankingRequest request;
-    for (const auto& box : q.boxes) {
-      const LabColumn* entries = nullptr;
-      if (box.illuminant && box.observer) {
-        for (const auto& g : columns->textGroups) {
-          if (g.batch == box.batch && g.illuminant == box.illuminant &&
-              g.observer == box.observer) {
-            entries = g.entries.get();
-          }
-        }
-      }
-      request.boxes.push_back({entries, box.centre});
-    }
-    for (const auto& pair : q.pairs) {
-      const auto it = columns->firstOfBatch.find({pair.batch, q.illuminant, q.observer});
-      request.pairs.push_back(
-          {it == columns->firstOfBatch.end() ? nullptr : it->second.get(), pair.sample});
-    }
-    request.aux = q.aux;
-    request.firstAdjusted = columns->firstAdjusted.get();
-    request.method = q.method;
-    request.allowed = &allowed;
-    request.productCount = columns->productCount;
-    request.skip = q.skip;
-    request.limit = q.limit;
-    const auto outcome = rankExactly(request);
-
-    std::vector<ColorSearchHit> hits;
-    ProductReader reader(db);
-    sql::Statement atRank(db, "SELECT product FROM HCFProductRank WHERE rank = ?1");
-    for (const auto& ranked : outcome.page) {
-      atRank.reset();
-      atRank.bind(1, static_cast<std::int64_t>(ranked.rank));
-      if (!atRank.step()) continue;
-      if (auto p = reader.read(atRank.int64(0))) {
-        hits.push_back({HCFRealmSerialization::productFromRealmProduct(*p), ranked.deltaE});
-      }
-    }
-    return hits;
+    return work(db, columns);
   } catch (const sql::Failure& e) {
     logLine(std::string("products store: ") + e.what());
-    return {};
+    return fallback;
   }
+}
+
+}  // namespace
+
+std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& q) {
+  using Out = std::vector<ColorSearchHit>;
+  return withColumns(
+      Out{}, [&](sql::Database& db, const std::shared_ptr<const CatalogColumns>& columns) -> Out {
+        std::shared_ptr<const std::vector<bool>> selected;
+        if (q.selection) selected = columns->matching(db, *q.selection);
+        std::vector<bool> allowed(columns->productCount);
+        for (std::uint32_t r = 0; r < columns->productCount; ++r) {
+          allowed[r] = columns->inspiration[r] == q.inspirations && (!selected || (*selected)[r]);
+        }
+
+        RankingRequest request;
+        for (const auto& box : q.boxes) {
+          const LabColumn* entries = nullptr;
+          if (box.illuminant && box.observer) {
+            for (const auto& g : columns->textGroups) {
+              if (g.batch == box.batch && g.illuminant == box.illuminant &&
+                  g.observer == box.observer) {
+                entries = g.entries.get();
+              }
+            }
+          }
+          request.boxes.push_back({entries, box.centre});
+        }
+        for (const auto& pair : q.pairs) {
+          const auto it = columns->firstOfBatch.find({pair.batch, q.illuminant, q.observer});
+          request.pairs.push_back(
+              {it == columns->firstOfBatch.end() ? nullptr : it->second.get(), pair.sample});
+        }
+        request.aux = q.aux;
+        request.firstAdjusted = columns->firstAdjusted.get();
+        request.method = q.method;
+        request.allowed = &allowed;
+        request.productCount = columns->productCount;
+        request.skip = q.skip;
+        request.limit = q.limit;
+        const auto outcome = rankExactly(request);
+
+        std::vector<ColorSearchHit> hits;
+        ProductReader reader(db);
+        sql::Statement atRank(db, "SELECT product FROM HCFProductRank WHERE rank = ?1");
+        for (const auto& ranked : outcome.page) {
+          atRank.reset();
+          atRank.bind(1, static_cast<std::int64_t>(ranked.rank));
+          if (!atRank.step()) continue;
+          if (auto p = reader.read(atRank.int64(0))) {
+            hits.push_back({HCFRealmSerialization::productFromRealmProduct(*p), ranked.deltaE});
+          }
+        }
+        return hits;
+      });
 }
 
 std::vector<HCFHalvernCloudProduct> textSearch(const std::string& folded, bool inspirations,
                                                const std::optional<predicate::Predicate>& selection,
                                                std::uint64_t skip, std::uint64_t limit) {
   if (folded.empty() || limit == 0) return {};
-  auto handle = HCFRealmManager::productsRealm();
-  if (!handle) return {};
-  try {
-    auto& db = *handle->impl().db;
-    const auto columns = CatalogColumns::of(
-        db, HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID));
-    const auto index = columns->textIndex(db);
-    std::shared_ptr<const std::vector<bool>> selected;
-    if (selection) selected = columns->matching(db, *selection);
-    std::vector<bool> found(columns->productCount, false);
-    for (std::size_t k = 0; k < index->folded.size(); ++k) {
-      if (index->folded[k].find(folded) == std::string::npos) continue;
-      for (const auto r : index->ranks[k]) {
-        if (r < found.size()) found[r] = true;
-      }
-    }
-    std::vector<HCFHalvernCloudProduct> out;
-    ProductReader reader(db);
-    sql::Statement atRank(db, "SELECT product FROM HCFProductRank WHERE rank = ?1");
-    std::uint64_t seen = 0;
-    for (std::uint32_t r = 0; r < columns->productCount && out.size() < limit; ++r) {
-      if (!found[r] || columns->inspiration[r] != inspirations || (selected && !(*selected)[r])) {
-        continue;
-      }
-      if (seen++ < skip) continue;
-      atRank.reset();
-      atRank.bind(1, static_cast<std::int64_t>(r));
-      if (!atRank.step()) continue;
-      if (auto p = reader.read(atRank.int64(0))) {
-        out.push_back(HCFRealmSerialization::productFromRealmProduct(*p));
-      }
-    }
-    return out;
-  } catch (const sql::Failure& e) {
-    logLine(std::string("products store: ") + e.what());
-    return {};
-  }
+  using Out = std::vector<HCFHalvernCloudProduct>;
+  return withColumns(
+      Out{}, [&](sql::Database& db, const std::shared_ptr<const CatalogColumns>& columns) -> Out {
+        const auto index = columns->textIndex(db);
+        std::shared_ptr<const std::vector<bool>> selected;
+        if (selection) selected = columns->matching(db, *selection);
+        std::vector<bool> found(columns->productCount, false);
+        for (std::size_t k = 0; k < index->folded.size(); ++k) {
+          if (index->folded[k].find(folded) == std::string::npos) continue;
+          for (const auto r : index->ranks[k]) {
+            if (r < found.size()) found[r] = true;
+          }
+        }
+        std::vector<HCFHalvernCloudProduct> out;
+        ProductReader reader(db);
+        sql::Statement atRank(db, "SELECT product FROM HCFProductRank WHERE rank = ?1");
+        std::uint64_t seen = 0;
+        for (std::uint32_t r = 0; r < columns->productCount && out.size() < limit; ++r) {
+          if (!found[r] || columns->inspiration[r] != inspirations ||
+              (selected && !(*selected)[r])) {
+            continue;
+          }
+          if (seen++ < skip) continue;
+          atRank.reset();
+          atRank.bind(1, static_cast<std::int64_t>(r));
+          if (!atRank.step()) continue;
+          if (auto p = reader.read(atRank.int64(0))) {
+            out.push_back(HCFRealmSerialization::productFromRealmProduct(*p));
+          }
+        }
+        return out;
+      });
 }
 
 std::vector<HRLMProductKV> filterValuesForSelection(
     const std::vector<std::vector<std::string>>& selection) {
-  auto handle = HCFRealmManager::productsRealm();
-  if (!handle) return {};
-  try {
-    auto& db = *handle->impl().db;
-    const auto columns = CatalogColumns::of(
-        db, HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID));
-    const auto index = columns->filterIndex(db);
-    // Products passing every group: a count per product of the groups it passes.
-    std::vector<std::uint16_t> passed(columns->productCount, 0);
-    std::uint16_t groups = 0;
-    for (const auto& hashes : selection) {
-      if (groups == UINT16_MAX) break;
-      std::vector<bool> inGroup(columns->productCount, false);
-      for (std::size_t k = 0; k < index->kvs.size(); ++k) {
-        if (std::find(hashes.begin(), hashes.end(), index->kvs[k].kvHash) == hashes.end()) continue;
-        for (const auto r : index->ranks[k]) {
-          if (r < inGroup.size()) inGroup[r] = true;
+  using Out = std::vector<HRLMProductKV>;
+  return withColumns(
+      Out{}, [&](sql::Database& db, const std::shared_ptr<const CatalogColumns>& columns) -> Out {
+        const auto index = columns->filterIndex(db);
+        // Products passing every group: a count per product of the groups it passes.
+        std::vector<std::uint16_t> passed(columns->productCount, 0);
+        std::uint16_t groups = 0;
+        for (const auto& hashes : selection) {
+          if (groups == UINT16_MAX) break;
+          std::vector<bool> inGroup(columns->productCount, false);
+          for (std::size_t k = 0; k < index->kvs.size(); ++k) {
+            if (std::find(hashes.begin(), hashes.end(), index->kvs[k].kvHash) == hashes.end())
+              continue;
+            for (const auto r : index->ranks[k]) {
+              if (r < inGroup.size()) inGroup[r] = true;
+            }
+          }
+          for (std::uint32_t r = 0; r < columns->productCount; ++r) {
+            if (inGroup[r] && passed[r] == groups) ++passed[r];
+          }
+          ++groups;
         }
-      }
-      for (std::uint32_t r = 0; r < columns->productCount; ++r) {
-        if (inGroup[r] && passed[r] == groups) ++passed[r];
-      }
-      ++groups;
-    }
-    std::vector<HRLMProductKV> out;
-    for (std::size_t k = 0; k < index->kvs.size(); ++k) {
-      for (const auto r : index->ranks[k]) {
-        if (r < passed.size() && passed[r] == groups) {
-          out.push_back(index->kvs[k]);
-          break;
+        std::vector<HRLMProductKV> out;
+        for (std::size_t k = 0; k < index->kvs.size(); ++k) {
+          for (const auto r : index->ranks[k]) {
+            if (r < passed.size() && passed[r] == groups) {
+              out.push_back(index->kvs[k]);
+              break;
+            }
+          }
         }
-      }
-    }
-    return out;
-  } catch (const sql::Failure& e) {
-    logLine(std::string("products store: ") + e.what());
-    return {};
-  }
+        return out;
+      });
 }
 
 }  // namespace store
