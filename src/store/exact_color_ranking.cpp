@@ -27,6 +27,12 @@ struct Source {
   HCFDeltaEMethod method;
 };
 
+// The methods computed as CIEDE2000 (every value but 1–4).
+bool isCiede2000(HCFDeltaEMethod m) {
+  return m != HCFDeltaEMethod::CMC21 && m != HCFDeltaEMethod::CMC11 &&
+         m != HCFDeltaEMethod::CIE94GraphicArts && m != HCFDeltaEMethod::CIE94Textiles;
+}
+
 // A lower bound of the difference from the source's sample to a colour of lightness `L`:
 // the lightness term alone, since the other terms add a non-negative amount (for CIEDE2000
 // the rotation term is bounded by the chroma and hue terms: |RT| ≤ 2).
@@ -162,22 +168,30 @@ RankingOutcome rankExactly(const RankingRequest& q) {
     // Exact pruning: the differences of the products in a small Lab cube around each sample
     // give a threshold the wanted results cannot exceed; a product whose lightness term alone
     // is beyond it is passed over.
-    std::vector<std::vector<std::uint32_t>> nearest(sources.size()), rest(sources.size());
-    for (double half = 2.0;; half *= 2.0) {
-      std::size_t found = 0;
-      for (std::size_t s = 0; s < sources.size(); ++s) {
-        nearest[s].clear();
-        rest[s].clear();
-        const auto& c = *sources[s].column;
-        const auto& p = sources[s].sample;
-        for (const auto i : decided[s]) {
-          const bool inCube = std::fabs(c.L[i] - p.L) <= half && std::fabs(c.a[i] - p.a) <= half &&
-                              std::fabs(c.b[i] - p.b) <= half;
-          (inCube ? nearest[s] : rest[s]).push_back(i);
-        }
-        found += nearest[s].size();
+    // Each product's Chebyshev distance to its sample; the cube is the smallest holding
+    // about four times the wanted number.
+    std::vector<std::vector<float>> reach(sources.size());
+    std::vector<float> all;
+    all.reserve(total);
+    for (std::size_t s = 0; s < sources.size(); ++s) {
+      const auto& c = *sources[s].column;
+      const auto& p = sources[s].sample;
+      reach[s].reserve(decided[s].size());
+      for (const auto i : decided[s]) {
+        const double d =
+            std::max({std::fabs(c.L[i] - p.L), std::fabs(c.a[i] - p.a), std::fabs(c.b[i] - p.b)});
+        reach[s].push_back(static_cast<float>(d));
+        all.push_back(static_cast<float>(d));
       }
-      if (found >= 4 * wanted || found == total) break;
+    }
+    const std::size_t pick = std::min<std::size_t>(all.size() - 1, 4 * wanted);
+    std::nth_element(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(pick), all.end());
+    const float half = all[pick];
+    std::vector<std::vector<std::uint32_t>> nearest(sources.size()), rest(sources.size());
+    for (std::size_t s = 0; s < sources.size(); ++s) {
+      for (std::size_t k = 0; k < decided[s].size(); ++k) {
+        (reach[s][k] <= half ? nearest[s] : rest[s]).push_back(decided[s][k]);
+      }
     }
     for (std::size_t s = 0; s < sources.size(); ++s) differences(sources[s], nearest[s], results);
     double threshold = INFINITY;
@@ -190,7 +204,24 @@ RankingOutcome rankExactly(const RankingRequest& q) {
     for (std::size_t s = 0; s < sources.size(); ++s) {
       std::vector<std::uint32_t> survivors;
       const auto& c = *sources[s].column;
+      const double Ls = sources[s].sample.L;
+      // The lightness weight is at least 1 for every method but CMC, and for CIEDE2000 at
+      // most its value at the ends of the lightnesses present: most products are decided
+      // without the exact bound.
+      const bool ciede = isCiede2000(sources[s].method);
+      double lo = Ls, hi = Ls;
       for (const auto i : rest[s]) {
+        lo = std::min<double>(lo, c.L[i]);
+        hi = std::max<double>(hi, c.L[i]);
+      }
+      const auto sl = [](double Lbar) {
+        const double m = (Lbar - 50.0) * (Lbar - 50.0);
+        return 1.0 + 0.015 * m / std::sqrt(20.0 + m);
+      };
+      const double maxWeight = std::max(sl((Ls + lo) / 2.0), sl((Ls + hi) / 2.0));
+      for (const auto i : rest[s]) {
+        const double dL = std::fabs(c.L[i] - Ls);
+        if (ciede && dL > limit * maxWeight) continue;
         if (lowerBound(sources[s], c.L[i]) <= limit) survivors.push_back(i);
       }
       differences(sources[s], survivors, results);
@@ -199,8 +230,8 @@ RankingOutcome rankExactly(const RankingRequest& q) {
   outcome.ranked = total;
 
   if (q.skip >= results.size()) return outcome;
-  const std::size_t end = static_cast<std::size_t>(
-      q.skip + std::min<std::uint64_t>(q.limit, results.size() - q.skip));
+  const std::size_t end =
+      static_cast<std::size_t>(q.skip + std::min<std::uint64_t>(q.limit, results.size() - q.skip));
   std::partial_sort(results.begin(), results.begin() + static_cast<std::ptrdiff_t>(end),
                     results.end(), nearer);
   outcome.page.assign(results.begin() + static_cast<std::ptrdiff_t>(q.skip),
