@@ -32,6 +32,20 @@ T withColumns(T fallback, Work work) {
   }
 }
 
+// The store ids of the products at `ranks`, in that order (0, never an id, for a rank that
+// is not stored).
+std::vector<std::int64_t> productsAtRanks(sql::Database& db,
+                                          const std::vector<std::uint32_t>& ranks) {
+  std::vector<std::int64_t> out;
+  sql::Statement atRank(db, "SELECT product FROM HCFProductRank WHERE rank = ?1");
+  for (const auto r : ranks) {
+    atRank.reset();
+    atRank.bind(1, static_cast<std::int64_t>(r));
+    out.push_back(atRank.step() ? atRank.int64(0) : 0);
+  }
+  return out;
+}
+
 }  // namespace
 
 std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& q) {
@@ -73,14 +87,13 @@ std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& q) {
         const auto outcome = rankExactly(request);
 
         std::vector<ColorSearchHit> hits;
-        ProductReader reader(db);
-        sql::Statement atRank(db, "SELECT product FROM HCFProductRank WHERE rank = ?1");
-        for (const auto& ranked : outcome.page) {
-          atRank.reset();
-          atRank.bind(1, static_cast<std::int64_t>(ranked.rank));
-          if (!atRank.step()) continue;
-          if (auto p = reader.read(atRank.int64(0))) {
-            hits.push_back({HCFRealmSerialization::productFromRealmProduct(*p), ranked.deltaE});
+        std::vector<std::uint32_t> ranks;
+        for (const auto& ranked : outcome.page) ranks.push_back(ranked.rank);
+        const auto products = readProducts(db, productsAtRanks(db, ranks));
+        for (std::size_t i = 0; i < products.size(); ++i) {
+          if (products[i]) {
+            hits.push_back({HCFRealmSerialization::productFromRealmProduct(*products[i]),
+                            outcome.page[i].deltaE});
           }
         }
         return hits;
@@ -104,22 +117,18 @@ std::vector<HCFHalvernCloudProduct> textSearch(const std::string& folded, bool i
             if (r < found.size()) found[r] = true;
           }
         }
-        std::vector<HCFHalvernCloudProduct> out;
-        ProductReader reader(db);
-        sql::Statement atRank(db, "SELECT product FROM HCFProductRank WHERE rank = ?1");
+        std::vector<std::uint32_t> ranks;
         std::uint64_t seen = 0;
-        for (std::uint32_t r = 0; r < columns->productCount && out.size() < limit; ++r) {
+        for (std::uint32_t r = 0; r < columns->productCount && ranks.size() < limit; ++r) {
           if (!found[r] || columns->inspiration[r] != inspirations ||
               (selected && !(*selected)[r])) {
             continue;
           }
-          if (seen++ < skip) continue;
-          atRank.reset();
-          atRank.bind(1, static_cast<std::int64_t>(r));
-          if (!atRank.step()) continue;
-          if (auto p = reader.read(atRank.int64(0))) {
-            out.push_back(HCFRealmSerialization::productFromRealmProduct(*p));
-          }
+          if (seen++ >= skip) ranks.push_back(r);
+        }
+        std::vector<HCFHalvernCloudProduct> out;
+        for (const auto& p : readProducts(db, productsAtRanks(db, ranks))) {
+          if (p) out.push_back(HCFRealmSerialization::productFromRealmProduct(*p));
         }
         return out;
       });

@@ -89,11 +89,9 @@ void HCFRealmManager::offlineProductsMatchingPredicate(
       .async([where, sorts = std::move(sorts), offset, limit, completion] {
         auto products = withProducts(std::vector<HCFHalvernCloudProduct>{}, [&](sql::Database& db) {
           std::vector<HCFHalvernCloudProduct> out;
-          store::ProductReader reader(db);
-          for (const auto id : store::matchingIds(db, where, sorts, offset, limit)) {
-            if (auto p = reader.read(id)) {
-              out.push_back(HCFRealmSerialization::productFromRealmProduct(*p));
-            }
+          for (const auto& p :
+               store::readProducts(db, store::matchingIds(db, where, sorts, offset, limit))) {
+            if (p) out.push_back(HCFRealmSerialization::productFromRealmProduct(*p));
           }
           return out;
         });

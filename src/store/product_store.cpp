@@ -36,15 +36,61 @@ std::vector<float> blobToFloats(const Bytes& blob) {
 }
 
 // A pair from the columns kvHash, key, val, keyTranslated, valTranslated, isFilter.
-HRLMProductKV kvFromRow(const sql::Statement& s) {
+HRLMProductKV kvFromRow(const sql::Statement& s, int first = 0) {
   HRLMProductKV kv;
-  kv.kvHash = s.text(0);
-  kv.key = s.optionalText(1);
-  kv.val = s.optionalText(2);
-  kv.keyTranslated = s.optionalText(3);
-  kv.valTranslated = s.optionalText(4);
-  kv.isFilter = s.int64(5) != 0;
+  kv.kvHash = s.text(first);
+  kv.key = s.optionalText(first + 1);
+  kv.val = s.optionalText(first + 2);
+  kv.keyTranslated = s.optionalText(first + 3);
+  kv.valTranslated = s.optionalText(first + 4);
+  kv.isFilter = s.int64(first + 5) != 0;
   return kv;
+}
+
+// A colour from the columns d50L … model, from `first`; its owner defaults to `product`.
+HRLMBatchedLab colorFromRow(const sql::Statement& cs, int first, const std::string& product) {
+  HRLMBatchedLab c;
+  c.d50L = static_cast<float>(cs.real(first));
+  c.d50A = static_cast<float>(cs.real(first + 1));
+  c.d50B = static_cast<float>(cs.real(first + 2));
+  c.batch = cs.text(first + 3);
+  c.name = cs.optionalText(first + 4);
+  c.comp = static_cast<float>(cs.real(first + 5));
+  c.hex = cs.text(first + 6);
+  c.owningCompositionDetailPosition = static_cast<std::int32_t>(cs.int64(first + 7));
+  c.owningProductUUID = cs.optionalText(first + 8).value_or(product);
+  c.illuminant = cs.optionalText(first + 9);
+  c.observer = cs.optionalText(first + 10);
+  c.model = cs.optionalText(first + 11);
+  return c;
+}
+
+// A spectrum from the columns start … curve, from `first`.
+HRLMSpectrum spectrumFromRow(const sql::Statement& ss, int first, const std::string& product) {
+  HRLMSpectrum sp;
+  sp.start = static_cast<std::int32_t>(ss.int64(first));
+  sp.step = static_cast<std::int32_t>(ss.int64(first + 1));
+  sp.batch = ss.text(first + 2);
+  sp.model = ss.optionalText(first + 3);
+  sp.owningCompositionDetailPosition = static_cast<std::int32_t>(ss.int64(first + 4));
+  sp.owningProductUUID = ss.optionalText(first + 5).value_or(product);
+  sp.curve = blobToFloats(ss.blob(first + 6));
+  return sp;
+}
+
+// A product's own columns uuid … isInspiration, from `first`.
+HRLMOfflineProduct productFromRow(const sql::Statement& s, int first) {
+  HRLMOfflineProduct p;
+  p.uuid = s.text(first);
+  p.name = s.text(first + 1);
+  p.code = s.text(first + 2);
+  p.hex = s.text(first + 3);
+  p.vendorOrder = s.real(first + 4);
+  p.hue = s.real(first + 5);
+  p.saturation = s.real(first + 6);
+  p.brightness = s.real(first + 7);
+  p.isInspiration = s.int64(first + 8) != 0;
+  return p;
 }
 
 // The pairs of one product's list, in order.
@@ -367,52 +413,84 @@ std::optional<HRLMOfflineProduct> ProductReader::read(std::int64_t id) {
     s->reset();
     s->bind(1, id);
   }
-  auto& s = product_;
-  if (!s.step()) return std::nullopt;
-  HRLMOfflineProduct p;
-  p.uuid = s.text(0);
-  p.name = s.text(1);
-  p.code = s.text(2);
-  p.hex = s.text(3);
-  p.vendorOrder = s.real(4);
-  p.hue = s.real(5);
-  p.saturation = s.real(6);
-  p.brightness = s.real(7);
-  p.isInspiration = s.int64(8) != 0;
+  if (!product_.step()) return std::nullopt;
+  HRLMOfflineProduct p = productFromRow(product_, 0);
   while (filters_.step()) p.filters.push_back(kvFromRow(filters_));
   while (attributes_.step()) p.attributes.push_back(kvFromRow(attributes_));
-  auto& im = images_;
-  while (im.step()) p.images.push_back({im.text(0), im.text(1)});
-  auto& cs = colors_;
-  while (cs.step()) {
-    HRLMBatchedLab c;
-    c.d50L = static_cast<float>(cs.real(0));
-    c.d50A = static_cast<float>(cs.real(1));
-    c.d50B = static_cast<float>(cs.real(2));
-    c.batch = cs.text(3);
-    c.name = cs.optionalText(4);
-    c.comp = static_cast<float>(cs.real(5));
-    c.hex = cs.text(6);
-    c.owningCompositionDetailPosition = static_cast<std::int32_t>(cs.int64(7));
-    c.owningProductUUID = cs.optionalText(8).value_or(p.uuid);
-    c.illuminant = cs.optionalText(9);
-    c.observer = cs.optionalText(10);
-    c.model = cs.optionalText(11);
-    p.colors.push_back(std::move(c));
-  }
-  auto& ss = spectra_;
-  while (ss.step()) {
-    HRLMSpectrum sp;
-    sp.start = static_cast<std::int32_t>(ss.int64(0));
-    sp.step = static_cast<std::int32_t>(ss.int64(1));
-    sp.batch = ss.text(2);
-    sp.model = ss.optionalText(3);
-    sp.owningCompositionDetailPosition = static_cast<std::int32_t>(ss.int64(4));
-    sp.owningProductUUID = ss.optionalText(5).value_or(p.uuid);
-    sp.curve = blobToFloats(ss.blob(6));
-    p.spectrums.push_back(std::move(sp));
-  }
+  while (images_.step()) p.images.push_back({images_.text(0), images_.text(1)});
+  while (colors_.step()) p.colors.push_back(colorFromRow(colors_, 0, p.uuid));
+  while (spectra_.step()) p.spectrums.push_back(spectrumFromRow(spectra_, 0, p.uuid));
   return p;
+}
+
+std::vector<std::optional<HRLMOfflineProduct>> readProducts(sql::Database& db,
+                                                            const std::vector<std::int64_t>& ids) {
+  // Each list is read for a whole slice of products at once, in product and position order.
+  constexpr std::size_t kSlice = 256;
+  std::vector<std::optional<HRLMOfflineProduct>> out;
+  out.reserve(ids.size());
+  const std::string in = " IN (SELECT value FROM json_each(?1))";
+  sql::Statement products(db,
+                          "SELECT id, uuid, name, code, hex, vendorOrder, hue, saturation, "
+                          "brightness, isInspiration FROM HRLMOfflineProduct WHERE id" +
+                              in);
+  const auto kvList = [&](const char* table) {
+    return std::string(
+               "SELECT l.product, kv.kvHash, kv.key, kv.val, kv.keyTranslated, "
+               "kv.valTranslated, kv.isFilter FROM ") +
+           table + " l JOIN HRLMProductKV kv ON kv.id = l.kv WHERE l.product" + in +
+           " ORDER BY l.product, l.position";
+  };
+  sql::Statement filters(db, kvList("HRLMOfflineProduct_filters"));
+  sql::Statement attributes(db, kvList("HRLMOfflineProduct_attributes"));
+  sql::Statement images(db, "SELECT product, key, url FROM HRLMProductImage WHERE product" + in +
+                                " ORDER BY product, position");
+  sql::Statement colors(db,
+                        "SELECT product, d50L, d50A, d50B, batch, name, comp, hex, "
+                        "owningCompositionDetailPosition, owningProductUUID, illuminant, observer, "
+                        "model FROM HRLMBatchedLab WHERE product" +
+                            in + " ORDER BY product, position");
+  sql::Statement spectra(db,
+                         "SELECT product, start, step, batch, model, "
+                         "owningCompositionDetailPosition, owningProductUUID, curve FROM "
+                         "HRLMSpectrum WHERE product" +
+                             in + " ORDER BY product, position");
+  for (std::size_t first = 0; first < ids.size(); first += kSlice) {
+    const std::size_t end = std::min(ids.size(), first + kSlice);
+    std::string list = "[";
+    for (std::size_t i = first; i < end; ++i) {
+      list += (i == first ? "" : ",") + std::to_string(ids[i]);
+    }
+    list += "]";
+    std::unordered_map<std::int64_t, HRLMOfflineProduct> slice;
+    const auto run = [&](sql::Statement& s, const auto& add) {
+      s.reset();
+      s.bind(1, std::string_view(list));
+      while (s.step()) {
+        const auto it = slice.find(s.int64(0));
+        if (it != slice.end()) add(it->second);
+      }
+    };
+    products.reset();
+    products.bind(1, std::string_view(list));
+    while (products.step()) slice.emplace(products.int64(0), productFromRow(products, 1));
+    run(filters, [&](HRLMOfflineProduct& p) { p.filters.push_back(kvFromRow(filters, 1)); });
+    run(attributes,
+        [&](HRLMOfflineProduct& p) { p.attributes.push_back(kvFromRow(attributes, 1)); });
+    run(images, [&](HRLMOfflineProduct& p) {
+      p.images.push_back({images.text(1), images.text(2)});
+    });
+    run(colors,
+        [&](HRLMOfflineProduct& p) { p.colors.push_back(colorFromRow(colors, 1, p.uuid)); });
+    run(spectra,
+        [&](HRLMOfflineProduct& p) { p.spectrums.push_back(spectrumFromRow(spectra, 1, p.uuid)); });
+    for (std::size_t i = first; i < end; ++i) {
+      const auto it = slice.find(ids[i]);
+      out.push_back(it == slice.end() ? std::nullopt
+                                      : std::optional<HRLMOfflineProduct>(it->second));
+    }
+  }
+  return out;
 }
 
 std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, std::int64_t id) {

@@ -60,6 +60,11 @@ class ProductReader {
   sql::Statement product_, filters_, attributes_, images_, colors_, spectra_;
 };
 
+/// The stored products of store ids `ids`, in that order (none for an id not stored), each
+/// list read for many products at once.
+std::vector<std::optional<HRLMOfflineProduct>> readProducts(sql::Database& db,
+                                                            const std::vector<std::int64_t>& ids);
+
 /// The stored product of `uuid`, with all its lists.
 std::optional<HRLMOfflineProduct> readProduct(sql::Database& db, const std::string& uuid);
 /// The stored product of store id `id` (the products table's integer key).
