@@ -50,6 +50,17 @@ NamedColor syntheticColor(std::size_t index) {
   return {"Colour " + std::to_string(index), hex};
 }
 
+// The product's curve as the spectral batch "s1-1" measured it.
+HCFProductSpectrum spectralBatchCurve(const Reflectance& curve) {
+  HCFProductSpectrum spectrum;
+  spectrum.curve = std::vector<double>(curve.begin(), curve.end());
+  spectrum.start = 400;
+  spectrum.step = 10;
+  spectrum.batch = "s1-1";
+  spectrum.model = "11.0";
+  return spectrum;
+}
+
 }  // namespace
 
 std::vector<NamedColor> namedColors(const std::filesystem::path& file) {
@@ -122,13 +133,7 @@ HCFHalvernCloudProduct catalogProduct(const NamedColor& color, std::size_t index
   }
   add("adjusted", "4.0", reference);
   p.internalColors = std::move(colors);
-  HCFProductSpectrum spectrum;
-  spectrum.curve = std::vector<double>(curve.begin(), curve.end());
-  spectrum.start = 400;
-  spectrum.step = 10;
-  spectrum.batch = "s1-1";
-  spectrum.model = "11.0";
-  p.spectra = std::vector<HCFProductSpectrum>{std::move(spectrum)};
+  p.spectra = std::vector<HCFProductSpectrum>{spectralBatchCurve(curve)};
   return p;
 }
 
@@ -223,13 +228,7 @@ HCFHalvernCloudProduct syntheticProduct(std::size_t index, std::size_t catalogSi
   }
   colors.push_back(entry("adjusted", "4.0", reference));
   p.internalColors = std::move(colors);
-  HCFProductSpectrum spectrum;
-  spectrum.curve = std::vector<double>(curve.begin(), curve.end());
-  spectrum.start = 400;
-  spectrum.step = 10;
-  spectrum.batch = "s1-1";
-  spectrum.model = "11.0";
-  p.spectra = std::vector<HCFProductSpectrum>{std::move(spectrum)};
+  p.spectra = std::vector<HCFProductSpectrum>{spectralBatchCurve(curve)};
   return p;
 }
 
