@@ -51,6 +51,7 @@
 #include "hcf/products/hcf_product_filter_set.h"
 #include "hcf/products/hcf_product_manager.h"
 #include "hcf/products/hcf_product_search.h"
+#include "hcf/products/hcf_product_catalog.h"
 #include "hcf/products/hcf_product_search_result.h"
 #include "hcf/products/hcf_product_search_sort_descriptor.h"
 #include "hcf/result.h"

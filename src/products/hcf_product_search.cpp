@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "../store/catalog_search.h"
 #include "hcf/color/ht_color_utils.h"
 #include "hcf/kit/ht_utility.h"
 #include "hcf/platform/dispatch/queues.h"
 #include "hcf/products/hcf_product_filter_set.h"
 #include "hcf/store/hcf_realm_manager.h"
+#include "offline_search.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -34,8 +34,6 @@ std::optional<std::string> illuminantName(const HCFColorSearchOptions& o) {
 std::string observerName(const HCFColorSearchOptions& o) {
   return HTColorUtils::toObserverTextStr(o.observer);
 }
-
-LabTriple triple(const HCFLabColor& lab) { return {lab.L, lab.A, lab.B}; }
 
 }  // namespace
 
@@ -222,62 +220,17 @@ void HCFProductSearch::executeColorSearchIgnoringColorPredicate(bool ignoring,
                                                                 Completion completion) const {
   // Exact: every product in the boxes is ranked on the catalogue's column form, not only the
   // first 5000 in store order, so the results are the nearest ones.
-  store::ColorSearchRequest q;
-  const auto& o = colorSearchOptions;
-  const auto illuminant = illuminantName(o);
-  const auto observer = observerName(o);
-  if (colorTerm) {
-    const auto aux = colorTerm->auxSearchLab();
-    const auto terms = colorTerm->batchedLabsWithIllum(illuminant, observer);
-    if (!ignoring) {
-      if (aux) q.boxes.push_back({triple(*aux), "adjusted", illuminant, observer});
-      for (const auto& t : terms) q.boxes.push_back({triple(t.lab), t.batch, illuminant, observer});
-    }
-    for (const auto& t : terms) {
-      if (t.lab.stdObserver == o.observer && t.lab.illuminant == o.illuminant) {
-        q.pairs.push_back({triple(t.lab), t.batch});
-      }
-    }
-    if (aux) q.aux = triple(*aux);
-  }
-  q.method = o.deltaEMethod;
-  q.illuminant = o.illuminant;
-  q.observer = o.observer;
-  q.inspirations = searchType == 1;
-  if (filters)
-    q.selection = HCFProductFilterSet::filterSetWithSelectedFilters(*filters)->searchPredicate();
-  q.skip = skip;
-  q.limit = limit;
-  high().async([q = std::move(q), completion] {
-    std::vector<HCFProductSearchResult> results;
-    for (auto& hit : store::colorSearch(q)) {
-      results.push_back({std::move(hit.product), hit.deltaE});
-    }
-    deliver(completion, std::move(results));
+  high().async([search = *this, ignoring, completion] {
+    deliver(completion, products::colorSearch(search, ignoring, std::nullopt));
   });
 }
 
 void HCFProductSearch::executeTextSearch(Completion completion) const {
-  const auto sorts = HCFRealmManager::validedSortDescriptorsFromArray(
-      sortDescriptors.value_or(std::vector<HCFProductSearchSortDescriptor>{}));
-  const auto defaultOrder = HCFRealmManager::validedSortDescriptorsFromArray({});
-  const bool inDefaultOrder =
-      std::equal(sorts.begin(), sorts.end(), defaultOrder.begin(), defaultOrder.end(),
-                 [](const auto& x, const auto& y) {
-                   return x.sortKey == y.sortKey && x.ascending == y.ascending;
-                 });
-  if (inDefaultOrder) {
+  if (products::inDefaultOrder(*this)) {
     // In the default order the catalogue's text index answers without SQL: the same
     // products, in the same order, as the store's query would give.
-    std::string text = textTerm.value_or("");
-    std::erase(text, '*');
-    std::optional<Predicate> selection;
-    if (filters)
-      selection = HCFProductFilterSet::filterSetWithSelectedFilters(*filters)->searchPredicate();
-    high().async([folded = predicate::foldCaseAndDiacritics(text), inspirations = searchType == 1,
-                  selection, skip = skip, limit = limit, search = *this, completion] {
-      deliver(completion, search.productsToSearchResults(
-                              store::textSearch(folded, inspirations, selection, skip, limit)));
+    high().async([search = *this, completion] {
+      deliver(completion, products::textSearchInDefaultOrder(search, std::nullopt));
     });
     return;
   }

@@ -16,20 +16,32 @@ namespace store {
 
 namespace {
 
-// Runs `work` on the products store and its columns; an unusable store gives `fallback`.
+// Runs `work` on the products store: the kit's (an unusable store gives `fallback`) or the
+// caller's file (failures are thrown).
 template <typename T, typename Work>
-T withColumns(T fallback, Work work) {
+T withStore(const CatalogFile& file, T fallback, Work work) {
+  if (file) {
+    auto handle = openCatalogFile(*file);
+    return work(*handle->impl().db, *file);
+  }
   auto handle = HCFRealmManager::productsRealm();
   if (!handle) return fallback;
   try {
-    auto& db = *handle->impl().db;
-    const auto columns = CatalogColumns::of(
-        db, HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID));
-    return work(db, columns);
+    return work(*handle->impl().db,
+                HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID));
   } catch (const sql::Failure& e) {
     logLine(std::string("products store: ") + e.what());
     return fallback;
   }
+}
+
+// Runs `work` on the products store and its columns.
+template <typename T, typename Work>
+T withColumns(const CatalogFile& file, T fallback, Work work) {
+  return withStore(file, std::move(fallback),
+                   [&](sql::Database& db, const std::filesystem::path& path) {
+                     return work(db, CatalogColumns::of(db, path));
+                   });
 }
 
 // The store ids of the products at `ranks`, in that order (0, never an id, for a rank that
@@ -48,10 +60,11 @@ std::vector<std::int64_t> productsAtRanks(sql::Database& db,
 
 }  // namespace
 
-std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& q) {
+std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& q, const CatalogFile& file) {
   using Out = std::vector<ColorSearchHit>;
   return withColumns(
-      Out{}, [&](sql::Database& db, const std::shared_ptr<const CatalogColumns>& columns) -> Out {
+      file, Out{},
+      [&](sql::Database& db, const std::shared_ptr<const CatalogColumns>& columns) -> Out {
         std::shared_ptr<const std::vector<bool>> selected;
         if (q.selection) selected = columns->matching(db, *q.selection);
         std::vector<bool> allowed(columns->productCount);
@@ -102,11 +115,13 @@ std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& q) {
 
 std::vector<HCFHalvernCloudProduct> textSearch(const std::string& folded, bool inspirations,
                                                const std::optional<predicate::Predicate>& selection,
-                                               std::uint64_t skip, std::uint64_t limit) {
+                                               std::uint64_t skip, std::uint64_t limit,
+                                               const CatalogFile& file) {
   if (folded.empty() || limit == 0) return {};
   using Out = std::vector<HCFHalvernCloudProduct>;
   return withColumns(
-      Out{}, [&](sql::Database& db, const std::shared_ptr<const CatalogColumns>& columns) -> Out {
+      file, Out{},
+      [&](sql::Database& db, const std::shared_ptr<const CatalogColumns>& columns) -> Out {
         const auto index = columns->textIndex(db);
         std::shared_ptr<const std::vector<bool>> selected;
         if (selection) selected = columns->matching(db, *selection);
@@ -135,10 +150,11 @@ std::vector<HCFHalvernCloudProduct> textSearch(const std::string& folded, bool i
 }
 
 std::vector<HRLMProductKV> filterValuesForSelection(
-    const std::vector<std::vector<std::string>>& selection) {
+    const std::vector<std::vector<std::string>>& selection, const CatalogFile& file) {
   using Out = std::vector<HRLMProductKV>;
   return withColumns(
-      Out{}, [&](sql::Database& db, const std::shared_ptr<const CatalogColumns>& columns) -> Out {
+      file, Out{},
+      [&](sql::Database& db, const std::shared_ptr<const CatalogColumns>& columns) -> Out {
         const auto index = columns->filterIndex(db);
         // Products passing every group: a count per product of the groups it passes.
         std::vector<std::uint16_t> passed(columns->productCount, 0);
@@ -169,6 +185,33 @@ std::vector<HRLMProductKV> filterValuesForSelection(
         }
         return out;
       });
+}
+
+std::vector<HCFHalvernCloudProduct> productsMatching(
+    const predicate::Predicate& where, const std::vector<HCFProductSearchSortDescriptor>& sorts,
+    std::uint64_t skip, std::uint64_t limit, const CatalogFile& file) {
+  using Out = std::vector<HCFHalvernCloudProduct>;
+  return withStore(file, Out{}, [&](sql::Database& db, const std::filesystem::path&) {
+    Out out;
+    for (const auto& p : readProducts(db, matchingIds(db, where, sorts, skip, limit))) {
+      if (p) out.push_back(HCFRealmSerialization::productFromRealmProduct(*p));
+    }
+    return out;
+  });
+}
+
+std::uint64_t countOfProducts(const std::optional<predicate::Predicate>& where,
+                              const CatalogFile& file) {
+  return withStore(file, std::uint64_t{0}, [&](sql::Database& db, const std::filesystem::path&) {
+    return countMatching(db, where.value_or(predicate::Predicate::truePredicate()));
+  });
+}
+
+std::vector<HRLMProductKV> filterValuesOfProducts(const std::optional<predicate::Predicate>& where,
+                                                  const CatalogFile& file) {
+  return withStore(
+      file, std::vector<HRLMProductKV>{},
+      [&](sql::Database& db, const std::filesystem::path&) { return filtersInUse(db, where); });
 }
 
 }  // namespace store

@@ -2,6 +2,7 @@
 // against the catalogue's column form, answered with the page of products.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,10 +10,16 @@
 #include "hcf/color/cie_std_math.h"
 #include "hcf/platform/predicate/predicate.h"
 #include "hcf/products/hcf_product.h"
+#include "hcf/products/hcf_product_search_sort_descriptor.h"
 #include "hcf/store/store_records.h"
 
 HCF_NAMESPACE_BEGIN
 namespace store {
+
+/// The products store a search runs on: the kit's own (none) or a store file of the caller's.
+/// On the kit's store a failure is logged and gives an empty answer; on a file it throws
+/// sql::Failure, for the caller to report.
+using CatalogFile = std::optional<std::filesystem::path>;
 
 struct ColorSearchRequest {
   /// A Lab box on the stored colours of `batch` stored under these illuminant and observer
@@ -46,20 +53,34 @@ struct ColorSearchHit {
 };
 
 /// The page of nearest products. An unusable store answers nothing.
-std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& request);
+std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& request,
+                                        const CatalogFile& file = {});
 
 /// Products some of whose attributes' translated values contain `folded` (already folded
 /// for CONTAINS[cd]), of the search type and selection, in the store's default order, from
 /// `skip`, at most `limit`. An empty text matches nothing; an unusable store answers nothing.
 std::vector<HCFHalvernCloudProduct> textSearch(const std::string& folded, bool inspirations,
                                                const std::optional<predicate::Predicate>& selection,
-                                               std::uint64_t skip, std::uint64_t limit);
+                                               std::uint64_t skip, std::uint64_t limit,
+                                               const CatalogFile& file = {});
 
 /// The filter pairs of the products that have, for every group of `selection`, at least one
 /// pair of the group (given by their hashes); every pair in use for an empty selection. What
 /// `filtersInUse` answers for the selection's predicate, from the catalogue's filter index.
 std::vector<HRLMProductKV> filterValuesForSelection(
-    const std::vector<std::vector<std::string>>& selection);
+    const std::vector<std::vector<std::string>>& selection, const CatalogFile& file = {});
+
+/// Products matching `where` in the order of `sorts` (already validated), from `skip`, at most
+/// `limit`.
+std::vector<HCFHalvernCloudProduct> productsMatching(
+    const predicate::Predicate& where, const std::vector<HCFProductSearchSortDescriptor>& sorts,
+    std::uint64_t skip, std::uint64_t limit, const CatalogFile& file = {});
+/// How many products match `where` (all when none).
+std::uint64_t countOfProducts(const std::optional<predicate::Predicate>& where,
+                              const CatalogFile& file = {});
+/// The filter pairs of the products matching `where` (all when none).
+std::vector<HRLMProductKV> filterValuesOfProducts(const std::optional<predicate::Predicate>& where,
+                                                  const CatalogFile& file = {});
 
 }  // namespace store
 HCF_NAMESPACE_END

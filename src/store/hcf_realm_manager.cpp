@@ -149,9 +149,12 @@ std::filesystem::path HCFRealmManager::storeFile(StoreKind kind,
   return dir / "halvern-unknown.realm";
 }
 
-std::shared_ptr<StoreHandle> HCFRealmManager::openStore(
-    StoreKind kind, const std::optional<std::string>& packageID) {
-  const auto file = storeFile(kind, packageID);
+namespace {
+
+// This thread's connection to `file`, opened with `opener` when there is none yet or the file
+// was replaced or wiped since.
+template <typename Opener>
+std::shared_ptr<StoreHandle> cachedConnection(const std::filesystem::path& file, Opener opener) {
   const std::uint64_t generation = gStoreGeneration.load();
   struct stat st {};
   const bool exists = ::stat(file.c_str(), &st) == 0;
@@ -161,27 +164,57 @@ std::shared_ptr<StoreHandle> HCFRealmManager::openStore(
     tlStores.erase(it);
     break;
   }
+  auto impl = std::make_unique<StoreHandle::Impl>();
+  impl->db = opener();
+  auto handle = std::make_shared<StoreHandle>(std::move(impl));
+  if (::stat(file.c_str(), &st) == 0) {
+    tlStores.push_back({file, handle, st.st_dev, st.st_ino, generation});
+  }
+  return handle;
+}
+
+}  // namespace
+
+std::shared_ptr<StoreHandle> HCFRealmManager::openStore(
+    StoreKind kind, const std::optional<std::string>& packageID) {
+  const auto file = storeFile(kind, packageID);
+  // The products store is replaced whole by each catalogue download.
+  const auto mode = kind == StoreKind::Products ? sql::OpenMode::Catalog : sql::OpenMode::Shared;
   try {
-    auto impl = std::make_unique<StoreHandle::Impl>();
-    impl->db = store::open(file, kind);
-    auto handle = std::make_shared<StoreHandle>(std::move(impl));
-    if (::stat(file.c_str(), &st) == 0) {
-      tlStores.push_back({file, handle, st.st_dev, st.st_ino, generation});
-    }
-    return handle;
+    return cachedConnection(file, [&] { return store::open(file, kind, mode); });
   } catch (const sql::Failure& e) {
     logLine(std::string("Error creating /setting config for realm: ") + e.what());
     return nullptr;
   }
 }
 
+namespace store {
+
+std::shared_ptr<StoreHandle> openCatalogFile(const std::filesystem::path& file) {
+  return cachedConnection(file, [&] {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) {
+      throw sql::Failure(14, "no products store at " + file.string());  // SQLITE_CANTOPEN
+    }
+    auto db = std::make_unique<sql::Database>(file, sql::OpenMode::Catalog);
+    requireCurrentProductsStore(*db, file);
+    return db;
+  });
+}
+
+void forgetConnections() {
+  ++gStoreGeneration;
+  tlStores.clear();
+}
+
+}  // namespace store
+
 std::shared_ptr<StoreHandle> HCFRealmManager::getB2Realm() {
   return openStore(StoreKind::DeviceData);
 }
 
 void HCFRealmManager::performRealmWipeForRealmURL(const std::filesystem::path& file) {
-  ++gStoreGeneration;
-  tlStores.clear();  // this thread's connections go before their files
+  store::forgetConnections();  // this thread's connections go before their files
   std::error_code ec;
   std::filesystem::remove(file, ec);
   for (const char* extension : {".lock", ".note", ".management", "-wal", "-shm", "-journal"}) {

@@ -39,6 +39,16 @@ Database::Database(const std::filesystem::path& file, OpenMode mode) {
         // products touches many).
         exec("PRAGMA journal_mode=WAL; PRAGMA mmap_size=1073741824");
         break;
+      case OpenMode::Catalog:
+        // A file left in WAL mode by an earlier version goes back to a rollback journal when
+        // no other connection holds it; until then it keeps working in WAL mode.
+        exec("SELECT count(*) FROM sqlite_master");
+        try {
+          exec("PRAGMA journal_mode=DELETE");
+        } catch (const Failure&) {
+        }
+        exec("PRAGMA mmap_size=1073741824");
+        break;
       case OpenMode::ReadOnly:
         exec("SELECT count(*) FROM sqlite_master");
         break;

@@ -72,6 +72,9 @@ class Statement {
 /// How a connection uses its file.
 enum class OpenMode {
   Shared,    ///< Created when missing, WAL mode: readers and writers on several threads.
+  Catalog,   ///< Created when missing, rollback journal, memory-mapped reads: a file that is
+             ///< read by many threads, written rarely and replaced whole by a rename (a WAL's
+             ///< companion files would outlive the file they belong to).
   ReadOnly,  ///< An existing file, never written.
   Bulk,      ///< One writer filling a new file that is thrown away on failure: no journal,
              ///< no syncing, a large page cache.

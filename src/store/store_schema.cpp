@@ -104,6 +104,17 @@ void createSchema(sql::Database& db) { db.exec(kSchema); }
 
 std::int64_t wipeVersion(StoreKind kind) { return kind == StoreKind::DeviceData ? 6 : 10; }
 
+void requireCurrentProductsStore(sql::Database& db, const std::filesystem::path& file) {
+  const auto version = db.userVersion();
+  if (version != HCFRealmManager::kSchemaVersion || !hasTable(db, "HRLMOfflineProduct") ||
+      !hasTable(db, "HCFColorEntry")) {
+    throw sql::Failure(26, file.string() +
+                               " is not a products store of schema version " +  // NOTADB
+                               std::to_string(HCFRealmManager::kSchemaVersion) + " (found " +
+                               std::to_string(version) + ")");
+  }
+}
+
 std::unique_ptr<sql::Database> open(const std::filesystem::path& file, StoreKind kind,
                                     sql::OpenMode mode) {
   std::error_code ec;

@@ -26,6 +26,17 @@ void dropSecondaryIndexes(sql::Database& db);
 /// Creates whatever tables and indexes are missing.
 void createSchema(sql::Database& db);
 
+/// Throws sql::Failure unless `db` is a products store of the current schema version.
+void requireCurrentProductsStore(sql::Database& db, const std::filesystem::path& file);
+
+/// This thread's connection to the products store `file` (a catalogue of the caller's, not
+/// the kit's), kept while the file stays the same. Nothing is created or migrated: a missing
+/// file or one that is not a products store of the current schema throws sql::Failure.
+std::shared_ptr<StoreHandle> openCatalogFile(const std::filesystem::path& file);
+
+/// Makes every thread open its stores afresh (a store file was wiped or replaced).
+void forgetConnections();
+
 /// The schema version at which a store of `kind` is discarded instead of migrated.
 std::int64_t wipeVersion(StoreKind kind);
 
