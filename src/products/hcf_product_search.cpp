@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "hcf/cloud/hcf_net_tint_vault.h"
 #include "hcf/color/ht_color_utils.h"
+#include "hcf/kit/hcf_central.h"
 #include "hcf/kit/ht_utility.h"
 #include "hcf/platform/dispatch/queues.h"
 #include "hcf/products/hcf_product_filter_set.h"
+#include "hcf/scan/tint_vault_serialization.h"
 #include "hcf/store/hcf_realm_manager.h"
 #include "offline_search.h"
 
@@ -197,14 +200,36 @@ void HCFProductSearch::fetchProductFilters(FilterSetCompletion completion) {
 
 void HCFProductSearch::fetchProductFiltersUsingFilter(const std::shared_ptr<HCFProductFilterSet>&,
                                                       FilterSetCompletion completion) const {
-  fetchProductFilters(std::move(completion));
+  if (!preferOnline) return fetchProductFilters(std::move(completion));
+  dispatch::globalQueue(dispatch::QueuePriority::Default).async([completion] {
+    HCFProductFilterSet::onlineProductsFilterSet(
+        [completion](std::shared_ptr<HCFProductFilterSet> set, std::optional<HCFError>) {
+          dispatch::mainQueue().async([completion, set] {
+            if (completion) completion(set, std::nullopt);
+          });
+        });
+  });
+}
+
+void HCFProductSearch::fetchInspirationFiltersUsingFilter(
+    const std::shared_ptr<HCFProductFilterSet>& filter, FilterSetCompletion completion) const {
+  const auto body = HCFTintVaultSerialization::filterSetToServerDictionary(
+      filter ? *filter : *HCFProductFilterSet::emptyFilterSet());
+  dispatch::globalQueue(dispatch::QueuePriority::Default).async([body, completion] {
+    HCFNetTintVault::fetchTintVaultInspirationFiltersUsingCredentials(HCFCentral::creds(), body,
+                                                                      completion);
+  });
 }
 
 void HCFProductSearch::execute(Completion completion) const {
   if (searchType == 1) {
-    // The online search service is not part of this kit build yet.
-    deliver(completion, {},
-            HTUtility::errWithMsg("Inspiration searches need the online search service", 9003));
+    const JsonValue body{
+        {"search", HCFTintVaultSerialization::productSearchToServerDictionary(*this)}};
+    HCFNetTintVault::performTintVaultProductSearchUsingCredentials(
+        HCFCentral::creds(), body,
+        [completion](std::vector<HCFProductSearchResult> results, std::optional<HCFError> error) {
+          deliver(completion, std::move(results), std::move(error));
+        });
     return;
   }
   if (colorTerm) {

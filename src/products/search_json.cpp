@@ -2,6 +2,7 @@
 #include <cctype>
 
 #include "hcf/color/ht_color_utils.h"
+#include "hcf/products/hcf_online_filter_sets.h"
 #include "hcf/scan/tint_vault_serialization.h"
 #include "json_members.h"
 
@@ -180,6 +181,53 @@ std::vector<HCFProductKV> S::kvsFromServerArray(const JsonValue& groups) {
     }
   }
   return out;
+}
+
+JsonValue S::kvsToServerArray(const std::vector<HCFProductKV>& kvs) {
+  JsonValue out = JsonValue::array();
+  for (const auto& kv : kvs) {
+    const std::string key = kv.key.value_or("");
+    JsonValue* group = nullptr;
+    for (auto& g : out) {
+      if (g["filter_key"] == key) group = &g;
+    }
+    if (!group) {
+      out.push_back(JsonValue{{"filter_key", key},
+                              {"filter_key_translated", kv.keyTranslated.value_or(key)},
+                              {"filter_values", JsonValue::array()}});
+      group = &out.back();
+    }
+    const std::string val = kv.val.value_or("");
+    (*group)["filter_values"].push_back(JsonValue{
+        {"filter_value", val}, {"filter_value_translated", kv.valTranslated.value_or(val)}});
+  }
+  return out;
+}
+
+namespace {
+
+// The service's panel in `set`: "all_filters", "current_filters", "available_filters".
+std::shared_ptr<HCFProductFilterSet> filledFromServer(std::shared_ptr<HCFProductFilterSet> set,
+                                                      const JsonValue& d) {
+  const auto groups = [&](const char* key) {
+    const auto* v = member(d, key);
+    return v ? S::kvsFromServerArray(*v) : std::vector<HCFProductKV>{};
+  };
+  set->setAllFilters(groups("all_filters"));
+  set->setSelectedFilters(groups("current_filters"));
+  set->setAvailableFilters(groups("available_filters"));
+  return set;
+}
+
+}  // namespace
+
+std::shared_ptr<HCFProductFilterSet> S::filterSetFromServerDictionary(const JsonValue& d) {
+  return filledFromServer(std::make_shared<HCFOnlineProductFilterSet>(), d);
+}
+
+std::shared_ptr<HCFProductFilterSet> S::inspirationsFilterSetFromServerDictionary(
+    const JsonValue& d) {
+  return filledFromServer(std::make_shared<HCFOnlineInspirationsFilterSet>(), d);
 }
 
 JsonValue S::filterSetToDictionary(const HCFProductFilterSet& set) {

@@ -6,6 +6,7 @@
 
 #include <sstream>
 
+#include "../support/await.h"
 #include "../support/store_test_support.h"
 #include "catalog_fixture.h"
 #include "hcf/hcf.h"
@@ -31,20 +32,7 @@ class SearchTest : public StoreTest {
   /// Waits for the one answer of `start`, counting how often it is called.
   template <typename... Args, typename Start>
   std::tuple<Args...> await(Start start) {
-    std::optional<std::tuple<Args...>> result;
-    int calls = 0;
-    start([&](Args... values) {
-      ++calls;
-      result.emplace(std::move(values)...);
-    });
-    hcf::dispatch::mainQueue().runUntil(
-        [&] { return result.has_value(); },
-        hcf::dispatch::mainQueue().now() + std::chrono::seconds(30));
-    // Let anything posted late show up before counting.
-    hcf::dispatch::mainQueue().runUntil(hcf::dispatch::mainQueue().now() +
-                                        std::chrono::milliseconds(1));
-    EXPECT_EQ(calls, 1);
-    return result ? std::move(*result) : std::tuple<Args...>{};
+    return awaitOnMain<Args...>(std::move(start));
   }
   std::vector<hcf::HCFProductSearchResult> run(const hcf::HCFProductSearch& search) {
     auto [results, error] =

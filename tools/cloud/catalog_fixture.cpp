@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
+#include "embedded_color_names.h"
 #include "simulated_instruments.h"
 
 namespace hcf_cloud::fixtures {
@@ -63,9 +65,9 @@ HCFProductSpectrum spectralBatchCurve(const Reflectance& curve) {
 
 }  // namespace
 
-std::vector<NamedColor> namedColors(const std::filesystem::path& file) {
-  std::ifstream in(file);
-  if (!in) throw std::runtime_error("cannot read " + file.string());
+namespace {
+
+std::vector<NamedColor> namedColorsFrom(std::istream& in) {
   std::vector<NamedColor> out;
   std::string line;
   std::getline(in, line);  // header
@@ -75,6 +77,22 @@ std::vector<NamedColor> namedColors(const std::filesystem::path& file) {
     out.push_back({line.substr(0, comma), line.substr(comma + 1)});
   }
   return out;
+}
+
+}  // namespace
+
+std::vector<NamedColor> namedColors(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  if (!in) throw std::runtime_error("cannot read " + file.string());
+  return namedColorsFrom(in);
+}
+
+const std::vector<NamedColor>& builtInNamedColors() {
+  static const std::vector<NamedColor> colors = [] {
+    std::istringstream in(kColorNamesCsv);
+    return namedColorsFrom(in);
+  }();
+  return colors;
 }
 
 HCFHalvernCloudProduct catalogProduct(const NamedColor& color, std::size_t index) {

@@ -22,6 +22,9 @@ struct NamedColor {
 /// The named colours of `data/colors/color-name-list.csv` (read from `file`).
 std::vector<NamedColor> namedColors(const std::filesystem::path& file);
 
+/// The named colours of the list built into the fixtures (the same list).
+const std::vector<NamedColor>& builtInNamedColors();
+
 /// The product of named colour `index`: attributes (name, code, vendor, collection), filters
 /// (category — "Inspirations" for about one product in twenty —, collection, finish, vendor,
 /// base; "sheen" repeats the values of "finish", "line" has one value), a swatch image, the
@@ -46,4 +49,26 @@ hcf::HCFHalvernCloudProduct syntheticProduct(std::size_t index, std::size_t cata
 std::uint64_t writeProductLines(std::ostream& out,
                                 const std::vector<hcf::HCFHalvernCloudProduct>& products);
 
+/// A published catalogue: the products store and its archive, as the cloud serves them.
+struct CatalogFiles {
+  std::filesystem::path store;    ///< "<dir>/halvern-products-<package>.realm"
+  std::filesystem::path archive;  ///< "<dir>/prod-dbs-<package>.zip", the store as its entry
+  std::uint64_t products = 0;
+};
+
+/// Builds the catalogue of the first `count` products of the built-in named colours (see
+/// `catalogProducts`) for `packageID` in `dir`. Throws std::runtime_error.
+CatalogFiles buildCatalog(const std::filesystem::path& dir, const std::string& packageID,
+                          std::size_t count);
+
 }  // namespace hcf_cloud::fixtures
+
+namespace hcf_cloud {
+class CloudWorld;
+namespace fixtures {
+/// Builds the catalogue of `count` products in `dir` and publishes it in `world` for the demo
+/// package, changed at `updatedAt` (RFC 3339).
+CatalogFiles publishCatalog(CloudWorld& world, const std::filesystem::path& dir, std::size_t count,
+                            const std::string& updatedAt = "2026-11-30T09:00:00.000Z");
+}  // namespace fixtures
+}  // namespace hcf_cloud

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <fstream>
 #include <stdexcept>
 
 namespace hcf_cloud {
@@ -96,6 +97,10 @@ void CloudServer::serve(const Handler& handler, const httplib::Request& req,
   }
   res.status = answer.status;
   for (const auto& [k, v] : answer.headers) res.set_header(k, v);
+  if (!answer.file.empty() && !(fault && (fault->body || fault->malformed))) {
+    serveFile(answer, fault ? fault->cutAfter : std::nullopt, res);
+    return;
+  }
   if (fault && fault->cutAfter) {
     // Announce the whole body, send part of it, then hang up.
     const std::string body = answer.body;
@@ -108,6 +113,30 @@ void CloudServer::serve(const Handler& handler, const httplib::Request& req,
     return;
   }
   res.set_content(answer.body, answer.contentType);
+}
+
+void CloudServer::serveFile(const Answer& answer, std::optional<std::size_t> cutAfter,
+                            httplib::Response& res) {
+  auto in = std::make_shared<std::ifstream>(answer.file, std::ios::binary);
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(answer.file, ec);
+  if (!*in || ec) {
+    res.status = 404;
+    res.set_content("<Error><Code>NoSuchKey</Code></Error>", "application/xml");
+    return;
+  }
+  const std::size_t cut = cutAfter ? std::min<std::size_t>(*cutAfter, size) : size;
+  res.set_content_provider(
+      size, answer.contentType,
+      [in, cut](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        if (offset >= cut) return false;  // a cut answer: hang up before the end
+        std::vector<char> chunk(std::min<std::size_t>({length, cut - offset, 256 * 1024}));
+        in->seekg(static_cast<std::streamoff>(offset));
+        in->read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        const auto got = static_cast<std::size_t>(in->gcount());
+        if (got == 0) return false;
+        return sink.write(chunk.data(), got);
+      });
 }
 
 std::string gzip(const std::string& data) {

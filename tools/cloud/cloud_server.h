@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -33,6 +34,9 @@ struct Answer {
   std::string body;
   std::string contentType = "application/json";
   httplib::Headers headers;
+  /// When set, the body is this file, streamed from disk in chunks with its length announced
+  /// (`body` is ignored).
+  std::filesystem::path file;
 };
 
 /// One request the server saw.
@@ -74,6 +78,8 @@ class CloudServer {
 
  private:
   void serve(const Handler& handler, const httplib::Request& req, httplib::Response& res);
+  static void serveFile(const Answer& answer, std::optional<std::size_t> cutAfter,
+                        httplib::Response& res);
 
   httplib::Server server_;
   std::thread thread_;

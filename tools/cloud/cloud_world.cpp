@@ -59,6 +59,34 @@ std::optional<std::string> CloudWorld::package(const std::string& serial) const 
   return it->second;
 }
 
+void CloudWorld::putCatalog(const std::string& packageID, Catalog catalog) {
+  const std::lock_guard lock(mutex_);
+  catalogs_[packageID] = std::move(catalog);
+}
+
+std::optional<CloudWorld::Catalog> CloudWorld::catalog(const std::string& packageID) const {
+  const std::lock_guard lock(mutex_);
+  auto it = catalogs_.find(packageID);
+  if (it == catalogs_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<std::string> CloudWorld::packageOfSession(const std::string& sessionToken,
+                                                        const std::string& subscriptionID) const {
+  const std::lock_guard lock(mutex_);
+  for (const auto& [key, creds] : logins_) {
+    const auto text = [&](const char* name) {
+      return creds.contains(name) && creds[name].is_string() ? creds[name].get<std::string>()
+                                                             : std::string();
+    };
+    if (!sessionToken.empty() && text("session_token") == sessionToken &&
+        text("subscription_id") == subscriptionID) {
+      return text("package_id");
+    }
+  }
+  return std::nullopt;
+}
+
 namespace {
 
 Answer message(int status, const std::string& text) {

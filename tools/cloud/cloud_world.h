@@ -3,6 +3,7 @@
 // server answers.
 #pragma once
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,6 +38,20 @@ class CloudWorld {
   /// The alignment document of a source batch.
   void putAlignment(int batch, Alignment alignment);
   std::optional<Alignment> alignment(int batch) const;
+  /// A release of a package's product catalogue: the products store the search service
+  /// answers from, the archive the kit downloads, and when the catalogue last changed
+  /// (RFC 3339).
+  struct Catalog {
+    std::filesystem::path store;
+    std::filesystem::path archive;
+    std::string updatedAt;
+  };
+  void putCatalog(const std::string& packageID, Catalog catalog);
+  std::optional<Catalog> catalog(const std::string& packageID) const;
+  /// The package of the login whose session these headers carry ("Session-Token",
+  /// "Cas-Sub-Id"); none for an unknown session.
+  std::optional<std::string> packageOfSession(const std::string& sessionToken,
+                                              const std::string& subscriptionID) const;
   /// The model package (zip bytes) of a spectrometer.
   void putPackage(const std::string& serial, std::string zip);
   std::optional<std::string> package(const std::string& serial) const;
@@ -48,6 +63,7 @@ class CloudWorld {
   std::map<std::string, std::string> records_;
   std::map<int, Alignment> alignments_;
   std::map<std::string, std::string> packages_;
+  std::map<std::string, Catalog> catalogs_;
 };
 
 /// The kit's endpoints: "/cas/sdk/auth", "/b2/ext_api/v1/tintra_device.protobuf?serial=..."

@@ -1,9 +1,14 @@
 // hcf-cloud: the reference cloud on loopback.
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
+#include "catalog_fixture.h"
+#include "catalog_routes.h"
 #include "cloud_server.h"
 #include "cloud_world.h"
 #include "fixtures.h"
@@ -16,9 +21,17 @@ void onSignal(int) { gStop = 1; }
 int main(int argc, char** argv) {
   std::string host = "127.0.0.1";
   int port = 0;
+  std::size_t catalogSize = 2000;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if ((a == "--port" || a == "--host") && i + 1 < argc) {
+    if (a == "--catalog" && i + 1 < argc) {
+      try {
+        catalogSize = static_cast<std::size_t>(std::stoul(argv[++i]));
+      } catch (const std::exception&) {
+        std::fprintf(stderr, "hcf-cloud: not a product count: %s\n", argv[i]);
+        return 2;
+      }
+    } else if ((a == "--port" || a == "--host") && i + 1 < argc) {
       const std::string v = argv[++i];
       if (a == "--port") {
         try {
@@ -31,7 +44,7 @@ int main(int argc, char** argv) {
         host = v;
       }
     } else if (a == "--help" || a == "-h") {
-      std::printf("usage: hcf-cloud [--host 127.0.0.1] [--port N]\n");
+      std::printf("usage: hcf-cloud [--host 127.0.0.1] [--port N] [--catalog PRODUCTS]\n");
       return 0;
     } else {
       std::fprintf(stderr, "hcf-cloud: unknown argument %s\n", a.c_str());
@@ -45,6 +58,18 @@ int main(int argc, char** argv) {
   auto world = std::make_shared<hcf_cloud::CloudWorld>();
   hcf_cloud::fixtures::populate(*world);
   hcf_cloud::addKitRoutes(server, world);
+  // The product catalogue of the demo package: searched by the service, downloaded by the kit.
+  const auto catalogDir =
+      std::filesystem::temp_directory_path() / ("hcf-cloud-" + std::to_string(::getpid()));
+  try {
+    const auto files = hcf_cloud::fixtures::publishCatalog(*world, catalogDir, catalogSize);
+    std::printf("catalogue of %llu products: %s\n", static_cast<unsigned long long>(files.products),
+                files.archive.c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "hcf-cloud: %s\n", e.what());
+    return 1;
+  }
+  hcf_cloud::addCatalogRoutes(server, world);
   try {
     port = server.start(host, port);
   } catch (const std::exception& e) {
@@ -58,5 +83,7 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, onSignal);
   while (!gStop) server.pause(std::chrono::milliseconds(200));
   server.stop();
+  std::error_code ec;
+  std::filesystem::remove_all(catalogDir, ec);
   return 0;
 }

@@ -46,6 +46,12 @@ class HCF_API HCFProductFilterSet : public std::enable_shared_from_this<HCFProdu
   /// A fresh panel of the filter values of products that are not inspirations / that are.
   static void offlineProductsFilterSet(Completion completion);
   static void offlineInspirationsFilterSet(Completion completion);
+  /// The online search service's panel of products, with nothing selected (an
+  /// HCFOnlineProductFilterSet), and the service's error; on the transport's queue.
+  static void onlineProductsFilterSet(Completion completion);
+  /// The service's panel of inspirations with category = Inspirations selected (an
+  /// HCFOnlineInspirationsFilterSet); on the main queue.
+  static void onlineInspirationsFilterSet(Completion completion);
   /// OR of the pairs' filter predicates within a key, AND across keys (an empty map matches
   /// every product).
   static predicate::Predicate predicateForFilters(const KVsByKey& pairsByKey);

@@ -61,14 +61,19 @@ class HCF_API HCFProductSearch {
       std::function<void(std::shared_ptr<HCFProductFilterSet>, std::optional<HCFError>)>;
   /// The offline filter panel of products that are not inspirations, on the main queue.
   static void fetchProductFilters(FilterSetCompletion completion);
-  /// The same; `filter` is not consulted. (The online panel, chosen with `preferOnline`,
-  /// comes with the online search service.)
+  /// The online service's product panel when `preferOnline`, else the offline one; on the main
+  /// queue. `filter` is not consulted.
   void fetchProductFiltersUsingFilter(const std::shared_ptr<HCFProductFilterSet>& filter,
                                       FilterSetCompletion completion) const;
+  /// The online service's inspirations panel for the selection of `filter`, with the
+  /// service's error (on the main queue; errors on the transport's queue).
+  void fetchInspirationFiltersUsingFilter(const std::shared_ptr<HCFProductFilterSet>& filter,
+                                          FilterSetCompletion completion) const;
 
-  /// Runs the search; `completion` is called exactly once, on the main queue. Colour term →
-  /// colour search; else text term → text search; else all products. Inspiration searches
-  /// (type 1) go to the online service.
+  /// Runs the search; `completion` is called exactly once, on the main queue. Inspiration
+  /// searches (type 1) go to the online search service, with the credentials of the kit's
+  /// login; the others run on the offline store: colour term → colour search; else text term →
+  /// text search; else all products. `preferOnline` plays no part in this choice.
   void execute(Completion completion) const;
 
   // ---- building blocks ---------------------------------------------------------------------

@@ -130,6 +130,14 @@ class HCF_API HCFTintVaultSerialization {
   /// Pairs from the service's filter groups ("filter_key", "filter_key_translated",
   /// "filter_values" of {"filter_value", "filter_value_translated"}).
   static std::vector<HCFProductKV> kvsFromServerArray(const JsonValue& groups);
+  /// The service's filter groups of `kvs`: one group per key in order of first appearance.
+  static JsonValue kvsToServerArray(const std::vector<HCFProductKV>& kvs);
+  /// The service's panel reply ("all_filters", "current_filters", "available_filters") as an
+  /// HCFOnlineProductFilterSet / an HCFOnlineInspirationsFilterSet.
+  static std::shared_ptr<HCFProductFilterSet> filterSetFromServerDictionary(
+      const JsonValue& dictionary);
+  static std::shared_ptr<HCFProductFilterSet> inspirationsFilterSetFromServerDictionary(
+      const JsonValue& dictionary);
   /// "selectedFilters", "availableFilters", "allFilters" as pair arrays.
   static JsonValue filterSetToDictionary(const HCFProductFilterSet& set);
   static std::shared_ptr<HCFProductFilterSet> filterSetFromDictionary(const JsonValue& dictionary);
