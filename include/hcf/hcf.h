@@ -12,6 +12,7 @@
 #include "hcf/calibration/tintra_nn.h"
 #include "hcf/cloud/hcf_net_common.h"
 #include "hcf/cloud/hcf_net_tint_vault.h"
+#include "hcf/cloud/hcf_net_product_downloader.h"
 #include "hcf/color/cie_std_math.h"
 #include "hcf/connect/hcf_connection_manager.h"
 #include "hcf/connect/hcf_connectivity.h"

@@ -90,9 +90,27 @@ HCFError transportError(CURLcode code, long osErrno, bool tooLarge) {
   }
 }
 
+}  // namespace
+
+struct StreamTask::State {
+  StreamDelegate delegate;
+  std::atomic<bool> cancelled{false};
+  std::function<void()> wake;  // wakes the worker to notice a cancellation
+};
+
+void StreamTask::cancel() {
+  if (state_->cancelled.exchange(true)) return;
+  if (state_->wake) state_->wake();
+}
+
+namespace {
+
 struct Transfer {
   Request request;
   Completion completion;
+  std::shared_ptr<StreamTask::State> stream;  // a streamed transfer's delegate
+  bool responseDelivered = false;
+  bool stopped = false;  // the delegate or a cancellation ended it
   CURL* easy = nullptr;
   curl_slist* headerList = nullptr;
   Bytes body;
@@ -106,9 +124,34 @@ struct Transfer {
   }
 };
 
+// A streamed transfer's response head, once, before its first data; false stops it.
+bool deliverResponse(Transfer& t) {
+  if (t.responseDelivered) return true;
+  t.responseDelivered = true;
+  curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &t.response.statusCode);
+  char* url = nullptr;
+  curl_easy_getinfo(t.easy, CURLINFO_EFFECTIVE_URL, &url);
+  if (url) t.response.url = url;
+  return !t.stream->delegate.onResponse || t.stream->delegate.onResponse(t.response);
+}
+
+size_t onStreamBody(Transfer& t, const char* data, size_t n) {
+  if (t.stream->cancelled || !deliverResponse(t)) {
+    t.stopped = true;
+    return 0;  // aborts the transfer
+  }
+  if (t.stream->delegate.onData &&
+      !t.stream->delegate.onData(reinterpret_cast<const std::uint8_t*>(data), n)) {
+    t.stopped = true;
+    return 0;
+  }
+  return n;
+}
+
 size_t onBody(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   const size_t n = size * count;
+  if (t->stream) return onStreamBody(*t, data, n);
   if (t->body.size() + n > t->request.maxBodyBytes) {
     t->tooLarge = true;
     return 0;  // aborts the transfer
@@ -171,8 +214,17 @@ struct Session::Impl {
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
     const long long timeout =
         r.timeout ? static_cast<long long>(r.timeout->count()) : defaultTimeoutMs.load();
-    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout));
+    if (t->stream && !r.timeout) {
+      // A long download is not timed as a whole: it fails when it stalls for that long.
+      curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout));
+      curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+      curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(timeout / 1000)));
+    } else {
+      curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout));
+    }
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, onBody);
+    if (t->stream)
+      curl_easy_setopt(e, CURLOPT_BUFFERSIZE, static_cast<long>(StreamTask::kChunkBytes));
     curl_easy_setopt(e, CURLOPT_WRITEDATA, t.get());
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, t.get());
@@ -213,6 +265,7 @@ struct Session::Impl {
     std::unique_ptr<Transfer> t = std::move(*it);
     running.erase(it);
     curl_multi_remove_handle(multi, easy);
+    if (t->stream) return finishStream(*t, result);
 
     std::optional<Bytes> body;
     std::optional<Response> response;
@@ -237,8 +290,33 @@ struct Session::Impl {
     // `t` (and its in-flight token) goes only now, after the completion is queued.
   }
 
+  // A streamed transfer ends on the worker thread, after its last data event.
+  void finishStream(Transfer& t, CURLcode result) {
+    std::optional<HCFError> error;
+    if (t.stopped || t.stream->cancelled) {
+      error = urlError(url_error::kCancelled, "cancelled", CURLE_ABORTED_BY_CALLBACK);
+    } else if (result != CURLE_OK) {
+      long osErrno = 0;
+      curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &osErrno);
+      error = transportError(result, osErrno, false);
+    } else if (!deliverResponse(t)) {  // an empty body: the head alone
+      error = urlError(url_error::kCancelled, "cancelled", CURLE_ABORTED_BY_CALLBACK);
+    }
+    if (t.stream->delegate.onComplete) t.stream->delegate.onComplete(std::move(error));
+  }
+
+  // Ends the streamed transfers cancelled since the last turn.
+  void finishCancelled() {
+    std::vector<CURL*> cancelled;
+    for (const auto& t : running) {
+      if (t->stream && t->stream->cancelled) cancelled.push_back(t->easy);
+    }
+    for (CURL* e : cancelled) finish(e, CURLE_ABORTED_BY_CALLBACK);
+  }
+
   void loop() {
     for (;;) {
+      finishCancelled();
       {
         std::deque<std::unique_ptr<Transfer>> batch;
         {
@@ -275,6 +353,22 @@ void Session::dataTask(Request request, Completion completion) {
     impl_->incoming.push_back(std::move(t));
   }
   curl_multi_wakeup(impl_->multi);
+}
+
+std::shared_ptr<StreamTask> Session::streamTask(Request request, StreamDelegate delegate) {
+  auto state = std::make_shared<StreamTask::State>();
+  state->delegate = std::move(delegate);
+  CURLM* multi = impl_->multi;
+  state->wake = [multi] { curl_multi_wakeup(multi); };
+  auto t = std::make_unique<Transfer>();
+  t->request = std::move(request);
+  t->stream = state;
+  {
+    const std::lock_guard lock(impl_->mutex);
+    impl_->incoming.push_back(std::move(t));
+  }
+  curl_multi_wakeup(impl_->multi);
+  return std::make_shared<StreamTask>(std::move(state));
 }
 
 void Session::setDefaultTimeout(std::chrono::milliseconds timeout) {

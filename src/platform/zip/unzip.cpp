@@ -5,6 +5,8 @@
 
 #include <fstream>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "hcf/kit/ht_utility.h"
 
@@ -12,9 +14,6 @@ HCF_NAMESPACE_BEGIN
 namespace zip {
 
 namespace {
-
-constexpr zip_int64_t kMaxEntries = 10000;
-constexpr zip_uint64_t kMaxUnpackedBytes = zip_uint64_t{1} << 30;
 
 HCFError refuse(const std::string& why) {
   return HTUtility::errWithMsg("Archive refused: " + why, 0);
@@ -47,6 +46,13 @@ bool isLink(::zip_t* z, zip_uint64_t index) {
   return S_ISLNK(mode);
 }
 
+// "1 GiB", "16 GiB", or a byte count.
+std::string sizeText(std::uint64_t bytes) {
+  constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
+  if (bytes % kGiB == 0) return std::to_string(bytes / kGiB) + " GiB";
+  return std::to_string(bytes) + " bytes";
+}
+
 bool inside(const std::filesystem::path& path, const std::filesystem::path& root) {
   const auto rel = path.lexically_relative(root);
   return !rel.empty() && *rel.begin() != "..";
@@ -56,11 +62,20 @@ bool inside(const std::filesystem::path& path, const std::filesystem::path& root
 
 Result<std::vector<std::filesystem::path>> unzipFileAtPath(
     const std::filesystem::path& archive, const std::filesystem::path& destination) {
+  return unzipFileAtPath(archive, destination, UnzipLimits{});
+}
+
+Result<std::vector<std::filesystem::path>> unzipFileAtPath(
+    const std::filesystem::path& archive, const std::filesystem::path& destination,
+    const UnzipLimits& limits) {
+  const auto tooLarge = [&] {
+    return refuse("it unpacks to more than " + sizeText(limits.maxUnpackedBytes));
+  };
   int error = 0;
   std::unique_ptr<::zip_t, ArchiveCloser> z(zip_open(archive.c_str(), ZIP_RDONLY, &error));
   if (!z) return refuse(archive.filename().string() + " is not a zip archive");
   const zip_int64_t count = zip_get_num_entries(z.get(), 0);
-  if (count < 0 || count > kMaxEntries) return refuse("too many entries");
+  if (count < 0 || count > limits.maxEntries) return refuse("too many entries");
 
   // First every entry is checked; nothing is written unless all pass.
   zip_uint64_t total = 0;
@@ -75,7 +90,7 @@ Result<std::vector<std::filesystem::path>> unzipFileAtPath(
     if (isLink(z.get(), static_cast<zip_uint64_t>(i)))
       return refuse("entry \"" + name + "\" is a link");
     total += (st.valid & ZIP_STAT_SIZE) ? st.size : 0;
-    if (total > kMaxUnpackedBytes) return refuse("it unpacks to more than 1 GiB");
+    if (total > limits.maxUnpackedBytes) return tooLarge();
   }
 
   std::error_code ec;
@@ -103,13 +118,13 @@ Result<std::vector<std::filesystem::path>> unzipFileAtPath(
     std::filesystem::remove(target, ec);  // never write through an existing link
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     if (!out) return refuse("cannot write " + target.string());
-    char buffer[1 << 15];
+    std::vector<char> buffer(std::size_t{1} << 18);
     zip_int64_t n;
     zip_uint64_t got = 0;
-    while ((n = zip_fread(in.get(), buffer, sizeof buffer)) > 0) {
+    while ((n = zip_fread(in.get(), buffer.data(), buffer.size())) > 0) {
       got += static_cast<zip_uint64_t>(n);
-      if (got > kMaxUnpackedBytes) return refuse("it unpacks to more than 1 GiB");
-      out.write(buffer, n);
+      if (got > limits.maxUnpackedBytes) return tooLarge();
+      out.write(buffer.data(), n);
     }
     if (n < 0) return refuse("entry \"" + name + "\" is damaged");
     if (!out) return refuse("cannot write " + target.string());

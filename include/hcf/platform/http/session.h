@@ -49,6 +49,35 @@ struct Response {
 using Completion = std::function<void(std::optional<Bytes> body, std::optional<Response> response,
                                       std::optional<HCFError> error)>;
 
+/// The events of a streamed transfer. They run on the session's worker thread, in order, one
+/// at a time: keep them short and never wait in them for other requests.
+struct StreamDelegate {
+  /// The final response's status and headers, before any body; false stops the transfer.
+  std::function<bool(const Response& response)> onResponse;
+  /// The next piece of the body (at most `StreamTask::kChunkBytes`); false stops the transfer.
+  std::function<bool(const std::uint8_t* data, std::size_t size)> onData;
+  /// The end: no error when the whole body arrived (a body shorter than its announced length
+  /// is "The network connection was lost."); a transfer stopped by the delegate or cancelled
+  /// ends with `url_error::kCancelled` ("cancelled").
+  std::function<void(std::optional<HCFError> error)> onComplete;
+};
+
+/// A streamed transfer under way.
+class HCF_API StreamTask {
+ public:
+  /// The largest piece of body handed over at once.
+  static constexpr std::size_t kChunkBytes = 256 * 1024;
+  /// Stops the transfer: no data event follows; `onComplete` reports the cancellation.
+  /// Any thread; a transfer already ended is left alone.
+  void cancel();
+
+  struct State;
+  explicit StreamTask(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
 /// Runs requests. TLS peers are verified, redirects followed, only http and https allowed.
 /// Completions run on a global queue (never on the caller's thread); the session keeps no
 /// state between requests, so calls may overlap freely.
@@ -59,6 +88,9 @@ class HCF_API Session {
 
   /// Starts `request`; `completion` is called once.
   void dataTask(Request request, Completion completion);
+  /// Starts `request` with its body handed to `delegate` piece by piece as it arrives (never
+  /// held whole; `maxBodyBytes` does not apply). Every status is passed on.
+  std::shared_ptr<StreamTask> streamTask(Request request, StreamDelegate delegate);
 
   /// The time-out of requests that do not set their own (default 60 s).
   void setDefaultTimeout(std::chrono::milliseconds timeout);
@@ -77,6 +109,7 @@ class HCF_API Session {
 /// The platform's codes of the URL-loading domain the session reports.
 namespace url_error {
 inline constexpr std::int64_t kUnknown = -1;
+inline constexpr std::int64_t kCancelled = -999;
 inline constexpr std::int64_t kTimedOut = -1001;
 inline constexpr std::int64_t kUnsupportedURL = -1002;
 inline constexpr std::int64_t kCannotFindHost = -1003;

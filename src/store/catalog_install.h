@@ -1,0 +1,23 @@
+// Putting a downloaded catalogue in place of the products store, safely.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "hcf/kit/hcf_error.h"
+
+HCF_NAMESPACE_BEGIN
+namespace store {
+
+/// Unpacks `archive` into a fresh folder beside `target` (the same file system, so that the
+/// last step is one rename), finds its products store (the first entry ending in ".realm"),
+/// checks that it opens as a products store of this kit's schema, asks `stillWanted`, and
+/// then renames it over `target`; every thread opens the new store on its next use. On any
+/// failure `target` is left as it was and the error says why. The folder goes in any case.
+std::optional<HCFError> installCatalogArchive(const std::filesystem::path& archive,
+                                              const std::filesystem::path& target,
+                                              const std::function<bool()>& stillWanted);
+
+}  // namespace store
+HCF_NAMESPACE_END
