@@ -98,7 +98,7 @@ void CloudServer::serve(const Handler& handler, const httplib::Request& req,
   res.status = answer.status;
   for (const auto& [k, v] : answer.headers) res.set_header(k, v);
   if (!answer.file.empty() && !(fault && (fault->body || fault->malformed))) {
-    serveFile(answer, fault ? fault->cutAfter : std::nullopt, res);
+    serveFile(answer, fault, res);
     return;
   }
   if (fault && fault->cutAfter) {
@@ -115,7 +115,7 @@ void CloudServer::serve(const Handler& handler, const httplib::Request& req,
   res.set_content(answer.body, answer.contentType);
 }
 
-void CloudServer::serveFile(const Answer& answer, std::optional<std::size_t> cutAfter,
+void CloudServer::serveFile(const Answer& answer, const std::optional<Fault>& fault,
                             httplib::Response& res) {
   auto in = std::make_shared<std::ifstream>(answer.file, std::ios::binary);
   std::error_code ec;
@@ -125,18 +125,46 @@ void CloudServer::serveFile(const Answer& answer, std::optional<std::size_t> cut
     res.set_content("<Error><Code>NoSuchKey</Code></Error>", "application/xml");
     return;
   }
-  const std::size_t cut = cutAfter ? std::min<std::size_t>(*cutAfter, size) : size;
-  res.set_content_provider(
-      size, answer.contentType,
-      [in, cut](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-        if (offset >= cut) return false;  // a cut answer: hang up before the end
-        std::vector<char> chunk(std::min<std::size_t>({length, cut - offset, 256 * 1024}));
-        in->seekg(static_cast<std::streamoff>(offset));
-        in->read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        const auto got = static_cast<std::size_t>(in->gcount());
-        if (got == 0) return false;
-        return sink.write(chunk.data(), got);
-      });
+  const std::size_t cut = fault && fault->cutAfter ? std::min<std::size_t>(*fault->cutAfter, size)
+                                                   : static_cast<std::size_t>(size);
+  const std::optional<std::size_t> pauseAt = fault ? fault->pauseAfter : std::nullopt;
+  const auto pauseFor = fault ? fault->pauseFor : std::chrono::milliseconds(0);
+  auto paused = std::make_shared<bool>(false);
+  // Sends from `offset`: pieces of at most 256 kB, stopping at the pause point once.
+  auto send = [this, in, cut, pauseAt, pauseFor, paused](std::size_t offset,
+                                                         httplib::DataSink& sink) {
+    if (offset >= cut) return false;  // a cut answer: hang up before the end
+    std::size_t end = std::min<std::size_t>(cut, offset + 256 * 1024);
+    if (pauseAt && !*paused) {
+      if (offset >= *pauseAt) {
+        *paused = true;
+        pause(pauseFor);
+      } else {
+        end = std::min(end, *pauseAt);
+      }
+    }
+    std::vector<char> chunk(end - offset);
+    in->seekg(static_cast<std::streamoff>(offset));
+    in->read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    const auto got = static_cast<std::size_t>(in->gcount());
+    if (got == 0) return false;
+    return sink.write(chunk.data(), got);
+  };
+  if (fault && fault->chunked) {
+    res.set_chunked_content_provider(answer.contentType,
+                                     [send, size](std::size_t offset, httplib::DataSink& sink) {
+                                       if (offset >= size) {
+                                         sink.done();
+                                         return true;
+                                       }
+                                       return send(offset, sink);
+                                     });
+    return;
+  }
+  res.set_content_provider(size, answer.contentType,
+                           [send](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                             return send(offset, sink);
+                           });
 }
 
 std::string gzip(const std::string& data) {

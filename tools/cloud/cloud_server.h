@@ -25,7 +25,11 @@ struct Fault {
   std::chrono::milliseconds delay{0};   ///< wait before answering
   std::optional<std::size_t> cutAfter;  ///< announce the full length, send this many bytes, hang up
   bool malformed = false;               ///< replace the body by text that is not JSON
-  int times = -1;                       ///< how many requests it hits (−1: all)
+  /// Files: stop for `pauseFor` (or until the server stops) after this many bytes, then go on.
+  std::optional<std::size_t> pauseAfter;
+  std::chrono::milliseconds pauseFor{0};
+  bool chunked = false;  ///< files: send without announcing the length
+  int times = -1;        ///< how many requests it hits (−1: all)
 };
 
 /// A normal answer of a route.
@@ -78,8 +82,7 @@ class CloudServer {
 
  private:
   void serve(const Handler& handler, const httplib::Request& req, httplib::Response& res);
-  static void serveFile(const Answer& answer, std::optional<std::size_t> cutAfter,
-                        httplib::Response& res);
+  void serveFile(const Answer& answer, const std::optional<Fault>& fault, httplib::Response& res);
 
   httplib::Server server_;
   std::thread thread_;
