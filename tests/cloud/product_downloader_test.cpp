@@ -187,7 +187,8 @@ TEST_F(ProductDownloaderTest, ProgressFollowsTheAnnouncedLengthEveryFifthOfASeco
   {
     const std::lock_guard lock(r->mutex);
     ASSERT_EQ(r->progress.size(), 3u);
-    EXPECT_EQ(r->progress[1], static_cast<float>(static_cast<double>(size / 4) / static_cast<double>(size)));
+    EXPECT_EQ(r->progress[1],
+              static_cast<float>(static_cast<double>(size / 4) / static_cast<double>(size)));
   }
   // Cancelling here: the partial archive goes, nothing more is written, nothing installed.
   d->cancel();
