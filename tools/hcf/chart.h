@@ -17,5 +17,7 @@ struct Patch {
 std::vector<Patch> colorChecker();
 /// Four blanks in the colour itself when `terminal`, else nothing.
 std::string swatch(const hcf::HCFRGBColor& rgb, bool terminal);
+/// The same for a hex colour ("#rrggbb" or "rrggbb"); nothing for text of another form.
+std::string swatch(const std::string& hex, bool terminal);
 
 }  // namespace hcf_tool

@@ -43,6 +43,17 @@ std::string swatch(const HCFRGBColor& rgb, bool terminal) {
   return buf;
 }
 
+std::string swatch(const std::string& hex, bool terminal) {
+  unsigned r = 0, g = 0, b = 0;
+  if (!terminal || (std::sscanf(hex.c_str(), "#%02x%02x%02x", &r, &g, &b) != 3 &&
+                    std::sscanf(hex.c_str(), "%02x%02x%02x", &r, &g, &b) != 3)) {
+    return "";
+  }
+  char out[48];
+  std::snprintf(out, sizeof out, "\x1b[48;2;%u;%u;%um    \x1b[0m", r, g, b);
+  return out;
+}
+
 int tourCommand(const std::vector<std::string>& /*args*/) {
   const bool terminal = isatty(STDOUT_FILENO) == 1;
   const auto patches = colorChecker();

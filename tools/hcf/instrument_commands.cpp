@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "catalog_demo.h"
 #include "chart.h"
 #include "cli.h"
 #include "commands.h"
@@ -15,6 +16,9 @@
 namespace hcf_tool {
 
 namespace {
+
+// Products in the demo's catalogue: the first named colours of the list.
+constexpr std::size_t kDemoCatalogSize = 2000;
 
 using namespace hcf;
 using namespace std::chrono_literals;
@@ -130,10 +134,21 @@ std::size_t patchIndex(const std::vector<Patch>& chart, const std::string& name)
 
 }  // namespace
 
-int demoCommand(const std::vector<std::string>& /*args*/) {
+int demoCommand(const std::vector<std::string>& words) {
+  const Args args = Args::parse(words, {"--html"}, {});
+  if (args.help) {
+    std::cout << "usage: hcf demo [--html FILE]\n"
+                 "  The whole path on simulated instruments and the reference cloud on\n"
+                 "  loopback: log in, discover, connect, calibrate, measure, download the\n"
+                 "  product catalogue and find the nearest products of each measured colour.\n"
+                 "  --html also writes a page with swatches of each colour beside its matches.\n";
+    return kExitOk;
+  }
   const bool terminal = isatty(STDOUT_FILENO) == 1;
   const auto chart = colorChecker();
   SimSession s;
+  s.publishCatalog(kDemoCatalogSize);
+  std::vector<MeasuredSample> measured;
   const auto started = dispatch::mainQueue().now();
   std::printf("hcf %s: measuring with simulated instruments\n", hcf::version());
   std::printf("reference cloud on %s, data in %s\n\n", s.cloudUrl().c_str(),
@@ -168,6 +183,7 @@ int demoCommand(const std::vector<std::string>& /*args*/) {
       auto scan = measure(s, *device, chart[index], index, error);
       if (!scan) return fail("measure", *error);
       printScan(chart[index].name, *scan, terminal, chart[index].lab);
+      measured.push_back({chart[index].name + " (" + name + ")", scan});
     }
     disconnectCurrent(s);
   }
@@ -191,6 +207,10 @@ int demoCommand(const std::vector<std::string>& /*args*/) {
               m->connectedDevice()->model().c_str());
   m->multiConnectStop();
   disconnectCurrent(s);
+  if (const int status = catalogDemo(s, measured, terminal, args.option("--html"));
+      status != kExitOk) {
+    return status;
+  }
   std::printf("\n%.1f s of simulated time.\n",
               std::chrono::duration<double>(dispatch::mainQueue().now() - started).count());
   std::printf(

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <iterator>
 
+#include "chart.h"
 #include "cli.h"
 #include "commands.h"
 
@@ -93,17 +94,6 @@ std::tuple<Args...> await(Start start) {
   start([&](Args... values) { result.emplace(std::move(values)...); });
   dispatch::mainQueue().runUntil([&] { return result.has_value(); });
   return std::move(*result);
-}
-
-std::string swatch(const std::string& hex) {
-  unsigned r = 0, g = 0, b = 0;
-  if (std::sscanf(hex.c_str(), "#%02x%02x%02x", &r, &g, &b) != 3 &&
-      std::sscanf(hex.c_str(), "%02x%02x%02x", &r, &g, &b) != 3) {
-    return "";
-  }
-  char out[48];
-  std::snprintf(out, sizeof out, "\x1b[48;2;%u;%u;%um    \x1b[0m", r, g, b);
-  return out;
 }
 
 std::shared_ptr<const HCFColorSearchTerm> termOf(const Args& args,
@@ -226,7 +216,7 @@ int runSearch(std::vector<std::string> words) {
       std::snprintf(difference, sizeof difference, "%.2f", static_cast<double>(*r.deltaE));
     std::printf("%4llu  %-12s %-32s %8s  %-8s %s\n", static_cast<unsigned long long>(++rank),
                 r.product.code().c_str(), r.product.name().c_str(), difference, hex.c_str(),
-                isatty(STDOUT_FILENO) ? swatch(hex).c_str() : "");
+                swatch(hex, isatty(STDOUT_FILENO) == 1).c_str());
   }
   return kExitOk;
 }

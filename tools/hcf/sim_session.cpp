@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include "catalog_fixture.h"
+#include "catalog_routes.h"
 #include "fixtures.h"
 
 namespace hcf_tool {
@@ -19,6 +21,7 @@ SimSession::SimSession() {
   fx::populate(*world_);
   server_ = std::make_unique<hcf_cloud::CloudServer>();
   hcf_cloud::addKitRoutes(*server_, world_);
+  hcf_cloud::addCatalogRoutes(*server_, world_);
   server_->start();
   url_ = server_->baseUrl();
 
@@ -49,6 +52,10 @@ SimSession::~SimSession() {
   hcf::ble::setCentralFactory({});
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
+}
+
+void SimSession::publishCatalog(std::size_t count) {
+  fx::publishCatalog(*world_, dir_ / "cloud", count);
 }
 
 std::string SimSession::startKit() {

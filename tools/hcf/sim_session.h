@@ -23,6 +23,8 @@ class SimSession {
   SimSession(const SimSession&) = delete;
   SimSession& operator=(const SimSession&) = delete;
 
+  /// Publishes a product catalogue of `count` products on the reference cloud (built now).
+  void publishCatalog(std::size_t count);
   /// Starts the kit with the demo SDK key; the error text, or empty.
   std::string startKit();
   /// Drives the main queue until `done` or until `limit` of simulated time has passed.
