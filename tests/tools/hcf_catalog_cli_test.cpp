@@ -98,3 +98,19 @@ TEST(HcfSearch, FindsTheNearestProductsAndShowsTheFilterPanel) {
   EXPECT_NE(panel.out.find("  * gloss\n"), std::string::npos) << panel.out;
   std::filesystem::remove_all(dir);
 }
+
+TEST(HcfCatalog, DownloadsFromTheReferenceCloudAndReportsTheStatus) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("hcf-catalog-dl-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  const Outcome download = runHcf("catalog download --sim --data '" + dir.string() + "'");
+  ASSERT_EQ(download.status, 0) << download.err;
+  EXPECT_NE(download.out.find("2000 products installed"), std::string::npos) << download.out;
+  EXPECT_NE(download.err.find("100%"), std::string::npos) << download.err;
+  const Outcome status = runHcf("catalog status --sim --data '" + dir.string() + "'");
+  ASSERT_EQ(status.status, 0) << status.err;
+  EXPECT_NE(status.out.find("products stored           2000"), std::string::npos);
+  EXPECT_NE(status.out.find("download needed           no"), std::string::npos) << status.out;
+  EXPECT_EQ(runHcf("catalog download").status, 2);  // no key, no --sim: a usage error
+  std::filesystem::remove_all(dir);
+}

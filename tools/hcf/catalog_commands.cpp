@@ -1,5 +1,7 @@
 // hcf catalog build | info | fixture: preparing the products store a catalogue download
 // delivers, and looking into one.
+#include "catalog_commands.h"
+
 #include <hcf/hcf.h>
 
 #include <chrono>
@@ -195,6 +197,8 @@ int catalogCommand(const std::vector<std::string>& args) {
     if (args[0] == "build") return buildCommand(rest);
     if (args[0] == "info") return infoCommand(rest);
     if (args[0] == "fixture") return fixtureCommand(rest);
+    if (args[0] == "download") return catalogDownloadCommand(rest);
+    if (args[0] == "status") return catalogStatusCommand(rest);
   } catch (const UsageError& e) {
     std::cerr << "hcf catalog: " << e.what() << '\n';
     return kExitUsage;

@@ -1,0 +1,166 @@
+// hcf catalog download | status: the product catalogue from the cloud (or the reference cloud
+// on loopback with --sim).
+#include <hcf/hcf.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+
+#include "catalog_commands.h"
+#include "cli.h"
+#include "download_progress.h"
+#include "sim_session.h"
+
+namespace hcf_tool {
+
+namespace {
+
+using namespace hcf;
+
+volatile std::sig_atomic_t gInterrupted = 0;
+void onInterrupt(int) { gInterrupted = 1; }
+
+constexpr std::size_t kSimCatalogSize = 2000;
+
+// The cloud to use: the reference cloud on loopback (--sim), else the kit's endpoints
+// (HCF_CLOUD_URL) with the SDK key of --sdk-key or HCF_SDK_KEY. Keeps the session alive.
+struct CloudContext {
+  std::unique_ptr<SimSession> sim;
+  std::string sdkKey;
+
+  explicit CloudContext(const Args& args) {
+    if (args.option("--sim")) {
+      sim = std::make_unique<SimSession>();
+      sim->publishCatalog(kSimCatalogSize);
+      sdkKey = "demo-sdk-key";
+    } else {
+      const char* env = std::getenv("HCF_SDK_KEY");
+      sdkKey = args.option("--sdk-key").value_or(env ? env : "");
+      if (sdkKey.empty()) throw UsageError("give --sdk-key KEY (or HCF_SDK_KEY), or use --sim");
+    }
+    if (const auto data = args.option("--data")) HCFRealmManager::setDocDirectory(*data);
+  }
+
+  // Drives the main queue until `done`, or at most `limit` (simulated or real time).
+  bool runUntil(const std::function<bool()>& done, dispatch::Duration limit) {
+    if (sim) return sim->runUntil(done, limit);
+    auto& queue = dispatch::mainQueue();
+    return queue.runUntil(done, queue.now() + limit);
+  }
+
+  // Logs in; the error text, or empty.
+  std::string logIn() {
+    std::optional<std::optional<HCFError>> result;
+    HCFCentral::tryCasAuthWithSDKKey(sdkKey, [&](std::optional<HCFError> e) {
+      result = std::move(e);
+      dispatch::mainQueue().async([] {});
+    });
+    runUntil([&] { return result.has_value(); }, std::chrono::seconds(60));
+    if (!result) return "the cloud did not answer";
+    return *result ? (*result)->localizedDescription : "";
+  }
+};
+
+constexpr const char* kOptions =
+    "      --sim uses the reference cloud on loopback; otherwise the cloud of HCF_CLOUD_URL\n"
+    "      with --sdk-key KEY (or HCF_SDK_KEY). --data DIR is the kit's data directory.\n";
+
+}  // namespace
+
+int catalogDownloadCommand(const std::vector<std::string>& words) {
+  const Args args = Args::parse(words, {"--sdk-key", "--data"}, {"--sim"});
+  if (args.help) {
+    std::cout << "usage: hcf catalog download [--sim] [--sdk-key KEY] [--data DIR]\n"
+                 "      Downloads and installs the product catalogue with a progress bar.\n"
+              << kOptions
+              << "      Ctrl-C cancels; the catalogue installed before stays as it was.\n";
+    return kExitOk;
+  }
+  CloudContext cloud(args);
+  if (auto e = cloud.logIn(); !e.empty()) {
+    std::cerr << "hcf catalog download: login failed: " << e << '\n';
+    return kExitBadLines;
+  }
+  HCFProductManager manager;
+  auto bar = std::make_shared<ProgressBar>("catalogue");
+  gInterrupted = 0;
+  auto previous = std::signal(SIGINT, onInterrupt);
+  manager.downloadProductsWithDelegate(bar);
+  bool cancelled = false;
+  while (!bar->ended()) {
+    cloud.runUntil([&] { return bar->ended() || gInterrupted; }, std::chrono::milliseconds(100));
+    if (gInterrupted && !cancelled) {
+      cancelled = true;
+      manager.cancelDownload();
+    }
+  }
+  std::signal(SIGINT, previous);
+  if (const auto failure = bar->failure()) {
+    std::cerr << "hcf catalog download: "
+              << (cancelled ? "cancelled; the installed catalogue is unchanged"
+                            : failure->localizedDescription)
+              << '\n';
+    return kExitBadLines;
+  }
+  std::uint64_t count = 0;
+  bool counted = false;
+  manager.countDownloadedProducts([&](std::uint64_t n, auto) {
+    count = n;
+    counted = true;
+  });
+  cloud.runUntil([&] { return counted; }, std::chrono::seconds(60));
+  std::printf(
+      "%llu products installed in %s\n", static_cast<unsigned long long>(count),
+      HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID).c_str());
+  return kExitOk;
+}
+
+int catalogStatusCommand(const std::vector<std::string>& words) {
+  const Args args = Args::parse(words, {"--sdk-key", "--data"}, {"--sim"});
+  if (args.help) {
+    std::cout << "usage: hcf catalog status [--sim] [--sdk-key KEY] [--data DIR]\n"
+                 "      When the cloud's catalogue last changed, how many products are stored,\n"
+                 "      and whether a download is needed.\n"
+              << kOptions;
+    return kExitOk;
+  }
+  CloudContext cloud(args);
+  if (auto e = cloud.logIn(); !e.empty()) {
+    std::cerr << "hcf catalog status: login failed: " << e << '\n';
+    return kExitBadLines;
+  }
+  HCFProductManager manager;
+  std::optional<std::pair<std::optional<HCFNetProductsStatusResponse>, std::optional<HCFError>>>
+      status;
+  manager.fetchProductsStatus([&](auto s, auto e) {
+    status.emplace(std::move(s), std::move(e));
+    dispatch::mainQueue().async([] {});
+  });
+  cloud.runUntil([&] { return status.has_value(); }, std::chrono::seconds(60));
+  if (!status || !status->first) {
+    std::cerr << "hcf catalog status: "
+              << (status && status->second ? status->second->localizedDescription : "no answer")
+              << '\n';
+    return kExitBadLines;
+  }
+  std::optional<std::pair<bool, std::optional<HCFError>>> required;
+  std::uint64_t count = 0;
+  bool counted = false;
+  manager.countDownloadedProducts([&](std::uint64_t n, auto) {
+    count = n;
+    counted = true;
+  });
+  manager.checkIfProductDownloadRequired(
+      [&](bool yes, std::optional<HCFError> e) { required.emplace(yes, std::move(e)); });
+  cloud.runUntil([&] { return counted && required.has_value(); }, std::chrono::seconds(60));
+  std::printf("cloud catalogue changed   %s\n",
+              HCFNetCommon::RFC3339StringFromDate(status->first->productsUpdatedAt).c_str());
+  std::printf("products stored           %llu\n", static_cast<unsigned long long>(count));
+  std::printf("download needed           %s\n",
+              required ? (required->first ? "yes" : "no") : "(no answer)");
+  return kExitOk;
+}
+
+}  // namespace hcf_tool
