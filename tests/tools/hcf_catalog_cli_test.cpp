@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "cli_runner.h"
+#include "hcf/json.h"
 #include "hcf/platform/zip/unzip.h"
 
 using hcf_test::Outcome;
@@ -113,4 +114,18 @@ TEST(HcfCatalog, DownloadsFromTheReferenceCloudAndReportsTheStatus) {
   EXPECT_NE(status.out.find("download needed           no"), std::string::npos) << status.out;
   EXPECT_EQ(runHcf("catalog download").status, 2);  // no key, no --sim: a usage error
   std::filesystem::remove_all(dir);
+}
+
+TEST(HcfCatalog, OnlineSearchesGoToTheSearchService) {
+  const Outcome online = runHcf("search --online --sim --lab 50 20 10 --limit 3 --json");
+  ASSERT_EQ(online.status, 0) << online.err;
+  const auto results = hcf::JsonValue::parse(online.out);
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_LE(results[0]["delta_e"].get<double>(), results[2]["delta_e"].get<double>());
+  const Outcome inspirations = runHcf("search --inspirations --sim --hex B33739 --limit 2 --json");
+  ASSERT_EQ(inspirations.status, 0) << inspirations.err;
+  for (const auto& r : hcf::JsonValue::parse(inspirations.out)) {
+    EXPECT_NE(r["product"].dump().find("Inspirations"), std::string::npos);
+  }
+  EXPECT_EQ(runHcf("search --online --store x.realm --lab 50 0 0").status, 2);
 }

@@ -10,8 +10,8 @@
 
 #include "catalog_commands.h"
 #include "cli.h"
+#include "cloud_context.h"
 #include "download_progress.h"
-#include "sim_session.h"
 
 namespace hcf_tool {
 
@@ -21,47 +21,6 @@ using namespace hcf;
 
 volatile std::sig_atomic_t gInterrupted = 0;
 void onInterrupt(int) { gInterrupted = 1; }
-
-constexpr std::size_t kSimCatalogSize = 2000;
-
-// The cloud to use: the reference cloud on loopback (--sim), else the kit's endpoints
-// (HCF_CLOUD_URL) with the SDK key of --sdk-key or HCF_SDK_KEY. Keeps the session alive.
-struct CloudContext {
-  std::unique_ptr<SimSession> sim;
-  std::string sdkKey;
-
-  explicit CloudContext(const Args& args) {
-    if (args.option("--sim")) {
-      sim = std::make_unique<SimSession>();
-      sim->publishCatalog(kSimCatalogSize);
-      sdkKey = "demo-sdk-key";
-    } else {
-      const char* env = std::getenv("HCF_SDK_KEY");
-      sdkKey = args.option("--sdk-key").value_or(env ? env : "");
-      if (sdkKey.empty()) throw UsageError("give --sdk-key KEY (or HCF_SDK_KEY), or use --sim");
-    }
-    if (const auto data = args.option("--data")) HCFRealmManager::setDocDirectory(*data);
-  }
-
-  // Drives the main queue until `done`, or at most `limit` (simulated or real time).
-  bool runUntil(const std::function<bool()>& done, dispatch::Duration limit) {
-    if (sim) return sim->runUntil(done, limit);
-    auto& queue = dispatch::mainQueue();
-    return queue.runUntil(done, queue.now() + limit);
-  }
-
-  // Logs in; the error text, or empty.
-  std::string logIn() {
-    std::optional<std::optional<HCFError>> result;
-    HCFCentral::tryCasAuthWithSDKKey(sdkKey, [&](std::optional<HCFError> e) {
-      result = std::move(e);
-      dispatch::mainQueue().async([] {});
-    });
-    runUntil([&] { return result.has_value(); }, std::chrono::seconds(60));
-    if (!result) return "the cloud did not answer";
-    return *result ? (*result)->localizedDescription : "";
-  }
-};
 
 constexpr const char* kOptions =
     "      --sim uses the reference cloud on loopback; otherwise the cloud of HCF_CLOUD_URL\n"

@@ -9,6 +9,7 @@
 
 #include "chart.h"
 #include "cli.h"
+#include "cloud_context.h"
 #include "commands.h"
 
 namespace hcf_tool {
@@ -27,7 +28,11 @@ constexpr const char* kSearchUsage =
     "de_94_gfx, de_94_textiles), or the products whose attributes contain TEXT, or all\n"
     "products. FILE is a products store (hcf catalog build makes one); the default is the\n"
     "store of the kit's data directory. One line per result: rank, code, name, colour\n"
-    "difference, hex and a swatch; --json prints the search results as JSON.\n";
+    "difference, hex and a swatch; --json prints the search results as JSON.\n"
+    "--online sends the search to the cloud's search service (--sim: the reference cloud on\n"
+    "loopback; else HCF_CLOUD_URL with --sdk-key KEY or HCF_SDK_KEY); --inspirations searches\n"
+    "the inspirations, which only the service offers. The service ranks by de_2000 under D50,\n"
+    "2 degrees.\n";
 
 constexpr const char* kFiltersUsage =
     "usage: hcf filters [--store FILE] [--select key=value]...\n"
@@ -162,8 +167,8 @@ int runSearch(std::vector<std::string> words) {
   }
   const Args args = Args::parse(words,
                                 {"--store", "--hex", "--scan", "--illuminant", "--observer",
-                                 "--method", "--text", "--limit", "--skip"},
-                                {"--json"});
+                                 "--method", "--text", "--limit", "--skip", "--sdk-key"},
+                                {"--json", "--online", "--sim", "--inspirations"});
   if (args.help) {
     std::cout << kSearchUsage;
     return kExitOk;
@@ -194,10 +199,32 @@ int runSearch(std::vector<std::string> words) {
       throw UsageError("unknown method '" + *name + "'");
     search.colorSearchOptions.deltaEMethod = method;
   }
-  useStore(args.option("--store"));
-  auto [results, error] = await<std::vector<HCFProductSearchResult>, std::optional<HCFError>>(
-      [&](auto done) { search.execute(done); });
-  cleanUp();
+  if (args.option("--inspirations")) search.searchType = 1;
+  std::vector<HCFProductSearchResult> results;
+  std::optional<HCFError> error;
+  if (args.option("--online") || search.searchType == 1) {
+    // The cloud's search service answers from the cloud's catalogue.
+    if (args.option("--store")) throw UsageError("--online searches the cloud, not a store");
+    CloudContext cloud(args);
+    if (auto e = cloud.logIn(); !e.empty()) throw UsageError("login failed: " + e);
+    const JsonValue body{
+        {"search", HCFTintVaultSerialization::productSearchToServerDictionary(search)}};
+    bool answered = false;
+    HCFNetTintVault::performTintVaultProductSearchUsingCredentials(
+        HCFCentral::creds(), body, [&](auto r, auto e) {
+          results = std::move(r);
+          error = std::move(e);
+          answered = true;
+          dispatch::mainQueue().async([] {});
+        });
+    cloud.runUntil([&] { return answered; }, std::chrono::seconds(60));
+    if (!answered) error = HTUtility::errWithMsg("the search service did not answer", 0);
+  } else {
+    useStore(args.option("--store"));
+    std::tie(results, error) = await<std::vector<HCFProductSearchResult>, std::optional<HCFError>>(
+        [&](auto done) { search.execute(done); });
+    cleanUp();
+  }
   if (error) {
     std::cerr << "hcf search: " << error->localizedDescription << '\n';
     return kExitBadLines;
