@@ -109,14 +109,19 @@ void HCFNetProductDownloader::start() {
     std::filesystem::remove(self->impl_->partial, ec);
     if (ec) logLine(ec.message());
   };
-  const auto postProgress = [self, delegate] {
-    const auto total = self->total_.load();
+  // Held by the progress timer: a weak reference, so that the timer never keeps the
+  // downloader alive.
+  const std::weak_ptr<HCFNetProductDownloader> weakSelf = self;
+  const auto postProgress = [weakSelf] {
+    const auto me = weakSelf.lock();
+    if (!me) return;
+    const auto total = me->total_.load();
     const float progress = total == 0
                                ? 0.0f
-                               : static_cast<float>(static_cast<double>(self->running_.load()) /
+                               : static_cast<float>(static_cast<double>(me->running_.load()) /
                                                     static_cast<double>(total));
-    dispatch::mainQueue().async([delegate, progress] {
-      if (auto d = delegate()) d->productDownloaderDidUpdateProgress(progress);
+    dispatch::mainQueue().async([listener = me->delegate_, progress] {
+      if (auto d = listener.lock()) d->productDownloaderDidUpdateProgress(progress);
     });
   };
 
@@ -148,10 +153,7 @@ void HCFNetProductDownloader::start() {
       return false;  // the transfer stops rather than waiting for a file
     }
     postProgress();
-    std::weak_ptr<HCFNetProductDownloader> weak = self;
-    auto timer = dispatch::mainQueue().every(kProgressInterval, [weak, postProgress] {
-      if (weak.lock()) postProgress();
-    });
+    auto timer = dispatch::mainQueue().every(kProgressInterval, postProgress);
     const std::lock_guard lock(self->impl_->mutex);
     self->impl_->progressTimer = timer;
     if (self->cancelled_) self->impl_->progressTimer.cancel();
