@@ -20,4 +20,13 @@ if(NOT last_output MATCHES "D65 white -> L 100")
   message(FATAL_ERROR "consumer printed unexpected output: ${last_output}")
 endif()
 run(${WORK_DIR}/build/consumer_pc)
+# A catalogue search from outside the tree, on a store made with the hcf program.
+run(${BUILD_DIR}/tools/hcf/hcf catalog fixture --count 300
+    --names ${SOURCE_DIR}/data/colors/color-name-list.csv --out ${WORK_DIR}/products.jsonl)
+run(${BUILD_DIR}/tools/hcf/hcf catalog build ${WORK_DIR}/products.jsonl --package-id example
+    --out ${WORK_DIR})
+run(${WORK_DIR}/build/nearest_paint ${WORK_DIR}/halvern-products-example.realm 50 20 10)
+if(NOT last_output MATCHES "dE00 [0-9]+\\.[0-9][0-9]")
+  message(FATAL_ERROR "nearest_paint printed unexpected output: ${last_output}")
+endif()
 message(STATUS "consumer: ${last_output}")
