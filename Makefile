@@ -35,6 +35,7 @@ bench: deps
 	@$(BENCH_BUILD)/bench/spectro_bench
 	@$(BENCH_BUILD)/bench/catalog_bench
 	@$(BENCH_BUILD)/bench/search_bench
+	@$(BENCH_BUILD)/bench/download_bench
 
 install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
