@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "../store/catalog_search.h"
+#include "filter_set_support.h"
 #include "hcf/platform/dispatch/queues.h"
 #include "hcf/store/hcf_realm_manager.h"
 #include "hcf/store/hcf_realm_serialization.h"
@@ -11,13 +12,7 @@ HCF_NAMESPACE_BEGIN
 
 namespace {
 
-using KVs = HCFProductFilterSet::KVs;
-using KVsByKey = HCFProductFilterSet::KVsByKey;
-using Completion = HCFProductFilterSet::Completion;
-
-bool contains(const KVs& kvs, const HCFProductKV& kv) {
-  return std::find(kvs.begin(), kvs.end(), kv) != kvs.end();
-}
+using namespace filter_sets;
 
 // Without duplicates, sorted.
 KVs normalized(const KVs& kvs) {
@@ -41,12 +36,6 @@ bool sameValues(const KVs& a, const KVs& b) {
     if (a[i].val != b[i].val) return false;
   }
   return true;
-}
-
-void deliver(std::shared_ptr<HCFProductFilterSet> set, const Completion& completion) {
-  dispatch::mainQueue().async([set = std::move(set), completion] {
-    if (completion) completion(set, std::nullopt);
-  });
 }
 
 // A fresh panel from the filter values the store returns for `where`.

@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "filter_set_support.h"
 #include "hcf/cloud/hcf_net_tint_vault.h"
 #include "hcf/kit/hcf_central.h"
 #include "hcf/platform/dispatch/queues.h"
@@ -10,20 +11,7 @@ HCF_NAMESPACE_BEGIN
 
 namespace {
 
-using KVs = HCFProductFilterSet::KVs;
-using KVsByKey = HCFProductFilterSet::KVsByKey;
-using Completion = HCFProductFilterSet::Completion;
-
-bool contains(const KVs& kvs, const HCFProductKV& kv) {
-  return std::find(kvs.begin(), kvs.end(), kv) != kvs.end();
-}
-
-void deliver(std::shared_ptr<HCFProductFilterSet> set, const Completion& completion,
-             std::optional<HCFError> error = std::nullopt) {
-  dispatch::mainQueue().async([set = std::move(set), completion, error = std::move(error)] {
-    if (completion) completion(set, error);
-  });
-}
+using namespace filter_sets;
 
 // Asks the service for the values available under `set`'s selection and sets them.
 void fetchAvailable(const std::shared_ptr<HCFProductFilterSet>& set, bool inspirations,

@@ -11,6 +11,9 @@ namespace {
 
 // Below this many standards a second thread costs more than it saves.
 constexpr std::size_t kParallelFrom = 20000;
+// The passes over every colour entry (box, deciding source, bounds) split the catalogue's
+// ranks in two from this many products.
+constexpr std::uint32_t kSplitRanksFrom = 200000;
 // With fewer products to rank than this, every difference is computed.
 constexpr std::size_t kPruneFrom = 1024;
 // A product is passed over only when its lower bound exceeds the threshold by this much, so
@@ -102,6 +105,28 @@ void differences(const Source& s, const std::vector<std::uint32_t>& entries,
   }
 }
 
+// Runs `work(half, from, to)` over [0, n): in two halves on two threads when `split`, else
+// whole as half 0.
+template <typename Work>
+void inHalves(bool split, std::size_t n, Work work) {
+  if (!split) {
+    work(0, std::size_t{0}, n);
+    return;
+  }
+  std::thread other([&] { work(1, n / 2, n); });
+  work(0, std::size_t{0}, n / 2);
+  other.join();
+}
+
+// The entries of `c` (in rank order) whose ranks are in [lo, hi).
+std::pair<std::size_t, std::size_t> entriesWithRanks(const LabColumn& c, std::size_t lo,
+                                                     std::size_t hi) {
+  const auto first = std::lower_bound(c.rank.begin(), c.rank.end(), lo);
+  const auto last = std::lower_bound(first, c.rank.end(), hi);
+  return {static_cast<std::size_t>(first - c.rank.begin()),
+          static_cast<std::size_t>(last - c.rank.begin())};
+}
+
 bool nearer(const Ranked& x, const Ranked& y) {
   return x.deltaE != y.deltaE ? x.deltaE < y.deltaE : x.rank < y.rank;
 }
@@ -115,23 +140,31 @@ RankingOutcome rankExactly(const RankingRequest& q) {
   };
   auto& state = tScratch.state;
   state.assign(q.productCount, kOut);
-  for (const auto& box : q.boxes) {
-    if (!box.entries) continue;
-    const auto& c = *box.entries;
-    const double lo = box.centre.L - 35, hi = box.centre.L + 30;
-    const double aLo = box.centre.a - 35, aHi = box.centre.a + 35;
-    const double bLo = box.centre.b - 35, bHi = box.centre.b + 35;
-    for (std::size_t i = 0; i < c.size(); ++i) {
-      const double L = c.L[i], a = c.a[i], b = c.b[i];
-      if (L < hi && L > lo && a < aHi && a > aLo && b < bHi && b > bLo) {
-        const std::uint32_t r = c.rank[i];
-        if (allowed(r) && state[r] == kOut) {
-          state[r] = kCandidate;
-          ++outcome.inBoxes;
+  // Columns are in rank order, so each half of the ranks is a run of every column: the two
+  // threads write disjoint parts of `state`.
+  const bool split = q.productCount >= kSplitRanksFrom;
+  std::size_t inBoxes[2] = {0, 0};
+  inHalves(split, q.productCount, [&](int half, std::size_t lo, std::size_t hi) {
+    for (const auto& box : q.boxes) {
+      if (!box.entries) continue;
+      const auto& c = *box.entries;
+      const double Llo = box.centre.L - 35, Lhi = box.centre.L + 30;
+      const double aLo = box.centre.a - 35, aHi = box.centre.a + 35;
+      const double bLo = box.centre.b - 35, bHi = box.centre.b + 35;
+      const auto [from, to] = entriesWithRanks(c, lo, hi);
+      for (std::size_t i = from; i < to; ++i) {
+        const double L = c.L[i], a = c.a[i], b = c.b[i];
+        if (L < Lhi && L > Llo && a < aHi && a > aLo && b < bHi && b > bLo) {
+          const std::uint32_t r = c.rank[i];
+          if (allowed(r) && state[r] == kOut) {
+            state[r] = kCandidate;
+            ++inBoxes[half];
+          }
         }
       }
     }
-  }
+  });
+  outcome.inBoxes = inBoxes[0] + inBoxes[1];
   if (outcome.inBoxes <= 9) {
     outcome.widened = true;
     for (std::uint32_t r = 0; r < q.productCount; ++r) state[r] = allowed(r) ? kCandidate : kOut;
@@ -146,17 +179,29 @@ RankingOutcome rankExactly(const RankingRequest& q) {
     sources.push_back({q.firstAdjusted, *q.aux, HCFDeltaEMethod::CIEDE2000});
   }
   if (sources.size() > kMaxSources) sources.resize(kMaxSources);
+  // Per half of the ranks, each source in order takes the candidates left to it; the halves'
+  // entries then join in index order.
+  std::vector<std::vector<std::uint32_t>> halves[2];
+  inHalves(split, q.productCount, [&](int half, std::size_t lo, std::size_t hi) {
+    auto& mine = halves[half];
+    mine.assign(sources.size(), {});
+    for (std::size_t s = 0; s < sources.size(); ++s) {
+      const auto& c = *sources[s].column;
+      const auto [from, to] = entriesWithRanks(c, lo, hi);
+      for (std::size_t i = from; i < to; ++i) {
+        const std::uint32_t r = c.rank[i];
+        if (r < state.size() && state[r] == kCandidate) {
+          state[r] = static_cast<std::uint8_t>(kFirstSource + s);
+          mine[s].push_back(static_cast<std::uint32_t>(i));
+        }
+      }
+    }
+  });
   std::vector<std::vector<std::uint32_t>> decided(sources.size());
   std::size_t total = 0;
   for (std::size_t s = 0; s < sources.size(); ++s) {
-    const auto& c = *sources[s].column;
-    for (std::uint32_t i = 0; i < c.size(); ++i) {
-      const std::uint32_t r = c.rank[i];
-      if (r < state.size() && state[r] == kCandidate) {
-        state[r] = static_cast<std::uint8_t>(kFirstSource + s);
-        decided[s].push_back(i);
-      }
-    }
+    decided[s] = std::move(halves[0][s]);
+    if (split) decided[s].insert(decided[s].end(), halves[1][s].begin(), halves[1][s].end());
     total += decided[s].size();
   }
 
@@ -186,11 +231,11 @@ RankingOutcome rankExactly(const RankingRequest& q) {
     }
     const std::size_t pick = std::min<std::size_t>(all.size() - 1, 4 * wanted);
     std::nth_element(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(pick), all.end());
-    const float half = all[pick];
+    const float cube = all[pick];  // half the cube's edge
     std::vector<std::vector<std::uint32_t>> nearest(sources.size()), rest(sources.size());
     for (std::size_t s = 0; s < sources.size(); ++s) {
       for (std::size_t k = 0; k < decided[s].size(); ++k) {
-        (reach[s][k] <= half ? nearest[s] : rest[s]).push_back(decided[s][k]);
+        (reach[s][k] <= cube ? nearest[s] : rest[s]).push_back(decided[s][k]);
       }
     }
     for (std::size_t s = 0; s < sources.size(); ++s) differences(sources[s], nearest[s], results);
@@ -219,11 +264,19 @@ RankingOutcome rankExactly(const RankingRequest& q) {
         return 1.0 + 0.015 * m / std::sqrt(20.0 + m);
       };
       const double maxWeight = std::max(sl((Ls + lo) / 2.0), sl((Ls + hi) / 2.0));
-      for (const auto i : rest[s]) {
-        const double dL = std::fabs(c.L[i] - Ls);
-        if (ciede && dL > limit * maxWeight) continue;
-        if (lowerBound(sources[s], c.L[i]) <= limit) survivors.push_back(i);
-      }
+      const auto& candidates = rest[s];
+      std::vector<std::uint32_t> kept[2];
+      inHalves(candidates.size() >= kSplitRanksFrom, candidates.size(),
+               [&](int half, std::size_t from, std::size_t to) {
+                 for (std::size_t k = from; k < to; ++k) {
+                   const auto i = candidates[k];
+                   const double dL = std::fabs(c.L[i] - Ls);
+                   if (ciede && dL > limit * maxWeight) continue;
+                   if (lowerBound(sources[s], c.L[i]) <= limit) kept[half].push_back(i);
+                 }
+               });
+      survivors = std::move(kept[0]);
+      survivors.insert(survivors.end(), kept[1].begin(), kept[1].end());
       differences(sources[s], survivors, results);
     }
   }

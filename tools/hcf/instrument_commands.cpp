@@ -207,6 +207,7 @@ int demoCommand(const std::vector<std::string>& words) {
               m->connectedDevice()->model().c_str());
   m->multiConnectStop();
   disconnectCurrent(s);
+  s.pass(10ms);  // the listener hears the cycle end before the next part begins
   if (const int status = catalogDemo(s, measured, terminal, args.option("--html"));
       status != kExitOk) {
     return status;
