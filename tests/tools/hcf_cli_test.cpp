@@ -105,14 +105,30 @@ TEST(HcfColorAdapt, BradfordBetweenIlluminants) {
 }
 
 TEST(HcfDemo, MeasuresWithSimulatedInstrumentsEndToEnd) {
-  const Outcome r = runHcf("demo");
+  const auto page = std::filesystem::temp_directory_path() /
+                    ("hcf-demo-page-" + std::to_string(::getpid()) + ".html");
+  const Outcome r = runHcf("demo --html '" + page.string() + "'");
   EXPECT_EQ(r.status, 0) << r.err;
-  for (const char* seen : {"ColorOrla-00C0FFEE4095", "Irisel-00E15E000001", "white-calibrated",
-                           "dark skin", "Lab D65 10°", "LCh D50 2°", "de_cmc_21",
-                           "state: AwaitingConfirmation", "chosen and ready"}) {
+  for (const char* seen :
+       {"ColorOrla-00C0FFEE4095", "Irisel-00E15E000001", "white-calibrated", "dark skin",
+        "Lab D65 10°", "LCh D50 2°", "de_cmc_21", "state: AwaitingConfirmation", "chosen and ready",
+        "download needed: yes", "2000 products stored", "nearest products to red (ColorOrla)",
+        "nearest inspirations to"}) {
     EXPECT_NE(r.out.find(seen), std::string::npos) << seen;
   }
+  EXPECT_NE(r.err.find("catalogue 100%"), std::string::npos) << r.err;
   EXPECT_EQ(r.out.find("\x1b["), std::string::npos);  // no colour codes when not a terminal
+  // The page: a swatch for each of the six measured colours, three matches each, and the
+  // inspirations.
+  const std::string html = hcf_test::slurp(page);
+  std::size_t swatches = 0;
+  for (auto at = html.find("class=\"sw\""); at != std::string::npos;
+       at = html.find("class=\"sw\"", at + 1)) {
+    ++swatches;
+  }
+  EXPECT_EQ(swatches, 6u * 4 + 4);
+  EXPECT_NE(html.find("<h1>Inspirations</h1>"), std::string::npos);
+  std::filesystem::remove(page);
 }
 
 TEST(HcfTour, ToursTheColourChecker) {
