@@ -128,6 +128,11 @@ TEST(HcfDemo, MeasuresWithSimulatedInstrumentsEndToEnd) {
   }
   EXPECT_EQ(swatches, 6u * 4 + 4);
   EXPECT_NE(html.find("<h1>Inspirations</h1>"), std::string::npos);
+  // Every swatch's colour is a CSS colour.
+  for (auto at = html.find("background:"); at != std::string::npos;
+       at = html.find("background:", at + 1)) {
+    EXPECT_EQ(html[at + 11], '#') << html.substr(at, 20);
+  }
   std::filesystem::remove(page);
 }
 

@@ -16,8 +16,9 @@ using Results = std::vector<HCFProductSearchResult>;
 
 constexpr std::uint64_t kMatches = 3;
 
+// "#rrggbb" of the product's first colour, "-" without one.
 std::string productHex(const HCFHalvernCloudProduct& p) {
-  return p.internalColors && !p.internalColors->empty() ? p.internalColors->front().hex()
+  return p.internalColors && !p.internalColors->empty() ? "#" + p.internalColors->front().hex()
                                                         : std::string("-");
 }
 
