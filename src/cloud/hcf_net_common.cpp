@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cmath>
 
+#include "fixed_headers.h"
 #include "hcf/kit/ht_utility.h"
 #include "hcf/log.h"
 #include "hcf/platform/dispatch/queues.h"
@@ -11,7 +12,8 @@ HCF_NAMESPACE_BEGIN
 
 namespace {
 
-constexpr const char* kJSONContentType = "application/json; charset=utf-8";
+using cloud::kJSONContentType;
+using cloud::withFixedHeaders;
 // The platform's error for a body that is not JSON.
 constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
 constexpr std::int64_t kPropertyListReadCorruptError = 3840;
@@ -21,18 +23,6 @@ bool sameName(std::string_view a, std::string_view b) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
-}
-
-// The caller's headers, then the fixed ones, which replace any caller header of their name.
-http::Headers withFixedHeaders(const http::Headers& caller, const std::string& contentType) {
-  http::Headers out;
-  for (const auto& h : caller) {
-    if (sameName(h.first, "Content-Type") || sameName(h.first, "Accept-Encoding")) continue;
-    out.push_back(h);
-  }
-  out.emplace_back("Content-Type", contentType);
-  out.emplace_back("Accept-Encoding", "gzip");
-  return out;
 }
 
 HCFError parseError(const std::string& detail) {
@@ -92,6 +82,17 @@ std::optional<std::string> writeJSON(const JsonValue& v, int options, std::strin
 }
 
 }  // namespace
+
+http::Headers cloud::withFixedHeaders(const http::Headers& caller, const std::string& contentType) {
+  http::Headers out;
+  for (const auto& h : caller) {
+    if (sameName(h.first, "Content-Type") || sameName(h.first, "Accept-Encoding")) continue;
+    out.push_back(h);
+  }
+  out.emplace_back("Content-Type", contentType);
+  out.emplace_back("Accept-Encoding", "gzip");
+  return out;
+}
 
 void HCFNetCommon::doJSONRequestOnCompErr(http::Request request, JSONErrorCompletion onComplete) {
   http::Session::shared().dataTask(std::move(request), [onComplete = std::move(onComplete)](

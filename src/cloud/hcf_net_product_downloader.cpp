@@ -26,18 +26,6 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-HCFError cancelledError() {
-  return HCFError{kURLErrorDomain, http::url_error::kCancelled,
-                  "cancelled",     "cancelled",
-                  "cancelled",     std::nullopt};
-}
-
-HCFError lostError() {
-  const std::string text = "The network connection was lost.";
-  return HCFError{kURLErrorDomain, http::url_error::kNetworkConnectionLost, text, text, text,
-                  std::nullopt};
-}
-
 }  // namespace
 
 // The transfer's state. The stream's events come one at a time on the session's worker; the
@@ -180,8 +168,7 @@ void HCFNetProductDownloader::start() {
       self->impl_->progressTimer.cancel();
       self->impl_->task.reset();  // the transfer is over
     }
-    if (!error && self->cancelled_) error = cancelledError();
-    if (!error && self->total_ > 0 && self->running_ != self->total_) error = lostError();
+    if (!error && self->cancelled_) error = http::cancelledError();
     if (!error && !written) {
       error = HTUtility::errWithMsg("The archive cannot be written", error_code::kInvalidData);
     }

@@ -1,5 +1,6 @@
 #include "hcf/cloud/hcf_net_tint_vault.h"
 
+#include "fixed_headers.h"
 #include "hcf/kit/cloud_endpoints.h"
 #include "hcf/kit/ht_utility.h"
 #include "hcf/log.h"
@@ -78,9 +79,8 @@ void HCFNetTintVault::fetchProductsStatusUsingCredentials(const HCFNetCredential
   http::Request request;
   request.url = baseURL() + "/download2_status";
   request.method = "GET";
-  request.headers = credentials.headersForTintVault();
-  request.headers.emplace_back("Content-Type", "application/json; charset=utf-8");
-  request.headers.emplace_back("Accept-Encoding", "gzip");
+  request.headers =
+      cloud::withFixedHeaders(credentials.headersForTintVault(), cloud::kJSONContentType);
   HCFNetCommon::doJSONRequestOnCompErr(std::move(request), [onComplete](
                                                                std::optional<JsonValue> json,
                                                                std::optional<HCFError> error) {

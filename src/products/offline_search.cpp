@@ -13,8 +13,13 @@ namespace {
 
 LabTriple triple(const HCFLabColor& lab) { return {lab.L, lab.A, lab.B}; }
 
-}  // namespace
+// The selected filters' predicate, when filters are selected.
+std::optional<predicate::Predicate> selectionOf(const HCFProductSearch& search) {
+  if (!search.filters) return std::nullopt;
+  return HCFProductFilterSet::filterSetWithSelectedFilters(*search.filters)->searchPredicate();
+}
 
+// The colour search of `search` as the store's request.
 store::ColorSearchRequest colorRequestOf(const HCFProductSearch& search, bool ignoringBoxes) {
   store::ColorSearchRequest q;
   const auto& o = search.colorSearchOptions;
@@ -44,10 +49,7 @@ store::ColorSearchRequest colorRequestOf(const HCFProductSearch& search, bool ig
   return q;
 }
 
-std::optional<predicate::Predicate> selectionOf(const HCFProductSearch& search) {
-  if (!search.filters) return std::nullopt;
-  return HCFProductFilterSet::filterSetWithSelectedFilters(*search.filters)->searchPredicate();
-}
+}  // namespace
 
 bool inDefaultOrder(const HCFProductSearch& search) {
   const auto sorts = HCFRealmManager::validedSortDescriptorsFromArray(

@@ -10,15 +10,11 @@
 HCF_NAMESPACE_BEGIN
 namespace products {
 
-/// The colour search of `search` as the store's request; `ignoringBoxes` ranks every product
-/// that passes the filters (the widening pass).
-store::ColorSearchRequest colorRequestOf(const HCFProductSearch& search, bool ignoringBoxes);
-/// The selected filters' predicate, when filters are selected.
-std::optional<predicate::Predicate> selectionOf(const HCFProductSearch& search);
 /// Whether text and all-products results come in the store's default order.
 bool inDefaultOrder(const HCFProductSearch& search);
 
-/// The colour search's page.
+/// The colour search's page; `ignoringBoxes` ranks every product that passes the filters
+/// (the widening pass).
 std::vector<HCFProductSearchResult> colorSearch(const HCFProductSearch& search, bool ignoringBoxes,
                                                 const store::CatalogFile& file);
 /// The text search's page in the default order (the catalogue's text index).

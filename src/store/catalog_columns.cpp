@@ -187,14 +187,7 @@ std::shared_ptr<const FilterIndex> CatalogColumns::filterIndex(sql::Database& db
   while (s.step()) {
     const std::int64_t kv = s.int64(0);
     if (kv != current) {
-      HRLMProductKV pair;
-      pair.kvHash = s.text(1);
-      pair.key = s.optionalText(2);
-      pair.val = s.optionalText(3);
-      pair.keyTranslated = s.optionalText(4);
-      pair.valTranslated = s.optionalText(5);
-      pair.isFilter = s.int64(6) != 0;
-      index->kvs.push_back(std::move(pair));
+      index->kvs.push_back(kvFromRow(s, 1));
       index->ranks.emplace_back();
       current = kv;
     }

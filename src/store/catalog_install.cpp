@@ -31,17 +31,6 @@ bool endsWith(const std::string& text, const std::string& suffix) {
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// The files a store leaves beside it, which must not outlive it: a hot journal or a WAL of
-// the old store would be read as the new one's.
-void removeCompanions(const std::filesystem::path& target) {
-  std::error_code ec;
-  for (const char* extension : {"-journal", "-wal", "-shm", ".lock", ".note", ".management"}) {
-    std::filesystem::path companion = target;
-    companion += extension;
-    std::filesystem::remove_all(companion, ec);
-  }
-}
-
 std::optional<HCFError> install(const std::filesystem::path& archive,
                                 const std::filesystem::path& target,
                                 const std::filesystem::path& folder,
@@ -64,19 +53,17 @@ std::optional<HCFError> install(const std::filesystem::path& archive,
                                        e.what());
   }
   if (stillWanted && !stillWanted()) {
-    return HCFError{kURLErrorDomain, http::url_error::kCancelled,
-                    "cancelled",     "cancelled",
-                    "cancelled",     std::nullopt};
+    return http::cancelledError();
   }
   std::error_code ec;
   std::filesystem::create_directories(target.parent_path(), ec);
-  forgetConnections();
   removeCompanions(target);
   std::filesystem::rename(*store, target, ec);
   if (ec) {
     return HTUtility::errWithMsg("the downloaded catalogue cannot be put in place: " + ec.message(),
                                  error_code::kInvalidData);
   }
+  // Connections notice the new file by its inode; the cached columns go now.
   forgetConnections();
   CatalogColumns::invalidate();
   return std::nullopt;

@@ -202,6 +202,15 @@ std::shared_ptr<StoreHandle> openCatalogFile(const std::filesystem::path& file) 
   });
 }
 
+void removeCompanions(const std::filesystem::path& file) {
+  std::error_code ec;
+  for (const char* extension : {".lock", ".note", ".management", "-wal", "-shm", "-journal"}) {
+    std::filesystem::path companion = file;
+    companion += extension;
+    std::filesystem::remove_all(companion, ec);
+  }
+}
+
 void forgetConnections() {
   ++gStoreGeneration;
   tlStores.clear();
@@ -217,11 +226,7 @@ void HCFRealmManager::performRealmWipeForRealmURL(const std::filesystem::path& f
   store::forgetConnections();  // this thread's connections go before their files
   std::error_code ec;
   std::filesystem::remove(file, ec);
-  for (const char* extension : {".lock", ".note", ".management", "-wal", "-shm", "-journal"}) {
-    std::filesystem::path companion = file;
-    companion += extension;
-    std::filesystem::remove_all(companion, ec);
-  }
+  store::removeCompanions(file);
 }
 
 Bytes HCFRealmManager::getKey() { return keystore::storeKey(docDirectory()); }

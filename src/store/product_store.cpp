@@ -35,18 +35,6 @@ std::vector<float> blobToFloats(const Bytes& blob) {
   return out;
 }
 
-// A pair from the columns kvHash, key, val, keyTranslated, valTranslated, isFilter.
-HRLMProductKV kvFromRow(const sql::Statement& s, int first = 0) {
-  HRLMProductKV kv;
-  kv.kvHash = s.text(first);
-  kv.key = s.optionalText(first + 1);
-  kv.val = s.optionalText(first + 2);
-  kv.keyTranslated = s.optionalText(first + 3);
-  kv.valTranslated = s.optionalText(first + 4);
-  kv.isFilter = s.int64(first + 5) != 0;
-  return kv;
-}
-
 // A colour from the columns d50L … model, from `first`; its owner defaults to `product`.
 HRLMBatchedLab colorFromRow(const sql::Statement& cs, int first, const std::string& product) {
   HRLMBatchedLab c;
@@ -141,6 +129,17 @@ void fold(sqlite3_context* ctx, int, sqlite3_value** argv) {
 }
 
 }  // namespace
+
+HRLMProductKV kvFromRow(const sql::Statement& s, int first) {
+  HRLMProductKV kv;
+  kv.kvHash = s.text(first);
+  kv.key = s.optionalText(first + 1);
+  kv.val = s.optionalText(first + 2);
+  kv.keyTranslated = s.optionalText(first + 3);
+  kv.valTranslated = s.optionalText(first + 4);
+  kv.isFilter = s.int64(first + 5) != 0;
+  return kv;
+}
 
 void registerFold(sql::Database& db) {
   sqlite3_create_function(db.handle(), "hcf_fold", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,

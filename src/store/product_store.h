@@ -16,6 +16,10 @@
 HCF_NAMESPACE_BEGIN
 namespace store {
 
+/// A pair from the row's columns kvHash, key, val, keyTranslated, valTranslated, isFilter,
+/// from column `first`.
+HRLMProductKV kvFromRow(const sql::Statement& s, int first = 0);
+
 /// Writes products in the caller's transaction with statements prepared once. Creating a
 /// writer marks the colour-scan layout stale.
 class ProductWriter {

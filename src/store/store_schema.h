@@ -34,6 +34,10 @@ void requireCurrentProductsStore(sql::Database& db, const std::filesystem::path&
 /// file or one that is not a products store of the current schema throws sql::Failure.
 std::shared_ptr<StoreHandle> openCatalogFile(const std::filesystem::path& file);
 
+/// Removes the files a store leaves beside `file` (journal, WAL, shared memory, lock and note
+/// files), which must never outlive it: they would be read as another store's.
+void removeCompanions(const std::filesystem::path& file);
+
 /// Makes every thread open its stores afresh (a store file was wiped or replaced).
 void forgetConnections();
 

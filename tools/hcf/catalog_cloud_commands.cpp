@@ -8,6 +8,7 @@
 #include <iostream>
 #include <memory>
 
+#include "await_answer.h"
 #include "catalog_commands.h"
 #include "cli.h"
 #include "cloud_context.h"
@@ -48,8 +49,10 @@ int catalogDownloadCommand(const std::vector<std::string>& words) {
   auto previous = std::signal(SIGINT, onInterrupt);
   manager.downloadProductsWithDelegate(bar);
   bool cancelled = false;
+  auto& queue = dispatch::mainQueue();
   while (!bar->ended()) {
-    cloud.runUntil([&] { return bar->ended() || gInterrupted; }, std::chrono::milliseconds(100));
+    queue.runUntil([&] { return bar->ended() || gInterrupted; },
+                   queue.now() + std::chrono::milliseconds(100));
     if (gInterrupted && !cancelled) {
       cancelled = true;
       manager.cancelDownload();
@@ -63,15 +66,11 @@ int catalogDownloadCommand(const std::vector<std::string>& words) {
               << '\n';
     return kExitBadLines;
   }
-  std::uint64_t count = 0;
-  bool counted = false;
-  manager.countDownloadedProducts([&](std::uint64_t n, auto) {
-    count = n;
-    counted = true;
-  });
-  cloud.runUntil([&] { return counted; }, std::chrono::seconds(60));
+  const auto count = awaitAnswer<std::uint64_t, std::optional<HCFError>>(
+      [&](auto done) { manager.countDownloadedProducts(done); });
   std::printf(
-      "%llu products installed in %s\n", static_cast<unsigned long long>(count),
+      "%llu products installed in %s\n",
+      static_cast<unsigned long long>(count ? std::get<0>(*count) : 0),
       HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID).c_str());
   return kExitOk;
 }
@@ -91,34 +90,25 @@ int catalogStatusCommand(const std::vector<std::string>& words) {
     return kExitBadLines;
   }
   HCFProductManager manager;
-  std::optional<std::pair<std::optional<HCFNetProductsStatusResponse>, std::optional<HCFError>>>
-      status;
-  manager.fetchProductsStatus([&](auto s, auto e) {
-    status.emplace(std::move(s), std::move(e));
-    dispatch::mainQueue().async([] {});
-  });
-  cloud.runUntil([&] { return status.has_value(); }, std::chrono::seconds(60));
-  if (!status || !status->first) {
-    std::cerr << "hcf catalog status: "
-              << (status && status->second ? status->second->localizedDescription : "no answer")
+  const auto status =
+      awaitAnswer<std::optional<HCFNetProductsStatusResponse>, std::optional<HCFError>>(
+          [&](auto done) { manager.fetchProductsStatus(done); });
+  if (!status || !std::get<0>(*status)) {
+    const auto error = status ? std::get<1>(*status) : std::nullopt;
+    std::cerr << "hcf catalog status: " << (error ? error->localizedDescription : "no answer")
               << '\n';
     return kExitBadLines;
   }
-  std::optional<std::pair<bool, std::optional<HCFError>>> required;
-  std::uint64_t count = 0;
-  bool counted = false;
-  manager.countDownloadedProducts([&](std::uint64_t n, auto) {
-    count = n;
-    counted = true;
-  });
-  manager.checkIfProductDownloadRequired(
-      [&](bool yes, std::optional<HCFError> e) { required.emplace(yes, std::move(e)); });
-  cloud.runUntil([&] { return counted && required.has_value(); }, std::chrono::seconds(60));
+  const auto count = awaitAnswer<std::uint64_t, std::optional<HCFError>>(
+      [&](auto done) { manager.countDownloadedProducts(done); });
+  const auto required = awaitAnswer<bool, std::optional<HCFError>>(
+      [&](auto done) { manager.checkIfProductDownloadRequired(done); });
   std::printf("cloud catalogue changed   %s\n",
-              HCFNetCommon::RFC3339StringFromDate(status->first->productsUpdatedAt).c_str());
-  std::printf("products stored           %llu\n", static_cast<unsigned long long>(count));
+              HCFNetCommon::RFC3339StringFromDate(std::get<0>(*status)->productsUpdatedAt).c_str());
+  std::printf("products stored           %llu\n",
+              static_cast<unsigned long long>(count ? std::get<0>(*count) : 0));
   std::printf("download needed           %s\n",
-              required ? (required->first ? "yes" : "no") : "(no answer)");
+              required ? (std::get<0>(*required) ? "yes" : "no") : "(no answer)");
   return kExitOk;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "await_answer.h"
 #include "chart.h"
 #include "cli.h"
 #include "download_progress.h"
@@ -20,14 +21,6 @@ constexpr std::uint64_t kMatches = 3;
 std::string productHex(const HCFHalvernCloudProduct& p) {
   return p.internalColors && !p.internalColors->empty() ? "#" + p.internalColors->front().hex()
                                                         : std::string("-");
-}
-
-template <typename... Args, typename Start>
-std::optional<std::tuple<Args...>> await(SimSession& s, Start start) {
-  std::optional<std::tuple<Args...>> result;
-  start([&](Args... values) { result.emplace(std::move(values)...); });
-  s.runUntil([&] { return result.has_value(); });
-  return result;
 }
 
 void printMatches(const Results& results, bool terminal) {
@@ -105,8 +98,8 @@ int catalogDemo(SimSession& s, const std::vector<MeasuredSample>& samples, bool 
                 const std::optional<std::string>& htmlFile) {
   auto manager = HCFCentral::productManager();
   std::printf("\nProduct catalogue:\n");
-  const auto required = await<bool, std::optional<HCFError>>(
-      s, [&](auto done) { manager->checkIfProductDownloadRequired(done); });
+  const auto required = awaitAnswer<bool, std::optional<HCFError>>(
+      [&](auto done) { manager->checkIfProductDownloadRequired(done); });
   if (!required) return kExitBadLines;
   const auto& [needed, whyNot] = *required;
   std::printf("  download needed: %s%s\n", needed ? "yes" : "no",
@@ -121,8 +114,8 @@ int catalogDemo(SimSession& s, const std::vector<MeasuredSample>& samples, bool 
       return kExitBadLines;
     }
   }
-  const auto count = await<std::uint64_t, std::optional<HCFError>>(
-      s, [&](auto done) { manager->countDownloadedProducts(done); });
+  const auto count = awaitAnswer<std::uint64_t, std::optional<HCFError>>(
+      [&](auto done) { manager->countDownloadedProducts(done); });
   std::printf("  %llu products stored\n",
               static_cast<unsigned long long>(count ? std::get<0>(*count) : 0));
 
@@ -132,7 +125,7 @@ int catalogDemo(SimSession& s, const std::vector<MeasuredSample>& samples, bool 
     search.colorTerm = sample.scan;
     search.limit = kMatches;
     const auto found =
-        await<Results, std::optional<HCFError>>(s, [&](auto done) { search.execute(done); });
+        awaitAnswer<Results, std::optional<HCFError>>([&](auto done) { search.execute(done); });
     std::printf("\n  nearest products to %s (#%s) %s\n", sample.title.c_str(),
                 sample.scan->hex().value_or("------").c_str(),
                 sample.scan->rgbColor() ? swatch(*sample.scan->rgbColor(), terminal).c_str() : "");
@@ -151,7 +144,7 @@ int catalogDemo(SimSession& s, const std::vector<MeasuredSample>& samples, bool 
     search.colorTerm = samples.front().scan;
     search.limit = kMatches;
     const auto found =
-        await<Results, std::optional<HCFError>>(s, [&](auto done) { search.execute(done); });
+        awaitAnswer<Results, std::optional<HCFError>>([&](auto done) { search.execute(done); });
     std::printf("\n  nearest inspirations to %s (online search service):\n",
                 samples.front().title.c_str());
     if (found && !std::get<1>(*found)) {

@@ -5,10 +5,10 @@
 #include <hcf/hcf.h>
 
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <string>
 
+#include "await_answer.h"
 #include "cli.h"
 #include "sim_session.h"
 
@@ -36,25 +36,13 @@ struct CloudContext {
     if (const auto data = args.option("--data")) HCFRealmManager::setDocDirectory(*data);
   }
 
-  // Drives the main queue until `done`, or at most `limit` (simulated or real time).
-  bool runUntil(const std::function<bool()>& done, hcf::dispatch::Duration limit) {
-    using namespace hcf;
-    if (sim) return sim->runUntil(done, limit);
-    auto& queue = dispatch::mainQueue();
-    return queue.runUntil(done, queue.now() + limit);
-  }
-
   // Logs in; the error text, or empty.
   std::string logIn() {
-    using namespace hcf;
-    std::optional<std::optional<HCFError>> result;
-    HCFCentral::tryCasAuthWithSDKKey(sdkKey, [&](std::optional<HCFError> e) {
-      result = std::move(e);
-      dispatch::mainQueue().async([] {});
-    });
-    runUntil([&] { return result.has_value(); }, std::chrono::seconds(60));
-    if (!result) return "the cloud did not answer";
-    return *result ? (*result)->localizedDescription : "";
+    const auto answer = awaitAnswer<std::optional<hcf::HCFError>>(
+        [&](auto done) { hcf::HCFCentral::tryCasAuthWithSDKKey(sdkKey, done); });
+    if (!answer) return "the cloud did not answer";
+    const auto& error = std::get<0>(*answer);
+    return error ? error->localizedDescription : "";
   }
 };
 

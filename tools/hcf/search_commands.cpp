@@ -7,6 +7,7 @@
 #include <iostream>
 #include <iterator>
 
+#include "await_answer.h"
 #include "chart.h"
 #include "cli.h"
 #include "cloud_context.h"
@@ -93,12 +94,12 @@ void cleanUp() {
   std::filesystem::remove_all(dir, ec);
 }
 
+// The answer of `start`; a usage error when none comes.
 template <typename... Args, typename Start>
 std::tuple<Args...> await(Start start) {
-  std::optional<std::tuple<Args...>> result;
-  start([&](Args... values) { result.emplace(std::move(values)...); });
-  dispatch::mainQueue().runUntil([&] { return result.has_value(); });
-  return std::move(*result);
+  auto answer = awaitAnswer<Args...>(std::move(start));
+  if (!answer) throw UsageError("no answer within 60 s");
+  return std::move(*answer);
 }
 
 std::shared_ptr<const HCFColorSearchTerm> termOf(const Args& args,
@@ -209,16 +210,11 @@ int runSearch(std::vector<std::string> words) {
     if (auto e = cloud.logIn(); !e.empty()) throw UsageError("login failed: " + e);
     const JsonValue body{
         {"search", HCFTintVaultSerialization::productSearchToServerDictionary(search)}};
-    bool answered = false;
-    HCFNetTintVault::performTintVaultProductSearchUsingCredentials(
-        HCFCentral::creds(), body, [&](auto r, auto e) {
-          results = std::move(r);
-          error = std::move(e);
-          answered = true;
-          dispatch::mainQueue().async([] {});
+    std::tie(results, error) =
+        await<std::vector<HCFProductSearchResult>, std::optional<HCFError>>([&](auto done) {
+          HCFNetTintVault::performTintVaultProductSearchUsingCredentials(HCFCentral::creds(), body,
+                                                                         done);
         });
-    cloud.runUntil([&] { return answered; }, std::chrono::seconds(60));
-    if (!answered) error = HTUtility::errWithMsg("the search service did not answer", 0);
   } else {
     useStore(args.option("--store"));
     std::tie(results, error) = await<std::vector<HCFProductSearchResult>, std::optional<HCFError>>(

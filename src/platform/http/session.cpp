@@ -178,6 +178,10 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
 
 }  // namespace
 
+HCFError cancelledError() {
+  return urlError(url_error::kCancelled, "cancelled", CURLE_ABORTED_BY_CALLBACK);
+}
+
 std::optional<std::string> headerValue(const Headers& headers, std::string_view name) {
   for (const auto& [k, v] : headers) {
     if (equalsIgnoringCase(k, name)) return v;
@@ -294,13 +298,13 @@ struct Session::Impl {
   void finishStream(Transfer& t, CURLcode result) {
     std::optional<HCFError> error;
     if (t.stopped || t.stream->cancelled) {
-      error = urlError(url_error::kCancelled, "cancelled", CURLE_ABORTED_BY_CALLBACK);
+      error = cancelledError();
     } else if (result != CURLE_OK) {
       long osErrno = 0;
       curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &osErrno);
       error = transportError(result, osErrno, false);
     } else if (!deliverResponse(t)) {  // an empty body: the head alone
-      error = urlError(url_error::kCancelled, "cancelled", CURLE_ABORTED_BY_CALLBACK);
+      error = cancelledError();
     }
     if (t.stream->delegate.onComplete) t.stream->delegate.onComplete(std::move(error));
   }

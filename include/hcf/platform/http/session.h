@@ -123,5 +123,9 @@ inline constexpr std::int64_t kSecureConnectionFailed = -1200;
 inline constexpr std::int64_t kServerCertificateUntrusted = -1202;
 }  // namespace url_error
 
+/// The error a cancelled or stopped transfer ends with (`url_error::kCancelled`,
+/// "cancelled"); also for work that a cancellation stops after the transfer.
+HCF_API HCFError cancelledError();
+
 }  // namespace http
 HCF_NAMESPACE_END
