@@ -68,6 +68,7 @@
 #include "hcf/store/hcf_product_store_builder.h"
 #include "hcf/store/hcf_realm_serialization.h"
 #include "hcf/store/store_records.h"
+#include "hcf/platform/ble/bluez.h"
 #include "hcf/platform/ble/central_manager.h"
 #include "hcf/platform/ble/gatt.h"
 #include "hcf/platform/ble/peripheral.h"

@@ -29,7 +29,7 @@ ble::ScanOptions instrumentScanOptions() {
 
 HCFError bluetoothError(const ble::Error& error) {
   HCFError e;
-  e.domain = "CBErrorDomain";
+  e.domain = error.domain.empty() ? "CBErrorDomain" : error.domain;
   e.code = error.code;
   e.localizedDescription = error.message;
   return e;

@@ -18,6 +18,7 @@ struct CentralRecorder : ble::CentralManagerDelegate {
   std::vector<std::string> events;
   std::vector<std::shared_ptr<ble::Peripheral>> discovered;
   std::vector<ble::AdvertisementData> advertisements;
+  std::optional<ble::Error> lastError;  // of the last failed or ended connection
 
   void centralManagerDidUpdateState(ble::CentralManager& c) override {
     events.push_back("state " + std::to_string(static_cast<int>(c.state())));
@@ -34,10 +35,12 @@ struct CentralRecorder : ble::CentralManagerDelegate {
   }
   void didFailToConnectPeripheral(ble::CentralManager&, const std::shared_ptr<ble::Peripheral>& p,
                                   const std::optional<ble::Error>& e) override {
+    lastError = e;
     events.push_back("fail " + p->identifier() + " " + std::to_string(e ? e->code : 0));
   }
   void didDisconnectPeripheral(ble::CentralManager&, const std::shared_ptr<ble::Peripheral>& p,
                                const std::optional<ble::Error>& e) override {
+    lastError = e;
     events.push_back("disconnect " + p->identifier() +
                      (e ? " error " + std::to_string(e->code) : ""));
   }

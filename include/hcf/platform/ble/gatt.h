@@ -24,6 +24,9 @@ class Service;
 struct Error {
   int code = 0;
   std::string message;
+  /// Where the error comes from: empty for the platform's own errors ("CBErrorDomain"), the
+  /// D-Bus error name for errors of bluetoothd ("org.bluez.Error.Failed").
+  std::string domain;
 };
 
 /// What a characteristic allows.

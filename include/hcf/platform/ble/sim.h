@@ -119,6 +119,8 @@ class HCF_API Device {
   /// Adds a service to the GATT table.
   void addService(const ServiceSpec& service);
   bool hasService(const UUID& service) const;
+  /// The GATT table, each characteristic with the value a read returns now.
+  std::vector<ServiceSpec> services() const;
   bool hasCharacteristic(const UUID& characteristic) const;
   /// The value a read of `characteristic` returns from now on.
   void setValue(const UUID& characteristic, Bytes value);
@@ -243,6 +245,7 @@ class HCF_API Spectrometer {
 
   /// The 64-byte response notified after each reflective scan command.
   void setResponse(Bytes response);
+  const Bytes& response() const;
   /// The 32 values as 16-bit counts (big-endian on the wire).
   void setResponseCounts(const std::array<std::uint16_t, 32>& counts);
   /// The response notified after each emissive scan command.

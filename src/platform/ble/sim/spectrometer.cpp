@@ -82,6 +82,8 @@ std::shared_ptr<Spectrometer> Spectrometer::create(World& world,
 
 void Spectrometer::setResponse(Bytes response) { state_->response = std::move(response); }
 
+const Bytes& Spectrometer::response() const { return state_->response; }
+
 void Spectrometer::setResponseCounts(const std::array<std::uint16_t, 32>& counts) {
   Bytes bytes;
   for (const auto c : counts) {

@@ -205,6 +205,14 @@ bool Device::hasService(const UUID& service) const {
                      [&](const ServiceSpec& s) { return s.uuid == service; });
 }
 
+std::vector<ServiceSpec> Device::services() const {
+  std::vector<ServiceSpec> table = impl_->services;
+  for (auto& service : table) {
+    for (auto& c : service.characteristics) c.value = value(c.uuid);
+  }
+  return table;
+}
+
 bool Device::hasCharacteristic(const UUID& characteristic) const {
   return impl_->characteristics.count(characteristic) > 0;
 }
