@@ -3,7 +3,8 @@
 // DBUS_SYSTEM_BUS_ADDRESS points at its bus.
 #pragma once
 
-#include <hcf/hcf.h>
+#include <hcf/bytes.h>
+#include <hcf/platform/ble/sim.h>
 #include <sys/types.h>
 
 #include <filesystem>
