@@ -25,15 +25,14 @@ inline std::string slurp(const std::filesystem::path& p) {
   return ss.str();
 }
 
-// Runs hcf with `args` (shell words) and `input` on standard input.
-inline Outcome runHcf(const std::string& args, const std::string& input = "") {
+// Runs `command` (shell words) with `input` on standard input.
+inline Outcome runCommand(const std::string& command, const std::string& input = "") {
   const auto dir =
       std::filesystem::temp_directory_path() / ("hcf-cli-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   std::ofstream(dir / "in") << input;
-  const std::string cmd = std::string("'") + HCF_TOOL_PATH + "' " + args + " <'" +
-                          (dir / "in").string() + "' >'" + (dir / "out").string() + "' 2>'" +
-                          (dir / "err").string() + "'";
+  const std::string cmd = command + " <'" + (dir / "in").string() + "' >'" +
+                          (dir / "out").string() + "' 2>'" + (dir / "err").string() + "'";
   const int raw = std::system(cmd.c_str());
   Outcome r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -41,6 +40,11 @@ inline Outcome runHcf(const std::string& args, const std::string& input = "") {
   r.err = slurp(dir / "err");
   std::filesystem::remove_all(dir);
   return r;
+}
+
+// Runs hcf with `args` (shell words) and `input` on standard input.
+inline Outcome runHcf(const std::string& args, const std::string& input = "") {
+  return runCommand(std::string("'") + HCF_TOOL_PATH + "' " + args, input);
 }
 
 }  // namespace hcf_test

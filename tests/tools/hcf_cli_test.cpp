@@ -166,10 +166,33 @@ TEST(HcfMeasure, SimulatedMeasurementSavesAScanThatReadsBack) {
   const Outcome strongest = runHcf("measure --sim --patch red");  // the ColorOrla
   EXPECT_EQ(strongest.status, 0) << strongest.err;
   EXPECT_NE(strongest.out.find("red"), std::string::npos);
-  EXPECT_EQ(runHcf("measure --patch red").status, 2);  // no real radio in this build
+  EXPECT_EQ(runHcf("measure --patch red").status, 2);  // no backend chosen
+  EXPECT_EQ(runHcf("measure --ble radio --patch red").status, 2);
   EXPECT_EQ(runHcf("measure --sim --patch mauve").status, 2);
   EXPECT_EQ(runHcf("measure --sim --serial NOPE").status, 1);
   EXPECT_EQ(runHcf("discover --sim=yes").status, 2);
+}
+
+// The real BlueZ backend against the fake bluetoothd serving the same instruments: the same
+// discovery and the same measurements, to the last digit.
+TEST(HcfMeasure, OverBluezItMeasuresExactlyAsOnTheSimulator) {
+  const auto overBluez = [](const std::string& patch, const std::string& args) {
+    return hcf_test::runCommand(std::string("'") + HCF_FAKE_BLUEZ_PATH + "' --patch '" + patch +
+                                "' -- '" + HCF_TOOL_PATH + "' " + args);
+  };
+  const Outcome listed = overBluez("red", "discover --ble bluez");
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.out, runHcf("discover --sim").out);
+
+  const Outcome orla = overBluez("red", "measure --ble bluez --patch red --json");
+  ASSERT_EQ(orla.status, 0) << orla.err;
+  EXPECT_EQ(orla.out, runHcf("measure --sim --patch red --json").out);
+  EXPECT_NE(orla.err.find("white tile"), std::string::npos);  // the person is asked
+
+  const std::string irisel = "--serial 00E15E000001 --patch 'blue sky'";
+  const Outcome spectral = overBluez("blue sky", "measure --ble bluez " + irisel);
+  ASSERT_EQ(spectral.status, 0) << spectral.err;
+  EXPECT_EQ(spectral.out, runHcf("measure --sim " + irisel).out);
 }
 
 TEST(HcfScan, SavedScansShowTheirLabUnderAnyIlluminantAndObserver) {

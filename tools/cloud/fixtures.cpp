@@ -128,18 +128,29 @@ const std::vector<std::string>& hardwareVersions() {
   return v;
 }
 
-const std::vector<XYZTriple>& colorCheckerXYZD50() {
-  static const std::vector<XYZTriple> patches = [] {
-    std::vector<XYZTriple> out;
+const std::vector<ChartPatch>& colorCheckerPatches() {
+  static const std::vector<ChartPatch> patches = [] {
+    std::vector<ChartPatch> out;
     std::istringstream in(kColorCheckerCsv);
     std::string line;
     std::getline(in, line);  // header
     while (std::getline(in, line)) {
-      std::istringstream fields(line.substr(line.find(',') + 1));
-      double L, a, b;
-      char comma;
-      if (fields >> L >> comma >> a >> comma >> b) out.push_back(labToXYZD50(L, a, b));
+      const auto comma = line.find(',');
+      if (comma == std::string::npos) continue;
+      std::istringstream fields(line.substr(comma + 1));
+      ChartPatch p{line.substr(0, comma)};
+      char sep;
+      if (fields >> p.L >> sep >> p.a >> sep >> p.b) out.push_back(std::move(p));
     }
+    return out;
+  }();
+  return patches;
+}
+
+const std::vector<XYZTriple>& colorCheckerXYZD50() {
+  static const std::vector<XYZTriple> patches = [] {
+    std::vector<XYZTriple> out;
+    for (const auto& p : colorCheckerPatches()) out.push_back(labToXYZD50(p.L, p.a, p.b));
     return out;
   }();
   return patches;

@@ -21,6 +21,13 @@ inline constexpr const char* kMultiChannelModel = "Version that uses > 3 sense";
 
 /// The 24 colour-checker patches as XYZ under D50 (white Y = 100), chart order.
 const std::vector<hcf::XYZTriple>& colorCheckerXYZD50();
+/// A colour-checker patch: its name and CIELAB (D50, 2°).
+struct ChartPatch {
+  std::string name;
+  double L = 0, a = 0, b = 0;
+};
+/// The 24 colour-checker patches, chart order.
+const std::vector<ChartPatch>& colorCheckerPatches();
 /// 27 further colours (a CIELAB grid), XYZ under D50, for the 51-colour set of model "1.1".
 const std::vector<hcf::XYZTriple>& gridXYZD50();
 

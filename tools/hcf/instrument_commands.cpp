@@ -75,12 +75,40 @@ std::optional<HCFError> connect(SimSession& s, const std::string& serial) {
   return error;
 }
 
+// Asks the person at a real instrument to place it; waits for Enter when they can answer.
+void prompt(const std::string& what) {
+  const bool interactive = isatty(STDIN_FILENO) == 1;
+  std::fprintf(stderr, "  %s%s\n", what.c_str(), interactive ? ", then press Enter" : "");
+  if (interactive) {
+    std::string line;
+    std::getline(std::cin, line);
+  }
+}
+
+// The Bluetooth backend a command asked for.
+Radio radioOf(const Args& args) {
+  if (args.option("--sim")) return Radio::Simulated;
+  const auto ble = args.option("--ble");
+  if (!ble) {
+    throw UsageError(
+        "choose the Bluetooth backend: --sim for simulated instruments, --ble bluez for real "
+        "ones");
+  }
+  if (*ble == "sim") return Radio::Simulated;
+  if (*ble == "bluez") return Radio::Bluez;
+  throw UsageError("unknown Bluetooth backend '" + *ble + "' (sim or bluez)");
+}
+
 std::optional<HCFError> calibrate(SimSession& s, HCFColorInstrument& device) {
-  if (auto* orla = dynamic_cast<HCFColorimeter*>(&device)) {
-    (void)orla;
+  if (dynamic_cast<HCFColorimeter*>(&device)) {
     // The instrument measures its own white tile.
-    if (device.serial() == s.orla().serial()) s.orla().presentWhiteTile();
-    if (device.serial() == s.tintra().serial()) s.tintra().presentWhiteTile();
+    if (!s.simulated()) {
+      prompt("Place the instrument on its white tile");
+    } else if (device.serial() == s.orla().serial()) {
+      s.orla().presentWhiteTile();
+    } else if (device.serial() == s.tintra().serial()) {
+      s.tintra().presentWhiteTile();
+    }
   }
   std::optional<HCFError> error;
   bool done = false;
@@ -95,7 +123,9 @@ std::optional<HCFError> calibrate(SimSession& s, HCFColorInstrument& device) {
 // Puts chart patch `p` in front of the instrument and measures it.
 std::shared_ptr<HCFColorScan> measure(SimSession& s, HCFColorInstrument& device, const Patch& patch,
                                       std::size_t index, std::optional<HCFError>& error) {
-  if (device.serial() == s.irisel().serial()) {
+  if (!s.simulated()) {
+    prompt("Place the instrument on the sample '" + patch.name + "'");
+  } else if (device.serial() == s.irisel().serial()) {
     s.irisel().measure(fx::reflectanceForLab(patch.lab));
   } else {
     auto& sim = device.serial() == s.orla().serial() ? s.orla() : s.tintra();
@@ -222,16 +252,14 @@ int demoCommand(const std::vector<std::string>& words) {
 }
 
 int discoverCommand(const std::vector<std::string>& words) {
-  const Args args = Args::parse(words, {}, {"--sim", "--restricted"});
+  const Args args = Args::parse(words, {"--ble"}, {"--sim", "--restricted"});
   if (args.help) {
-    std::cout << "usage: hcf discover --sim [--restricted]\n"
-                 "  One 3 s discovery pass; --restricted ignores single-click advertisements.\n";
+    std::cout << "usage: hcf discover (--sim | --ble bluez) [--restricted]\n"
+                 "  One 3 s discovery pass; --restricted ignores single-click advertisements.\n"
+                 "  --sim: simulated instruments; --ble bluez: real ones through bluetoothd.\n";
     return kExitOk;
   }
-  if (!args.option("--sim")) {
-    throw UsageError("no Bluetooth backend for real instruments in this build; use --sim");
-  }
-  SimSession s;
+  SimSession s(radioOf(args));
   if (auto error = s.startKit(); !error.empty()) throw UsageError(error);
   std::optional<HCFError> error;
   auto found = discover(s, args.option("--restricted").has_value(), error);
@@ -241,20 +269,20 @@ int discoverCommand(const std::vector<std::string>& words) {
 }
 
 int measureCommand(const std::vector<std::string>& words) {
-  const Args args = Args::parse(words, {"--serial", "--patch"}, {"--sim", "--json"});
+  const Args args = Args::parse(words, {"--serial", "--patch", "--ble"}, {"--sim", "--json"});
   if (args.help) {
-    std::cout << "usage: hcf measure --sim [--serial SERIAL] [--patch NAME] [--json]\n"
+    std::cout << "usage: hcf measure (--sim | --ble bluez) [--serial SERIAL] [--patch NAME] "
+                 "[--json]\n"
                  "  Connects the instrument whose advertised name ends in SERIAL (else the\n"
                  "  strongest), calibrates, measures a chart patch (default 'red') and prints its\n"
-                 "  colour, or its scan dictionary with --json.\n";
+                 "  colour, or its scan dictionary with --json.\n"
+                 "  --sim: simulated instruments; --ble bluez: real ones through bluetoothd (you\n"
+                 "  place the instrument on its white tile and on the patch when asked).\n";
     return kExitOk;
-  }
-  if (!args.option("--sim")) {
-    throw UsageError("no Bluetooth backend for real instruments in this build; use --sim");
   }
   const auto chart = colorChecker();
   const std::size_t index = patchIndex(chart, args.option("--patch").value_or("red"));
-  SimSession s;
+  SimSession s(radioOf(args));
   if (auto error = s.startKit(); !error.empty()) throw UsageError(error);
   if (auto e = connect(s, args.option("--serial").value_or(""))) return fail("connect", *e);
   auto device = HCFCentral::connectionManager()->connectedDevice();

@@ -11,11 +11,15 @@ namespace hcf_tool {
 namespace fx = hcf_cloud::fixtures;
 using namespace std::chrono_literals;
 
-SimSession::SimSession() {
+SimSession::SimSession(Radio radio) {
   dir_ = std::filesystem::temp_directory_path() / ("hcf-demo-" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir_);
   std::filesystem::create_directories(dir_);
-  hcf::dispatch::mainQueue().reset(std::make_shared<hcf::dispatch::ManualClock>());
+  if (radio == Radio::Simulated) {
+    hcf::dispatch::mainQueue().reset(std::make_shared<hcf::dispatch::ManualClock>());
+  } else {
+    hcf::dispatch::mainQueue().reset(std::make_shared<hcf::dispatch::SteadyClock>());
+  }
 
   world_ = std::make_shared<hcf_cloud::CloudWorld>();
   fx::populate(*world_);
@@ -25,6 +29,14 @@ SimSession::SimSession() {
   server_->start();
   url_ = server_->baseUrl();
 
+  hcf::HCFConfiguration config;
+  config.dataDirectory = dir_;
+  config.endpoints = hcf::CloudEndpoints::withBase(url_);
+  if (radio == Radio::Bluez) {
+    config.bluetooth = hcf::ble::bluez::centralFactory();
+    hcf::HCFCentral::configure(config);
+    return;
+  }
   radio_ = hcf::ble::sim::World::create();
   orla_ = std::make_unique<fx::SimulatedColorimeter>(*radio_, "4.0");
   orla_->radio().device().setRSSI(-48);
@@ -35,9 +47,6 @@ SimSession::SimSession() {
   irisel_ = std::make_unique<fx::SimulatedSpectrometer>(*radio_);
   irisel_->radio().device().setRSSI(-59);
 
-  hcf::HCFConfiguration config;
-  config.dataDirectory = dir_;
-  config.endpoints = hcf::CloudEndpoints::withBase(url_);
   std::weak_ptr<hcf::ble::sim::World> weak = radio_;
   config.bluetooth = [weak](std::weak_ptr<hcf::ble::CentralManagerDelegate> d) {
     auto w = weak.lock();
@@ -65,7 +74,8 @@ std::string SimSession::startKit() {
   runUntil([&] { return result.has_value(); });
   if (!result) return "the kit did not start";
   if (*result) return (*result)->localizedDescription;
-  pass(50ms);  // the radio reports its state shortly after the central is made
+  // The radio reports its state shortly after the central is made.
+  pass(simulated() ? 50ms : 300ms);
   return {};
 }
 

@@ -1,7 +1,8 @@
-// The simulated world the demo and the --sim commands run in: the reference cloud on loopback
-// with the generated fixtures, a temporary data directory, simulated instruments in range, and
-// the kit configured on them. Simulated time: the main queue runs on a manual clock that jumps
-// over idle time, so windows of seconds pass at once (network answers are still waited for).
+// The world the demo and the instrument commands run in: the reference cloud on loopback with
+// the generated fixtures, a temporary data directory, and the kit configured on a radio.
+// Simulated radio: simulated instruments in range and simulated time (the main queue runs on a
+// manual clock that jumps over idle time, so windows of seconds pass at once; network answers
+// are still waited for). BlueZ: the instruments bluetoothd sees, in real time.
 #pragma once
 
 #include <hcf/hcf.h>
@@ -16,9 +17,12 @@
 
 namespace hcf_tool {
 
+/// The Bluetooth backend of a session.
+enum class Radio { Simulated, Bluez };
+
 class SimSession {
  public:
-  SimSession();
+  explicit SimSession(Radio radio = Radio::Simulated);
   ~SimSession();
   SimSession(const SimSession&) = delete;
   SimSession& operator=(const SimSession&) = delete;
@@ -33,6 +37,8 @@ class SimSession {
   /// Lets `duration` of simulated time pass.
   void pass(hcf::dispatch::Duration duration);
 
+  /// True on the simulated radio, whose instruments the session holds.
+  bool simulated() const { return radio_ != nullptr; }
   const std::string& cloudUrl() const { return url_; }
   const std::filesystem::path& dataDirectory() const { return dir_; }
   hcf_cloud::fixtures::SimulatedColorimeter& orla() { return *orla_; }
