@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "catalog_fixture.h"
 #include "catalog_routes.h"
 #include "fixtures.h"
@@ -21,16 +23,24 @@ SimSession::SimSession(Radio radio) {
     hcf::dispatch::mainQueue().reset(std::make_shared<hcf::dispatch::SteadyClock>());
   }
 
-  world_ = std::make_shared<hcf_cloud::CloudWorld>();
-  fx::populate(*world_);
-  server_ = std::make_unique<hcf_cloud::CloudServer>();
-  hcf_cloud::addKitRoutes(*server_, world_);
-  hcf_cloud::addCatalogRoutes(*server_, world_);
-  server_->start();
-  url_ = server_->baseUrl();
-
   hcf::HCFConfiguration config;
   config.dataDirectory = dir_;
+  const char* cloud = std::getenv("HCF_CLOUD_URL");
+  if (radio == Radio::Bluez && cloud && *cloud) {
+    // Real instruments: the cloud that knows them, and the application's SDK key.
+    url_ = cloud;
+    const char* key = std::getenv("HCF_SDK_KEY");
+    sdkKey_ = key ? key : "";
+  } else {
+    world_ = std::make_shared<hcf_cloud::CloudWorld>();
+    fx::populate(*world_);
+    server_ = std::make_unique<hcf_cloud::CloudServer>();
+    hcf_cloud::addKitRoutes(*server_, world_);
+    hcf_cloud::addCatalogRoutes(*server_, world_);
+    server_->start();
+    url_ = server_->baseUrl();
+    sdkKey_ = fx::kDemoSdkKey;
+  }
   config.endpoints = hcf::CloudEndpoints::withBase(url_);
   if (radio == Radio::Bluez) {
     config.bluetooth = hcf::ble::bluez::centralFactory();
@@ -57,7 +67,7 @@ SimSession::SimSession(Radio radio) {
 
 SimSession::~SimSession() {
   if (auto m = hcf::HCFCentral::connectionManager()) m->multiConnectStop();
-  server_->stop();
+  if (server_) server_->stop();
   hcf::ble::setCentralFactory({});
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
@@ -68,8 +78,9 @@ void SimSession::publishCatalog(std::size_t count) {
 }
 
 std::string SimSession::startKit() {
+  if (sdkKey_.empty()) return "set HCF_SDK_KEY to the application's SDK key for HCF_CLOUD_URL";
   std::optional<std::optional<hcf::HCFError>> result;
-  hcf::HCFCentral::initWith(fx::kDemoSdkKey,
+  hcf::HCFCentral::initWith(sdkKey_,
                             [&](std::optional<hcf::HCFError> e) { result = std::move(e); });
   runUntil([&] { return result.has_value(); });
   if (!result) return "the kit did not start";

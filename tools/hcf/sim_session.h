@@ -2,7 +2,8 @@
 // the generated fixtures, a temporary data directory, and the kit configured on a radio.
 // Simulated radio: simulated instruments in range and simulated time (the main queue runs on a
 // manual clock that jumps over idle time, so windows of seconds pass at once; network answers
-// are still waited for). BlueZ: the instruments bluetoothd sees, in real time.
+// are still waited for). BlueZ: the instruments bluetoothd sees, in real time, and the cloud
+// of HCF_CLOUD_URL with the key of HCF_SDK_KEY when set (the reference cloud otherwise).
 #pragma once
 
 #include <hcf/hcf.h>
@@ -50,6 +51,7 @@ class SimSession {
   std::shared_ptr<hcf_cloud::CloudWorld> world_;
   std::unique_ptr<hcf_cloud::CloudServer> server_;
   std::string url_;
+  std::string sdkKey_;
   std::shared_ptr<hcf::ble::sim::World> radio_;
   std::unique_ptr<hcf_cloud::fixtures::SimulatedColorimeter> orla_;
   std::unique_ptr<hcf_cloud::fixtures::SimulatedColorimeter> tintra_;
