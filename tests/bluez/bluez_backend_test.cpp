@@ -161,6 +161,28 @@ TEST_F(BluezCentralTest, AScanWithoutFilterSeesEveryDeviceAndADeviceComingIntoRa
   EXPECT_EQ(id, UUID::UUIDWithString(id).UUIDString());
 }
 
+TEST_F(BluezCentralTest, PropertiesOfUnexpectedTypesAreLeftOut) {
+  openCentral();
+  central_->scanForPeripheralsWithServices(std::nullopt, {});
+  ASSERT_TRUE(waitFor([&] { return byName("Tintra") != nullptr; }));
+  const auto before = recorder_->count("discover");
+  // The form a faulty daemon might send: manufacturer data nested one level too deep, and a
+  // 32-bit signal strength.
+  const std::string update =
+      "gdbus call --system -d org.bluez -o /org/bluez/hci0/dev_C0_10_00_00_00_01 "
+      "-m org.freedesktop.DBus.Mock.UpdateProperties org.bluez.Device1 "
+      "\"{'ManufacturerData': <@aa{qv} [{2620: <@ay [1, 2]>}]>, 'RSSI': <int32 -20>}\" "
+      ">/dev/null";
+  ASSERT_EQ(std::system(update.c_str()), 0);
+  roundTrip();
+  EXPECT_EQ(recorder_->count("discover"), before);
+  // What is read correctly afterwards still counts.
+  fake_->setManufacturerData(kTintra, 0x0A3C, {0x02, 0x01, 0x00, 0x00});
+  ASSERT_TRUE(waitFor([&] { return recorder_->count("discover") == before + 1; }));
+  EXPECT_EQ(recorder_->advertisements.back().manufacturerData,
+            (hcf::Bytes{0x3C, 0x0A, 0x02, 0x01, 0x00, 0x00}));
+}
+
 TEST_F(BluezCentralTest, AConnectionCompletesOnlyOnceTheServicesAreResolved) {
   openCentral();
   fake_->holdServiceResolution(kTintra, true);

@@ -223,6 +223,8 @@ struct BusThread::Impl {
               Reply{BusError{kDisconnectedError, "the system bus went away"}, {}, {}});
       return;
     }
+    const std::uint64_t id = nextCall++;
+    pending.emplace(id, std::move(p));
     try {
       auto& proxy = proxyFor(call.destination, call.path);
       auto message = proxy.createMethodCall(call.interface, call.member);
@@ -232,8 +234,6 @@ struct BusThread::Impl {
         for (const auto& [key, value] : *call.options) options.emplace(key, toVariant(value));
         message << options;
       }
-      const std::uint64_t id = nextCall++;
-      pending.emplace(id, std::move(p));
       proxy.callMethod(
           message,
           [this, id](sdbus::MethodReply& reply, const sdbus::Error* error) {
@@ -241,7 +241,12 @@ struct BusThread::Impl {
           },
           kCallTimeoutUs);
     } catch (const sdbus::Error& e) {
-      deliver(std::move(p), Reply{BusError{e.getName(), e.getMessage()}, {}, {}});
+      // The call never left: its caller still gets an answer.
+      if (auto it = pending.find(id); it != pending.end()) {
+        Pending failed = std::move(it->second);
+        pending.erase(it);
+        deliver(std::move(failed), Reply{BusError{e.getName(), e.getMessage()}, {}, {}});
+      }
     }
   }
 
