@@ -1,5 +1,6 @@
 // The BlueZ backend's central and peripherals against the fake bluetoothd.
 #include <cstdlib>
+#include <set>
 
 #include "bluez_test_support.h"
 #include "hcf/platform/ble/sim.h"
@@ -27,9 +28,9 @@ class BluezCentralTest : public BluezTest {
   void SetUp() override {
     BluezTest::SetUp();
     world_ = ble::sim::World::create();
-    auto tintra = ble::sim::Colorimeter::create(*world_);
-    tintra->setSerialBytes({0, 0, 0, 0, 0x12, 0x34});
-    fake_->addDevice(kTintra, tintra->device(), -50);
+    tintra_ = ble::sim::Colorimeter::create(*world_);
+    tintra_->setSerialBytes({0, 0, 0, 0, 0x12, 0x34});
+    fake_->addDevice(kTintra, tintra_->device(), -50);
     auto irisel = ble::sim::Spectrometer::create(*world_);
     irisel->setResponse(hcf::Bytes(64, 0x5A));
     // The spectrometer answers a scan command with a notification of its response.
@@ -70,6 +71,7 @@ class BluezCentralTest : public BluezTest {
   const std::string& lastEvent() const { return peripheralRecorder_->events.back(); }
 
   std::shared_ptr<ble::sim::World> world_;
+  std::shared_ptr<ble::sim::Colorimeter> tintra_;
 };
 
 TEST_F(BluezCentralTest, TheAdapterPowerIsTheRadioState) {
@@ -99,6 +101,17 @@ TEST_F(BluezCentralTest, AnUnreachableBusIsUnsupported) {
   backend_->sync([&] { synced = true; });
   queue().runUntil([&] { return synced; });
   EXPECT_TRUE(synced);
+}
+
+class BluezLockedBusTest : public BluezTest {
+  std::optional<std::filesystem::path> busConfig() const override {
+    return std::filesystem::path(HCF_BLUEZ_TEST_DIR) / "locked-bus.conf";
+  }
+};
+
+TEST_F(BluezLockedBusTest, ADaemonThatWillNotAnswerUsIsUnauthorized) {
+  openCentral();
+  EXPECT_EQ(recorder_->events, std::vector<std::string>{"state 3"});
 }
 
 class BluezPoweredOffTest : public BluezCentralTest {
@@ -197,6 +210,26 @@ TEST_F(BluezCentralTest, AConnectionCompletesOnlyOnceTheServicesAreResolved) {
   EXPECT_EQ(p->state(), ble::PeripheralState::Connected);
 }
 
+TEST_F(BluezCentralTest, CancellingAPendingConnectionIsSilentAndFinal) {
+  openCentral();
+  fake_->holdServiceResolution(kTintra, true);
+  auto p = discover("Tintra");
+  central_->connectPeripheral(p, {});
+  for (int i = 0; i < 3; ++i) roundTrip();
+  central_->cancelPeripheralConnection(p);
+  EXPECT_EQ(p->state(), ble::PeripheralState::Disconnected);
+  for (int i = 0; i < 3; ++i) roundTrip();
+  EXPECT_EQ(recorder_->count("connect"), 0u);
+  EXPECT_EQ(recorder_->count("disconnect"), 0u);
+  EXPECT_EQ(recorder_->count("fail"), 0u);
+  // The attempt was taken down; a new one is a connection of its own.
+  fake_->holdServiceResolution(kTintra, false);
+  central_->connectPeripheral(p, {});
+  ASSERT_TRUE(waitFor([&] { return recorder_->count("connect") == 1; }));
+  roundTrip();
+  EXPECT_EQ(recorder_->count("connect"), 1u);
+}
+
 TEST_F(BluezCentralTest, UnresolvedServicesTimeOut) {
   bluez::Options options;
   options.serviceResolutionTimeout = std::chrono::seconds(5);
@@ -278,12 +311,17 @@ TEST_F(BluezCentralTest, ReadsWritesAndNotificationsOfAColorimeter) {
   ASSERT_TRUE(waitFor([&] { return count("value") == 3; }));
   EXPECT_EQ(lastEvent(), "value 4229bdb5 01");
 
-  // Value changes of characteristics nobody subscribed to are not notifications.
+  // A read of a characteristic nobody subscribed to is one event too; a change of its Value
+  // (another client read it) is not a notification; of a subscribed one it is.
   auto sense = characteristic(*p, kSense);
   p->readValueForCharacteristic(sense);
   ASSERT_TRUE(waitFor([&] { return count("value") == 4; }));
+  EXPECT_TRUE(fake_->changeValue(kTintra, kSense, {1, 2, 3, 4, 5, 6}));
   roundTrip();
   EXPECT_EQ(count("value"), 4u);
+  EXPECT_TRUE(fake_->changeValue(kTintra, kButton, {0x02}));
+  ASSERT_TRUE(waitFor([&] { return count("value") == 5; }));
+  EXPECT_EQ(lastEvent(), "value 4229bdb5 02");
 
   auto confirm = characteristic(*p, kConfirm);
   p->writeValue({0x01}, confirm, ble::CharacteristicWriteType::WithResponse);
@@ -337,14 +375,50 @@ TEST_F(BluezCentralTest, WhenTheDaemonGoesAwayEveryDeviceIsDisconnected) {
   openCentral();
   auto tintra = connect("Tintra");
   ASSERT_TRUE(tintra);
+  fake_->holdServiceResolution(kIrisel, true);
+  auto irisel = discover("Irisel-000000000001");
+  central_->connectPeripheral(irisel, {});
+  for (int i = 0; i < 3; ++i) roundTrip();
+  ASSERT_EQ(irisel->state(), ble::PeripheralState::Connecting);
   fake_->vanish();
-  ASSERT_TRUE(waitFor([&] { return recorder_->count("disconnect") == 1; }));
-  ASSERT_TRUE(recorder_->lastError);
-  EXPECT_EQ(tintra->state(), ble::PeripheralState::Disconnected);
   ASSERT_TRUE(waitFor([&] { return central_->state() == ble::ManagerState::Resetting; }));
+  // The connection and the attempt both end, and only then is the new state reported.
+  const auto n = recorder_->events.size();
+  ASSERT_GE(n, 3u);
+  EXPECT_EQ(recorder_->events[n - 1], "state 1");
+  const std::set<std::string> ended{recorder_->events[n - 3], recorder_->events[n - 2]};
+  EXPECT_EQ(ended, (std::set<std::string>{"disconnect " + tintra->identifier() + " error 0",
+                                          "fail " + irisel->identifier() + " 0"}));
+  EXPECT_EQ(tintra->state(), ble::PeripheralState::Disconnected);
+  EXPECT_EQ(irisel->state(), ble::PeripheralState::Disconnected);
   fake_->comeBack();
   ASSERT_TRUE(waitFor([&] { return central_->state() == ble::ManagerState::PoweredOn; }));
   EXPECT_EQ(recorder_->events.back(), "state 5");
+}
+
+TEST_F(BluezCentralTest, DiscoveringAllCharacteristicsWaitsUntilTheyStopComing) {
+  openCentral();
+  fake_->holdServiceResolution(kTintra, true);
+  auto p = discover("Tintra");
+  p->setDelegate(peripheralRecorder_);
+  central_->connectPeripheral(p, {});
+  for (int i = 0; i < 3; ++i) roundTrip();
+  std::vector<UUID> main;
+  for (const auto& s : tintra_->device().services()) {
+    if (s.uuid != kColorimeterService) continue;
+    for (const auto& c : s.characteristics) main.push_back(c.uuid);
+  }
+  fake_->resolveServices(kTintra, main);  // the main service's characteristics come later
+  ASSERT_TRUE(waitFor([&] { return p->state() == ble::PeripheralState::Connected; }));
+  p->discoverServices(std::vector<UUID>{kColorimeterService});
+  ASSERT_TRUE(waitFor([&] { return count("services") == 1; }));
+  p->discoverCharacteristics(std::nullopt, service(*p, kColorimeterService));
+  for (int i = 0; i < 3; ++i) roundTrip();
+  fake_->exportWithheld(kTintra);
+  for (int i = 0; i < 3; ++i) roundTrip();
+  EXPECT_EQ(count("characteristics"), 0u);
+  advance(std::chrono::milliseconds(100));
+  EXPECT_EQ(lastEvent(), "characteristics " + std::to_string(main.size()));
 }
 
 }  // namespace

@@ -176,10 +176,33 @@ TEST_F(BluezKitTest, ASpectrometerMeasuresThroughNotifications) {
   EXPECT_EQ(fake_->writes(kIrisel, kScan).size(), 2u);
 }
 
-TEST_F(BluezKitTest, ALinkLostMidSessionReachesTheApplication) {
+TEST_F(BluezKitTest, ALinkLostOrBluetoothdGoneMidSessionReachesTheApplication) {
   ASSERT_FALSE(connectToSerial(orla_->serial()));
   fake_->dropLink(kOrla);
   ASSERT_TRUE(waitFor([&] { return !manager_->isConnected(); }));
+
+  ASSERT_FALSE(connectToSerial(irisel_->serial()));
+  fake_->vanish();
+  ASSERT_TRUE(waitFor([&] { return !manager_->isConnected(); }));
+}
+
+TEST_F(BluezKitTest, AHandshakeReadTheDaemonRefusesEndsTheConnectionWithAnError) {
+  const auto serial = ble::UUID::UUIDWithString("06bee248-ac7e-439a-aa35-07a6a500750a");
+  fake_->failNext(kOrla, serial, "ReadValue", "org.bluez.Error.Failed", 100);
+  bool done = false;
+  std::optional<HCFError> error;
+  manager_->connectToSerial(orla_->serial(), [&](auto e) {
+    error = std::move(e);
+    done = true;
+  });
+  roundTrip();
+  advance(HCFDirectConnectController::kDiscoveryWindow + std::chrono::milliseconds(10));
+  waitFor([&] { return done; }, 50);  // the link is up; identification cannot finish
+  EXPECT_FALSE(done);
+  advance(HCFColorInstrument::kHandshakeTimeout);
+  ASSERT_TRUE(waitFor([&] { return done; }));
+  EXPECT_TRUE(error);
+  EXPECT_FALSE(manager_->isConnected());
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ class BluezTest : public MainQueueTest {
  protected:
   void SetUp() override {
     MainQueueTest::SetUp();
-    fake_ = std::make_unique<hcf_bluez::FakeBluez>(fakeParameters());
+    fake_ = std::make_unique<hcf_bluez::FakeBluez>(fakeParameters(), busConfig());
   }
   void TearDown() override {
     central_.reset();
@@ -70,6 +70,7 @@ class BluezTest : public MainQueueTest {
     MainQueueTest::TearDown();
   }
   virtual std::string fakeParameters() const { return "{}"; }
+  virtual std::optional<std::filesystem::path> busConfig() const { return std::nullopt; }
 
   /// Opens the backend and a central, and waits for its first state report.
   void openCentral(const bluez::Options& options = {}) {

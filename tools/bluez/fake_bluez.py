@@ -572,6 +572,19 @@ def Notify(_root, address, uuid, value):
     return False
 
 
+@dbus.service.method(BLUEZ_MOCK_IFACE, in_signature='ssay', out_signature='b')
+def ChangeValue(_root, address, uuid, value):
+    '''The cached Value changes without a notification, as when another client
+    reads the characteristic; returns whether the change went out.'''
+    char = _char(_device(address), uuid)
+    char.value = bytes(value)
+    char.sequence = []
+    if char.exported and char.device.connected:
+        _send_notification(char, char.value)
+        return True
+    return False
+
+
 @dbus.service.method(BLUEZ_MOCK_IFACE, in_signature='s', out_signature='')
 def DropLink(_root, address):
     '''The device went away: like Disconnect, but never an error.'''

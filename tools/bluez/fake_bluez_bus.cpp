@@ -33,17 +33,23 @@ std::string hex(const hcf::Bytes& bytes) {
 
 std::string lower(const hcf::ble::UUID& u) { return u.lowercaseString(); }
 
-// Starts `argv` with stdout and stderr sent to the given descriptors.
+// Starts `argv` with stdout and stderr sent to the given descriptors, in a process group of
+// its own (Ctrl-C at the terminal is not for it).
 pid_t spawn(const std::vector<std::string>& argv, int out, int err) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  const int rc = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
   return pid;
@@ -71,16 +77,18 @@ std::string readFile(const std::filesystem::path& p) {
 
 }  // namespace
 
-FakeBluez::FakeBluez(const std::string& parameters) : parameters_(parameters) {
+FakeBluez::FakeBluez(const std::string& parameters, std::optional<std::filesystem::path> busConfig)
+    : parameters_(parameters) {
   char pattern[] = "/tmp/hcf-fake-bluez-XXXXXX";
   if (!::mkdtemp(pattern)) throw std::runtime_error("cannot make a temporary directory");
   dir_ = pattern;
   const int log = ::open((dir_ / "bus.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+  const auto config =
+      busConfig.value_or(std::filesystem::path(HCF_FAKE_BLUEZ_DIR) / "private-bus.conf");
   busPid_ = spawn(
-      {"dbus-daemon", "--config-file=" + std::string(HCF_FAKE_BLUEZ_DIR) + "/private-bus.conf",
-       "--nofork", "--print-address=1"},
+      {"dbus-daemon", "--config-file=" + config.string(), "--nofork", "--print-address=1"},
       pipeFds[1], log);
   ::close(pipeFds[1]);
   ::close(log);
@@ -96,11 +104,18 @@ FakeBluez::FakeBluez(const std::string& parameters) : parameters_(parameters) {
   address_ = line;
   if (const char* old = std::getenv("DBUS_SYSTEM_BUS_ADDRESS")) savedAddress_ = old;
   ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
-  connection_ = sdbus::createSystemBusConnection();
-  startDaemon();
+  try {
+    connection_ = sdbus::createSystemBusConnection();
+    startDaemon();
+  } catch (...) {
+    shutdown();
+    throw;
+  }
 }
 
-FakeBluez::~FakeBluez() {
+FakeBluez::~FakeBluez() { shutdown(); }
+
+void FakeBluez::shutdown() {
   mock_.reset();
   connection_.reset();
   stop(daemonPid_);
@@ -220,6 +235,17 @@ bool FakeBluez::notify(const std::string& address, const hcf::ble::UUID& uuid,
   bool sent = false;
   mock()
       .callMethod("Notify")
+      .onInterface(kMockInterface)
+      .withArguments(address, lower(uuid), value)
+      .storeResultsTo(sent);
+  return sent;
+}
+
+bool FakeBluez::changeValue(const std::string& address, const hcf::ble::UUID& uuid,
+                            const hcf::Bytes& value) {
+  bool sent = false;
+  mock()
+      .callMethod("ChangeValue")
       .onInterface(kMockInterface)
       .withArguments(address, lower(uuid), value)
       .storeResultsTo(sent);

@@ -24,8 +24,10 @@ namespace hcf_bluez {
 class FakeBluez {
  public:
   /// Starts dbus-daemon and the fake daemon (`parameters`: the template's JSON parameters,
-  /// e.g. {"powered": false}). Throws std::runtime_error when either does not come up.
-  explicit FakeBluez(const std::string& parameters = "{}");
+  /// e.g. {"powered": false}; `busConfig`: the bus's configuration file, by default one that
+  /// allows everything). Throws std::runtime_error when either does not come up.
+  explicit FakeBluez(const std::string& parameters = "{}",
+                     std::optional<std::filesystem::path> busConfig = {});
   ~FakeBluez();
   FakeBluez(const FakeBluez&) = delete;
   FakeBluez& operator=(const FakeBluez&) = delete;
@@ -48,6 +50,9 @@ class FakeBluez {
                         const std::vector<hcf::Bytes>& values);
   /// Sends a notification if the central subscribed; whether one was sent.
   bool notify(const std::string& address, const hcf::ble::UUID& uuid, const hcf::Bytes& value);
+  /// The cached Value changes without a notification (as when another client reads it);
+  /// whether the change went out.
+  bool changeValue(const std::string& address, const hcf::ble::UUID& uuid, const hcf::Bytes& value);
   void dropLink(const std::string& address);
   /// The next `times` calls of `method` on the device (no uuid), its characteristic, or the
   /// adapter (empty address) fail with `errorName`.
@@ -68,6 +73,7 @@ class FakeBluez {
 
  private:
   void startDaemon();
+  void shutdown();
   sdbus::IProxy& mock();
 
   std::filesystem::path dir_;

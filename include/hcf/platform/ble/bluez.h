@@ -54,6 +54,11 @@ class HCF_API Backend {
   std::optional<std::string> failure() const;
   /// Calls `done` on the main queue once every message bluetoothd sent before this call has
   /// reached the centrals (a round trip to the daemon).
+  ///
+  /// On a manual clock (tests), a call waiting for its answer keeps the main queue from
+  /// jumping over idle time, but signals nobody waits for (services resolved after Connect's
+  /// answer, a notification) do not: wait for those with `sync` round trips, which hold the
+  /// clock while they are out.
   void sync(std::function<void()> done);
 
   struct Impl;

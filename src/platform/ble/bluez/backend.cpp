@@ -68,6 +68,8 @@ void Backend::Impl::load() {
     auto self = weak.lock();
     if (!self) return;
     self->loaded = true;
+    self->accessDenied =
+        reply.error && reply.error->name == "org.freedesktop.DBus.Error.AccessDenied";
     if (reply.error) {
       if (!daemonMissing(*reply.error)) {
         logLine("bluez: the objects could not be read: " + reply.error->name + ": " +
@@ -115,6 +117,7 @@ ManagerState Backend::Impl::radioState() const {
                                                                    : ManagerState::Unsupported;
   }
   if (!loaded) return ManagerState::Unknown;
+  if (accessDenied) return ManagerState::Unauthorized;
   if (!daemonPresent) return daemonLost ? ManagerState::Resetting : ManagerState::Unsupported;
   const auto* a = cache.adapter(options.adapter);
   if (!a) return ManagerState::Unsupported;

@@ -33,6 +33,7 @@ struct Backend::Impl : std::enable_shared_from_this<Backend::Impl> {
   bool loaded = false;         // the objects have been read since bluetoothd (re)appeared
   bool daemonPresent = false;  // bluetoothd owns its name
   bool daemonLost = false;     // bluetoothd went away after it was there
+  bool accessDenied = false;   // the bus policy does not let this process talk to bluetoothd
   std::vector<std::weak_ptr<BluezCentral>> centrals;
   // Discovery is one session per bus connection: the union of what the centrals ask.
   bool discoveryOn = false;
@@ -109,7 +110,8 @@ class BluezPeripheral final : public Peripheral {
   struct WaitingDiscovery {
     std::shared_ptr<BluezService> service;
     std::optional<std::vector<UUID>> filter;
-    dispatch::Timer settle;
+    dispatch::Timer settle;  // the longest wait
+    dispatch::Timer quiet;   // all asked for: since the last characteristic came
   };
 
   std::shared_ptr<BluezCentral> central() const { return central_.lock(); }
@@ -118,6 +120,8 @@ class BluezPeripheral final : public Peripheral {
   void finishCharacteristicDiscovery(const std::shared_ptr<BluezService>& service,
                                      const std::optional<std::vector<UUID>>& filter);
   bool hasAll(const BluezService& service, const std::vector<UUID>& wanted) const;
+  dispatch::Timer waitTimer(dispatch::Duration delay, WaitingDiscovery* wait);
+  void endWait(WaitingDiscovery* wait);
   void deliverValue(const std::shared_ptr<BluezCharacteristic>& c, const Bytes& value,
                     std::optional<Error> error);
   template <typename F>
@@ -144,6 +148,7 @@ class BluezCentral final : public CentralManager,
                            public std::enable_shared_from_this<BluezCentral> {
  public:
   explicit BluezCentral(std::shared_ptr<Backend::Impl> backend);
+  ~BluezCentral() override;
 
   ManagerState state() const override { return state_; }
   void scanForPeripheralsWithServices(const std::optional<std::vector<UUID>>& services,

@@ -73,6 +73,11 @@ std::uint64_t fnv1a(const std::string& text, std::uint64_t seed) {
 
 BluezCentral::BluezCentral(std::shared_ptr<Backend::Impl> backend) : backend_(std::move(backend)) {}
 
+BluezCentral::~BluezCentral() {
+  // Its entry in the backend has expired already: discovery goes on only for the others.
+  if (scanning_) backend_->updateDiscovery();
+}
+
 std::string BluezCentral::identifierFor(const DeviceObject& device) const {
   // Stable for this adapter and device, in the platform's UUID form (version 5 layout).
   const auto* adapter = backend_->cache.adapter(backend_->options.adapter);
@@ -229,6 +234,11 @@ void BluezCentral::attemptConnection(const std::shared_ptr<BluezPeripheral>& per
       return;
     }
     if (r.error && r.error->name != "org.bluez.Error.AlreadyConnected") {
+      // Without an answer the daemon may still bring the link up: take it down.
+      if (r.error->name == "org.freedesktop.DBus.Error.NoReply" ||
+          r.error->name == "org.freedesktop.DBus.Error.Timeout") {
+        self->backend_->call({p->path(), kDeviceInterface, "Disconnect", {}, {}}, [](Reply) {});
+      }
       self->failConnection(p, errorFromBus(*r.error));
       return;
     }
@@ -336,8 +346,13 @@ void BluezCentral::characteristicAdded(const std::string& path) {
 }
 
 void BluezCentral::daemonGone(bool /*busLost*/) {
+  // The state changes first, so a delegate that reacts to the disconnections below sees a
+  // radio it cannot use; the state report follows them.
   scanning_ = false;
   reported_.clear();
+  const ManagerState before = state_;
+  state_ = backend_->radioState();
+  stateReported_ = true;
   const auto peripherals = peripherals_;  // a copy: delegates may call back
   for (const auto& [path, p] : peripherals) {
     if (p->state() == PeripheralState::Connecting) {
@@ -346,7 +361,9 @@ void BluezCentral::daemonGone(bool /*busLost*/) {
       linkLost(p, daemonGoneError());
     }
   }
-  reportState();
+  if (state_ != before) {
+    if (auto d = delegate()) d->centralManagerDidUpdateState(*this);
+  }
 }
 
 void BluezCentral::cancelPeripheralConnection(const std::shared_ptr<Peripheral>& peripheral) {

@@ -9,9 +9,11 @@ namespace ble::bluez {
 
 namespace {
 
-// How long characteristic discovery waits for characteristics that were asked for by UUID
-// and have not appeared yet (BlueZ may add them after the services are resolved).
+// How long characteristic discovery waits for characteristics that have not appeared yet
+// (BlueZ may add them after the services are resolved): those asked for by UUID, or, when all
+// are asked for and the service has none yet, until none has come for a short while.
 constexpr auto kCharacteristicSettle = std::chrono::seconds(1);
+constexpr auto kCharacteristicQuiet = std::chrono::milliseconds(100);
 
 CharacteristicProperties propertiesOf(const std::vector<std::string>& flags) {
   CharacteristicProperties p;
@@ -63,7 +65,10 @@ void BluezPeripheral::linkEnded() {
   subscribed_.clear();
   readsPending_.clear();
   heldValues_.clear();
-  for (auto& w : waiting_) w->settle.cancel();
+  for (auto& w : waiting_) {
+    w->settle.cancel();
+    w->quiet.cancel();
+  }
   waiting_.clear();
 }
 
@@ -108,48 +113,68 @@ bool BluezPeripheral::hasAll(const BluezService& service, const std::vector<UUID
 void BluezPeripheral::discoverCharacteristics(const std::optional<std::vector<UUID>>& filter,
                                               const std::shared_ptr<Service>& service) {
   auto s = std::dynamic_pointer_cast<BluezService>(service);
-  if (!s || state_ != PeripheralState::Connected ||
+  auto b = backend();
+  if (!s || !b || state_ != PeripheralState::Connected ||
       std::find(services_.begin(), services_.end(), s) == services_.end()) {
+    return;
+  }
+  const bool named = filter && !filter->empty();
+  const bool missing = named ? !hasAll(*s, *filter) : b->cache.characteristicsOf(s->path()).empty();
+  if (missing) {
+    auto w = std::make_unique<WaitingDiscovery>();
+    w->service = s;
+    w->filter = filter;
+    w->settle = waitTimer(kCharacteristicSettle, w.get());
+    waiting_.push_back(std::move(w));
     return;
   }
   std::weak_ptr<Peripheral> weak = weak_from_this();
   const auto link = link_;
-  if (filter && !filter->empty() && !hasAll(*s, *filter)) {
-    auto w = std::make_unique<WaitingDiscovery>();
-    w->service = s;
-    w->filter = filter;
-    auto* raw = w.get();
-    w->settle = dispatch::mainQueue().after(kCharacteristicSettle, [weak, link, raw] {
-      auto self = std::static_pointer_cast<BluezPeripheral>(weak.lock());
-      if (!self || self->link_ != link) return;
-      auto it = std::find_if(self->waiting_.begin(), self->waiting_.end(),
-                             [&](const auto& x) { return x.get() == raw; });
-      if (it == self->waiting_.end()) return;
-      auto done = std::move(*it);
-      self->waiting_.erase(it);
-      self->finishCharacteristicDiscovery(done->service, done->filter);
-    });
-    waiting_.push_back(std::move(w));
-    return;
-  }
   dispatch::mainQueue().async([weak, link, s, filter] {
     auto self = std::static_pointer_cast<BluezPeripheral>(weak.lock());
     if (self && self->link_ == link) self->finishCharacteristicDiscovery(s, filter);
   });
 }
 
+dispatch::Timer BluezPeripheral::waitTimer(dispatch::Duration delay, WaitingDiscovery* wait) {
+  std::weak_ptr<Peripheral> weak = weak_from_this();
+  const auto link = link_;
+  return dispatch::mainQueue().after(delay, [weak, link, wait] {
+    auto self = std::static_pointer_cast<BluezPeripheral>(weak.lock());
+    if (self && self->link_ == link) self->endWait(wait);
+  });
+}
+
+void BluezPeripheral::endWait(WaitingDiscovery* wait) {
+  auto it = std::find_if(waiting_.begin(), waiting_.end(),
+                         [&](const auto& x) { return x.get() == wait; });
+  if (it == waiting_.end()) return;
+  auto done = std::move(*it);
+  waiting_.erase(it);
+  done->settle.cancel();
+  done->quiet.cancel();
+  finishCharacteristicDiscovery(done->service, done->filter);
+}
+
 void BluezPeripheral::characteristicAdded() {
-  std::vector<std::unique_ptr<WaitingDiscovery>> ready;
-  for (auto it = waiting_.begin(); it != waiting_.end();) {
-    if (hasAll(*(*it)->service, *(*it)->filter)) {
-      (*it)->settle.cancel();
-      ready.push_back(std::move(*it));
-      it = waiting_.erase(it);
-    } else {
-      ++it;
+  auto b = backend();
+  if (!b) return;
+  std::vector<WaitingDiscovery*> waits;
+  for (const auto& w : waiting_) waits.push_back(w.get());
+  for (auto* w : waits) {
+    // Reports may call back: only waits still listed are looked at.
+    if (std::none_of(waiting_.begin(), waiting_.end(),
+                     [&](const auto& x) { return x.get() == w; })) {
+      continue;
+    }
+    if (w->filter && !w->filter->empty()) {
+      if (hasAll(*w->service, *w->filter)) endWait(w);
+    } else if (!b->cache.characteristicsOf(w->service->path()).empty()) {
+      // All were asked for: the report waits until the characteristics stop coming.
+      w->quiet.cancel();
+      w->quiet = waitTimer(kCharacteristicQuiet, w);
     }
   }
-  for (auto& w : ready) finishCharacteristicDiscovery(w->service, w->filter);
 }
 
 void BluezPeripheral::finishCharacteristicDiscovery(
@@ -223,16 +248,18 @@ void BluezPeripheral::readValueForCharacteristic(
         if (!self || self->link_ != link) return;
         const std::string& path = c->path();
         if (--self->readsPending_[path] <= 0) self->readsPending_.erase(path);
-        // Value changes that came during the read: one is the read's own echo, the others
-        // are notifications (delivered if subscribed, before the read's answer).
+        // Value changes that came during reads: each read's own echo is dropped as its answer
+        // comes; the others are notifications (delivered if subscribed, once no read of the
+        // characteristic is left, before the read's answer).
+        auto& heldNow = self->heldValues_[path];
+        if (!r.error && r.bytes) {
+          auto echo = std::find(heldNow.begin(), heldNow.end(), *r.bytes);
+          if (echo != heldNow.end()) heldNow.erase(echo);
+        }
         std::deque<Bytes> held;
         if (!self->readsPending_.count(path)) {
-          held.swap(self->heldValues_[path]);
+          held.swap(heldNow);
           self->heldValues_.erase(path);
-        }
-        if (!r.error && r.bytes) {
-          auto echo = std::find(held.begin(), held.end(), *r.bytes);
-          if (echo != held.end()) held.erase(echo);
         }
         for (const auto& v : held) {
           if (self->subscribed_.count(path)) self->deliverValue(c, v, std::nullopt);
@@ -258,9 +285,12 @@ void BluezPeripheral::writeValue(const Bytes& value,
             std::map<std::string, OptionValue>{
                 {"type", std::string(withResponse ? "request" : "command")}}};
   if (!withResponse) {
-    b->call(std::move(call), [](Reply r) {
-      if (r.error) logLine("bluez: a write without response failed: " + r.error->name);
-    });
+    b->callRetrying(
+        std::move(call),
+        [](Reply r) {
+          if (r.error) logLine("bluez: a write without response failed: " + r.error->name);
+        },
+        b->options.inProgressRetries);
     return;
   }
   std::weak_ptr<Peripheral> weak = weak_from_this();
