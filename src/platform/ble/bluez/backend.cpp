@@ -216,6 +216,15 @@ void Backend::Impl::updateDiscovery() {
       if (r.error) logLine(std::string("bluez: ") + what + ": " + r.error->name);
     };
   };
+  // LE only, every advertisement (so changed advertisements are seen), the centrals' services.
+  const auto setFilter = [&] {
+    std::map<std::string, OptionValue> filter{{"Transport", std::string("le")},
+                                              {"DuplicateData", true}};
+    if (merged) filter.emplace("UUIDs", *merged);
+    discoveryFilter = merged;
+    call({adapter, kAdapterInterface, "SetDiscoveryFilter", {}, filter},
+         logFailure("SetDiscoveryFilter"));
+  };
   if (!want) {
     if (discoveryOn) {
       discoveryOn = false;
@@ -224,12 +233,7 @@ void Backend::Impl::updateDiscovery() {
     return;
   }
   if (!discoveryOn && !discoveryStarting) {
-    std::map<std::string, OptionValue> filter{{"Transport", std::string("le")},
-                                              {"DuplicateData", true}};
-    if (merged) filter.emplace("UUIDs", *merged);
-    discoveryFilter = merged;
-    call({adapter, kAdapterInterface, "SetDiscoveryFilter", {}, filter},
-         logFailure("SetDiscoveryFilter"));
+    setFilter();
     discoveryStarting = true;
     std::weak_ptr<Impl> weak = weak_from_this();
     callRetrying(
@@ -250,12 +254,7 @@ void Backend::Impl::updateDiscovery() {
     return;
   }
   if (discoveryOn && merged != discoveryFilter) {
-    std::map<std::string, OptionValue> filter{{"Transport", std::string("le")},
-                                              {"DuplicateData", true}};
-    if (merged) filter.emplace("UUIDs", *merged);
-    discoveryFilter = merged;
-    call({adapter, kAdapterInterface, "SetDiscoveryFilter", {}, filter},
-         logFailure("SetDiscoveryFilter"));
+    setFilter();
   }
 }
 
