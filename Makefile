@@ -2,10 +2,12 @@
 BUILD      ?= build
 SAN_BUILD  ?= build-sanitize
 BENCH_BUILD ?= build-bench
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 30
 WERROR     ?= OFF
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps build demo test sanitize bench install clean
+.PHONY: all deps build demo test sanitize bench fuzz fuzz-seeds install clean
 
 all: build
 
@@ -37,8 +39,20 @@ bench: deps
 	@$(BENCH_BUILD)/bench/search_bench
 	@$(BENCH_BUILD)/bench/download_bench
 
+fuzz:
+	@scripts/install-deps --fuzz
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DHCF_FUZZ=ON -DHCF_BUILD_TESTS=OFF -DHCF_BUILD_TOOLS=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+fuzz-seeds: build
+	@cmake --build $(BUILD) --target hcf_fuzz_seeds
+	@$(BUILD)/tools/cloud/hcf_fuzz_seeds . fuzz/corpus
+	@fuzz/seeds/more_seeds.sh $(BUILD)/tools/hcf/hcf fuzz/corpus
+
 install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

@@ -74,8 +74,14 @@ std::optional<Date> parsePattern(const std::string& s, bool fraction, bool zone)
                            std::chrono::day(static_cast<unsigned>(day))};
   if (!ymd.ok() || hour > 23 || minute > 59 || second > 59) return std::nullopt;
   const sys_days days(ymd);
-  const auto t = days + hours(hour) + minutes(minute) + seconds(second) + frac - offset;
-  return time_point_cast<system_clock::duration>(t);
+  // Whole seconds first: four-digit years all fit. The clock itself holds only about 292
+  // years either side of 1970; a date outside it is not one the kit can use.
+  const auto whole = days + hours(hour) + minutes(minute) + seconds(second) - offset;
+  const auto earliest = ceil<seconds>(system_clock::time_point::min().time_since_epoch()) + 1s;
+  const auto latest = floor<seconds>(system_clock::time_point::max().time_since_epoch()) - 1s;
+  if (whole.time_since_epoch() < earliest || whole.time_since_epoch() > latest) return std::nullopt;
+  return time_point_cast<system_clock::duration>(whole) +
+         duration_cast<system_clock::duration>(frac);
 }
 
 }  // namespace

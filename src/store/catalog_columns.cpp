@@ -112,11 +112,11 @@ std::shared_ptr<CatalogColumns> load(sql::Database& db) {
     return firstPerRank(std::move(merged));
   };
   for (const auto& g : out->textGroups) {
-    const auto [illuminant, observer] = effective(g);
-    const auto key = std::make_tuple(g.batch, illuminant, observer);
+    const auto conditions = effective(g);
+    const auto key = std::make_tuple(g.batch, conditions.first, conditions.second);
     if (out->firstOfBatch.count(key) != 0) continue;
     out->firstOfBatch[key] = firstOf([&](const TextGroup& other) {
-      return other.batch == g.batch && effective(other) == std::make_pair(illuminant, observer);
+      return other.batch == g.batch && effective(other) == conditions;
     });
   }
   out->firstAdjusted = firstOf([](const TextGroup& g) { return g.batch == "adjusted"; });

@@ -262,6 +262,8 @@ TEST(MLModel, ModelsFromTheOnnxToolingMatchNumpy) {
       {"refused_missing_initializer", "W"},
       {"refused_shape_mismatch", "shape"},
       {"refused_not_connected", "does not lead from the input"},
+      // Found by fuzzing: a Reshape whose shape multiplies past any count of elements.
+      {"refused_reshape_overflow", "reshape"},
   };
   for (const auto& [name, reason] : refused) {
     auto compiled = Model::compileModelAtURL(dir / (std::string(name) + ".onnx"), out);

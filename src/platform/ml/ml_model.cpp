@@ -32,9 +32,15 @@ struct Tensor {
   std::vector<double> data;
 };
 
+// The number of elements of a shape; -1 when a dimension is negative or the count is more than
+// the runtime takes (so no product of dimensions read from a file can overflow).
 std::int64_t elements(const std::vector<std::int64_t>& dims) {
   std::int64_t n = 1;
-  for (const auto d : dims) n *= d;
+  for (const auto d : dims) {
+    if (d < 0 || d > kMaxElements) return -1;
+    n *= d;
+    if (n > kMaxElements) return -1;
+  }
   return n;
 }
 
@@ -114,7 +120,9 @@ Result<Tensor> matmul(const Tensor& a, bool ta, const Tensor& b, bool tb, const 
   if (a.dims.empty() || a.dims.size() > 2 || b.dims.empty() || b.dims.size() > 2) {
     return refuse("node " + node + ": MatMul/Gemm needs tensors of rank 1 or 2");
   }
-  auto [ar, ac] = asMatrix(a.dims);
+  const auto rowsCols = asMatrix(a.dims);
+  std::int64_t ar = rowsCols.first;
+  std::int64_t ac = rowsCols.second;
   std::int64_t br = b.dims.size() == 1 ? b.dims[0] : b.dims[0];
   std::int64_t bc = b.dims.size() == 1 ? 1 : b.dims[1];
   if (ta) std::swap(ar, ac);
@@ -209,6 +217,8 @@ Result<Tensor> apply(const Step& s, Tensor x) {
         if (dims[i] == -1) {
           if (unknown >= 0) return refuse("node " + s.node + ": Reshape with two -1");
           unknown = static_cast<int>(i);
+        } else if (dims[i] < 0 || dims[i] > kMaxElements || known * dims[i] > kMaxElements) {
+          return refuse("node " + s.node + ": cannot reshape to " + dimsText(s.shape));
         } else {
           known *= dims[i];
         }
@@ -344,8 +354,7 @@ Result<std::shared_ptr<const Model::Impl>> buildFromONNX(std::span<const std::ui
     }
   }
   if (!hasInput) return refuse(std::string("no input named \"") + kInputFeature + "\"");
-  if (impl->inputDims.empty() || impl->inputDims.size() > 2 ||
-      elements(impl->inputDims) > kMaxElements) {
+  if (impl->inputDims.empty() || impl->inputDims.size() > 2 || elements(impl->inputDims) < 0) {
     return refuse("the input must have rank 1 or 2");
   }
   bool hasOutput = false;
@@ -534,8 +543,7 @@ Result<std::shared_ptr<const Model>> Model::initWithContentsOfURL(
   } catch (const JsonValue::exception&) {
     return refuse("the compiled model at " + compiled.string() + " is malformed");
   }
-  if (impl->inputDims.empty() || impl->inputDims.size() > 2 ||
-      elements(impl->inputDims) > kMaxElements) {
+  if (impl->inputDims.empty() || impl->inputDims.size() > 2 || elements(impl->inputDims) < 0) {
     return refuse("compiled model with a bad input shape");
   }
   auto out = checkShapes(*impl);
