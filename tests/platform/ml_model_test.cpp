@@ -162,8 +162,13 @@ TEST(MLModel, CompiledFormLoadsAndPredictsTheSame) {
             (std::vector<double>{2, 3, 4}));
   EXPECT_FALSE((*loaded)->prediction(MultiArray::vector({1, 1})).ok());  // wrong length
   EXPECT_FALSE(Model::initWithContentsOfURL(dir / "missing.mlmodelc").ok());
-  std::ofstream(*compiled / "model.json") << "{\"format\": 1";
-  EXPECT_FALSE(Model::initWithContentsOfURL(*compiled).ok());
+  // Damaged or hostile compiled forms are refused, never thrown or trusted.
+  for (const char* text :
+       {R"({"format": 1)", R"({"format": 1})", R"({"format": "hcf-compiled-model", "input": [-1]})",
+        R"({"format": "hcf-compiled-model", "input": [4294967296, 4294967296]})"}) {
+    std::ofstream(*compiled / "model.json", std::ios::trunc) << text;
+    EXPECT_FALSE(Model::initWithContentsOfURL(*compiled).ok()) << text;
+  }
   std::filesystem::remove_all(dir);
 }
 

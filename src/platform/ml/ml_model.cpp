@@ -513,7 +513,10 @@ Result<std::shared_ptr<const Model>> Model::initWithContentsOfURL(
   } catch (const JsonValue::exception&) {
     return refuse("the compiled model at " + compiled.string() + " is not readable");
   }
-  if (!doc.is_object() || doc.value("format", "") != kFormat) return refuse("not a compiled model");
+  const auto format = doc.is_object() ? doc.find("format") : doc.end();
+  if (format == doc.end() || !format->is_string() || *format != kFormat) {
+    return refuse("not a compiled model");
+  }
   auto impl = std::make_shared<Impl>();
   try {
     impl->inputDims = doc.at("input").get<std::vector<std::int64_t>>();
