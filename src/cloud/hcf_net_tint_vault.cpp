@@ -1,5 +1,9 @@
 #include "hcf/cloud/hcf_net_tint_vault.h"
 
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
 #include "fixed_headers.h"
 #include "hcf/kit/cloud_endpoints.h"
 #include "hcf/kit/ht_utility.h"
@@ -10,6 +14,30 @@
 HCF_NAMESPACE_BEGIN
 
 namespace {
+
+// A count the service sends: a whole number that fits; anything else counts as none.
+std::int64_t countOf(const JsonValue& v) {
+  if (v.is_number_unsigned()) {
+    const auto n = v.get<std::uint64_t>();
+    return n > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(n);
+  }
+  if (v.is_number_integer()) return v.get<std::int64_t>();
+  if (v.is_number_float()) {
+    const double d = v.get<double>();
+    if (std::isfinite(d) && d >= 0 && d < 9.2e18) return std::llround(d);
+  }
+  return 0;
+}
+
+// A colour difference the service sends, as the result's float: a number a float can hold;
+// anything else is as if it were not there (0).
+float deltaEOf(const JsonValue& v) {
+  if (!v.is_number()) return 0;
+  const double d = v.get<double>();
+  return std::isfinite(d) && std::fabs(d) <= std::numeric_limits<float>::max()
+             ? static_cast<float>(d)
+             : 0.0f;
+}
 
 using S = HCFTintVaultSerialization;
 
@@ -26,7 +54,7 @@ void postCount(const HCFNetCredentials& credentials, const JsonValue& body,
           message = error->localizedDescription;
         } else if (json && json->is_object()) {
           const auto it = json->find("count");
-          if (it != json->end() && it->is_number()) count = it->get<std::int64_t>();
+          if (it != json->end()) count = countOf(*it);
         }
         onMain([onComplete, count, message] {
           if (onComplete) onComplete(count, message);
@@ -120,7 +148,7 @@ void HCFNetTintVault::performTintVaultProductSearchUsingCredentials(
               float deltaE = 0;
               if (element.is_object()) {
                 const auto dE = element.find("dE");
-                if (dE != element.end() && dE->is_number()) deltaE = dE->get<float>();
+                if (dE != element.end()) deltaE = deltaEOf(*dE);
               }
               results.push_back(
                   HCFProductSearchResult::searchResult(S::productFromDictionary(element), deltaE));

@@ -63,6 +63,18 @@ TEST_F(TintVaultTest, CountsWithAndWithoutFiltersOnTheMainQueue) {
   });
   EXPECT_EQ(none, 0);
   EXPECT_EQ(refused, "Server Error:invalid_session");
+
+  // Counts that are not whole numbers a count can hold are none.
+  for (const char* body : {R"({"count": 1e300})", R"({"count": -5.5e30})", R"({"count": "12"})"}) {
+    server_.setFault("/ss/v2/count", {.body = body, .times = 1});
+    auto [odd, fine] = awaitOnMain<std::int64_t, std::optional<std::string>>(
+        [&](auto done) { HCFNetTintVault::fetchProductCountUsingCredentials(creds, done); });
+    EXPECT_EQ(odd, 0) << body;
+  }
+  server_.setFault("/ss/v2/count", {.body = R"({"count": 18446744073709551615})", .times = 1});
+  auto [most, fine] = awaitOnMain<std::int64_t, std::optional<std::string>>(
+      [&](auto done) { HCFNetTintVault::fetchProductCountUsingCredentials(creds, done); });
+  EXPECT_EQ(most, INT64_MAX);
 }
 
 TEST_F(TintVaultTest, StatusCarriesTheCataloguesDateOrSaysWhyNot) {
@@ -148,6 +160,18 @@ TEST_F(TintVaultTest, RepliesWithoutProductsOrDifferencesAndFailedSearches) {
   ASSERT_EQ(plain.size(), 1u);
   EXPECT_EQ(plain[0].product.uuid, "p-1");
   EXPECT_EQ(plain[0].deltaE, 0.0f);
+
+  // Differences no float can hold are as if absent; the others are kept.
+  server_.setFault(
+      "/ss/v2/search2",
+      {.body = R"({"products": [{"uuid": "p-1", "dE": 1e300}, {"uuid": "p-2", "dE": -1e39},
+                                             {"uuid": "p-3", "dE": 2.5}]})",
+       .times = 1});
+  auto [huge, noError3] = search();
+  ASSERT_EQ(huge.size(), 3u);
+  EXPECT_EQ(huge[0].deltaE, 0.0f);
+  EXPECT_EQ(huge[1].deltaE, 0.0f);
+  EXPECT_EQ(huge[2].deltaE, 2.5f);
 
   server_.setFault("/ss/v2/search2", {.status = 500, .times = 1});
   auto [failed, error] = search(true);
