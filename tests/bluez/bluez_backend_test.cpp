@@ -63,6 +63,18 @@ class BluezCentralTest : public BluezTest {
     for (const auto& s : p->services()) p->discoverCharacteristics(std::nullopt, s);
     ASSERT_TRUE(waitFor([&] { return count("characteristics") == p->services().size(); }));
   }
+  /// Starts connecting `name` (device at `address`) with its services held back: the link
+  /// comes up, the connection stays pending.
+  std::shared_ptr<ble::Peripheral> connectHeld(const std::string& address,
+                                               const std::string& name) {
+    fake_->holdServiceResolution(address, true);
+    auto p = discover(name);
+    if (!p) return nullptr;
+    p->setDelegate(peripheralRecorder_);
+    central_->connectPeripheral(p, {});
+    for (int i = 0; i < 3; ++i) roundTrip();
+    return p;
+  }
   std::size_t count(const std::string& prefix) const {
     std::size_t n = 0;
     for (const auto& e : peripheralRecorder_->events) n += e.rfind(prefix, 0) == 0 ? 1 : 0;
@@ -198,11 +210,8 @@ TEST_F(BluezCentralTest, PropertiesOfUnexpectedTypesAreLeftOut) {
 
 TEST_F(BluezCentralTest, AConnectionCompletesOnlyOnceTheServicesAreResolved) {
   openCentral();
-  fake_->holdServiceResolution(kTintra, true);
-  auto p = discover("Tintra");
+  auto p = connectHeld(kTintra, "Tintra");
   ASSERT_TRUE(p);
-  central_->connectPeripheral(p, {});
-  for (int i = 0; i < 5; ++i) roundTrip();
   EXPECT_EQ(p->state(), ble::PeripheralState::Connecting);
   EXPECT_EQ(recorder_->count("connect"), 0u);
   fake_->resolveServices(kTintra);
@@ -212,10 +221,8 @@ TEST_F(BluezCentralTest, AConnectionCompletesOnlyOnceTheServicesAreResolved) {
 
 TEST_F(BluezCentralTest, CancellingAPendingConnectionIsSilentAndFinal) {
   openCentral();
-  fake_->holdServiceResolution(kTintra, true);
-  auto p = discover("Tintra");
-  central_->connectPeripheral(p, {});
-  for (int i = 0; i < 3; ++i) roundTrip();
+  auto p = connectHeld(kTintra, "Tintra");
+  ASSERT_TRUE(p);
   central_->cancelPeripheralConnection(p);
   EXPECT_EQ(p->state(), ble::PeripheralState::Disconnected);
   for (int i = 0; i < 3; ++i) roundTrip();
@@ -234,10 +241,8 @@ TEST_F(BluezCentralTest, UnresolvedServicesTimeOut) {
   bluez::Options options;
   options.serviceResolutionTimeout = std::chrono::seconds(5);
   openCentral(options);
-  fake_->holdServiceResolution(kTintra, true);
-  auto p = discover("Tintra");
-  central_->connectPeripheral(p, {});
-  for (int i = 0; i < 5; ++i) roundTrip();
+  auto p = connectHeld(kTintra, "Tintra");
+  ASSERT_TRUE(p);
   advance(std::chrono::seconds(5));
   EXPECT_EQ(recorder_->events.back(), "fail " + p->identifier() + " 6");
   EXPECT_EQ(p->state(), ble::PeripheralState::Disconnected);
@@ -354,11 +359,8 @@ TEST_F(BluezCentralTest, ASpectrometerAnswersItsScanCommandWithANotification) {
 
 TEST_F(BluezCentralTest, CharacteristicsThatAppearAfterTheServicesAreWaitedFor) {
   openCentral();
-  fake_->holdServiceResolution(kTintra, true);
-  auto p = discover("Tintra");
-  p->setDelegate(peripheralRecorder_);
-  central_->connectPeripheral(p, {});
-  for (int i = 0; i < 3; ++i) roundTrip();
+  auto p = connectHeld(kTintra, "Tintra");
+  ASSERT_TRUE(p);
   fake_->resolveServices(kTintra, {kSerial});
   ASSERT_TRUE(waitFor([&] { return p->state() == ble::PeripheralState::Connected; }));
   p->discoverServices(std::vector<UUID>{kColorimeterService});
@@ -375,10 +377,8 @@ TEST_F(BluezCentralTest, WhenTheDaemonGoesAwayEveryDeviceIsDisconnected) {
   openCentral();
   auto tintra = connect("Tintra");
   ASSERT_TRUE(tintra);
-  fake_->holdServiceResolution(kIrisel, true);
-  auto irisel = discover("Irisel-000000000001");
-  central_->connectPeripheral(irisel, {});
-  for (int i = 0; i < 3; ++i) roundTrip();
+  auto irisel = connectHeld(kIrisel, "Irisel-000000000001");
+  ASSERT_TRUE(irisel);
   ASSERT_EQ(irisel->state(), ble::PeripheralState::Connecting);
   fake_->vanish();
   ASSERT_TRUE(waitFor([&] { return central_->state() == ble::ManagerState::Resetting; }));
@@ -398,11 +398,8 @@ TEST_F(BluezCentralTest, WhenTheDaemonGoesAwayEveryDeviceIsDisconnected) {
 
 TEST_F(BluezCentralTest, DiscoveringAllCharacteristicsWaitsUntilTheyStopComing) {
   openCentral();
-  fake_->holdServiceResolution(kTintra, true);
-  auto p = discover("Tintra");
-  p->setDelegate(peripheralRecorder_);
-  central_->connectPeripheral(p, {});
-  for (int i = 0; i < 3; ++i) roundTrip();
+  auto p = connectHeld(kTintra, "Tintra");
+  ASSERT_TRUE(p);
   std::vector<UUID> main;
   for (const auto& s : tintra_->device().services()) {
     if (s.uuid != kColorimeterService) continue;
