@@ -14,6 +14,7 @@
 #include "hcf/platform/http/session.h"
 #include "hcf/platform/zip/unzip.h"
 #include "hcf/store/hcf_realm_manager.h"
+#include "../common/json_text.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -47,7 +48,7 @@ JsonValue readInfo(const std::filesystem::path& folder) {
   std::ifstream in(folder / "info.json", std::ios::binary);
   if (!in) return JsonValue::object();
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto info = JsonValue::parse(text, nullptr, false);
+  auto info = json_text::parseOrDiscard(text);
   return info.is_discarded() ? JsonValue::object() : info;
 }
 
@@ -183,7 +184,12 @@ std::optional<std::filesystem::path> HCFSpectroANN::saveZipData(const Bytes& zip
   {
     std::ofstream out(partial, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(zip.data()), static_cast<std::streamsize>(zip.size()));
-    if (!out) return std::nullopt;
+    out.close();
+    if (!out) {
+      // A full disk or a read-only folder: nothing half-written is left behind.
+      std::filesystem::remove(partial, ec);
+      return std::nullopt;
+    }
   }
   std::filesystem::rename(partial, file, ec);
   if (ec) {

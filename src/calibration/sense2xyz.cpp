@@ -5,6 +5,7 @@
 
 #include "hcf/color/matrix_math.h"
 #include "hcf/kit/ht_utility.h"
+#include "../common/json_text.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -33,7 +34,7 @@ std::uint16_t asCount(double v) {
 
 Result<JsonValue> parseJson(const std::string& text, const char* what) {
   try {
-    return JsonValue::parse(text);
+    return json_text::parse(text);
   } catch (const JsonValue::exception&) {
     return invalid(std::string(what) + " is not JSON");
   }

@@ -2,6 +2,7 @@
 
 #include "hcf/kit/ht_utility.h"
 #include "text_cache.h"
+#include "../common/json_text.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -28,7 +29,7 @@ Result<std::shared_ptr<const std::vector<LUTEntry>>> TintraAdjust::parseLUT(std:
         auto table = std::make_shared<std::vector<LUTEntry>>();
         JsonValue doc;
         try {
-          doc = JsonValue::parse(t);
+          doc = json_text::parse(t);
         } catch (const JsonValue::exception&) {
           return std::shared_ptr<const std::vector<LUTEntry>>(table);  // no table: no correction
         }

@@ -6,6 +6,7 @@
 
 #include "hcf/kit/ht_utility.h"
 #include "text_cache.h"
+#include "../common/json_text.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -160,7 +161,7 @@ Result<std::shared_ptr<const TintraNN>> TintraNN::initFromString(std::string_vie
                             [](std::string_view text) -> Result<std::shared_ptr<const TintraNN>> {
                               JsonValue doc;
                               try {
-                                doc = JsonValue::parse(text);
+                                doc = json_text::parse(text);
                               } catch (const JsonValue::exception& e) {
                                 return invalid(std::string("not JSON (") + e.what() + ")");
                               }

@@ -7,6 +7,7 @@
 #include "hcf/kit/ht_utility.h"
 #include "hcf/log.h"
 #include "hcf/platform/dispatch/queues.h"
+#include "../common/json_text.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -37,7 +38,8 @@ HCFError parseError(const std::string& detail) {
 
 std::optional<JsonValue> parseJSON(const Bytes& body, std::optional<HCFError>* error) {
   try {
-    return JsonValue::parse(body.begin(), body.end());
+    return json_text::parse(
+        std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
   } catch (const JsonValue::exception& e) {
     if (error) *error = parseError(e.what());
     return std::nullopt;

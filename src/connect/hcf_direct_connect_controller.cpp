@@ -66,6 +66,18 @@ std::optional<HCFError> HCFDirectConnectController::checkForError() const {
 
 void HCFDirectConnectController::centralManagerDidUpdateState(ble::CentralManager& central) {
   bluetoothEnabled_ = central.state() == ble::ManagerState::PoweredOn;
+  if (bluetoothEnabled_) return;
+  // The platform ends every connection when the radio goes off without reporting each one:
+  // a connection under way fails, and the connected instrument is gone (its pending requests
+  // are answered).
+  if (connectBlock_) sendConnectedOnMain(HTUtility::noBleError());
+  auto manager = manager_.lock();
+  if (!manager) return;
+  if (auto device = manager->connectedDevice()) {
+    notifyListenersWithState(HCFConnectivityState::Idle);
+    device->deviceDisconnected();
+    manager->setConnectedDevice(nullptr);
+  }
 }
 
 void HCFDirectConnectController::discoverDevicesWith(std::shared_ptr<ble::CentralManager> central,

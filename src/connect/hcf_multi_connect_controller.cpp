@@ -344,6 +344,16 @@ void HCFMultiConnectController::centralManagerDidUpdateState(ble::CentralManager
     if (started_) restart("BLE Powered On");
   } else {
     bluetoothEnabled_ = false;
+    // The platform ends every connection with the radio, without reporting each one.
+    const auto gone = std::move(connectedDevices_);
+    connectedDevices_.clear();
+    auto m = manager();
+    auto current = m ? m->connectedDevice() : nullptr;
+    if (current && std::find(gone.begin(), gone.end(), current) == gone.end()) {
+      current->deviceDisconnected();
+    }
+    if (current) m->setConnectedDevice(nullptr);
+    for (const auto& device : gone) device->deviceDisconnected();
   }
 }
 

@@ -8,6 +8,7 @@
 #include "hcf/kit/hi_tintra.h"
 #include "hcf/kit/ht_utility.h"
 #include "hcf/scan/tristim_scan.h"
+#include "../common/json_text.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -28,7 +29,7 @@ Result<JsonValue> colourSetData(const std::optional<TintraDevice>& record) {
   }
   const auto* cal = TintraDeviceProtoHelper::topCalForDevice(*record);
   if (!cal) return HTUtility::noCalDataError(record->serial());
-  auto data = JsonValue::parse(cal->data_json(), nullptr, false);
+  auto data = json_text::parseOrDiscard(cal->data_json());
   if (data.is_discarded() || !data.is_array()) {
     return HTUtility::invalidDataError("the calibration's data is not a list of readings");
   }

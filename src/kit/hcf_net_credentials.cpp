@@ -66,7 +66,9 @@ void HCFNetCas::authSDKUsingKey(
         if (error && error->isTransportError()) {
           return onComplete(std::nullopt, std::move(error));
         }
-        if (error || !json) {
+        // A reply that is not an object carries no credentials: taking it for a login would
+        // replace working credentials with empty ones.
+        if (error || !json || !json->is_object()) {
           return onComplete(std::nullopt, HTUtility::authenticationFailedError());
         }
         onComplete(HCFNetCredentials::sdkAuthResponseFromDictionary(*json), std::nullopt);

@@ -6,6 +6,7 @@
 #include "hcf/scan/spectral_scan.h"
 #include "hcf/scan/tint_vault_serialization.h"
 #include "json_members.h"
+#include "../common/json_text.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -332,7 +333,7 @@ HCFHalvernCloudProduct S::productFromDictionary(const JsonValue& d) {
 }
 
 std::optional<HCFHalvernCloudProduct> S::productFromData(std::string_view data) {
-  const auto json = JsonValue::parse(data.begin(), data.end(), nullptr, false);
+  const auto json = json_text::parseOrDiscard(data);
   if (json.is_discarded()) return std::nullopt;
   return productFromDictionary(json);
 }
@@ -345,7 +346,7 @@ std::size_t S::productsFromJSONL(
   while (std::getline(in, line)) {
     if (in.eof()) break;  // a last line without its line feed is not read
     ++lines;
-    const auto json = JsonValue::parse(line, nullptr, false);
+    const auto json = json_text::parseOrDiscard(line);
     const bool parsed = !json.is_discarded();
     if (!each(parsed ? productFromDictionary(json) : HCFHalvernCloudProduct{}, lines, parsed)) {
       break;

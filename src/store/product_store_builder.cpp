@@ -14,6 +14,7 @@
 #include "hcf/store/hcf_realm_serialization.h"
 #include "product_store.h"
 #include "store_schema.h"
+#include "../common/json_text.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -183,7 +184,7 @@ HCFProductStoreBuild HCFProductStoreBuilder::build(std::istream& in,
             Batch batch;
             for (std::size_t n = 1; std::getline(in, line); ++n) {
               if (blank(line)) continue;
-              const auto json = JsonValue::parse(line, nullptr, false);
+              const auto json = json_text::parseOrDiscard(line);
               if (auto problem = problemOf(json, seen, n); !problem.empty()) {
                 if (++bad <= kMaxProblemsListed) out.problems.push_back({n, std::move(problem)});
                 continue;

@@ -5,6 +5,7 @@
 
 #include "../calibration/text_cache.h"
 #include "hcf/store/hcf_realm_manager.h"
+#include "../common/json_text.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -13,7 +14,8 @@ namespace {
 std::optional<JsonValue> parseBytes(const std::optional<Bytes>& data) {
   if (!data) return std::nullopt;
   try {
-    return JsonValue::parse(data->begin(), data->end());
+    return json_text::parse(
+        std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
   } catch (const JsonValue::exception&) {
     return std::nullopt;
   }
@@ -35,7 +37,7 @@ std::optional<JsonValue> parseCachedBytes(const std::optional<Bytes>& data) {
   auto parsed =
       documentCache().get(text, [](std::string_view t) -> Result<std::shared_ptr<const JsonValue>> {
         try {
-          return std::make_shared<const JsonValue>(JsonValue::parse(t));
+          return std::make_shared<const JsonValue>(json_text::parse(t));
         } catch (const JsonValue::exception&) {
           return HCFError{};
         }

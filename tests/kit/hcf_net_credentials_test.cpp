@@ -63,6 +63,14 @@ TEST_F(LoginTest, RefusedKeysAndNonJsonAnswersAreTheAuthenticationFailure) {
   std::tie(creds, error) = login(hcf_cloud::fixtures::kDemoSdkKey);
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code, 9001);
+  // JSON that is not an object carries no credentials either.
+  for (const char* body : {R"(["session_token", "sub-0001"])", "42", R"("text")", "null"}) {
+    server_.setFault("/cas/sdk/auth", {.status = 200, .body = body});
+    std::tie(creds, error) = login(hcf_cloud::fixtures::kDemoSdkKey);
+    EXPECT_FALSE(creds) << body;
+    ASSERT_TRUE(error) << body;
+    EXPECT_EQ(error->code, 9001) << body;
+  }
 }
 
 TEST_F(LoginTest, TransportFailuresPassUnchanged) {

@@ -1,3 +1,4 @@
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -65,7 +66,8 @@ struct MainQueue::Impl {
       timers;
   std::uint64_t nextSeq = 0;
   std::shared_ptr<Clock> clock = std::make_shared<SteadyClock>();
-  std::thread::id driver = std::this_thread::get_id();
+  // The thread that drives the queue; read from any thread by isCurrent().
+  std::atomic<std::thread::id> driver{std::this_thread::get_id()};
   bool stopRequested = false;
 
   Timer schedule(Duration delay, Duration interval, Task task) {
@@ -249,7 +251,7 @@ const Clock& MainQueue::clock() const { return *impl_->clock; }
 std::shared_ptr<Clock> MainQueue::clockPtr() const { return impl_->clock; }
 TimePoint MainQueue::now() const { return impl_->clock->now(); }
 
-bool MainQueue::isCurrent() const { return std::this_thread::get_id() == impl_->driver; }
+bool MainQueue::isCurrent() const { return std::this_thread::get_id() == impl_->driver.load(); }
 
 void MainQueue::reset(std::shared_ptr<Clock> clock) {
   std::deque<Task> oldTasks;

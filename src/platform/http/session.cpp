@@ -219,10 +219,12 @@ struct Session::Impl {
     const long long timeout =
         r.timeout ? static_cast<long long>(r.timeout->count()) : defaultTimeoutMs.load();
     if (t->stream && !r.timeout) {
-      // A long download is not timed as a whole: it fails when it stalls for that long.
+      // A long download is not timed as a whole: it fails when it stalls for that long. The
+      // transfer speed is sampled once a second, so a window of fewer than five seconds could
+      // take a steady but slow transfer for a stall.
       curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout));
       curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-      curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(timeout / 1000)));
+      curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, std::max(5L, static_cast<long>(timeout / 1000)));
     } else {
       curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout));
     }

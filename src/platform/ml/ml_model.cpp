@@ -10,6 +10,7 @@
 
 #include "hcf/json.h"
 #include "hcf/kit/ht_utility.h"
+#include "../../common/json_text.h"
 
 HCF_NAMESPACE_BEGIN
 namespace ml {
@@ -507,9 +508,10 @@ Result<std::shared_ptr<const Model>> Model::initWithContentsOfURL(
     const std::filesystem::path& compiled) {
   std::ifstream in(compiled / kCompiledFile, std::ios::binary);
   if (!in) return refuse("no compiled model at " + compiled.string());
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   JsonValue doc;
   try {
-    doc = JsonValue::parse(in);
+    doc = json_text::parse(text);
   } catch (const JsonValue::exception&) {
     return refuse("the compiled model at " + compiled.string() + " is not readable");
   }

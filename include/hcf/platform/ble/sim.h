@@ -53,7 +53,8 @@ enum class Operation {
 /// service), then is spent; `times` −1 never runs out. Make one with the factories below.
 struct HCF_API Fault {
   enum class Kind {
-    DropAnswer,        ///< the operation gets no answer
+    DropAnswer,        ///< no answer: a request's link times out 30 s later (error 6), as a
+                       ///< real link does; a notification is simply lost
     WrongLength,       ///< the value answered is cut or zero-padded to `length` bytes
     Delay,             ///< the answer comes `delay` later (later answers queue behind it)
     ReportAs,          ///< the answer names the characteristic `reportAs` instead

@@ -31,8 +31,9 @@ struct Request {
   /// The whole exchange must end within this time, or it fails with "The request timed out.";
   /// unset: the session's default.
   std::optional<std::chrono::milliseconds> timeout;
-  /// A body longer than this fails the request ("resource exceeds maximum size").
-  std::size_t maxBodyBytes = std::size_t{1} << 30;
+  /// A body longer than this fails the request ("resource exceeds maximum size"). The kit's
+  /// answers are far smaller; the bound keeps a broken or hostile server from filling memory.
+  std::size_t maxBodyBytes = std::size_t{64} << 20;
   /// Answers are gzip-decoded; "Accept-Encoding: gzip" is sent.
   bool acceptGzip = true;
 };

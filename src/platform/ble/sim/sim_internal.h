@@ -22,6 +22,15 @@ inline Error peripheralDisconnectedError() {
   return Error{7, "The specified device has disconnected from us."};
 }
 
+// The platform's error for a link dropped because a request went unanswered.
+inline Error connectionTimeoutError() {
+  return Error{6, "The connection has timed out unexpectedly."};
+}
+
+// How long a request waits for its answer before the link is given up (the ATT transaction
+// time-out of the Bluetooth specification).
+inline constexpr dispatch::Duration kTransactionTimeout = std::chrono::seconds(30);
+
 struct CharacteristicState {
   CharacteristicSpec spec;
   UUID service;
@@ -144,6 +153,9 @@ class SimPeripheral final : public Peripheral {
   };
   Plan plan(Operation op, const std::optional<UUID>& target);
   void finish(const Plan& plan);
+  // A request the device never answers: as on a real link, the transaction times out after
+  // 30 s and the link is dropped.
+  void unanswered();
 
  public:
   std::shared_ptr<SimPeripheral> self() {

@@ -78,6 +78,16 @@ void SimPeripheral::finish(const Plan& plan) {
   });
 }
 
+void SimPeripheral::unanswered() {
+  std::weak_ptr<SimPeripheral> weak = self();
+  const std::uint64_t connection = connection_;
+  dispatch::mainQueue().after(kTransactionTimeout, [weak, connection] {
+    auto p = weak.lock();
+    if (!p || p->connection_ != connection || p->state_ != PeripheralState::Connected) return;
+    if (auto c = p->central()) c->linkLost(p->self(), connectionTimeoutError());
+  });
+}
+
 std::shared_ptr<Characteristic> SimPeripheral::findCharacteristic(const UUID& uuid) const {
   for (const auto& s : services_) {
     for (const auto& c : s->characteristics()) {
@@ -90,7 +100,10 @@ std::shared_ptr<Characteristic> SimPeripheral::findCharacteristic(const UUID& uu
 void SimPeripheral::discoverServices(const std::optional<std::vector<UUID>>& filter) {
   if (state_ != PeripheralState::Connected) return;
   const Plan p = plan(Operation::DiscoverServices, std::nullopt);
-  if (!p.answer) return;
+  if (!p.answer) {
+    if (p.delivered) unanswered();
+    return;
+  }
   schedule(p.delay, [filter](SimPeripheral& self) {
     std::vector<std::shared_ptr<Service>> found;
     for (const auto& spec : self.device_->impl().services) {
@@ -115,7 +128,10 @@ void SimPeripheral::discoverCharacteristics(const std::optional<std::vector<UUID
     return;
   }
   const Plan p = plan(Operation::DiscoverCharacteristics, service->uuid());
-  if (!p.answer) return;
+  if (!p.answer) {
+    if (p.delivered) unanswered();
+    return;
+  }
   schedule(p.delay, [filter, service](SimPeripheral& self) {
     const auto& specs = self.device_->impl().services;
     const auto spec = std::find_if(specs.begin(), specs.end(),
@@ -143,7 +159,10 @@ void SimPeripheral::setNotifyValue(bool enabled,
                                    const std::shared_ptr<Characteristic>& characteristic) {
   if (state_ != PeripheralState::Connected || !characteristic) return;
   const Plan p = plan(Operation::SetNotify, characteristic->uuid());
-  if (!p.answer) return;
+  if (!p.answer) {
+    if (p.delivered) unanswered();
+    return;
+  }
   // The device starts (or stops) sending at once; the confirmation follows.
   std::erase(subscriptions_, characteristic->uuid());
   if (enabled) subscriptions_.push_back(characteristic->uuid());
@@ -163,7 +182,10 @@ void SimPeripheral::readValueForCharacteristic(
   const auto it = table.find(characteristic->uuid());
   if (it == table.end()) return;
   const Plan p = plan(Operation::Read, characteristic->uuid());
-  if (!p.answer) return;
+  if (!p.answer) {
+    if (p.delivered) unanswered();
+    return;
+  }
   Bytes value = it->second.readHandler ? it->second.readHandler() : it->second.spec.value;
   if (p.length) value.resize(*p.length, 0);
   const auto reportAs = p.reportAs;
@@ -194,6 +216,7 @@ void SimPeripheral::writeValue(const Bytes& value,
     if (it->second.writeHandler) it->second.writeHandler(value);
   }
   if (!p.answer || type != CharacteristicWriteType::WithResponse) {
+    if (!p.answer && p.delivered && type == CharacteristicWriteType::WithResponse) unanswered();
     finish(p);
     return;
   }
