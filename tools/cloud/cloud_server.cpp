@@ -2,7 +2,9 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace hcf_cloud {
@@ -97,8 +99,18 @@ void CloudServer::serve(const Handler& handler, const httplib::Request& req,
   }
   res.status = answer.status;
   for (const auto& [k, v] : answer.headers) res.set_header(k, v);
+  const bool reshaped = fault && (fault->trickle.count() > 0 || fault->announce || fault->hugeBody);
+  if (!answer.file.empty() && reshaped && !fault->body && !fault->malformed) {
+    std::ifstream in(answer.file, std::ios::binary);
+    answer.body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    answer.file.clear();
+  }
   if (!answer.file.empty() && !(fault && (fault->body || fault->malformed))) {
     serveFile(answer, fault, res);
+    return;
+  }
+  if (reshaped) {
+    serveReshaped(answer, *fault, res);
     return;
   }
   if (fault && fault->cutAfter) {
@@ -113,6 +125,48 @@ void CloudServer::serve(const Handler& handler, const httplib::Request& req,
     return;
   }
   res.set_content(answer.body, answer.contentType);
+}
+
+void CloudServer::serveReshaped(const Answer& answer, const Fault& fault, httplib::Response& res) {
+  if (fault.hugeBody) {
+    // "[0,0,...,0]" of exactly the asked length (at least "[]").
+    const std::size_t size = std::max<std::size_t>(*fault.hugeBody, 2);
+    res.set_content_provider(
+        size, answer.contentType, [size](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+          std::string piece(std::min<std::size_t>(size - offset, 64 * 1024), '0');
+          for (std::size_t i = 0; i < piece.size(); ++i) {
+            const std::size_t at = offset + i;
+            if (at == 0) {
+              piece[i] = '[';
+            } else if (at == size - 1) {
+              piece[i] = ']';
+            } else if (at % 2 == 0) {
+              piece[i] = ',';
+            }
+          }
+          return sink.write(piece.data(), piece.size());
+        });
+    return;
+  }
+  const std::string body = answer.body;
+  const std::size_t announced = fault.announce.value_or(body.size());
+  const std::size_t sent = std::min(announced, body.size());
+  constexpr std::size_t kPieces = 20;
+  const auto gap = fault.trickle / kPieces;
+  const std::size_t piece = gap.count() > 0
+                                ? std::max<std::size_t>(1, (sent + kPieces - 1) / kPieces)
+                                : std::max<std::size_t>(1, sent);
+  res.set_content_provider(
+      announced, answer.contentType,
+      [this, body, sent, gap, piece](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+        if (offset >= sent) {
+          // Everything there is was sent but more was announced: hold the connection.
+          pause(std::chrono::hours(1));
+          return false;
+        }
+        if (gap.count() > 0) pause(gap);
+        return sink.write(body.data() + offset, std::min(piece, sent - offset));
+      });
 }
 
 void CloudServer::serveFile(const Answer& answer, const std::optional<Fault>& fault,

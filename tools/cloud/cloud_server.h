@@ -29,6 +29,13 @@ struct Fault {
   std::optional<std::size_t> pauseAfter;
   std::chrono::milliseconds pauseFor{0};
   bool chunked = false;  ///< files: send without announcing the length
+  /// Sends the body in 20 even pieces spread over this long (a slow trickle).
+  std::chrono::milliseconds trickle{0};
+  /// Announces this length instead of the body's: with more, the whole body is sent and the
+  /// connection then held open until the server stops; with less, only that much is sent.
+  std::optional<std::size_t> announce;
+  /// Replaces the body by a JSON array of zeros this many bytes long, made as it is sent.
+  std::optional<std::size_t> hugeBody;
   int times = -1;        ///< how many requests it hits (−1: all)
 };
 
@@ -83,6 +90,7 @@ class CloudServer {
  private:
   void serve(const Handler& handler, const httplib::Request& req, httplib::Response& res);
   void serveFile(const Answer& answer, const std::optional<Fault>& fault, httplib::Response& res);
+  void serveReshaped(const Answer& answer, const Fault& fault, httplib::Response& res);
 
   httplib::Server server_;
   std::thread thread_;
