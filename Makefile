@@ -33,7 +33,7 @@ sanitize: deps
 tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHCF_TSAN=ON -DHCF_WERROR=$(WERROR) >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS)
-	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS)
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tools/sanitizers/tsan.supp" ctest --output-on-failure -j $(JOBS)
 
 bench: deps
 	@cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DHCF_BUILD_BENCH=ON -DHCF_BUILD_TESTS=OFF >/dev/null
@@ -50,7 +50,7 @@ fuzz:
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DHCF_FUZZ=ON -DHCF_BUILD_TESTS=OFF -DHCF_BUILD_TOOLS=OFF >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
-	@scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
+	@scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS) $(JOBS)
 
 fuzz-seeds: build
 	@cmake --build $(BUILD) --target hcf_fuzz_seeds

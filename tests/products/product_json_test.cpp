@@ -108,6 +108,15 @@ TEST(ProductJson, ReadersTakeWhatTheyCanFromUntrustedDocuments) {
   EXPECT_NO_THROW(S::productFromDictionary(JsonValue("x")));
   EXPECT_FALSE(S::productFromData("{broken"));
   EXPECT_TRUE(S::productFromData(R"({"uuid": "a"})"));
+  // Nesting is bounded (512 levels): a product a million levels deep is refused, not a crash
+  // of whoever copies it next; brackets inside text do not count.
+  const auto nested = [](std::size_t depth) {
+    return R"({"uuid": "a", "name": "[[[[{{{{", "x": )" + std::string(depth, '[') +
+           std::string(depth, ']') + "}";
+  };
+  EXPECT_TRUE(S::productFromData(nested(511)));
+  EXPECT_FALSE(S::productFromData(nested(512)));
+  EXPECT_FALSE(S::productFromData(nested(1000000)));
 }
 
 TEST(ProductJson, JsonLinesReadCompleteLinesOnly) {

@@ -5,13 +5,42 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <stdexcept>
 
 namespace hcf_cloud {
 
 // Each answer closes its connection ("Connection: close"): an idle kept-alive connection would
 // hold a worker until its time-out and delay stop() by seconds.
-CloudServer::CloudServer() { server_.set_keep_alive_max_count(1); }
+CloudServer::CloudServer() {
+  server_.set_keep_alive_max_count(1);
+  // One handler per method that looks the route up in our own table, so that routes may be
+  // added while the server runs (the HTTP library's own table is not safe for that).
+  const auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
+    Handler handler;
+    httplib::Request matched = req;
+    {
+      const std::lock_guard lock(mutex_);
+      for (const auto& r : routes_) {
+        if ((r.method == "*" || r.method == req.method ||
+             (req.method == "HEAD" && r.method == "GET")) &&
+            std::regex_match(matched.path, matched.matches, r.pattern)) {
+          handler = r.handler;
+          break;
+        }
+      }
+    }
+    if (!handler) {
+      res.status = 404;
+      return;
+    }
+    serve(handler, matched, res);
+  };
+  server_.Get(".*", dispatch);
+  server_.Post(".*", dispatch);
+  server_.Put(".*", dispatch);
+  server_.Delete(".*", dispatch);
+}
 
 CloudServer::~CloudServer() { stop(); }
 
@@ -48,13 +77,8 @@ void CloudServer::pause(std::chrono::milliseconds d) {
 }
 
 void CloudServer::route(const std::string& method, const std::string& pattern, Handler handler) {
-  auto h = [this, handler](const httplib::Request& req, httplib::Response& res) {
-    serve(handler, req, res);
-  };
-  if (method == "GET" || method == "*") server_.Get(pattern, h);
-  if (method == "POST" || method == "*") server_.Post(pattern, h);
-  if (method == "PUT" || method == "*") server_.Put(pattern, h);
-  if (method == "DELETE" || method == "*") server_.Delete(pattern, h);
+  const std::lock_guard lock(mutex_);
+  routes_.push_back({method, std::regex(pattern), std::move(handler)});
 }
 
 void CloudServer::setFault(const std::string& path, const Fault& fault) {

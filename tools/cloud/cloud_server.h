@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,7 +37,7 @@ struct Fault {
   std::optional<std::size_t> announce;
   /// Replaces the body by a JSON array of zeros this many bytes long, made as it is sent.
   std::optional<std::size_t> hugeBody;
-  int times = -1;        ///< how many requests it hits (−1: all)
+  int times = -1;  ///< how many requests it hits (−1: all)
 };
 
 /// A normal answer of a route.
@@ -75,8 +76,9 @@ class CloudServer {
   /// "http://127.0.0.1:<port>".
   std::string baseUrl() const;
 
-  /// Adds a route for `method` ("GET", "POST", or "*" for both) and a path pattern (a regular
-  /// expression, as the HTTP library takes it). Faults apply to every route.
+  /// Adds a route for `method` ("GET", "POST", "PUT", "DELETE", or "*" for any) and a path
+  /// pattern (a regular expression matching the whole path), also while the server runs.
+  /// Faults apply to every route.
   void route(const std::string& method, const std::string& pattern, Handler handler);
 
   void setFault(const std::string& path, const Fault& fault);
@@ -100,6 +102,12 @@ class CloudServer {
   std::condition_variable stopping_;
   bool stopped_ = false;
   std::map<std::string, Fault> faults_;
+  struct Route {
+    std::string method;  // "GET", "POST", "PUT", "DELETE" or "*"
+    std::regex pattern;
+    Handler handler;
+  };
+  std::vector<Route> routes_;  // in the order added; the first that matches answers
   std::vector<SeenRequest> seen_;
 };
 
