@@ -17,7 +17,7 @@ class KitMatrixTest : public CatalogCloudTest {
  protected:
   /// The time-out the session runs with here: long enough for any answer of the loopback
   /// server, short enough to keep the stalls of the matrix quick.
-  static constexpr std::chrono::milliseconds kTimeout{1500};
+  static constexpr std::chrono::milliseconds kTimeout{3000};
   static constexpr const char* kArchivePath =
       "/halvern-product-db-zips/v1/prod-dbs-demo-package.zip";
 

@@ -81,7 +81,7 @@ const std::vector<Row>& rows() {
       {"time-out",
        [](auto& server, const std::string& path, auto&) { server.setFault(path, {.delay = 20s}); }},
       {"slow trickle", [](auto& server, const std::string& path,
-                          auto&) { server.setFault(path, {.trickle = 4s}); }},
+                          auto&) { server.setFault(path, {.trickle = 6s}); }},
       {"cut mid-body", [](auto& server, const std::string& path,
                           auto&) { server.setFault(path, {.cutAfter = 20}); }},
       {"longer length announced", [](auto& server, const std::string& path,

@@ -44,7 +44,9 @@ HCFError urlError(std::int64_t code, std::string message, CURLcode curl) {
 // The platform's error for a failed transfer.
 HCFError transportError(CURLcode code, long osErrno, bool tooLarge) {
   using namespace url_error;
-  if (tooLarge) return urlError(kDataLengthExceedsMaximum, "resource exceeds maximum size", code);
+  if (tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+    return urlError(kDataLengthExceedsMaximum, "resource exceeds maximum size", code);
+  }
   switch (code) {
     case CURLE_OPERATION_TIMEDOUT:
       return urlError(kTimedOut, "The request timed out.", code);
@@ -227,6 +229,10 @@ struct Session::Impl {
       curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, std::max(5L, static_cast<long>(timeout / 1000)));
     } else {
       curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout));
+    }
+    if (!t->stream) {
+      // A body announced longer than allowed is refused before any of it arrives.
+      curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(r.maxBodyBytes));
     }
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, onBody);
     if (t->stream)
