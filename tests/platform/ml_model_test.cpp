@@ -269,6 +269,8 @@ TEST(MLModel, ModelsFromTheOnnxToolingMatchNumpy) {
       {"refused_not_connected", "does not lead from the input"},
       // Found by fuzzing: a Reshape whose shape multiplies past any count of elements.
       {"refused_reshape_overflow", "reshape"},
+      // ... and one whose shape constant holds a number that is not whole (NaN).
+      {"refused_reshape_nan", "Reshape shape is not a list of whole numbers"},
   };
   for (const auto& [name, reason] : refused) {
     auto compiled = Model::compileModelAtURL(dir / (std::string(name) + ".onnx"), out);

@@ -420,7 +420,13 @@ Result<std::shared_ptr<const Model::Impl>> buildFromONNX(std::span<const std::ui
       if (next->input_size() > 1) {
         auto shape = constant(1);
         if (!shape) return shape.error();
-        for (const double v : shape->data) s.shape.push_back(static_cast<std::int64_t>(v));
+        for (const double v : shape->data) {
+          // Whole numbers only, within what any count of elements can be.
+          if (!std::isfinite(v) || v != std::floor(v) || std::fabs(v) > 4294967296.0) {
+            return refuse("node " + s.node + ": Reshape shape is not a list of whole numbers");
+          }
+          s.shape.push_back(static_cast<std::int64_t>(v));
+        }
       } else if (auto* a = attribute(*next, "shape")) {
         s.shape.assign(a->ints().begin(), a->ints().end());
       } else {
