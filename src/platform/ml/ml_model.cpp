@@ -8,9 +8,9 @@
 #include <map>
 #include <sstream>
 
+#include "../../common/json_text.h"
 #include "hcf/json.h"
 #include "hcf/kit/ht_utility.h"
-#include "../../common/json_text.h"
 
 HCF_NAMESPACE_BEGIN
 namespace ml {
@@ -421,8 +421,8 @@ Result<std::shared_ptr<const Model::Impl>> buildFromONNX(std::span<const std::ui
         auto shape = constant(1);
         if (!shape) return shape.error();
         for (const double v : shape->data) {
-          // Whole numbers only, within what any count of elements can be.
-          if (!std::isfinite(v) || v != std::floor(v) || std::fabs(v) > 4294967296.0) {
+          // Whole numbers an integer holds (the product of the dimensions is checked later).
+          if (!std::isfinite(v) || v != std::floor(v) || std::fabs(v) >= 9223372036854775808.0) {
             return refuse("node " + s.node + ": Reshape shape is not a list of whole numbers");
           }
           s.shape.push_back(static_cast<std::int64_t>(v));
