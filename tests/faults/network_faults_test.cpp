@@ -20,37 +20,24 @@ namespace {
 namespace fx = hcf_cloud::fixtures;
 
 enum class Op { Login, Search, Status, Download, Calibration };
-constexpr Op kOps[] = {Op::Login, Op::Search, Op::Status, Op::Download, Op::Calibration};
+
+// Each call, its name in the report and the path it asks for.
+struct Call {
+  Op op;
+  const char* name;
+  const char* path;
+};
+constexpr Call kCalls[] = {
+    {Op::Login, "login", "/cas/sdk/auth"},
+    {Op::Search, "search", "/ss/v2/search2"},
+    {Op::Status, "status", "/ss/v2/download2_status"},
+    {Op::Download, "download", "/halvern-product-db-zips/v1/prod-dbs-demo-package.zip"},
+    {Op::Calibration, "calibration", "/b2/ext_api/v1/tintra_device.protobuf"},
+};
 
 const char* nameOf(Op op) {
-  switch (op) {
-    case Op::Login:
-      return "login";
-    case Op::Search:
-      return "search";
-    case Op::Status:
-      return "status";
-    case Op::Download:
-      return "download";
-    case Op::Calibration:
-      return "calibration";
-  }
-  return "";
-}
-
-// The path each call asks for.
-std::string pathOf(Op op) {
-  switch (op) {
-    case Op::Login:
-      return "/cas/sdk/auth";
-    case Op::Search:
-      return "/ss/v2/search2";
-    case Op::Status:
-      return "/ss/v2/download2_status";
-    case Op::Download:
-      return "/halvern-product-db-zips/v1/prod-dbs-demo-package.zip";
-    case Op::Calibration:
-      return "/b2/ext_api/v1/tintra_device.protobuf";
+  for (const auto& c : kCalls) {
+    if (c.op == op) return c.name;
   }
   return "";
 }
@@ -243,24 +230,24 @@ TEST_P(NetworkFaults, EachCallAnswersOnceWithItsErrorAndLosesNothing) {
   const Row& row = rows()[GetParam()];
   std::string observed;
   bool allAsExpected = true;
-  for (const Op op : kOps) {
+  for (const auto& [op, name, path] : kCalls) {
     server_.clearFaults();
     std::string base = server_.baseUrl();
-    row.apply(server_, pathOf(op), base);
+    row.apply(server_, path, base);
     CloudEndpoints::setCurrent(CloudEndpoints::withBase(base));
     stillRunning_ = 0;
     const Outcome answer = run(op);
-    EXPECT_EQ(answer.calls, 1) << nameOf(op);
+    EXPECT_EQ(answer.calls, 1) << name;
     std::string seen = hcf_test::describe(answer.error);
     if (stillRunning_ != 0) seen += " (cancelled while still receiving)";
-    observed += std::string("        {Op::") + nameOf(op) + ", \"" + seen + "\"},\n";
+    observed += std::string("        {Op::") + name + ", \"" + seen + "\"},\n";
     const auto& expected = expectations().at(row.name);
     const auto want = expected.find(op);
     if (want == expected.end() || !matches(seen, want->second)) allAsExpected = false;
     CloudEndpoints::setCurrent(CloudEndpoints::withBase(server_.baseUrl()));
     // A download that succeeds (slowly) installs its catalogue, as it should.
     if (op == Op::Download && !answer.error) storeInode_ = inodeOf(store());
-    expectNothingLostOrLeft(std::string(row.name) + ", " + nameOf(op));
+    expectNothingLostOrLeft(std::string(row.name) + ", " + name);
   }
   EXPECT_TRUE(allAsExpected) << row.name << " answered:\n" << observed;
 
