@@ -1,0 +1,286 @@
+#include "runtime.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "catalog_fixture.h"
+#include "catalog_routes.h"
+#include "cloud_server.h"
+#include "cloud_world.h"
+#include "fixtures.h"
+#include "simulated_instruments.h"
+
+namespace hcf_python {
+
+namespace fx = hcf_cloud::fixtures;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Products of the in-process reference cloud's catalogue (as in the demo).
+constexpr std::size_t kSimCatalogSize = 2000;
+
+// The process's runtime: made by the first Kit, kept until the interpreter exits.
+std::unique_ptr<Runtime>& runtimeSlot() {
+  static auto* slot = new std::unique_ptr<Runtime>();  // never destroyed after Python is gone
+  return *slot;
+}
+
+hcf::dispatch::Duration durationOf(double seconds) {
+  if (!std::isfinite(seconds) || seconds <= 0) {
+    throw py::value_error("a time-out is a positive number of seconds");
+  }
+  // A day is longer than anything the kit waits for, and keeps the clock arithmetic in range.
+  seconds = std::min(seconds, 86400.0);
+  return std::chrono::duration_cast<hcf::dispatch::Duration>(std::chrono::duration<double>(seconds));
+}
+
+// True on the thread while it drives the main queue for a waiting call.
+thread_local bool tWaiting = false;
+
+}  // namespace
+
+void PyCallable::set(py::object callable) {
+  if (!callable.is_none() && !PyCallable_Check(callable.ptr())) {
+    throw py::type_error("a callback is a callable or None");
+  }
+  fn_ = std::shared_ptr<py::object>(new py::object(std::move(callable)), [](py::object* f) {
+    const py::gil_scoped_acquire locked;
+    delete f;
+  });
+}
+
+py::object PyCallable::get() const { return fn_ ? *fn_ : py::none(); }
+
+void timedOut(const std::string& what, double seconds) {
+  std::string text = py::repr(py::float_(seconds)).cast<std::string>();
+  PyErr_SetString(PyExc_TimeoutError, (what + " did not finish within " + text + " s").c_str());
+  throw py::error_already_set();
+}
+
+Runtime* Runtime::current() { return runtimeSlot().get(); }
+
+void Runtime::shutdown() {
+  if (auto* runtime = current()) {
+    // The kit's last tasks (disconnection reports) run while Python can still take them.
+    if (auto manager = hcf::HCFCentral::connectionManager()) {
+      if (auto device = manager->connectedDevice()) device->disconnect();
+      manager->multiConnectStop();
+    }
+    try {
+      runtime->wait([] { return false; }, 0.2);
+    } catch (const py::error_already_set&) {
+      // A callback's exception at exit has nowhere to go.
+    }
+    runtimeSlot().reset();
+  }
+}
+
+Runtime::Runtime(Settings settings) : settings_(std::move(settings)) {}
+
+Runtime::~Runtime() {
+  if (server_) server_->stop();
+  hcf::ble::setCentralFactory({});
+  if (ownsDataDir_) {
+    std::error_code ec;
+    std::filesystem::remove_all(dataDir_, ec);
+  }
+}
+
+Runtime& Runtime::start(const Settings& settings, double timeoutSeconds) {
+  if (settings.ble != "sim" && settings.ble != "bluez") {
+    throw py::value_error("ble is \"sim\" (simulated instruments) or \"bluez\" (real ones), not '" +
+                          settings.ble + "'");
+  }
+  durationOf(timeoutSeconds);
+  if (auto* running = current()) {
+    if (running->settings_ == settings) return *running;
+    throw py::value_error(
+        "the kit runs once per process and is already started with other settings; open "
+        "hcf.Kit with the same sdk_key, cloud, ble and data_dir");
+  }
+  auto runtime = std::unique_ptr<Runtime>(new Runtime(settings));
+  runtime->startCloudAndRadio();
+  Runtime& r = *runtime;
+  runtimeSlot() = std::move(runtime);
+  try {
+    if (r.sdkKey_.empty()) {
+      throw py::value_error("give sdk_key (or set HCF_SDK_KEY) for the cloud at " +
+                            (r.url_.empty() ? std::string("HCF_CLOUD_URL") : r.url_));
+    }
+    Answer<std::optional<hcf::HCFError>> started;
+    hcf::HCFCentral::initWith(r.sdkKey_, started.callback());
+    if (!r.wait([&] { return started.ready(); }, timeoutSeconds)) {
+      timedOut("starting the kit", timeoutSeconds);
+    }
+    if (const auto& error = std::get<0>(started.values())) throw KitError{*error};
+    // The radio reports its state shortly after the central is made.
+    const double settle = r.simulated() ? 0.05 : 0.3;
+    r.wait([] { return false; }, settle);
+  } catch (...) {
+    runtimeSlot().reset();
+    throw;
+  }
+  return r;
+}
+
+void Runtime::startCloudAndRadio() {
+  const bool sim = settings_.ble == "sim";
+  if (sim) {
+    hcf::dispatch::mainQueue().reset(std::make_shared<hcf::dispatch::ManualClock>());
+  } else {
+    hcf::dispatch::mainQueue().reset(std::make_shared<hcf::dispatch::SteadyClock>());
+  }
+  hcf::HCFConfiguration config;
+  if (settings_.dataDir) {
+    dataDir_ = *settings_.dataDir;
+  } else if (sim) {
+    dataDir_ = std::filesystem::temp_directory_path() / ("hcf-python-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dataDir_);
+    ownsDataDir_ = true;
+  }
+  if (!dataDir_.empty()) {
+    std::filesystem::create_directories(dataDir_);
+    config.dataDirectory = dataDir_;
+  } else {
+    dataDir_ = hcf::HCFRealmManager::docDirectory();
+  }
+
+  const char* envKey = std::getenv("HCF_SDK_KEY");
+  sdkKey_ = settings_.sdkKey.value_or(envKey ? envKey : "");
+  if (settings_.cloud) {
+    url_ = *settings_.cloud;
+    config.endpoints = hcf::CloudEndpoints::withBase(url_);
+  } else if (sim) {
+    // The reference cloud in this process, with the demo's catalogue.
+    world_ = std::make_shared<hcf_cloud::CloudWorld>();
+    fx::populate(*world_);
+    fx::publishCatalog(*world_, dataDir_ / "cloud", kSimCatalogSize);
+    server_ = std::make_unique<hcf_cloud::CloudServer>();
+    hcf_cloud::addKitRoutes(*server_, world_);
+    hcf_cloud::addCatalogRoutes(*server_, world_);
+    server_->start();
+    url_ = server_->baseUrl();
+    config.endpoints = hcf::CloudEndpoints::withBase(url_);
+    if (!settings_.sdkKey) sdkKey_ = fx::kDemoSdkKey;
+  } else if (const char* envCloud = std::getenv("HCF_CLOUD_URL")) {
+    url_ = envCloud;
+  }
+
+  if (!sim) {
+    config.bluetooth = hcf::ble::bluez::centralFactory();
+    hcf::HCFCentral::configure(config);
+    return;
+  }
+  radio_ = hcf::ble::sim::World::create();
+  orla_ = std::make_unique<fx::SimulatedColorimeter>(*radio_, "4.0");
+  orla_->radio().device().setRSSI(-48);
+  orla_->radio().advertiseClick(true);
+  tintra_ = std::make_unique<fx::SimulatedColorimeter>(*radio_, "3.0");
+  tintra_->radio().device().setRSSI(-71);
+  tintra_->radio().advertiseClick(true);
+  irisel_ = std::make_unique<fx::SimulatedSpectrometer>(*radio_);
+  irisel_->radio().device().setRSSI(-59);
+  std::weak_ptr<hcf::ble::sim::World> weak = radio_;
+  config.bluetooth = [weak](std::weak_ptr<hcf::ble::CentralManagerDelegate> d) {
+    auto world = weak.lock();
+    return world ? world->makeCentralManager(std::move(d)) : nullptr;
+  };
+  hcf::HCFCentral::configure(config);
+}
+
+bool Runtime::wait(const std::function<bool()>& done, double seconds) {
+  const auto limit = durationOf(seconds);
+  if (tWaiting) {
+    throw std::runtime_error(
+        "a kit callback cannot wait for the kit (it runs inside a call that waits); note what "
+        "happened and act once that call returns");
+  }
+  bool held = false;
+  {
+    py::gil_scoped_release unlocked;
+    const std::lock_guard lock(driving_);
+    tWaiting = true;
+    try {
+      auto& queue = hcf::dispatch::mainQueue();
+      held = queue.runUntil(done, queue.now() + limit);
+    } catch (...) {
+      tWaiting = false;
+      throw;
+    }
+    tWaiting = false;
+  }
+  if (pending_) {
+    auto error = std::move(pending_);
+    error->restore();
+    throw py::error_already_set();
+  }
+  return held;
+}
+
+void Runtime::callPython(const std::function<void()>& call) {
+  py::gil_scoped_acquire locked;
+  try {
+    call();
+  } catch (py::error_already_set& e) {
+    if (!pending_) {
+      pending_ = std::make_unique<py::error_already_set>(std::move(e));
+    } else {
+      e.discard_as_unraisable("an hcf callback");
+    }
+  }
+}
+
+std::vector<SimulatedInstrument> Runtime::simulatedInstruments() const {
+  if (!simulated()) return {};
+  return {{"ColorOrla", orla_->serial(), "colorimeter"},
+          {"Tintra 3.0", tintra_->serial(), "colorimeter"},
+          {"Irisel", irisel_->serial(), "spectrometer"}};
+}
+
+void Runtime::requireSimulated() const {
+  if (!simulated()) throw py::value_error("only the simulated radio (ble=\"sim\") has samples and buttons to press");
+}
+
+fx::SimulatedColorimeter* Runtime::colorimeter(const std::string& serial) const {
+  if (orla_ && orla_->serial() == serial) return orla_.get();
+  if (tintra_ && tintra_->serial() == serial) return tintra_.get();
+  return nullptr;
+}
+
+void Runtime::placeSample(const hcf::HCFLabColor& labD50) {
+  requireSimulated();
+  const hcf::HCFXYZColor xyz = labD50.XYZColor();
+  const hcf::XYZTriple triple{xyz.X, xyz.Y, xyz.Z};
+  orla_->measure(triple);
+  tintra_->measure(triple);
+  irisel_->measure(fx::reflectanceForLab(labD50));
+  sample_ = labD50;
+}
+
+void Runtime::presentWhiteTile(const std::string& serial) {
+  if (auto* c = colorimeter(serial)) c->presentWhiteTile();
+}
+
+void Runtime::restoreSample(const std::string& serial) {
+  auto* c = colorimeter(serial);
+  if (!c || !sample_) return;
+  const hcf::HCFXYZColor xyz = sample_->XYZColor();
+  c->measure(hcf::XYZTriple{xyz.X, xyz.Y, xyz.Z});
+}
+
+void Runtime::pressButton(const std::string& serial) {
+  requireSimulated();
+  if (auto* c = colorimeter(serial)) {
+    c->radio().pressButton();
+    return;
+  }
+  if (irisel_->serial() == serial) {
+    throw py::value_error("the simulated spectrometer has no button");
+  }
+  throw py::value_error("no simulated instrument has the serial '" + serial + "'");
+}
+
+}  // namespace hcf_python
