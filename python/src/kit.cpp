@@ -56,9 +56,13 @@ struct InstrumentHandle {
     if (dynamic_cast<const hcf::HCFSpectrometer*>(device.get())) return "spectrometer";
     return "colorimeter";
   }
+  bool isConnected() const {
+    const auto m = hcf::HCFCentral::connectionManager();
+    return !disconnected && m && m->connectedDevice() == device;
+  }
   void requireConnected() const {
-    if (disconnected) {
-      throw KitError{hcf::HTUtility::errWithMsg("The instrument is not connected.", 9016)};
+    if (!isConnected()) {
+      throw std::runtime_error("the instrument " + device->serial() + " is no longer connected");
     }
   }
 };
@@ -223,7 +227,7 @@ std::shared_ptr<hcf::HCFColorScan> measure(InstrumentHandle& h, double timeout) 
   const auto& [tristimulus, spectral, error] = answer.values();
   if (error) throw KitError{*error};
   auto scan = tristimulus ? tristimulus : spectral;
-  if (!scan) throw KitError{hcf::HTUtility::errWithMsg("The instrument returned no scan", 9016)};
+  if (!scan) throw KitError{hcf::HTUtility::scanError()};
   return scan;
 }
 
@@ -235,7 +239,7 @@ py::dict battery(InstrumentHandle& h, double timeout) {
   if (!r.wait([&] { return answer.ready(); }, timeout)) timedOut("the battery reading", timeout);
   const auto& [status, error] = answer.values();
   if (error || !status) {
-    throw KitError{error.value_or(hcf::HTUtility::errWithMsg("No battery reading", 9931))};
+    throw KitError{error.value_or(hcf::HTUtility::errWithMsg("No battery reading", 0))};
   }
   return py::dict("level"_a = status->level, "volts"_a = status->volts,
                   "fully_charged"_a = status->isFullyCharged, "on_power"_a = status->isOnPower);
@@ -361,7 +365,8 @@ void bindInstrument(py::module_& m) {
       .def_property_readonly("identifier", [](const InstrumentHandle& h) {
         return h.device->peripheral()->identifier();
       }, "The platform's identifier of the peripheral.")
-      .def_property_readonly("connected", [](const InstrumentHandle& h) { return !h.disconnected; })
+      .def_property_readonly("connected", &InstrumentHandle::isConnected,
+                             "Whether this is the kit's connected instrument.")
       .def("calibrate", &calibrate, "timeout"_a = 60.0,
            "White calibration (HCFColorInstrumentProto::requestCalibration); on the simulator the "
            "colorimeter is put on its white tile first.")
@@ -377,8 +382,7 @@ void bindInstrument(py::module_& m) {
                      "Called with the instrument when it disconnects "
                      "(HCFColorInstrumentDelegate::onDisconnect).")
       .def("__repr__", [](const InstrumentHandle& h) {
-        return "<hcf.Instrument " + h.kind() + " " + h.device->serial() +
-               (h.disconnected ? " (disconnected)>" : ">");
+        return "<hcf.Instrument " + h.kind() + " " + h.device->serial() + ">";
       });
 }
 
