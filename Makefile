@@ -7,8 +7,10 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 30
 WERROR     ?= OFF
 JOBS       ?= $(shell nproc)
+# The interpreter the Python module is built and tested for: Debian's, which sees NumPy.
+PYTHON     ?= $(shell if [ -x /usr/bin/python3 ]; then echo /usr/bin/python3; else command -v python3; fi)
 
-.PHONY: all deps build demo test sanitize tsan bench fuzz fuzz-seeds install clean
+.PHONY: all deps build demo test sanitize tsan bench fuzz fuzz-seeds install package clean
 
 all: build
 
@@ -16,7 +18,8 @@ deps:
 	@scripts/install-deps
 
 build: deps
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHCF_WERROR=$(WERROR) >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHCF_WERROR=$(WERROR) \
+	  -DHCF_PYTHON=ON -DPython3_EXECUTABLE=$(PYTHON) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
@@ -59,6 +62,10 @@ fuzz-seeds: build
 
 install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+# Debian packages libhcf1, libhcf-dev, hcf-tools and python3-hcf in $(BUILD)/packages.
+package: build
+	cd $(BUILD) && cpack -G DEB -B $(CURDIR)/$(BUILD)/packages
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

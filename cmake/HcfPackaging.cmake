@@ -24,7 +24,8 @@ set(CPACK_COMPONENTS_ALL runtime dev tools)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libhcf${HCF_SOVERSION})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_RUNTIME_GENERATE_SHLIBS ON)
+# A shlibs file, so that packages built against libhcf1 depend on it.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
     "Kit for Bluetooth colour-measuring instruments (shared library)\n"
     "Colour science (CIE XYZ, Lab, LCh, colour differences), instrument connection and\n"
@@ -48,10 +49,15 @@ set(CPACK_COMPONENT_TOOLS_DESCRIPTION
 
 if(HCF_PYTHON)
   list(APPEND CPACK_COMPONENTS_ALL python)
+  # The module is built for one interpreter version: python3 of that version, not the next.
+  string(REPLACE "." ";" HCF_PYTHON_PARTS "${HCF_PYTHON_VERSION}")
+  list(GET HCF_PYTHON_PARTS 1 HCF_PYTHON_MINOR)
+  math(EXPR HCF_PYTHON_NEXT "${HCF_PYTHON_MINOR} + 1")
+  list(GET HCF_PYTHON_PARTS 0 HCF_PYTHON_MAJOR)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-hcf)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
-      "libhcf${HCF_SOVERSION} (= ${HCF_DEB_VERSION}), python3 (>= ${HCF_PYTHON_VERSION}), python3 (<< ${HCF_PYTHON_VERSION}.999)")
+      "libhcf${HCF_SOVERSION} (= ${HCF_DEB_VERSION}), python3 (>= ${HCF_PYTHON_VERSION}), python3 (<< ${HCF_PYTHON_MAJOR}.${HCF_PYTHON_NEXT})")
   set(CPACK_DEBIAN_PYTHON_PACKAGE_RECOMMENDS python3-numpy)
   set(CPACK_COMPONENT_PYTHON_DESCRIPTION
       "Kit for Bluetooth colour-measuring instruments (Python 3 module)\n"

@@ -141,6 +141,8 @@ std::shared_ptr<InstrumentHandle> handleFor(const std::shared_ptr<hcf::HCFColorI
   return handle;
 }
 
+void disconnect(InstrumentHandle& h, double timeout);
+
 py::object discover(KitHandle& kit, bool restricted, double timeout) {
   Runtime& r = kit.runtime();
   Answer<std::optional<std::vector<hcf::HPeripheralWRSSI>>, std::optional<hcf::HCFError>> found;
@@ -168,6 +170,9 @@ std::shared_ptr<InstrumentHandle> connect(KitHandle& kit, const std::optional<st
                       (identifier && device->peripheral()->identifier() == *identifier) ||
                       (!serial && !identifier);
     if (same) return handleFor(device);
+    // One instrument at a time: the kit keeps one connected device, and a link left up
+    // would keep the other instrument from being connected again.
+    disconnect(*handleFor(device), timeout);
   }
   Answer<std::optional<hcf::HCFError>> connected;
   if (serial) {
@@ -375,10 +380,12 @@ void bindInstrument(py::module_& m) {
       .def("battery", &battery, "timeout"_a = 15.0,
            "{level, volts, fully_charged, on_power} (HCFColorInstrument::requestBatt).")
       .def("disconnect", &disconnect, "timeout"_a = 10.0, "HCFColorInstrument::disconnect")
-      .def_readwrite("on_button", &InstrumentHandle::onButton,
+      .def_property("on_button", [](const InstrumentHandle& h) { return h.onButton; },
+                    [](InstrumentHandle& h, py::object f) { h.onButton = callableOrNone(std::move(f)); },
                      "Called with the instrument when its button is pressed, while a call waits "
                      "or Kit.run lets time pass (HCFColorInstrumentDelegate::buttonPressed).")
-      .def_readwrite("on_disconnect", &InstrumentHandle::onDisconnect,
+      .def_property("on_disconnect", [](const InstrumentHandle& h) { return h.onDisconnect; },
+                    [](InstrumentHandle& h, py::object f) { h.onDisconnect = callableOrNone(std::move(f)); },
                      "Called with the instrument when it disconnects "
                      "(HCFColorInstrumentDelegate::onDisconnect).")
       .def("__repr__", [](const InstrumentHandle& h) {
@@ -397,7 +404,8 @@ void bindKit(py::module_& m) {
       "managers) and runs its main queue while a call waits. `ble` is \"sim\" (simulated "
       "instruments; without `cloud`, the reference cloud runs in this process) or \"bluez\". "
       "Time-outs count on the kit's clock: simulated seconds on the simulator. The kit runs "
-      "once per process; another Kit must ask for the same settings.")
+      "once per process; another Kit must ask for the same settings. Use a Kit and its "
+      "instruments from one thread at a time.")
       .def(py::init([](std::optional<std::string> sdkKey, std::optional<std::string> cloud,
                        std::string ble, std::optional<std::filesystem::path> dataDir,
                        double timeout) {

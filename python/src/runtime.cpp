@@ -42,11 +42,15 @@ thread_local bool tWaiting = false;
 
 }  // namespace
 
-void PyCallable::set(py::object callable) {
-  if (!callable.is_none() && !PyCallable_Check(callable.ptr())) {
+py::object callableOrNone(py::object f) {
+  if (!f.is_none() && !PyCallable_Check(f.ptr())) {
     throw py::type_error("a callback is a callable or None");
   }
-  fn_ = std::shared_ptr<py::object>(new py::object(std::move(callable)), [](py::object* f) {
+  return f;
+}
+
+void PyCallable::set(py::object callable) {
+  fn_ = std::shared_ptr<py::object>(new py::object(callableOrNone(std::move(callable))), [](py::object* f) {
     const py::gil_scoped_acquire locked;
     delete f;
   });

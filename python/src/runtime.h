@@ -104,6 +104,9 @@ class Runtime {
   std::unique_ptr<py::error_already_set> pending_;  // touched only with the GIL held
 };
 
+/// `f` when it is callable or None; TypeError otherwise.
+py::object callableOrNone(py::object f);
+
 /// A Python callable held by an object the kit may release on any thread: the callable is
 /// released with the GIL held. Set and called with the GIL held.
 class PyCallable {
