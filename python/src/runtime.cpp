@@ -179,19 +179,8 @@ void Runtime::startCloudAndRadio() {
     return;
   }
   radio_ = hcf::ble::sim::World::create();
-  orla_ = std::make_unique<fx::SimulatedColorimeter>(*radio_, "4.0");
-  orla_->radio().device().setRSSI(-48);
-  orla_->radio().advertiseClick(true);
-  tintra_ = std::make_unique<fx::SimulatedColorimeter>(*radio_, "3.0");
-  tintra_->radio().device().setRSSI(-71);
-  tintra_->radio().advertiseClick(true);
-  irisel_ = std::make_unique<fx::SimulatedSpectrometer>(*radio_);
-  irisel_->radio().device().setRSSI(-59);
-  std::weak_ptr<hcf::ble::sim::World> weak = radio_;
-  config.bluetooth = [weak](std::weak_ptr<hcf::ble::CentralManagerDelegate> d) {
-    auto world = weak.lock();
-    return world ? world->makeCentralManager(std::move(d)) : nullptr;
-  };
+  instruments_ = std::make_unique<fx::DemoInstruments>(*radio_);
+  config.bluetooth = fx::centralFactoryFor(radio_);
   hcf::HCFCentral::configure(config);
 }
 
@@ -239,9 +228,9 @@ void Runtime::callPython(const std::function<void()>& call) {
 
 std::vector<SimulatedInstrument> Runtime::simulatedInstruments() const {
   if (!simulated()) return {};
-  return {{"ColorOrla", orla_->serial(), "colorimeter"},
-          {"Tintra 3.0", tintra_->serial(), "colorimeter"},
-          {"Irisel", irisel_->serial(), "spectrometer"}};
+  return {{"ColorOrla", instruments_->orla.serial(), "colorimeter"},
+          {"Tintra 3.0", instruments_->tintra.serial(), "colorimeter"},
+          {"Irisel", instruments_->irisel.serial(), "spectrometer"}};
 }
 
 void Runtime::requireSimulated() const {
@@ -249,8 +238,9 @@ void Runtime::requireSimulated() const {
 }
 
 fx::SimulatedColorimeter* Runtime::colorimeter(const std::string& serial) const {
-  if (orla_ && orla_->serial() == serial) return orla_.get();
-  if (tintra_ && tintra_->serial() == serial) return tintra_.get();
+  if (!instruments_) return nullptr;
+  if (instruments_->orla.serial() == serial) return &instruments_->orla;
+  if (instruments_->tintra.serial() == serial) return &instruments_->tintra;
   return nullptr;
 }
 
@@ -258,9 +248,9 @@ void Runtime::placeSample(const hcf::HCFLabColor& labD50) {
   requireSimulated();
   const hcf::HCFXYZColor xyz = labD50.XYZColor();
   const hcf::XYZTriple triple{xyz.X, xyz.Y, xyz.Z};
-  orla_->measure(triple);
-  tintra_->measure(triple);
-  irisel_->measure(fx::reflectanceForLab(labD50));
+  instruments_->orla.measure(triple);
+  instruments_->tintra.measure(triple);
+  instruments_->irisel.measure(fx::reflectanceForLab(labD50));
   sample_ = labD50;
 }
 
@@ -281,7 +271,7 @@ void Runtime::pressButton(const std::string& serial) {
     c->radio().pressButton();
     return;
   }
-  if (irisel_->serial() == serial) {
+  if (instruments_->irisel.serial() == serial) {
     throw py::value_error("the simulated spectrometer has no button");
   }
   throw py::value_error("no simulated instrument has the serial '" + serial + "'");

@@ -24,7 +24,7 @@ class CloudServer;
 class CloudWorld;
 namespace fixtures {
 class SimulatedColorimeter;
-class SimulatedSpectrometer;
+struct DemoInstruments;
 }  // namespace fixtures
 }  // namespace hcf_cloud
 
@@ -96,9 +96,7 @@ class Runtime {
   std::shared_ptr<hcf_cloud::CloudWorld> world_;
   std::unique_ptr<hcf_cloud::CloudServer> server_;
   std::shared_ptr<hcf::ble::sim::World> radio_;
-  std::unique_ptr<hcf_cloud::fixtures::SimulatedColorimeter> orla_;
-  std::unique_ptr<hcf_cloud::fixtures::SimulatedColorimeter> tintra_;
-  std::unique_ptr<hcf_cloud::fixtures::SimulatedSpectrometer> irisel_;
+  std::unique_ptr<hcf_cloud::fixtures::DemoInstruments> instruments_;
   std::optional<hcf::HCFLabColor> sample_;
   std::mutex driving_;                              // one waiting call at a time
   std::unique_ptr<py::error_already_set> pending_;  // touched only with the GIL held

@@ -128,4 +128,21 @@ Reflectance reflectanceForLab(const hcf::HCFLabColor& labD50) {
   return r;
 }
 
+DemoInstruments::DemoInstruments(hcf::ble::sim::World& world)
+    : orla(world, "4.0"), tintra(world, "3.0"), irisel(world) {
+  orla.radio().device().setRSSI(-48);
+  orla.radio().advertiseClick(true);
+  tintra.radio().device().setRSSI(-71);
+  tintra.radio().advertiseClick(true);
+  irisel.radio().device().setRSSI(-59);
+}
+
+hcf::ble::CentralFactory centralFactoryFor(const std::shared_ptr<hcf::ble::sim::World>& world) {
+  std::weak_ptr<hcf::ble::sim::World> weak = world;
+  return [weak](std::weak_ptr<hcf::ble::CentralManagerDelegate> delegate) {
+    auto w = weak.lock();
+    return w ? w->makeCentralManager(std::move(delegate)) : nullptr;
+  };
+}
+
 }  // namespace hcf_cloud::fixtures

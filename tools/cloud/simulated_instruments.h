@@ -67,6 +67,18 @@ class SimulatedSpectrometer {
   std::mt19937 rng_{20261208};
 };
 
+/// The instruments of the demo in range of a simulated radio: a ColorOrla at -48 dBm and a
+/// Tintra 3.0 at -71 dBm, both advertising a single click, and an Irisel spectrometer at -59 dBm.
+struct DemoInstruments {
+  explicit DemoInstruments(hcf::ble::sim::World& world);
+  SimulatedColorimeter orla;
+  SimulatedColorimeter tintra;
+  SimulatedSpectrometer irisel;
+};
+
+/// The kit's Bluetooth backend on `world`: its central managers, none once the world is gone.
+hcf::ble::CentralFactory centralFactoryFor(const std::shared_ptr<hcf::ble::sim::World>& world);
+
 /// A smooth reflectance whose colour under D50 (2°) is the given Lab: a grey level plus three
 /// broad bands, solved exactly where the result stays within 0 to 1.
 Reflectance reflectanceForLab(const hcf::HCFLabColor& labD50);

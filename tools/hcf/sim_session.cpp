@@ -48,20 +48,8 @@ SimSession::SimSession(Radio radio) {
     return;
   }
   radio_ = hcf::ble::sim::World::create();
-  orla_ = std::make_unique<fx::SimulatedColorimeter>(*radio_, "4.0");
-  orla_->radio().device().setRSSI(-48);
-  orla_->radio().advertiseClick(true);
-  tintra_ = std::make_unique<fx::SimulatedColorimeter>(*radio_, "3.0");
-  tintra_->radio().device().setRSSI(-71);
-  tintra_->radio().advertiseClick(true);
-  irisel_ = std::make_unique<fx::SimulatedSpectrometer>(*radio_);
-  irisel_->radio().device().setRSSI(-59);
-
-  std::weak_ptr<hcf::ble::sim::World> weak = radio_;
-  config.bluetooth = [weak](std::weak_ptr<hcf::ble::CentralManagerDelegate> d) {
-    auto w = weak.lock();
-    return w ? w->makeCentralManager(std::move(d)) : nullptr;
-  };
+  instruments_ = std::make_unique<fx::DemoInstruments>(*radio_);
+  config.bluetooth = fx::centralFactoryFor(radio_);
   hcf::HCFCentral::configure(config);
 }
 

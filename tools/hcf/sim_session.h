@@ -42,9 +42,9 @@ class SimSession {
   bool simulated() const { return radio_ != nullptr; }
   const std::string& cloudUrl() const { return url_; }
   const std::filesystem::path& dataDirectory() const { return dir_; }
-  hcf_cloud::fixtures::SimulatedColorimeter& orla() { return *orla_; }
-  hcf_cloud::fixtures::SimulatedColorimeter& tintra() { return *tintra_; }
-  hcf_cloud::fixtures::SimulatedSpectrometer& irisel() { return *irisel_; }
+  hcf_cloud::fixtures::SimulatedColorimeter& orla() { return instruments_->orla; }
+  hcf_cloud::fixtures::SimulatedColorimeter& tintra() { return instruments_->tintra; }
+  hcf_cloud::fixtures::SimulatedSpectrometer& irisel() { return instruments_->irisel; }
 
  private:
   std::filesystem::path dir_;
@@ -53,9 +53,7 @@ class SimSession {
   std::string url_;
   std::string sdkKey_;
   std::shared_ptr<hcf::ble::sim::World> radio_;
-  std::unique_ptr<hcf_cloud::fixtures::SimulatedColorimeter> orla_;
-  std::unique_ptr<hcf_cloud::fixtures::SimulatedColorimeter> tintra_;
-  std::unique_ptr<hcf_cloud::fixtures::SimulatedSpectrometer> irisel_;
+  std::unique_ptr<hcf_cloud::fixtures::DemoInstruments> instruments_;
 };
 
 }  // namespace hcf_tool
