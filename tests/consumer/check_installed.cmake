@@ -6,14 +6,7 @@ set(prefix ${WORK_DIR}/prefix)
 include(${CMAKE_CURRENT_LIST_DIR}/../cmake/run_command.cmake)
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/build -G ${GENERATOR}
-    -DCMAKE_PREFIX_PATH=${prefix})
-run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
-run(${WORK_DIR}/build/consumer)
-if(NOT last_output MATCHES "D65 white -> L 100")
-  message(FATAL_ERROR "consumer printed unexpected output: ${last_output}")
-endif()
-run(${WORK_DIR}/build/consumer_pc)
+check_consumer(${prefix})
 # A catalogue search from outside the tree, on a store made with the hcf program.
 run(${BUILD_DIR}/tools/hcf/hcf catalog fixture --count 300
     --names ${SOURCE_DIR}/data/colors/color-name-list.csv --out ${WORK_DIR}/products.jsonl)

@@ -42,14 +42,7 @@ if(NOT last_output MATCHES "libhcf1 \\(= ")
 endif()
 
 # The consumer programs, against the unpacked root only.
-run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/build -G ${GENERATOR}
-    -DCMAKE_PREFIX_PATH=${root}/usr)
-run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
-run(${WORK_DIR}/build/consumer)
-if(NOT last_output MATCHES "D65 white -> L 100")
-  message(FATAL_ERROR "consumer printed unexpected output: ${last_output}")
-endif()
-run(${WORK_DIR}/build/consumer_pc)
+check_consumer(${root}/usr)
 
 # The packaged tools: a store made by hcf, searched by the consumer.
 run(${root}/usr/bin/hcf catalog fixture --count 50 --names ${SOURCE_DIR}/data/colors/color-name-list.csv
