@@ -3,6 +3,9 @@
 // fake bluetoothd, with the reference cloud behind them.
 #include <unistd.h>
 
+#include <chrono>
+#include <functional>
+
 #include "bluez_test_support.h"
 #include "cloud_world.h"
 #include "fixtures.h"
@@ -69,6 +72,19 @@ class BluezKitTest : public BluezTest {
     HCFRealmManager::setDocDirectory(std::nullopt);
     std::filesystem::remove_all(dir_);
     BluezTest::TearDown();
+  }
+
+  /// The kit also waits on the reference cloud, which answers from threads of its own, so a
+  /// count of round trips says nothing about when it is done (under ThreadSanitizer a download
+  /// outlasts thousands of them): round trips until `done`, at least `limit` of them and for
+  /// up to half a minute of real time.
+  bool waitFor(const std::function<bool()>& done, int limit = 2000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (int i = 0;; ++i) {
+      if (done()) return true;
+      if (i >= limit && std::chrono::steady_clock::now() > deadline) return false;
+      roundTrip();
+    }
   }
 
   std::optional<HCFError> connectToSerial(const std::string& serial) {
