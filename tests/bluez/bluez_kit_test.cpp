@@ -76,15 +76,16 @@ class BluezKitTest : public BluezTest {
 
   /// The kit also waits on the reference cloud, which answers from threads of its own, so a
   /// count of round trips says nothing about when it is done (under ThreadSanitizer a download
-  /// outlasts thousands of them): round trips until `done`, at least `limit` of them and for
-  /// up to half a minute of real time.
-  bool waitFor(const std::function<bool()>& done, int limit = 2000) {
+  /// outlasts thousands of them): round trips until `done` or half a minute of real time. With
+  /// a `limit`, exactly that many round trips at most, as in the backend's tests.
+  bool waitFor(const std::function<bool()>& done, int limit = 0) {
+    if (limit > 0) return BluezTest::waitFor(done, limit);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    for (int i = 0;; ++i) {
-      if (done()) return true;
-      if (i >= limit && std::chrono::steady_clock::now() > deadline) return false;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
       roundTrip();
     }
+    return true;
   }
 
   std::optional<HCFError> connectToSerial(const std::string& serial) {

@@ -9,6 +9,7 @@
 
 #include "cloud_server.h"
 #include "hcf/log.h"
+#include "hcf/platform/http/session.h"
 
 using hcf::Bytes;
 using hcf::HCFError;
@@ -294,4 +295,26 @@ TEST(JsonText, CompactPrettyAndRefusals) {
   EXPECT_EQ(logged.rfind("hJsonString: error: ", 0), 0u);
   hcf::setLogHandler(nullptr);
   EXPECT_FALSE(HCFNetCommon::toJsonData(JsonValue{{"x", "\xc3"}}, 0));
+}
+
+// What a stream's events capture may own the task (a downloader keeps its transfer, whose
+// events keep the downloader): the session lets go of them at the end, else neither is freed.
+TEST_F(NetCommonTest, AFinishedStreamLetsGoOfItsEventsWhileItsTaskIsKept) {
+  struct Owner {
+    std::promise<void> gone;
+    std::shared_ptr<hcf::http::StreamTask> task;
+    ~Owner() { gone.set_value(); }
+  };
+  for (const std::string path : {"/test/binary", "/test/status/404", "/test/cut"}) {
+    auto owner = std::make_shared<Owner>();
+    auto gone = owner->gone.get_future();
+    hcf::http::StreamDelegate events;
+    events.onData = [owner](const std::uint8_t*, std::size_t) { return true; };
+    events.onComplete = [owner](std::optional<HCFError>) {};
+    hcf::http::Request r;
+    r.url = url(path);
+    owner->task = hcf::http::Session::shared().streamTask(std::move(r), std::move(events));
+    owner.reset();  // only the events hold the owner now, and the owner holds the task
+    EXPECT_EQ(gone.wait_for(20s), std::future_status::ready) << path;
+  }
 }

@@ -10,6 +10,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "hcf/platform/dispatch/queues.h"
 #include "hcf/version.h"
@@ -314,7 +315,10 @@ struct Session::Impl {
     } else if (!deliverResponse(t)) {  // an empty body: the head alone
       error = cancelledError();
     }
-    if (t.stream->delegate.onComplete) t.stream->delegate.onComplete(std::move(error));
+    // The events go with the end: a task kept by its caller must not keep alive what they
+    // hold (often the caller itself, which would then never be freed).
+    const auto events = std::exchange(t.stream->delegate, StreamDelegate{});
+    if (events.onComplete) events.onComplete(std::move(error));
   }
 
   // Ends the streamed transfers cancelled since the last turn.

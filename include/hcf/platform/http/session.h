@@ -51,7 +51,8 @@ using Completion = std::function<void(std::optional<Bytes> body, std::optional<R
                                       std::optional<HCFError> error)>;
 
 /// The events of a streamed transfer. They run on the session's worker thread, in order, one
-/// at a time: keep them short and never wait in them for other requests.
+/// at a time: keep them short and never wait in them for other requests. The session lets go
+/// of them once `onComplete` has run, so what they capture may own the task.
 struct StreamDelegate {
   /// The final response's status and headers, before any body; false stops the transfer.
   std::function<bool(const Response& response)> onResponse;
