@@ -7,6 +7,11 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 30
 WERROR     ?= OFF
 JOBS       ?= $(shell nproc)
+# Debug information: 2 for a debugger, 1 for line tables only (quicker to build; CI uses it).
+DEBUG_INFO ?= 2
+# ON compiles the ordinary build's sources several to a translation unit (CI uses it).
+UNITY      ?= OFF
+CONFIG      = -G Ninja -DHCF_WERROR=$(WERROR) -DHCF_DEBUG_INFO=$(DEBUG_INFO)
 # The interpreter the Python module is built and tested for: Debian's, which sees NumPy.
 PYTHON     ?= $(shell if [ -x /usr/bin/python3 ]; then echo /usr/bin/python3; else command -v python3; fi)
 
@@ -18,7 +23,7 @@ deps:
 	@scripts/install-deps
 
 build: deps
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHCF_WERROR=$(WERROR) \
+	@cmake -S . -B $(BUILD) $(CONFIG) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_UNITY_BUILD=$(UNITY) \
 	  -DHCF_PYTHON=ON -DPython3_EXECUTABLE=$(PYTHON) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
@@ -29,15 +34,16 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The sanitizer builds compile several sources as one (unity builds): the same tests, built in
-# half the time; the ordinary build keeps one translation unit a source.
+# half the time; the ordinary build keeps one translation unit a source unless UNITY=ON.
+# AddressSanitizer runs at -Og: as quick to build as -O0, and the tests run twice as fast.
 sanitize: deps
-	@cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHCF_SANITIZE=ON -DHCF_WERROR=$(WERROR) \
-	  -DCMAKE_UNITY_BUILD=ON >/dev/null
+	@cmake -S . -B $(SAN_BUILD) $(CONFIG) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -Og" \
+	  -DHCF_SANITIZE=ON -DCMAKE_UNITY_BUILD=ON >/dev/null
 	@cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
 tsan: deps
-	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHCF_TSAN=ON -DHCF_WERROR=$(WERROR) \
+	@cmake -S . -B $(TSAN_BUILD) $(CONFIG) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHCF_TSAN=ON \
 	  -DCMAKE_UNITY_BUILD=ON >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS)
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tools/sanitizers/tsan.supp" ctest --output-on-failure -j $(JOBS)
@@ -54,8 +60,9 @@ bench: deps
 
 fuzz:
 	@scripts/install-deps --fuzz
-	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-	  -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DHCF_FUZZ=ON -DHCF_BUILD_TESTS=OFF -DHCF_BUILD_TOOLS=OFF >/dev/null
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DHCF_DEBUG_INFO=$(DEBUG_INFO) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DCMAKE_UNITY_BUILD=ON \
+	  -DHCF_FUZZ=ON -DHCF_BUILD_TESTS=OFF -DHCF_BUILD_TOOLS=OFF >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS) $(JOBS)
 
