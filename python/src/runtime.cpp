@@ -6,10 +6,8 @@
 #include <cstdlib>
 
 #include "catalog_fixture.h"
-#include "catalog_routes.h"
-#include "cloud_server.h"
-#include "cloud_world.h"
 #include "fixtures.h"
+#include "reference_cloud.h"
 #include "simulated_instruments.h"
 
 namespace hcf_python {
@@ -85,7 +83,7 @@ void Runtime::shutdown() {
 Runtime::Runtime(Settings settings) : settings_(std::move(settings)) {}
 
 Runtime::~Runtime() {
-  if (server_) server_->stop();
+  cloud_.reset();
   hcf::ble::setCentralFactory({});
   if (ownsDataDir_) {
     std::error_code ec;
@@ -159,14 +157,9 @@ void Runtime::startCloudAndRadio() {
     config.endpoints = hcf::CloudEndpoints::withBase(url_);
   } else if (sim) {
     // The reference cloud in this process, with the demo's catalogue.
-    world_ = std::make_shared<hcf_cloud::CloudWorld>();
-    fx::populate(*world_);
-    fx::publishCatalog(*world_, dataDir_ / "cloud", kSimCatalogSize);
-    server_ = std::make_unique<hcf_cloud::CloudServer>();
-    hcf_cloud::addKitRoutes(*server_, world_);
-    hcf_cloud::addCatalogRoutes(*server_, world_);
-    server_->start();
-    url_ = server_->baseUrl();
+    cloud_ = std::make_unique<hcf_cloud::ReferenceCloud>();
+    fx::publishCatalog(cloud_->world(), dataDir_ / "cloud", kSimCatalogSize);
+    url_ = cloud_->baseUrl();
     config.endpoints = hcf::CloudEndpoints::withBase(url_);
     if (!settings_.sdkKey) sdkKey_ = fx::kDemoSdkKey;
   } else if (const char* envCloud = std::getenv("HCF_CLOUD_URL")) {

@@ -20,8 +20,7 @@
 #include "module.h"
 
 namespace hcf_cloud {
-class CloudServer;
-class CloudWorld;
+class ReferenceCloud;
 namespace fixtures {
 class SimulatedColorimeter;
 struct DemoInstruments;
@@ -93,8 +92,7 @@ class Runtime {
   bool ownsDataDir_ = false;
   std::string url_;
   std::string sdkKey_;
-  std::shared_ptr<hcf_cloud::CloudWorld> world_;
-  std::unique_ptr<hcf_cloud::CloudServer> server_;
+  std::unique_ptr<hcf_cloud::ReferenceCloud> cloud_;
   std::shared_ptr<hcf::ble::sim::World> radio_;
   std::unique_ptr<hcf_cloud::fixtures::DemoInstruments> instruments_;
   std::optional<hcf::HCFLabColor> sample_;

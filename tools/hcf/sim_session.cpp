@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "catalog_fixture.h"
-#include "catalog_routes.h"
 #include "fixtures.h"
 
 namespace hcf_tool {
@@ -32,13 +31,8 @@ SimSession::SimSession(Radio radio) {
     const char* key = std::getenv("HCF_SDK_KEY");
     sdkKey_ = key ? key : "";
   } else {
-    world_ = std::make_shared<hcf_cloud::CloudWorld>();
-    fx::populate(*world_);
-    server_ = std::make_unique<hcf_cloud::CloudServer>();
-    hcf_cloud::addKitRoutes(*server_, world_);
-    hcf_cloud::addCatalogRoutes(*server_, world_);
-    server_->start();
-    url_ = server_->baseUrl();
+    cloud_ = std::make_unique<hcf_cloud::ReferenceCloud>();
+    url_ = cloud_->baseUrl();
     sdkKey_ = fx::kDemoSdkKey;
   }
   config.endpoints = hcf::CloudEndpoints::withBase(url_);
@@ -55,14 +49,14 @@ SimSession::SimSession(Radio radio) {
 
 SimSession::~SimSession() {
   if (auto m = hcf::HCFCentral::connectionManager()) m->multiConnectStop();
-  if (server_) server_->stop();
+  cloud_.reset();
   hcf::ble::setCentralFactory({});
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
 }
 
 void SimSession::publishCatalog(std::size_t count) {
-  fx::publishCatalog(*world_, dir_ / "cloud", count);
+  fx::publishCatalog(cloud_->world(), dir_ / "cloud", count);
 }
 
 std::string SimSession::startKit() {

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "cloud_world.h"
+#include "reference_cloud.h"
 #include "simulated_instruments.h"
 
 namespace hcf_tool {
@@ -48,8 +48,7 @@ class SimSession {
 
  private:
   std::filesystem::path dir_;
-  std::shared_ptr<hcf_cloud::CloudWorld> world_;
-  std::unique_ptr<hcf_cloud::CloudServer> server_;
+  std::unique_ptr<hcf_cloud::ReferenceCloud> cloud_;
   std::string url_;
   std::string sdkKey_;
   std::shared_ptr<hcf::ble::sim::World> radio_;
