@@ -3,9 +3,6 @@
 // fake bluetoothd, with the reference cloud behind them.
 #include <unistd.h>
 
-#include <chrono>
-#include <functional>
-
 #include "bluez_test_support.h"
 #include "cloud_world.h"
 #include "fixtures.h"
@@ -72,20 +69,6 @@ class BluezKitTest : public BluezTest {
     HCFRealmManager::setDocDirectory(std::nullopt);
     std::filesystem::remove_all(dir_);
     BluezTest::TearDown();
-  }
-
-  /// The kit also waits on the reference cloud, which answers from threads of its own, so a
-  /// count of round trips says nothing about when it is done (under ThreadSanitizer a download
-  /// outlasts thousands of them): round trips until `done` or half a minute of real time. With
-  /// a `limit`, exactly that many round trips at most, as in the backend's tests.
-  bool waitFor(const std::function<bool()>& done, int limit = 0) {
-    if (limit > 0) return BluezTest::waitFor(done, limit);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      roundTrip();
-    }
-    return true;
   }
 
   std::optional<HCFError> connectToSerial(const std::string& serial) {
