@@ -11,11 +11,12 @@ JOBS       ?= $(shell nproc)
 DEBUG_INFO ?= 2
 # ON compiles the ordinary build's sources several to a translation unit (CI uses it).
 UNITY      ?= OFF
-CONFIG      = -G Ninja -DHCF_WERROR=$(WERROR) -DHCF_DEBUG_INFO=$(DEBUG_INFO)
+# The configurations are CMakePresets.json's presets; these settings go on top of them.
+CONFIG      = -DHCF_WERROR=$(WERROR) -DHCF_DEBUG_INFO=$(DEBUG_INFO)
 # The interpreter the Python module is built and tested for: Debian's, which sees NumPy.
 PYTHON     ?= $(shell if [ -x /usr/bin/python3 ]; then echo /usr/bin/python3; else command -v python3; fi)
 
-.PHONY: all deps build demo test sanitize tsan bench fuzz fuzz-seeds install package clean
+.PHONY: all deps build demo test sanitize tsan bench fuzz fuzz-seeds install package clean tidy format-check
 
 all: build
 
@@ -23,8 +24,8 @@ deps:
 	@scripts/install-deps
 
 build: deps
-	@cmake -S . -B $(BUILD) $(CONFIG) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_UNITY_BUILD=$(UNITY) \
-	  -DHCF_PYTHON=ON -DPython3_EXECUTABLE=$(PYTHON) >/dev/null
+	@cmake --preset default -B $(BUILD) $(CONFIG) -DCMAKE_UNITY_BUILD=$(UNITY) \
+	  -DPython3_EXECUTABLE=$(PYTHON) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
@@ -37,19 +38,17 @@ test: build
 # half the time; the ordinary build keeps one translation unit a source unless UNITY=ON.
 # AddressSanitizer runs at -Og: as quick to build as -O0, and the tests run twice as fast.
 sanitize: deps
-	@cmake -S . -B $(SAN_BUILD) $(CONFIG) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -Og" \
-	  -DHCF_SANITIZE=ON -DCMAKE_UNITY_BUILD=ON >/dev/null
+	@cmake --preset sanitize -B $(SAN_BUILD) $(CONFIG) >/dev/null
 	@cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
 tsan: deps
-	@cmake -S . -B $(TSAN_BUILD) $(CONFIG) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHCF_TSAN=ON \
-	  -DCMAKE_UNITY_BUILD=ON >/dev/null
+	@cmake --preset tsan -B $(TSAN_BUILD) $(CONFIG) >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS)
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tools/sanitizers/tsan.supp" ctest --output-on-failure -j $(JOBS)
 
 bench: deps
-	@cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DHCF_BUILD_BENCH=ON -DHCF_BUILD_TESTS=OFF >/dev/null
+	@cmake --preset bench -B $(BENCH_BUILD) >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@$(BENCH_BUILD)/bench/color_bench
 	@$(BENCH_BUILD)/bench/calibration_bench
@@ -60,9 +59,7 @@ bench: deps
 
 fuzz:
 	@scripts/install-deps --fuzz
-	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DHCF_DEBUG_INFO=$(DEBUG_INFO) -DCMAKE_BUILD_TYPE=Debug \
-	  -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DCMAKE_UNITY_BUILD=ON \
-	  -DHCF_FUZZ=ON -DHCF_BUILD_TESTS=OFF -DHCF_BUILD_TOOLS=OFF >/dev/null
+	@cmake --preset fuzz -B $(FUZZ_BUILD) -DHCF_DEBUG_INFO=$(DEBUG_INFO) >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS) $(JOBS)
 
@@ -77,6 +74,14 @@ install: build
 # Debian packages libhcf1, libhcf-dev, hcf-tools and python3-hcf in $(BUILD)/packages.
 package: build
 	cd $(BUILD) && cpack -G DEB -B $(CURDIR)/$(BUILD)/packages
+
+# The checks of .clang-tidy on the kit's sources (needs the ordinary build's compile commands).
+tidy: build
+	@git ls-files 'src/*.cpp' | xargs -P $(JOBS) -n 4 clang-tidy -p $(BUILD) --quiet
+
+# .clang-format on the C++ files changed since BASE (default: the commit before HEAD).
+format-check:
+	@scripts/check-format $(BASE)
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

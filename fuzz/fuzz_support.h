@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "hcf/json.h"
+#include "hcf/core/json.h"
 
 namespace hcf_fuzz {
 

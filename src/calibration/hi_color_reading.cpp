@@ -1,11 +1,13 @@
 #include "hcf/calibration/hi_color_reading.h"
 
-#include "../common/number_text.h"
+#include <mutex>
+
+#include "../core/number_text.h"
+#include "batch_alignment.h"
 #include "hcf/calibration/sense2xyz.h"
 #include "hcf/calibration/tintra_adjust.h"
 #include "hcf/color/cie_std_math.h"
-#include "hcf/kit/ht_utility.h"
-#include "hcf/store/hcf_realm_manager.h"
+#include "hcf/core/ht_utility.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -30,13 +32,37 @@ std::shared_ptr<const TintraNN> networkAt(const std::optional<JsonValue>& doc,
 }
 
 std::optional<JsonValue> alignmentDocument(std::int32_t source) {
-  const auto record = HCFRealmManager::fetchAlignmentForSource(source);
-  return record ? record->alignmentDic() : std::nullopt;
+  const auto alignment = batchAlignmentFor(source);
+  return alignment ? alignment->document : std::nullopt;
+}
+
+struct AlignmentProvider {
+  std::mutex mutex;
+  BatchAlignmentProvider provider;
+};
+
+AlignmentProvider& alignmentProvider() {
+  static AlignmentProvider p;
+  return p;
 }
 
 HCFLabColor labOf(const HCFXYZColor& xyz) { return xyz.toLab(); }
 
 }  // namespace
+
+void setBatchAlignmentProvider(BatchAlignmentProvider provider) {
+  const std::lock_guard lock(alignmentProvider().mutex);
+  alignmentProvider().provider = std::move(provider);
+}
+
+std::optional<BatchAlignment> batchAlignmentFor(std::int32_t sourceBatch) {
+  BatchAlignmentProvider provider;
+  {
+    const std::lock_guard lock(alignmentProvider().mutex);
+    provider = alignmentProvider().provider;
+  }
+  return provider ? provider(sourceBatch) : std::nullopt;
+}
 
 // ---- HIUnifiedColor
 // ------------------------------------------------------------------------------
@@ -187,12 +213,11 @@ std::optional<HCFError> HITintra40Reading::applyAdjustment() {
 
 std::optional<HCFError> HITintra40Reading::shiftToOtherBatches() {
   const std::int32_t batch = getBatchNumber();
-  const auto record = HCFRealmManager::fetchAlignmentForSource(batch);
-  if (!record) return std::nullopt;
-  const auto targets = record->sortedTargetBatches();
-  if (!targets || targets->empty()) return std::nullopt;
+  const auto alignment = batchAlignmentFor(batch);
+  if (!alignment || alignment->targetBatches.empty()) return std::nullopt;
+  const auto* targets = &alignment->targetBatches;
   // One read of the document serves every target.
-  const auto doc = record->alignmentDic();
+  const auto& doc = alignment->document;
   const HCFLabColor own = labOf(unadjD65XYZ_);
   std::vector<HIUnifiedColor> unified;
   for (const std::string& t : *targets) {
@@ -220,13 +245,6 @@ std::optional<HCFError> HITintra40Reading::shiftToOtherBatches() {
   }
   unified_ = std::move(unified);
   return std::nullopt;
-}
-
-Result<std::shared_ptr<const HIColorReading>> toColorReading(const HITintraSensorReading& sense,
-                                                             const std::string& serial) {
-  auto record = HCFRealmManager::fetchTintraDeviceWithSerial(serial);
-  if (!record) return HTUtility::noCalDataError(serial);
-  return HIColorReading::initWith(sense, *record);
 }
 
 HCF_NAMESPACE_END

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <limits>
 
+#include "../core/json_text.h"
 #include "hcf/color/matrix_math.h"
-#include "hcf/kit/ht_utility.h"
-#include "../common/json_text.h"
+#include "hcf/core/ht_utility.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "hcf/export.h"
-#include "hcf/result.h"
+#include "hcf/core/export.h"
+#include "hcf/core/result.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "hcf/kit/ht_utility.h"
+#include "hcf/core/ht_utility.h"
 
 HCF_NAMESPACE_BEGIN
 

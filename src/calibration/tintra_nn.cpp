@@ -4,9 +4,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "hcf/kit/ht_utility.h"
+#include "../core/json_text.h"
+#include "hcf/core/ht_utility.h"
 #include "text_cache.h"
-#include "../common/json_text.h"
 
 HCF_NAMESPACE_BEGIN
 

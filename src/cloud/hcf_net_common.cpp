@@ -3,11 +3,11 @@
 #include <cctype>
 #include <cmath>
 
+#include "../core/json_text.h"
 #include "fixed_headers.h"
-#include "hcf/kit/ht_utility.h"
-#include "hcf/log.h"
+#include "hcf/core/ht_utility.h"
+#include "hcf/core/log.h"
 #include "hcf/platform/dispatch/queues.h"
-#include "../common/json_text.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -7,10 +7,10 @@
 #include <cstring>
 
 #include "../store/catalog_install.h"
+#include "hcf/cloud/cloud_endpoints.h"
 #include "hcf/cloud/hcf_net_tint_vault.h"
-#include "hcf/kit/cloud_endpoints.h"
-#include "hcf/kit/ht_utility.h"
-#include "hcf/log.h"
+#include "hcf/core/ht_utility.h"
+#include "hcf/core/log.h"
 #include "hcf/platform/dispatch/queues.h"
 #include "hcf/platform/http/session.h"
 #include "hcf/store/hcf_realm_manager.h"

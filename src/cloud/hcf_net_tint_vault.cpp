@@ -5,11 +5,11 @@
 #include <limits>
 
 #include "fixed_headers.h"
-#include "hcf/kit/cloud_endpoints.h"
-#include "hcf/kit/ht_utility.h"
-#include "hcf/log.h"
+#include "hcf/cloud/cloud_endpoints.h"
+#include "hcf/core/ht_utility.h"
+#include "hcf/core/log.h"
 #include "hcf/platform/dispatch/queues.h"
-#include "hcf/scan/tint_vault_serialization.h"
+#include "hcf/serialization/tint_vault_serialization.h"
 
 HCF_NAMESPACE_BEGIN
 

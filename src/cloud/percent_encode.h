@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 

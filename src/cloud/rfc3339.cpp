@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "hcf/cloud/hcf_net_common.h"
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 
 HCF_NAMESPACE_BEGIN
 

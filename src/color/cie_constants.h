@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "hcf/color/cie_std_math.h"
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 namespace cie {

@@ -8,7 +8,7 @@
 
 #include "cie_constants.h"
 #include "hcf/color/matrix_math.h"
-#include "hcf/exception.h"
+#include "hcf/core/exception.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -5,7 +5,7 @@
 
 #include <array>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 namespace cie_tables {

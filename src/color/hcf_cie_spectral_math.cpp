@@ -7,8 +7,8 @@
 #include "cie_tables.h"
 #include "hcf/color/ht_color_utils.h"
 #include "hcf/color/matrix_math.h"
-#include "hcf/exception.h"
-#include "hcf/kit/ht_utility.h"
+#include "hcf/core/exception.h"
+#include "hcf/core/ht_utility.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "../common/number_text.h"
+#include "../core/number_text.h"
 #include "hcf/color/cie_std_math.h"
 #include "hcf/color/ht_color_utils.h"
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "../common/number_text.h"
+#include "../core/number_text.h"
 
 HCF_NAMESPACE_BEGIN
 

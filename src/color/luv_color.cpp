@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "../common/number_text.h"
+#include "../core/number_text.h"
 #include "cie_constants.h"
 #include "hcf/color/cie_std_math.h"
 

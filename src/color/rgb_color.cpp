@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "../common/number_text.h"
+#include "../core/number_text.h"
 #include "hcf/color/cie_std_math.h"
 
 HCF_NAMESPACE_BEGIN

@@ -1,9 +1,9 @@
 #include "hcf/color/xyz_color.h"
 
-#include "../common/number_text.h"
+#include "../core/number_text.h"
 #include "cie_constants.h"
 #include "hcf/color/cie_std_math.h"
-#include "hcf/exception.h"
+#include "hcf/core/exception.h"
 
 HCF_NAMESPACE_BEGIN
 

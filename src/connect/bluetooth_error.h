@@ -1,7 +1,7 @@
 // The platform's Bluetooth errors as the kit reports them.
 #pragma once
 
-#include "hcf/kit/hcf_error.h"
+#include "hcf/core/hcf_error.h"
 #include "hcf/platform/ble/gatt.h"
 
 HCF_NAMESPACE_BEGIN

@@ -1,10 +1,10 @@
 #include "hcf/connect/hcf_connection_manager.h"
 
 #include "../instrument/disconnector.h"
+#include "hcf/cloud/hi_tintra.h"
 #include "hcf/connect/hcf_multi_connect_controller.h"
-#include "hcf/kit/hi_tintra.h"
-#include "hcf/kit/ht_utility.h"
-#include "hcf/log.h"
+#include "hcf/core/ht_utility.h"
+#include "hcf/core/log.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -4,10 +4,10 @@
 
 #include "bluetooth_error.h"
 #include "hcf/connect/hcf_connection_manager.h"
-#include "hcf/kit/ht_utility.h"
+#include "hcf/core/ht_utility.h"
+#include "hcf/core/log.h"
 #include "hcf/link/ht_radius_manager.h"
 #include "hcf/link/ht_spectro_manager.h"
-#include "hcf/log.h"
 #include "record_list.h"
 
 HCF_NAMESPACE_BEGIN

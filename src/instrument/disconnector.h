@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/platform/ble/peripheral.h"
 
 HCF_NAMESPACE_BEGIN

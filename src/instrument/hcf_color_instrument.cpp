@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "disconnector.h"
+#include "hcf/core/ht_utility.h"
 #include "hcf/instrument/hcf_colorimeter.h"
 #include "hcf/instrument/hcf_spectrometer.h"
-#include "hcf/kit/ht_utility.h"
 #include "hcf/link/ht_radius_manager.h"
 #include "hcf/link/ht_spectro_manager.h"
 

@@ -2,13 +2,14 @@
 
 #include <cmath>
 
+#include "../core/json_text.h"
 #include "hcf/calibration/hi_color_reading.h"
 #include "hcf/calibration/hi_tintra_sensor_reading.h"
-#include "hcf/json.h"
-#include "hcf/kit/hi_tintra.h"
-#include "hcf/kit/ht_utility.h"
+#include "hcf/cloud/hi_tintra.h"
+#include "hcf/core/ht_utility.h"
+#include "hcf/core/json.h"
 #include "hcf/scan/tristim_scan.h"
-#include "../common/json_text.h"
+#include "hcf/store/cached_reading.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -2,9 +2,9 @@
 
 #include <sstream>
 
-#include "hcf/calibration/hcf_spectro_ann.h"
-#include "hcf/kit/ht_utility.h"
-#include "hcf/log.h"
+#include "hcf/cloud/hcf_spectro_ann.h"
+#include "hcf/core/ht_utility.h"
+#include "hcf/core/log.h"
 #include "hcf/scan/spectral_scan.h"
 
 HCF_NAMESPACE_BEGIN

@@ -7,8 +7,9 @@
 #include <fstream>
 #include <mutex>
 
-#include "hcf/kit/ht_utility.h"
-#include "hcf/log.h"
+#include "../cloud/current_credentials.h"
+#include "hcf/core/ht_utility.h"
+#include "hcf/core/log.h"
 #include "hcf/platform/dispatch/queues.h"
 #include "hcf/platform/notify/notification_center.h"
 #include "hcf/store/hcf_realm_manager.h"
@@ -23,7 +24,6 @@ struct HCFCentral::State {
   std::shared_ptr<HCFProductManager> productManager;
   std::weak_ptr<HCFCentralDelegate> delegate;
   std::atomic<bool> initialized{false};
-  HCFNetCredentials creds;
 };
 
 namespace {
@@ -33,9 +33,10 @@ HCFCentral::State& state() {
   return s;
 }
 
+// The services below the kit read the login from the cloud floor and the store's package.
 void setCreds(const HCFNetCredentials& creds) {
-  const std::lock_guard lock(state().mutex);
-  state().creds = creds;
+  setCurrentCredentials(creds);
+  HCFRealmManager::setProductsPackageID(creds.packageID);
 }
 
 std::optional<std::string> loadSavedKey() {
@@ -214,10 +215,7 @@ std::shared_ptr<HCFProductManager> HCFCentral::productManager() {
   return state().productManager;
 }
 
-HCFNetCredentials HCFCentral::creds() {
-  const std::lock_guard lock(state().mutex);
-  return state().creds;
-}
+HCFNetCredentials HCFCentral::creds() { return currentCredentials(); }
 
 void HCFCentral::setDelegate(std::weak_ptr<HCFCentralDelegate> delegate) {
   const std::lock_guard lock(state().mutex);

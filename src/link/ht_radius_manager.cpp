@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "colorimeter_codec.h"
-#include "hcf/exception.h"
+#include "hcf/core/exception.h"
 #include "shared_characteristics.h"
 
 HCF_NAMESPACE_BEGIN

@@ -1,7 +1,7 @@
 #include "hcf/link/ht_spectro_manager.h"
 
 #include "colorimeter_codec.h"
-#include "hcf/exception.h"
+#include "hcf/core/exception.h"
 #include "shared_characteristics.h"
 
 HCF_NAMESPACE_BEGIN

@@ -2,7 +2,7 @@
 // UUIDs, the same layouts, the same callbacks.
 #pragma once
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/link/ht_kubo_peripheral_manager.h"
 #include "hcf/platform/ble/uuid.h"
 

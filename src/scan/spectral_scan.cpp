@@ -1,10 +1,9 @@
 #include "hcf/scan/spectral_scan.h"
 
 #include "hcf/calibration/hcf_ml_model.h"
-#include "hcf/calibration/hcf_spectro_ann.h"
 #include "hcf/color/hcf_cie_spectral_math.h"
 #include "hcf/color/ht_color_utils.h"
-#include "hcf/kit/ht_utility.h"
+#include "hcf/core/ht_utility.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -27,31 +26,6 @@ Result<std::shared_ptr<HCFSpectralScan>> HCFSpectralScan::initWithSerial(
     }
   }
   return scan;
-}
-
-void HCFSpectralScan::scanFrom(const std::string& serial, const std::vector<double>& senses,
-                               ScanCompletion complete) {
-  HCFSpectroANN::getANNs(serial, [serial, senses, complete](auto models, auto model, auto error) {
-    if (error || !models) {
-      complete(nullptr, error ? *error : HTUtility::unsupportedOS());
-      return;
-    }
-    auto values = mlmultiArray(senses);
-    for (const auto& m : *models) {
-      auto out = m->predictionFromDense_1_input__0(values);
-      if (!out) {
-        complete(nullptr, out.error());
-        return;
-      }
-      values = std::move(out->output_node0__0);
-    }
-    auto scan = initWithSerial(serial, model.value_or(""), senses, arrayFromMulti(values));
-    if (!scan) {
-      complete(nullptr, scan.error());
-      return;
-    }
-    complete(*scan, std::nullopt);
-  });
 }
 
 unsigned HCFSpectralScan::waveLengthStartFor(const std::string&) { return kWaveLengthStart; }

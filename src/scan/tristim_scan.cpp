@@ -2,8 +2,7 @@
 
 #include "hcf/calibration/hi_tintra_sensor_reading.h"
 #include "hcf/color/xyz_color.h"
-#include "hcf/kit/hi_tintra.h"
-#include "hcf/kit/ht_utility.h"
+#include "hcf/core/ht_utility.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -29,37 +28,6 @@ std::shared_ptr<HCFTristimScan> HCFTristimScan::scanFrom(const HIColorReading& r
   scan->batchedLabs.push_back(HCFGenericBatchedLab::batchedLabWith(
       reading.unadjD65XYZ().toXYZWithIlluminant(HCFIlluminant::D50).toLab(), batch));
   return scan;
-}
-
-void HCFTristimScan::scanFrom(const std::string& serial, const std::vector<double>& senses,
-                              ScanCompletion complete) {
-  if (senses.size() >= 5) {
-    complete(nullptr, HTUtility::unsupportedLegacyDeviceError(serial));
-    return;
-  }
-  if (senses.size() < 3) {
-    complete(nullptr, HTUtility::errWithMsg("A colorimeter scan needs three sensor values, got " +
-                                                std::to_string(senses.size()),
-                                            error_code::kScan));
-    return;
-  }
-  const HITintraSensorReading sense{static_cast<float>(senses[0]), static_cast<float>(senses[1]),
-                                    static_cast<float>(senses[2]), 0.0};
-  HITintra::tintraInitWithSerial(
-      serial,
-      [serial, sense, complete](bool available) {
-        if (!available) {
-          complete(nullptr, HTUtility::noCalDataError(serial));
-          return;
-        }
-        auto reading = toColorReading(sense, serial);
-        if (!reading) {
-          complete(nullptr, reading.error());
-          return;
-        }
-        complete(scanFrom(**reading), std::nullopt);
-      },
-      [complete](const HCFError& error) { complete(nullptr, error); });
 }
 
 std::optional<HCFLabColor> HCFTristimScan::lab(HCFStdObserver observer,

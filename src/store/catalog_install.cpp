@@ -4,11 +4,11 @@
 
 #include <atomic>
 
+#include "../platform/zip/unzip.h"
 #include "catalog_columns.h"
-#include "hcf/kit/ht_utility.h"
-#include "hcf/log.h"
+#include "hcf/core/ht_utility.h"
+#include "hcf/core/log.h"
 #include "hcf/platform/http/session.h"
-#include "hcf/platform/zip/unzip.h"
 #include "sqlite.h"
 #include "store_schema.h"
 

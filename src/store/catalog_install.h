@@ -5,7 +5,7 @@
 #include <functional>
 #include <optional>
 
-#include "hcf/kit/hcf_error.h"
+#include "hcf/core/hcf_error.h"
 
 HCF_NAMESPACE_BEGIN
 namespace store {

@@ -4,8 +4,7 @@
 
 #include "catalog_columns.h"
 #include "exact_color_ranking.h"
-#include "hcf/kit/hcf_central.h"
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 #include "hcf/store/hcf_realm_manager.h"
 #include "hcf/store/hcf_realm_serialization.h"
 #include "product_store.h"
@@ -27,8 +26,8 @@ T withStore(const CatalogFile& file, T fallback, Work work) {
   auto handle = HCFRealmManager::productsRealm();
   if (!handle) return fallback;
   try {
-    return work(*handle->impl().db,
-                HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID));
+    return work(*handle->impl().db, HCFRealmManager::storeFile(
+                                        StoreKind::Products, HCFRealmManager::productsPackageID()));
   } catch (const sql::Failure& e) {
     logLine(std::string("products store: ") + e.what());
     return fallback;

@@ -6,8 +6,9 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "../calibration/batch_alignment.h"
 #include "../platform/keystore/key_file.h"
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 #include "store_schema.h"
 
 HCF_NAMESPACE_BEGIN
@@ -280,6 +281,22 @@ void HCFRealmManager::addUpdateAlignmentHash(const std::optional<Bytes>& data,
     return 0;
   });
 }
+
+namespace {
+
+// Readings find the cached alignment documents through the calibration floor's provider.
+std::optional<BatchAlignment> cachedAlignment(std::int32_t sourceBatch) {
+  const auto record = HCFRealmManager::fetchAlignmentForSource(sourceBatch);
+  if (!record) return std::nullopt;
+  BatchAlignment alignment;
+  alignment.document = record->alignmentDic();
+  alignment.targetBatches = record->sortedTargetBatches().value_or(std::vector<std::string>{});
+  return alignment;
+}
+
+const bool kAlignmentProviderInstalled = (setBatchAlignmentProvider(cachedAlignment), true);
+
+}  // namespace
 
 std::optional<HAlignmentHash> HCFRealmManager::fetchAlignmentForSource(std::int32_t sourceBatch) {
   return withDeviceStore(std::optional<HAlignmentHash>{}, [&](sql::Database& db) {

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "hcf/color/ht_color_utils.h"
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 
 HCF_NAMESPACE_BEGIN
 

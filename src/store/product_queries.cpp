@@ -1,8 +1,8 @@
 // The product side of HCFRealmManager: queries on the global queues, answers on the main queue.
 #include <algorithm>
+#include <mutex>
 
-#include "hcf/kit/hcf_central.h"
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 #include "hcf/platform/dispatch/queues.h"
 #include "hcf/store/hcf_realm_manager.h"
 #include "hcf/store/hcf_realm_serialization.h"
@@ -48,13 +48,32 @@ std::filesystem::path HCFRealmManager::urlForLogsRealm() {
   return storeFile(StoreKind::DownloadLog);
 }
 
-std::filesystem::path HCFRealmManager::urlForProductsRealmWithCredentials(
-    const HCFNetCredentials& creds) {
-  return storeFile(StoreKind::Products, creds.packageID);
+namespace {
+
+struct ProductsPackage {
+  std::mutex mutex;
+  std::optional<std::string> id;
+};
+
+ProductsPackage& productsPackage() {
+  static ProductsPackage package;
+  return package;
+}
+
+}  // namespace
+
+void HCFRealmManager::setProductsPackageID(const std::optional<std::string>& packageID) {
+  const std::lock_guard lock(productsPackage().mutex);
+  productsPackage().id = packageID;
+}
+
+std::optional<std::string> HCFRealmManager::productsPackageID() {
+  const std::lock_guard lock(productsPackage().mutex);
+  return productsPackage().id;
 }
 
 std::shared_ptr<StoreHandle> HCFRealmManager::productsRealm() {
-  return openStore(StoreKind::Products, HCFCentral::creds().packageID);
+  return openStore(StoreKind::Products, productsPackageID());
 }
 
 std::shared_ptr<StoreHandle> HCFRealmManager::realmForDownloadLog() {

@@ -6,15 +6,15 @@
 #include <thread>
 #include <unordered_map>
 
+#include "../core/json_text.h"
 #include "color_scan_store.h"
 #include "hcf/color/ht_color_utils.h"
-#include "hcf/kit/ht_utility.h"
-#include "hcf/scan/tint_vault_serialization.h"
+#include "hcf/core/ht_utility.h"
+#include "hcf/serialization/tint_vault_serialization.h"
 #include "hcf/store/hcf_product_store_builder.h"
 #include "hcf/store/hcf_realm_serialization.h"
 #include "product_store.h"
 #include "store_schema.h"
-#include "../common/json_text.h"
 
 HCF_NAMESPACE_BEGIN
 

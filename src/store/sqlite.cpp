@@ -2,7 +2,7 @@
 
 #include <sqlite3.h>
 
-#include "hcf/kit/ht_utility.h"
+#include "hcf/core/ht_utility.h"
 
 HCF_NAMESPACE_BEGIN
 namespace sql {

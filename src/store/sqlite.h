@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "hcf/bytes.h"
-#include "hcf/export.h"
-#include "hcf/kit/hcf_error.h"
+#include "hcf/core/bytes.h"
+#include "hcf/core/export.h"
+#include "hcf/core/hcf_error.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "../calibration/text_cache.h"
+#include "../core/json_text.h"
 #include "hcf/store/hcf_realm_manager.h"
-#include "../common/json_text.h"
 
 HCF_NAMESPACE_BEGIN
 

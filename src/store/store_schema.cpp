@@ -1,6 +1,6 @@
 #include "store_schema.h"
 
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 
 HCF_NAMESPACE_BEGIN
 namespace store {

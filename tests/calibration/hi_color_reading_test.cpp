@@ -8,6 +8,7 @@
 
 #include "../support/store_test_support.h"
 #include "fixtures.h"
+#include "hcf/store/cached_reading.h"
 #include "hcf/store/hcf_realm_manager.h"
 
 using namespace hcf;

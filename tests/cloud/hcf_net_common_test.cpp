@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "cloud_server.h"
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 #include "hcf/platform/http/session.h"
 
 using hcf::Bytes;

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "hcf/cloud/hcf_net_common.h"
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 
 using hcf::Date;
 using hcf::HCFNetCommon;

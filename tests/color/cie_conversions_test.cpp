@@ -5,7 +5,7 @@
 #include <random>
 
 #include "hcf/color/cie_std_math.h"
-#include "hcf/exception.h"
+#include "hcf/core/exception.h"
 
 using namespace hcf;
 

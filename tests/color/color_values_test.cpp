@@ -7,7 +7,7 @@
 #include "hcf/color/hsb_color.h"
 #include "hcf/color/lab_color.h"
 #include "hcf/color/luv_color.h"
-#include "hcf/exception.h"
+#include "hcf/core/exception.h"
 
 using namespace hcf;
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "hcf/color/hcf_cie_spectral_math.h"
-#include "hcf/exception.h"
+#include "hcf/core/exception.h"
 
 using namespace hcf;
 using S = HCFCieSpectralMath;

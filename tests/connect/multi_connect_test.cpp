@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "connect_fixture.h"
-#include "hcf/kit/ht_utility.h"
+#include "hcf/core/ht_utility.h"
 
 using namespace hcf;
 using namespace hcf_test;

@@ -10,7 +10,7 @@
 
 #include "../connect/connect_fixture.h"
 #include "fault_support.h"
-#include "hcf/kit/hcf_error.h"
+#include "hcf/core/hcf_error.h"
 
 using namespace hcf;
 using namespace hcf_test;

@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "hcf/kit/hcf_error.h"
+#include "hcf/core/hcf_error.h"
 #include "hcf/platform/dispatch/queues.h"
 
 namespace hcf_test {

@@ -16,7 +16,7 @@
 
 #include <fstream>
 
-#include "hcf/calibration/hcf_spectro_ann.h"
+#include "hcf/cloud/hcf_spectro_ann.h"
 #include "matrix_fixture.h"
 #include "package_builder.h"
 

@@ -7,7 +7,7 @@
 
 #include "../support/catalog_cloud_support.h"
 #include "fault_support.h"
-#include "hcf/kit/hi_tintra.h"
+#include "hcf/cloud/hi_tintra.h"
 #include "hcf/platform/http/session.h"
 #include "spectrometer.h"
 

@@ -1,8 +1,8 @@
 // The colorimeter: its record, the white calibration, the count corrections and the scan path.
 #include <gtest/gtest.h>
 
-#include "hcf/kit/ht_utility.h"
 #include "../support/instrument_fixture.h"
+#include "hcf/core/ht_utility.h"
 
 using namespace hcf;
 using namespace hcf_test;

@@ -2,8 +2,8 @@
 // disconnection, over simulated instruments.
 #include <gtest/gtest.h>
 
-#include "hcf/kit/ht_utility.h"
 #include "../support/instrument_fixture.h"
+#include "hcf/core/ht_utility.h"
 
 using namespace hcf;
 using namespace hcf_test;

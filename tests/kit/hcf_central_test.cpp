@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "../support/instrument_fixture.h"
-#include "hcf/kit/ht_utility.h"
+#include "hcf/core/ht_utility.h"
 
 using namespace hcf;
 using namespace hcf_test;

@@ -7,7 +7,7 @@
 
 #include "../support/ble_recorders.h"
 #include "../support/link_recorder.h"
-#include "hcf/exception.h"
+#include "hcf/core/exception.h"
 
 using namespace hcf_test;
 using namespace std::chrono_literals;

@@ -1,5 +1,5 @@
 // Unpacking archives without harm.
-#include "hcf/platform/zip/unzip.h"
+#include "platform/zip/unzip.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

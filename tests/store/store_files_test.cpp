@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "../support/store_test_support.h"
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 
 using namespace hcf;
 using hcf_test::StoreTest;

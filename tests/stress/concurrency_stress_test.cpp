@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "../support/catalog_cloud_support.h"
-#include "hcf/kit/hi_tintra.h"
+#include "hcf/cloud/hi_tintra.h"
 
 using namespace hcf;
 using namespace std::chrono_literals;

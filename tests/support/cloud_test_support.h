@@ -6,7 +6,7 @@
 
 #include "cloud_world.h"
 #include "fixtures.h"
-#include "hcf/kit/cloud_endpoints.h"
+#include "hcf/cloud/cloud_endpoints.h"
 #include "store_test_support.h"
 
 namespace hcf_test {

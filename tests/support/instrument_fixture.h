@@ -10,10 +10,10 @@
 #include "ble_recorders.h"
 #include "cloud_world.h"
 #include "fixtures.h"
+#include "hcf/cloud/cloud_endpoints.h"
+#include "hcf/cloud/hi_tintra.h"
 #include "hcf/instrument/hcf_colorimeter.h"
 #include "hcf/instrument/hcf_spectrometer.h"
-#include "hcf/kit/cloud_endpoints.h"
-#include "hcf/kit/hi_tintra.h"
 #include "hcf/store/hcf_realm_manager.h"
 #include "simulated_instruments.h"
 

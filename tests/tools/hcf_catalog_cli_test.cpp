@@ -4,8 +4,8 @@
 #include <algorithm>
 
 #include "cli_runner.h"
-#include "hcf/json.h"
-#include "hcf/platform/zip/unzip.h"
+#include "hcf/core/json.h"
+#include "platform/zip/unzip.h"
 
 using hcf_test::Outcome;
 using hcf_test::runHcf;

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
+#include "hcf/core/result.h"
 #include "hcf/platform/ml/ml_model.h"
-#include "hcf/result.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -14,8 +14,8 @@
 #include "hcf/color/lab_color.h"
 #include "hcf/color/platform_color.h"
 #include "hcf/color/xyz_color.h"
-#include "hcf/export.h"
-#include "hcf/result.h"
+#include "hcf/core/export.h"
+#include "hcf/core/result.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -127,9 +127,5 @@ class HCF_API HITintra40Reading final : public HIColorReading {
   std::optional<HCFError> applyAdjustment() override;
   friend class HIColorReading;
 };
-
-/// The reading of `sense` for the cached record of `serial`.
-HCF_API Result<std::shared_ptr<const HIColorReading>> toColorReading(
-    const HITintraSensorReading& sense, const std::string& serial);
 
 HCF_NAMESPACE_END

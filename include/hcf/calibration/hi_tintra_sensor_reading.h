@@ -1,7 +1,7 @@
 // One raw reading of a colorimeter's colour channels.
 #pragma once
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -10,9 +10,9 @@
 #include "hcf/calibration/hi_tintra_sensor_reading.h"
 #include "hcf/calibration/tintra_device.h"
 #include "hcf/color/cie_std_math.h"
-#include "hcf/export.h"
-#include "hcf/json.h"
-#include "hcf/result.h"
+#include "hcf/core/export.h"
+#include "hcf/core/json.h"
+#include "hcf/core/result.h"
 
 HCF_NAMESPACE_BEGIN
 

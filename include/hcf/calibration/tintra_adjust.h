@@ -13,8 +13,8 @@
 #include "hcf/calibration/tintra_nn.h"
 #include "hcf/color/cie_std_math.h"
 #include "hcf/color/lab_color.h"
-#include "hcf/export.h"
-#include "hcf/result.h"
+#include "hcf/core/export.h"
+#include "hcf/core/result.h"
 
 HCF_NAMESPACE_BEGIN
 

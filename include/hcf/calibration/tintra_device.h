@@ -5,10 +5,10 @@
 #include <span>
 #include <string>
 
-#include "hcf/bytes.h"
 #include "hcf/calibration/tintra_device.pb.h"
-#include "hcf/export.h"
-#include "hcf/result.h"
+#include "hcf/core/bytes.h"
+#include "hcf/core/export.h"
+#include "hcf/core/result.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "hcf/color/color_enums.h"
-#include "hcf/export.h"
-#include "hcf/json.h"
-#include "hcf/result.h"
+#include "hcf/core/export.h"
+#include "hcf/core/json.h"
+#include "hcf/core/result.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "hcf/bytes.h"
-#include "hcf/export.h"
-#include "hcf/json.h"
-#include "hcf/kit/hcf_error.h"
+#include "hcf/core/bytes.h"
+#include "hcf/core/export.h"
+#include "hcf/core/hcf_error.h"
+#include "hcf/core/json.h"
 #include "hcf/platform/http/session.h"
 
 HCF_NAMESPACE_BEGIN

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "hcf/export.h"
-#include "hcf/kit/hcf_error.h"
-#include "hcf/kit/hcf_net_credentials.h"
+#include "hcf/cloud/hcf_net_credentials.h"
+#include "hcf/core/export.h"
+#include "hcf/core/hcf_error.h"
 #include "hcf/products/hcf_product.h"
 
 HCF_NAMESPACE_BEGIN
@@ -41,9 +41,9 @@ struct HCF_API HCFNetProductsDownloadResult {
 /// One download of the catalogue of the credentials' package. The archive is streamed to a
 /// file beside `localZipURL` chunk by chunk as it arrives (never held in memory); progress goes
 /// to the delegate every 0.2 s and once when the archive is in. The archive is kept at
-/// `localZipURL` after a successful download. When the whole archive is in, it is unpacked beside the store, the
-/// unpacked store is opened and checked (a products store of this kit's schema), and only
-/// then does it replace the current store, in one rename. The download is logged with the
+/// `localZipURL` after a successful download. When the whole archive is in, it is unpacked beside
+/// the store, the unpacked store is opened and checked (a products store of this kit's schema), and
+/// only then does it replace the current store, in one rename. The download is logged with the
 /// server's catalogue date (no entry when the status request fails, so that the next check
 /// asks for a download again).
 ///

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "hcf/cloud/hcf_net_common.h"
-#include "hcf/export.h"
-#include "hcf/json.h"
-#include "hcf/kit/hcf_error.h"
-#include "hcf/kit/hcf_net_credentials.h"
+#include "hcf/cloud/hcf_net_credentials.h"
+#include "hcf/core/export.h"
+#include "hcf/core/hcf_error.h"
+#include "hcf/core/json.h"
 #include "hcf/products/hcf_product_filter_set.h"
 #include "hcf/products/hcf_product_search_result.h"
 

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "hcf/color/color_enums.h"
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 

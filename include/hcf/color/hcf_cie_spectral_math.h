@@ -8,8 +8,8 @@
 
 #include "hcf/color/color_enums.h"
 #include "hcf/color/xyz_color.h"
-#include "hcf/export.h"
-#include "hcf/result.h"
+#include "hcf/core/export.h"
+#include "hcf/core/result.h"
 
 HCF_NAMESPACE_BEGIN
 

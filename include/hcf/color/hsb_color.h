@@ -2,7 +2,7 @@
 #pragma once
 
 #include "hcf/color/platform_color.h"
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 

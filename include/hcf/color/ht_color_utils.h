@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "hcf/color/color_enums.h"
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -6,7 +6,7 @@
 
 #include "hcf/color/color_enums.h"
 #include "hcf/color/platform_color.h"
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 

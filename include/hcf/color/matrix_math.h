@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <span>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 

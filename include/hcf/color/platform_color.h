@@ -2,7 +2,7 @@
 // hue/saturation/brightness read-back.
 #pragma once
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -5,8 +5,8 @@
 
 #include "hcf/color/color_enums.h"
 #include "hcf/color/platform_color.h"
-#include "hcf/export.h"
-#include "hcf/json.h"
+#include "hcf/core/export.h"
+#include "hcf/core/json.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "hcf/color/color_enums.h"
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 

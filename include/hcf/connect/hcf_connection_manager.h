@@ -8,7 +8,7 @@
 
 #include "hcf/connect/hcf_connectivity.h"
 #include "hcf/connect/hcf_direct_connect_controller.h"
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/instrument/hcf_color_instrument.h"
 #include "hcf/platform/ble/central_manager.h"
 

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "hcf/export.h"
-#include "hcf/kit/hcf_error.h"
+#include "hcf/core/export.h"
+#include "hcf/core/hcf_error.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -9,7 +9,7 @@
 
 #include "hcf/connect/hcf_connectivity.h"
 #include "hcf/connect/hperipheral_wrssi.h"
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/instrument/hcf_color_instrument.h"
 #include "hcf/platform/ble/central_manager.h"
 #include "hcf/platform/dispatch/queues.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/platform/ble/central_manager.h"
 
 HCF_NAMESPACE_BEGIN

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "hcf/export.h"
-#include "hcf/kit/hcf_error.h"
+#include "hcf/core/export.h"
+#include "hcf/core/hcf_error.h"
 #include "hcf/link/ht_kubo_peripheral_manager.h"
 #include "hcf/platform/ble/peripheral.h"
 #include "hcf/platform/dispatch/queues.h"

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "hcf/calibration/tintra_device.h"
+#include "hcf/core/result.h"
 #include "hcf/instrument/hcf_color_instrument.h"
-#include "hcf/result.h"
 
 HCF_NAMESPACE_BEGIN
 

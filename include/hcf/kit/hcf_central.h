@@ -8,13 +8,13 @@
 #include <optional>
 #include <string>
 
+#include "hcf/cloud/cloud_endpoints.h"
+#include "hcf/cloud/hcf_net_credentials.h"
 #include "hcf/connect/hcf_connection_manager.h"
-#include "hcf/export.h"
-#include "hcf/kit/cloud_endpoints.h"
-#include "hcf/kit/hcf_error.h"
-#include "hcf/kit/hcf_net_credentials.h"
+#include "hcf/core/export.h"
+#include "hcf/core/hcf_error.h"
 #include "hcf/platform/ble/central_manager.h"
-#include "hcf/products/hcf_product_manager.h"
+#include "hcf/search/hcf_product_manager.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/platform/ble/peripheral.h"
 
 HCF_NAMESPACE_BEGIN

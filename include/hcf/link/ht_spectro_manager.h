@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/link/ht_kubo_peripheral_manager.h"
 #include "hcf/platform/ble/peripheral.h"
 

@@ -6,7 +6,7 @@
 
 #include "hcf/color/color_enums.h"
 #include "hcf/color/lab_color.h"
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/scan/batched_lab.h"
 #include "hcf/scan/color_search_term.h"
 

@@ -10,7 +10,7 @@
 
 #include "hcf/color/lab_color.h"
 #include "hcf/color/platform_color.h"
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/platform/predicate/predicate.h"
 #include "hcf/scan/batched_lab.h"
 #include "hcf/scan/color_scan.h"

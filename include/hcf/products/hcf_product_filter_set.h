@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "hcf/export.h"
-#include "hcf/kit/hcf_error.h"
+#include "hcf/core/export.h"
+#include "hcf/core/hcf_error.h"
 #include "hcf/platform/predicate/predicate.h"
 #include "hcf/products/hcf_product.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "hcf/export.h"
-#include "hcf/kit/hcf_error.h"
+#include "hcf/core/export.h"
+#include "hcf/core/hcf_error.h"
 #include "hcf/platform/predicate/predicate.h"
 #include "hcf/products/hcf_color_search_options.h"
 #include "hcf/products/hcf_product.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/products/hcf_product.h"
 
 HCF_NAMESPACE_BEGIN

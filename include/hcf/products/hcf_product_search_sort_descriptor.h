@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -12,8 +12,8 @@
 #include "hcf/color/lch_color.h"
 #include "hcf/color/platform_color.h"
 #include "hcf/color/rgb_color.h"
-#include "hcf/export.h"
-#include "hcf/kit/hcf_error.h"
+#include "hcf/core/export.h"
+#include "hcf/core/hcf_error.h"
 #include "hcf/scan/color_search_term.h"
 
 HCF_NAMESPACE_BEGIN

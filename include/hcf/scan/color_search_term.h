@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "hcf/color/lab_color.h"
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/scan/batched_lab.h"
 
 HCF_NAMESPACE_BEGIN

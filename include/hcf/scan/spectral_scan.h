@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "hcf/color/xyz_color.h"
-#include "hcf/result.h"
+#include "hcf/core/result.h"
 #include "hcf/scan/color_scan.h"
 
 HCF_NAMESPACE_BEGIN

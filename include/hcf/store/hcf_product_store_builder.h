@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "hcf/export.h"
-#include "hcf/kit/hcf_error.h"
-#include "hcf/result.h"
+#include "hcf/core/export.h"
+#include "hcf/core/hcf_error.h"
+#include "hcf/core/result.h"
 
 HCF_NAMESPACE_BEGIN
 

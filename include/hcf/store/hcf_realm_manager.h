@@ -9,11 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "hcf/bytes.h"
 #include "hcf/calibration/tintra_device.h"
-#include "hcf/export.h"
-#include "hcf/json.h"
-#include "hcf/kit/hcf_net_credentials.h"
+#include "hcf/core/bytes.h"
+#include "hcf/core/export.h"
+#include "hcf/core/json.h"
 #include "hcf/platform/predicate/predicate.h"
 #include "hcf/products/hcf_product.h"
 #include "hcf/products/hcf_product_search_sort_descriptor.h"
@@ -106,8 +105,15 @@ class HCF_API HCFRealmManager {
   // cannot be opened gives empty results (the open is logged).
 
   static std::filesystem::path urlForLogsRealm();
-  static std::filesystem::path urlForProductsRealmWithCredentials(const HCFNetCredentials& creds);
-  /// The products store of the kit's current credentials.
+  /// The products store file of the credentials' package (any value with a `packageID`).
+  template <class Credentials>
+  static std::filesystem::path urlForProductsRealmWithCredentials(const Credentials& creds) {
+    return storeFile(StoreKind::Products, creds.packageID);
+  }
+  /// The package whose products store `productsRealm` opens: the kit hands it down at login.
+  static void setProductsPackageID(const std::optional<std::string>& packageID);
+  static std::optional<std::string> productsPackageID();
+  /// The products store of the current package.
   static std::shared_ptr<StoreHandle> productsRealm();
   static std::shared_ptr<StoreHandle> realmForDownloadLog();
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/products/hcf_product.h"
 #include "hcf/store/store_records.h"
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "hcf/bytes.h"
-#include "hcf/export.h"
-#include "hcf/json.h"
+#include "hcf/core/bytes.h"
+#include "hcf/core/export.h"
+#include "hcf/core/json.h"
 #include "hcf/platform/dispatch/clock.h"
 
 HCF_NAMESPACE_BEGIN

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 #include "hcf/platform/dispatch/queues.h"
 
 HCF_NAMESPACE_BEGIN

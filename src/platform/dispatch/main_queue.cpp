@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 #include "hcf/platform/dispatch/queues.h"
 
 HCF_NAMESPACE_BEGIN

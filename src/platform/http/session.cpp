@@ -12,8 +12,8 @@
 #include <thread>
 #include <utility>
 
+#include "hcf/core/version.h"
 #include "hcf/platform/dispatch/queues.h"
-#include "hcf/version.h"
 
 HCF_NAMESPACE_BEGIN
 namespace http {

@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "hcf/bytes.h"
-#include "hcf/export.h"
+#include "hcf/core/bytes.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 namespace keystore {

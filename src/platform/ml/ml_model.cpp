@@ -8,9 +8,9 @@
 #include <map>
 #include <sstream>
 
-#include "../../common/json_text.h"
-#include "hcf/json.h"
-#include "hcf/kit/ht_utility.h"
+#include "../../core/json_text.h"
+#include "hcf/core/ht_utility.h"
+#include "hcf/core/json.h"
 
 HCF_NAMESPACE_BEGIN
 namespace ml {

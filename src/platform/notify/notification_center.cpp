@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 
 HCF_NAMESPACE_BEGIN
 namespace notify {

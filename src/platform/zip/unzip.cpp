@@ -1,4 +1,4 @@
-#include "hcf/platform/zip/unzip.h"
+#include "unzip.h"
 
 #include <sys/stat.h>
 #include <zip.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "hcf/kit/ht_utility.h"
+#include "hcf/core/ht_utility.h"
 
 HCF_NAMESPACE_BEGIN
 namespace zip {
@@ -65,9 +65,9 @@ Result<std::vector<std::filesystem::path>> unzipFileAtPath(
   return unzipFileAtPath(archive, destination, UnzipLimits{});
 }
 
-Result<std::vector<std::filesystem::path>> unzipFileAtPath(
-    const std::filesystem::path& archive, const std::filesystem::path& destination,
-    const UnzipLimits& limits) {
+Result<std::vector<std::filesystem::path>> unzipFileAtPath(const std::filesystem::path& archive,
+                                                           const std::filesystem::path& destination,
+                                                           const UnzipLimits& limits) {
   const auto tooLarge = [&] {
     return refuse("it unpacks to more than " + sizeText(limits.maxUnpackedBytes));
   };

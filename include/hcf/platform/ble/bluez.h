@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/platform/ble/central_manager.h"
 #include "hcf/platform/dispatch/clock.h"
 

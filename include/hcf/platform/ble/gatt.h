@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "hcf/bytes.h"
-#include "hcf/export.h"
+#include "hcf/core/bytes.h"
+#include "hcf/core/export.h"
 #include "hcf/platform/ble/uuid.h"
 
 HCF_NAMESPACE_BEGIN

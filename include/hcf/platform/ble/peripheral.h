@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/platform/ble/gatt.h"
 
 HCF_NAMESPACE_BEGIN

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/platform/ble/central_manager.h"
 #include "hcf/platform/dispatch/clock.h"
 

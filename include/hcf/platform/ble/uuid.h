@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 namespace ble {

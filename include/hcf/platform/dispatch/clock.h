@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 namespace dispatch {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 #include "hcf/platform/dispatch/clock.h"
 
 HCF_NAMESPACE_BEGIN

@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "hcf/bytes.h"
-#include "hcf/export.h"
-#include "hcf/kit/hcf_error.h"
+#include "hcf/core/bytes.h"
+#include "hcf/core/export.h"
+#include "hcf/core/hcf_error.h"
 
 HCF_NAMESPACE_BEGIN
 namespace http {

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 namespace notify {

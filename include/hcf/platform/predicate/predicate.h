@@ -13,7 +13,7 @@
 #include <variant>
 #include <vector>
 
-#include "hcf/export.h"
+#include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
 namespace predicate {

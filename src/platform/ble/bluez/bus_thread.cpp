@@ -13,7 +13,7 @@
 #include <thread>
 #include <unordered_map>
 
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 #include "hcf/platform/dispatch/queues.h"
 
 HCF_NAMESPACE_BEGIN

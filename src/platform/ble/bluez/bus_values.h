@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "hcf/bytes.h"
+#include "hcf/core/bytes.h"
 
 HCF_NAMESPACE_BEGIN
 namespace ble::bluez {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "bluez_internal.h"
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 
 HCF_NAMESPACE_BEGIN
 namespace ble::bluez {

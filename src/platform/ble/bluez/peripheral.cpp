@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "bluez_internal.h"
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 
 HCF_NAMESPACE_BEGIN
 namespace ble::bluez {

@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "hcf/log.h"
+#include "hcf/core/log.h"
 #include "sim_internal.h"
 
 HCF_NAMESPACE_BEGIN

@@ -1,0 +1,170 @@
+// Scans, Lab colours and batched Labs as JSON dictionaries, and back.
+//
+// Dictionaries from outside are untrusted: a reader refuses a value of the wrong type (a text
+// where a number belongs, an object where an array belongs) with error 9930 naming the key,
+// and never throws.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "hcf/core/json.h"
+#include "hcf/core/result.h"
+#include "hcf/products/hcf_product.h"
+#include "hcf/products/hcf_product_filter_set.h"
+#include "hcf/products/hcf_product_search.h"
+#include "hcf/products/hcf_product_search_result.h"
+#include "hcf/products/hcf_product_search_sort_descriptor.h"
+#include "hcf/scan/color_scan.h"
+
+HCF_NAMESPACE_BEGIN
+
+class HCF_API HCFTintVaultSerialization {
+ public:
+  HCFTintVaultSerialization() = delete;
+
+  /// True for a spectral scan, or a scan whose model begins with "11".
+  static bool isSpectroScan(const HCFColorScan& scan);
+
+  /// The spectral form ("batch", "model", "serial", "raw_color", "start", "step", "curve") or
+  /// the tristimulus form ("batch", "model", "serial", "raw_color", "adjusted_lab",
+  /// "adjusted_lab_10_degree" when that Lab is set, "batched_labs" when there are any).
+  static JsonValue colorScanToDictionary(const HCFColorScan& scan);
+  /// A spectral scan when "curve" is present (needs "model", "raw_color", "serial", "batch"),
+  /// else a tristimulus scan (needs "batch", "serial", "raw_color", "adjusted_lab").
+  static Result<std::shared_ptr<HCFColorScan>> colorScanFromDictionary(const JsonValue& dictionary);
+
+  /// "L", "a", "b", "observer" ("TWO_DEGREE"/"TEN_DEGREE"), "illuminant" ("D50", …).
+  static JsonValue labColorToDictionary(const HCFLabColor& lab);
+  /// The same with "d50L", "d50a", "d50b"; the values are written as they are.
+  static JsonValue labColorToD50Dictionary(const HCFLabColor& lab);
+  /// "L", "a", "b", else "d50L", "d50a", "d50b"; observer 2° and illuminant D50 when absent or
+  /// null, unknown names read as 2° and D50.
+  static Result<HCFLabColor> labColorFromDictionary(const JsonValue& dictionary);
+
+  /// {"lab": Lab dictionary, "batch": text}.
+  static JsonValue batchedLabToDictionary(const HCFBatchedLabColor& lab);
+  /// Needs "batch" and a readable "lab".
+  static Result<HCFGenericBatchedLab> batchedLabfromDictionary(const JsonValue& dictionary);
+  /// The entries that read, in order; entries lacking "batch" or a readable "lab" are left
+  /// out, while an entry of the wrong type refuses the whole array.
+  static Result<std::vector<HCFGenericBatchedLab>> batchedLabsFromArray(const JsonValue& array);
+  static JsonValue batchedLabsToArray(const std::vector<HCFGenericBatchedLab>& labs);
+  /// One Lab dictionary per entry, batch dropped.
+  static JsonValue batchedLabsToSpectrumLabsArray(const std::vector<HCFGenericBatchedLab>& labs);
+
+  // ---- products (values of the wrong type read as absent; these readers never fail) ----------
+
+  /// "uuid", "filters", "product_attributes", "imgs" (when there are images), "colors" (in
+  /// ascending colour index), "hex" (of the first colour), "sorts".
+  static JsonValue productToDictionary(const HCFHalvernCloudProduct& product);
+  static HCFHalvernCloudProduct productFromDictionary(const JsonValue& dictionary);
+  /// Nothing when `data` is not JSON.
+  static std::optional<HCFHalvernCloudProduct> productFromData(std::string_view data);
+  /// One product per line ended by a line feed (a last line without one is not read); a line
+  /// that is not JSON gives a product with nothing set.
+  static std::vector<HCFHalvernCloudProduct> productsFromJSONLData(std::string_view data);
+  /// The same from a stream, one line in memory at a time: `each` gets every product with its
+  /// line number (from 1) and whether the line was JSON, and returns false to stop. Returns
+  /// the number of lines read.
+  static std::size_t productsFromJSONL(
+      std::istream& in,
+      const std::function<bool(HCFHalvernCloudProduct&& product, std::size_t line, bool parsed)>&
+          each);
+  /// "imgs": one single-entry dictionary {kind: URL} per image.
+  static JsonValue jsonForProductImages(const HCFHalvernCloudProduct& product);
+  /// "k", "v", "kt", "vt".
+  static JsonValue kvToDictionary(const HCFProductKV& kv);
+  static HCFProductKV kvFromDictionary(const JsonValue& dictionary);
+  static JsonValue kvsToArray(const std::vector<HCFProductKV>& kvs);
+  static std::vector<HCFProductKV> kvsFromArray(const JsonValue& array);
+
+  /// The "colors" array: one dictionary per colour index (ascending) with its reference Lab
+  /// and its other batches ("mcs"; spectral batches, model 10 or more, with their spectrum).
+  static JsonValue JSONFromColors(const std::vector<HCFProductBatchedLabColor>& colors,
+                                  const std::optional<std::vector<HCFProductSpectrum>>& spectra);
+  /// Every colour's measured batches, then its reference ("adjusted").
+  static std::vector<HCFProductBatchedLabColor> measuredColorsFromJSON(const JsonValue& colors);
+  static std::vector<HCFProductBatchedLabColor> measuredColorsFromColorDictionary(
+      const JsonValue& color, std::uint64_t index);
+  static std::vector<HCFProductSpectrum> spectraFromColorsJSON(const JsonValue& colors);
+  /// A measured colour with "spectrum" holding "start", "step" and "curve".
+  static bool mcDictHasSpectrum(const JsonValue& measuredColor);
+  static std::optional<HCFProductBatchedLabColor> bLabFromMeasuredColorDictionary(
+      const JsonValue& measuredColor);
+  static std::vector<HCFProductBatchedLabColor> bLabsFromSpectrumMCDictionary(
+      const JsonValue& measuredColor);
+  static std::optional<JsonValue> measuredColorDicFrom(
+      const std::vector<HCFProductBatchedLabColor>& entries);
+  static std::optional<JsonValue> measuredColorDicWithSpectrumFrom(
+      const std::vector<HCFProductBatchedLabColor>& entries,
+      const std::optional<std::vector<HCFProductSpectrum>>& spectra);
+  /// "start", "step", "curve".
+  static JsonValue productSpectrumToJSON(const HCFProductSpectrum& spectrum);
+
+  // ---- searches, colour terms and filter sets -------------------------------------------------
+
+  /// The body the online search service takes under "search": "limit", "skip", "adjusted_lab"
+  /// (the term's reference colour), "device_lab", "device_batch" and "unifiedBatchLabs" (its
+  /// batched colours), "text_term", "sort" (by default vendor_order, code, name ascending),
+  /// "filter" ({"attributes": {key: [values]}}; inspiration searches add category
+  /// "Inspirations" when no category is chosen) and "includeDE".
+  static JsonValue productSearchToServerDictionary(const HCFProductSearch& search);
+  /// The application's form: "sort_descriptors", "limit", "skip", "filter_descriptors",
+  /// "color_term", "color_search_opts", "text_term", "search_type".
+  static JsonValue productSearchToDictionary(const HCFProductSearch& search);
+  static HCFProductSearch productSearchFromDictionary(const JsonValue& dictionary);
+  /// "object_type", "object_version", "adjusted_lab", "batched_labs" (when there are any).
+  static JsonValue colorTermToDictionary(const HCFColorSearchTerm& term);
+  static std::shared_ptr<HCFGenericColorSearchTerm> colorTermFromDictionary(
+      const JsonValue& dictionary);
+  static std::shared_ptr<HCFGenericColorSearchTerm> searchTermFromDictionary(
+      const JsonValue& dictionary);
+  /// {"filter": {"attributes": {key: [values of the selected pairs, in order]}}}.
+  static JsonValue filterSetToServerDictionary(const HCFProductFilterSet& set);
+  /// Pairs from the service's filter groups ("filter_key", "filter_key_translated",
+  /// "filter_values" of {"filter_value", "filter_value_translated"}).
+  static std::vector<HCFProductKV> kvsFromServerArray(const JsonValue& groups);
+  /// The service's filter groups of `kvs`: one group per key in order of first appearance.
+  static JsonValue kvsToServerArray(const std::vector<HCFProductKV>& kvs);
+  /// The service's panel reply ("all_filters", "current_filters", "available_filters") as an
+  /// HCFOnlineProductFilterSet / an HCFOnlineInspirationsFilterSet.
+  static std::shared_ptr<HCFProductFilterSet> filterSetFromServerDictionary(
+      const JsonValue& dictionary);
+  static std::shared_ptr<HCFProductFilterSet> inspirationsFilterSetFromServerDictionary(
+      const JsonValue& dictionary);
+  /// "selectedFilters", "availableFilters", "allFilters" as pair arrays.
+  static JsonValue filterSetToDictionary(const HCFProductFilterSet& set);
+  static std::shared_ptr<HCFProductFilterSet> filterSetFromDictionary(const JsonValue& dictionary);
+
+  // ---- search results -----------------------------------------------------------------------
+
+  /// "product" (the product dictionary) and "delta_e" (when the result has a difference).
+  static JsonValue productSearchResultToDictionary(const HCFProductSearchResult& result);
+  static JsonValue productSearchResultsToArray(const std::vector<HCFProductSearchResult>& results);
+
+  // ---- sort descriptors ------------------------------------------------------------------
+
+  /// [{server key: "ASC" | "DESC"}] in order; the server key is the sort key lower-cased with
+  /// blanks as "_" ("vendorOrder" is "vendor_order").
+  static JsonValue sortDescriptorsToServerArray(
+      const std::vector<HCFProductSearchSortDescriptor>& descriptors);
+  /// [{"sort_key": displayable key ("Vendor Order"), "sort_ascending": bool}] in order.
+  static JsonValue sortDescriptorsToArray(
+      const std::vector<HCFProductSearchSortDescriptor>& descriptors);
+  /// The descriptors of `sortDescriptorsToArray`, keys back in store form; entries without a
+  /// text "sort_key" are skipped; anything but an array gives none.
+  static std::vector<HCFProductSearchSortDescriptor> sortDescriptorsFromArray(
+      const JsonValue& array);
+  /// Lower-cased, blanks as "_"; "vendor_order" becomes the store's "vendorOrder".
+  static std::string serverSortKeyFromDisplayableSortKey(std::string_view key);
+  /// "_" as blanks, each word capitalised: "vendor_order" is "Vendor Order".
+  static std::string displayableSortKeyFromServerSortKey(std::string_view key);
+};
+
+HCF_NAMESPACE_END

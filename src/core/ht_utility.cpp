@@ -1,0 +1,131 @@
+#include "hcf/core/ht_utility.h"
+
+#include <memory>
+#include <mutex>
+
+HCF_NAMESPACE_BEGIN
+
+namespace {
+
+using Translate = std::function<std::string(std::string_view)>;
+
+std::mutex& translationMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::shared_ptr<const Translate>& translationSlot() {
+  static std::shared_ptr<const Translate> slot;
+  return slot;
+}
+
+std::string translate(std::string_view message) {
+  std::shared_ptr<const Translate> t;
+  {
+    const std::lock_guard lock(translationMutex());
+    t = translationSlot();
+  }
+  if (!t) return std::string(message);
+  try {
+    std::string out = (*t)(message);
+    return out.empty() ? std::string(message) : out;  // no translation: the message itself
+  } catch (...) {
+    return std::string(message);
+  }
+}
+
+// The message with its one "%@" replaced by `argument`.
+std::string withArgument(std::string_view format, std::string_view argument) {
+  std::string out(format);
+  if (const auto at = out.find("%@"); at != std::string::npos) out.replace(at, 2, argument);
+  return out;
+}
+
+HCFError withText(std::string text, std::int64_t code) {
+  return HCFError{kHCFErrorDomain, code, text, text, text, std::nullopt};
+}
+
+HCFError make(std::string_view message, std::int64_t code) {
+  return withText(translate(message), code);
+}
+
+// A "%@" message: the pattern is what gets translated, then the argument goes in.
+HCFError makeWith(std::string_view pattern, std::string_view argument, std::int64_t code) {
+  return withText(withArgument(translate(pattern), argument), code);
+}
+
+}  // namespace
+
+std::string HCFError::description() const {
+  return domain + " " + std::to_string(code) + ": " + localizedDescription;
+}
+
+void HTUtility::setTranslation(std::function<std::string(std::string_view)> t) {
+  std::shared_ptr<const Translate> next;
+  if (t) next = std::make_shared<const Translate>(std::move(t));
+  const std::lock_guard lock(translationMutex());
+  translationSlot() = std::move(next);
+}
+
+using namespace error_code;
+
+HCFError HTUtility::noInternetError() {
+  return make("No internet connection detected.", kNoInternet);
+}
+HCFError HTUtility::noBleError() {
+  return make("Bluetooth not enabled, please turn on BLE to proceed.", kNoBle);
+}
+HCFError HTUtility::connectionConfirmBtnTimeoutError() {
+  return make("Timed out waiting for button press", kConnectionConfirmTimeout);
+}
+HCFError HTUtility::noBlePeripheralsError() { return make("No peripherals found", kNoPeripherals); }
+HCFError HTUtility::noCalError() { return make("Device Not Calibrated", kNoCalibration); }
+HCFError HTUtility::wpCalError() {
+  return make("Whitepoint Calibration Failed", kWhitePointCalibrationFailed);
+}
+HCFError HTUtility::devBleInitFailed() {
+  return make("Device's bluetooth initialization failed.", kBleInitFailed);
+}
+HCFError HTUtility::alignmentFetchError() {
+  return make("Unable to fetch tuning data from web", kAlignmentFetch);
+}
+HCFError HTUtility::noCalDataError(std::string_view serial) {
+  return makeWith("Defective device(calibration). Serial:%@", serial, kNoCalibrationData);
+}
+HCFError HTUtility::noBatchError(std::string_view serial) {
+  return makeWith("Defective device(batching). Serial:%@", serial, kNoBatch);
+}
+HCFError HTUtility::noCalDownloadError(std::string_view serial) {
+  return makeWith("Device calibration fetch from web failed. Serial:%@", serial,
+                  kCalibrationDownload);
+}
+HCFError HTUtility::unsupportedLegacyDeviceError(std::string_view serial) {
+  return makeWith("Unsupported legacy device. Serial:%@", serial, kUnsupportedLegacyDevice);
+}
+HCFError HTUtility::scanError() { return make("Error scanning on colorimeter", kScan); }
+HCFError HTUtility::unsupportedOS() {
+  return make("Unsupported legacy version of iOS. This feature requires iOS 11 or newer",
+              kUnsupportedOS);
+}
+HCFError HTUtility::illegalObserver() {
+  return make("Unsupported observer requested", kIllegalObserver);
+}
+HCFError HTUtility::authenticationFailedError() {
+  return make("Authentication failed: the cloud refused the SDK key.", kAuthenticationFailed);
+}
+HCFError HTUtility::serverResponseError(std::string_view message, std::int64_t code) {
+  return makeWith("Server Error:%@", message, code);
+}
+HCFError HTUtility::instrumentTimeoutError(std::string_view what) {
+  return make(std::string(what) + " did not arrive in time", kInstrumentTimeout);
+}
+
+HCFError HTUtility::invalidDataError(std::string_view detail) {
+  return make("Invalid data: " + std::string(detail), kInvalidData);
+}
+
+HCFError HTUtility::errWithMsg(std::string_view message, std::int64_t code) {
+  return make(message, code);
+}
+
+HCF_NAMESPACE_END
