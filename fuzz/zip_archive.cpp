@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "fuzz_support.h"
+#include "platform/zip/unzip.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto base = hcf_fuzz::scratch() / "zip";

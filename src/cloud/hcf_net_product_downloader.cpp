@@ -75,6 +75,163 @@ std::filesystem::path HCFNetProductDownloader::docDirectory() {
   return HCFRealmManager::docDirectory();
 }
 
+// One transfer of the archive: a method for each event of the stream, then the install and
+// the log entry. The stream's events hold it until the transfer completes; the install holds
+// it while it runs. Every event reaches the delegate on the main queue.
+struct HCFNetProductDownloader::Transfer : std::enable_shared_from_this<Transfer> {
+  explicit Transfer(std::shared_ptr<HCFNetProductDownloader> downloader)
+      : self(std::move(downloader)) {}
+
+  bool onResponse(const http::Response& response);
+  bool onData(const std::uint8_t* data, std::size_t size);
+  void onComplete(std::optional<HCFError> error);
+
+  // Installs the whole archive in place of the catalogue (on a global queue), then logs it.
+  void install();
+  // Logs the download with the server's date of the catalogue, so that later status answers
+  // compare with it on the same clock; completes either way.
+  void logDownload();
+  // Reports the first failure only; nothing else is reported after it.
+  void fail(const HCFError& error);
+  void removeArchive();
+  // Held by the progress timer as a weak reference, so that it never keeps the downloader.
+  static void postProgress(const std::weak_ptr<HCFNetProductDownloader>& downloader);
+
+  Impl& state() const { return *self->impl_; }
+
+  std::shared_ptr<HCFNetProductDownloader> self;
+};
+
+bool HCFNetProductDownloader::Transfer::onResponse(const http::Response& response) {
+  if (self->cancelled_) return false;
+  if (response.statusCode > 399) {
+    fail(HTUtility::errWithMsg(
+        "Received bad response (" + std::to_string(response.statusCode) + ") from server.",
+        response.statusCode));
+    return false;
+  }
+  std::int64_t total = 0;
+  if (const auto length = http::headerValue(response.headers, "Content-Length")) {
+    try {
+      total = std::max<std::int64_t>(0, std::stoll(*length));
+    } catch (const std::exception&) {
+    }
+  }
+  self->total_ = total;
+  const auto archive = state().partial;
+  std::error_code ec;
+  std::filesystem::create_directories(archive.parent_path(), ec);
+  state().file.reset(std::fopen(archive.c_str(), "wb"));
+  if (!state().file) {
+    fail(HTUtility::errWithMsg(
+        "The archive file cannot be created: " + archive.string() + ": " + std::strerror(errno),
+        error_code::kInvalidData));
+    return false;  // the transfer stops rather than waiting for a file
+  }
+  const std::weak_ptr<HCFNetProductDownloader> weakSelf = self;
+  postProgress(weakSelf);
+  auto timer =
+      dispatch::mainQueue().every(kProgressInterval, [weakSelf] { postProgress(weakSelf); });
+  const std::lock_guard lock(state().mutex);
+  state().progressTimer = timer;
+  if (self->cancelled_) state().progressTimer.cancel();
+  return true;
+}
+
+bool HCFNetProductDownloader::Transfer::onData(const std::uint8_t* data, std::size_t size) {
+  if (self->cancelled_ || !state().file) return false;
+  if (std::fwrite(data, 1, size, state().file.get()) != size) {
+    fail(
+        HTUtility::errWithMsg(std::string("The archive cannot be written: ") + std::strerror(errno),
+                              error_code::kInvalidData));
+    return false;
+  }
+  self->running_ += static_cast<std::int64_t>(size);
+  return true;
+}
+
+void HCFNetProductDownloader::Transfer::onComplete(std::optional<HCFError> error) {
+  bool written = true;
+  if (state().file) written = std::fclose(state().file.release()) == 0;
+  {
+    const std::lock_guard lock(state().mutex);
+    state().progressTimer.cancel();
+    state().task.reset();  // the transfer is over
+  }
+  if (!error && self->cancelled_) error = http::cancelledError();
+  if (!error && !written) {
+    error = HTUtility::errWithMsg("The archive cannot be written", error_code::kInvalidData);
+  }
+  if (error || state().failed) {
+    removeArchive();
+    if (error) fail(*error);
+    return;
+  }
+  postProgress(self);
+  dispatch::globalQueue(dispatch::QueuePriority::Default).async([me = shared_from_this()] {
+    me->install();
+  });
+}
+
+void HCFNetProductDownloader::Transfer::install() {
+  if (auto problem = store::installCatalogArchive(state().partial, self->localRealmURL(),
+                                                  [me = self] { return !me->cancelled_; })) {
+    removeArchive();
+    fail(*problem);
+    return;
+  }
+  // The archive is kept (as the last download's) until the next download replaces it.
+  std::error_code ec;
+  std::filesystem::rename(state().partial, self->localZipURL(), ec);
+  if (ec) removeArchive();
+  logDownload();
+}
+
+void HCFNetProductDownloader::Transfer::logDownload() {
+  HCFNetTintVault::fetchProductsStatusUsingCredentials(
+      self->credentials_, [me = self](std::optional<HCFNetProductsStatusResponse> status,
+                                      std::optional<HCFError> statusError) {
+        const auto complete = [me] {
+          if (auto d = me->delegate_.lock()) d->productDownloaderDidComplete();
+        };
+        if (!status) {
+          logLine("catalogue installed, not logged: " +
+                  (statusError ? statusError->description() : std::string("no status")));
+          dispatch::mainQueue().async(complete);
+          return;
+        }
+        HCFRealmManager::insertProductDownloadEntryForSDKKey(me->credentials_.sdkKey.value_or(""),
+                                                             status->productsUpdatedAt, complete);
+      });
+}
+
+void HCFNetProductDownloader::Transfer::fail(const HCFError& error) {
+  if (state().failed.exchange(true)) return;
+  logLine("catalogue download failed: " + error.description());
+  dispatch::mainQueue().async([listener = self->delegate_, error] {
+    if (auto d = listener.lock()) d->productDownloaderDidFailWithError(error);
+  });
+}
+
+void HCFNetProductDownloader::Transfer::removeArchive() {
+  std::error_code ec;
+  std::filesystem::remove(state().partial, ec);
+  if (ec) logLine(ec.message());
+}
+
+void HCFNetProductDownloader::Transfer::postProgress(
+    const std::weak_ptr<HCFNetProductDownloader>& downloader) {
+  const auto me = downloader.lock();
+  if (!me) return;
+  const auto total = me->total_.load();
+  const float progress = total == 0 ? 0.0f
+                                    : static_cast<float>(static_cast<double>(me->running_.load()) /
+                                                         static_cast<double>(total));
+  dispatch::mainQueue().async([listener = me->delegate_, progress] {
+    if (auto d = listener.lock()) d->productDownloaderDidUpdateProgress(progress);
+  });
+}
+
 void HCFNetProductDownloader::start() {
   {
     const std::lock_guard lock(impl_->mutex);
@@ -85,128 +242,14 @@ void HCFNetProductDownloader::start() {
     impl_->partial +=
         "." + std::to_string(::getpid()) + "-" + std::to_string(downloads++) + ".part";
   }
-  auto self = shared_from_this();
-  const auto delegate = [self] { return self->delegate_.lock(); };
-  const auto fail = [self, delegate](const HCFError& error) {
-    if (self->impl_->failed.exchange(true)) return;
-    logLine("catalogue download failed: " + error.description());
-    if (auto d = delegate()) d->productDownloaderDidFailWithError(error);
-  };
-  const auto removeArchive = [self] {
-    std::error_code ec;
-    std::filesystem::remove(self->impl_->partial, ec);
-    if (ec) logLine(ec.message());
-  };
-  // Held by the progress timer: a weak reference, so that the timer never keeps the
-  // downloader alive.
-  const std::weak_ptr<HCFNetProductDownloader> weakSelf = self;
-  const auto postProgress = [weakSelf] {
-    const auto me = weakSelf.lock();
-    if (!me) return;
-    const auto total = me->total_.load();
-    const float progress = total == 0
-                               ? 0.0f
-                               : static_cast<float>(static_cast<double>(me->running_.load()) /
-                                                    static_cast<double>(total));
-    dispatch::mainQueue().async([listener = me->delegate_, progress] {
-      if (auto d = listener.lock()) d->productDownloaderDidUpdateProgress(progress);
-    });
-  };
-
+  const auto transfer = std::make_shared<Transfer>(shared_from_this());
   http::StreamDelegate events;
-  events.onResponse = [self, fail, postProgress](const http::Response& response) {
-    if (self->cancelled_) return false;
-    if (response.statusCode > 399) {
-      fail(HTUtility::errWithMsg(
-          "Received bad response (" + std::to_string(response.statusCode) + ") from server.",
-          response.statusCode));
-      return false;
-    }
-    std::int64_t total = 0;
-    if (const auto length = http::headerValue(response.headers, "Content-Length")) {
-      try {
-        total = std::max<std::int64_t>(0, std::stoll(*length));
-      } catch (const std::exception&) {
-      }
-    }
-    self->total_ = total;
-    const auto archive = self->impl_->partial;
-    std::error_code ec;
-    std::filesystem::create_directories(archive.parent_path(), ec);
-    self->impl_->file.reset(std::fopen(archive.c_str(), "wb"));
-    if (!self->impl_->file) {
-      fail(HTUtility::errWithMsg(
-          "The archive file cannot be created: " + archive.string() + ": " + std::strerror(errno),
-          error_code::kInvalidData));
-      return false;  // the transfer stops rather than waiting for a file
-    }
-    postProgress();
-    auto timer = dispatch::mainQueue().every(kProgressInterval, postProgress);
-    const std::lock_guard lock(self->impl_->mutex);
-    self->impl_->progressTimer = timer;
-    if (self->cancelled_) self->impl_->progressTimer.cancel();
-    return true;
+  events.onResponse = [transfer](const http::Response& r) { return transfer->onResponse(r); };
+  events.onData = [transfer](const std::uint8_t* data, std::size_t size) {
+    return transfer->onData(data, size);
   };
-  events.onData = [self, fail](const std::uint8_t* data, std::size_t size) {
-    if (self->cancelled_ || !self->impl_->file) return false;
-    if (std::fwrite(data, 1, size, self->impl_->file.get()) != size) {
-      fail(HTUtility::errWithMsg(
-          std::string("The archive cannot be written: ") + std::strerror(errno),
-          error_code::kInvalidData));
-      return false;
-    }
-    self->running_ += static_cast<std::int64_t>(size);
-    return true;
-  };
-  events.onComplete = [self, fail, removeArchive, postProgress](std::optional<HCFError> error) {
-    bool written = true;
-    if (self->impl_->file) {
-      written = std::fclose(self->impl_->file.release()) == 0;
-    }
-    {
-      const std::lock_guard lock(self->impl_->mutex);
-      self->impl_->progressTimer.cancel();
-      self->impl_->task.reset();  // the transfer is over
-    }
-    if (!error && self->cancelled_) error = http::cancelledError();
-    if (!error && !written) {
-      error = HTUtility::errWithMsg("The archive cannot be written", error_code::kInvalidData);
-    }
-    if (error || self->impl_->failed) {
-      removeArchive();
-      if (error) fail(*error);
-      return;
-    }
-    postProgress();
-    dispatch::globalQueue(dispatch::QueuePriority::Default).async([self, fail, removeArchive] {
-      if (auto problem = store::installCatalogArchive(self->impl_->partial, self->localRealmURL(),
-                                                      [self] { return !self->cancelled_; })) {
-        removeArchive();
-        fail(*problem);
-        return;
-      }
-      // The archive is kept (as the last download's) until the next download replaces it.
-      std::error_code ec;
-      std::filesystem::rename(self->impl_->partial, self->localZipURL(), ec);
-      if (ec) removeArchive();
-      // The download is logged with the server's date of the catalogue, so that later status
-      // answers compare with it on the same clock.
-      HCFNetTintVault::fetchProductsStatusUsingCredentials(
-          self->credentials_, [self](std::optional<HCFNetProductsStatusResponse> status,
-                                     std::optional<HCFError> statusError) {
-            const auto complete = [self] {
-              if (auto d = self->delegate_.lock()) d->productDownloaderDidComplete();
-            };
-            if (!status) {
-              logLine("catalogue installed, not logged: " +
-                      (statusError ? statusError->description() : std::string("no status")));
-              dispatch::mainQueue().async(complete);
-              return;
-            }
-            HCFRealmManager::insertProductDownloadEntryForSDKKey(
-                self->credentials_.sdkKey.value_or(""), status->productsUpdatedAt, complete);
-          });
-    });
+  events.onComplete = [transfer](std::optional<HCFError> error) {
+    transfer->onComplete(std::move(error));
   };
 
   http::Request request;

@@ -5,6 +5,7 @@
 
 #include "cie_constants.h"
 #include "hcf/color/cie_std_math.h"
+#include "lightness_weights.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -69,8 +70,7 @@ double CieStdMath::deltaE2000WithL(double L1, double a1, double b1, double L2, d
   const double dLp = L2 - L1;
   const double dCp = C2p - C1p;
   const double Lbar = (L1 + L2) / 2.0;
-  const double Lm50sq = (Lbar - 50.0) * (Lbar - 50.0);
-  const double SL = 1.0 + 0.015 * Lm50sq / std::sqrt(20.0 + Lm50sq);
+  const double SL = delta_e::ciede2000LightnessWeight(Lbar);
   const double SC = 1.0 + 0.045 * Cbarp;
   const double SH = 1.0 + 0.015 * Cbarp * T;
 
@@ -101,7 +101,7 @@ double CieStdMath::deltaEcmc_l(float l, float c, double L1, double a1, double b1
   } else if (H1 >= 360.0) {
     H1 -= 360.0;
   }
-  const double SL = L1 < 16.0 ? 0.511 : 0.040975 * L1 / (1.0 + 0.01765 * L1);
+  const double SL = delta_e::cmcLightnessWeight(L1);
   const double SC = 0.0638 * C1 / (1.0 + 0.0131 * C1) + 0.638;
   const double T = (H1 >= 164.0 && H1 <= 345.0)
                        ? 0.56 + std::fabs(0.2 * std::cos(toRadians(H1 + 168.0)))

@@ -28,6 +28,7 @@
 
 #include "cie_constants.h"
 #include "hcf/color/cie_std_math.h"
+#include "lightness_weights.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -179,8 +180,7 @@ void weightedDifference(double L1, const double* L2s, std::size_t m, const Scrat
     const double L2 = L2s[j];
     const double Cbarp = (C1p + C2p) / 2.0;
     const double Lbar = (L1 + L2) / 2.0;
-    const double Lm50sq = (Lbar - 50.0) * (Lbar - 50.0);
-    const double SL = 1.0 + 0.015 * Lm50sq / std::sqrt(20.0 + Lm50sq);
+    const double SL = delta_e::ciede2000LightnessWeight(Lbar);
     const double SC = 1.0 + 0.045 * Cbarp;
     const double SH = 1.0 + 0.015 * Cbarp * T;
     const double Cbarp7 = pow7(Cbarp);

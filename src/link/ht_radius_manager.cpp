@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "../platform/ble/instrument_gatt.h"
 #include "colorimeter_codec.h"
 #include "hcf/core/exception.h"
 #include "shared_characteristics.h"
@@ -13,17 +14,17 @@ namespace {
 using ble::UUID;
 
 // The colorimeter's GATT identifiers.
-const UUID kMainService = UUID::UUIDWithString("26db67ab-fc40-420a-b080-2ce709bfb7d0");
-const UUID kUpdateService1 = UUID::UUIDWithString("1d14d6ee-fd63-4fa1-bfa4-8f47b42119f0");
-const UUID kUpdateService2 = UUID::UUIDWithString("a8a52e81-5c93-4f8f-b18f-96bba3387bab");
-const UUID kXyzSense = UUID::UUIDWithString("1a0ad4bf-7bdc-49a3-81d0-ca96ab705ed2");
-const UUID kXyzEmissSense = UUID::UUIDWithString("54368316-8385-42a6-a0fe-3f43d66201e6");
-const UUID kTemperature = UUID::UUIDWithString("af2c461d-8a38-48a0-aa8f-5c4b2947d3a3");
-const UUID kOtaControl = UUID::UUIDWithString("f7bf3564-fb6d-4e53-88a4-5e37e0326063");
-const UUID kOtaData = UUID::UUIDWithString("984227f3-34fc-4045-a5d0-2c581f81a153");
+const UUID& kMainService = ble::instrument_gatt::colorimeterService();
+const UUID& kUpdateService1 = ble::instrument_gatt::colorimeterUpdateService1();
+const UUID& kUpdateService2 = ble::instrument_gatt::colorimeterUpdateService2();
+const UUID& kXyzSense = ble::instrument_gatt::colorimeterSense();
+const UUID& kXyzEmissSense = ble::instrument_gatt::colorimeterEmissiveSense();
+const UUID& kTemperature = ble::instrument_gatt::colorimeterTemperature();
+const UUID& kOtaControl = ble::instrument_gatt::colorimeterOtaControl();
+const UUID& kOtaData = ble::instrument_gatt::colorimeterOtaData();
 
 // The connection-confirm / keep-alive command.
-const ble::Bytes kConfirmByte = {0x01};
+const ble::Bytes& kConfirmByte = ble::instrument_gatt::kCommand;
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "hcf/link/ht_spectro_manager.h"
 
+#include "../platform/ble/instrument_gatt.h"
 #include "colorimeter_codec.h"
 #include "hcf/core/exception.h"
 #include "shared_characteristics.h"
@@ -11,13 +12,13 @@ namespace {
 using ble::UUID;
 
 // The spectrometer's GATT identifiers; battery to charging status are the colorimeter's.
-const UUID kMainService = UUID::UUIDWithString("89504ca4-c879-446f-a10e-f6c2da131d41");
-const UUID kScan = UUID::UUIDWithString("80db9d9a-6db9-43fa-ac23-c38062ef3c9e");
-const UUID kEScan = UUID::UUIDWithString("ec4ca502-982a-4fc2-82ec-033e37ab4fe9");
-const UUID kError = UUID::UUIDWithString("8d6bfa01-c14e-4079-96f5-57a5b136fbdc");
+const UUID& kMainService = ble::instrument_gatt::spectrometerService();
+const UUID& kScan = ble::instrument_gatt::spectrometerScan();
+const UUID& kEScan = ble::instrument_gatt::spectrometerEmissiveScan();
+const UUID& kError = ble::instrument_gatt::spectrometerError();
 
 // The scan commands and the connection-confirm / keep-alive write.
-const ble::Bytes kCommandByte = {0x01};
+const ble::Bytes& kCommandByte = ble::instrument_gatt::kCommand;
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "shared_characteristics.h"
 
+#include "../platform/ble/instrument_gatt.h"
 #include "colorimeter_codec.h"
 
 HCF_NAMESPACE_BEGIN
@@ -7,30 +8,12 @@ namespace shared_gatt {
 
 using ble::UUID;
 
-const UUID& battery() {
-  static const UUID u = UUID::UUIDWithString("4aecb80d-0f0a-45d4-a2da-4796f114b8d3");
-  return u;
-}
-const UUID& serial() {
-  static const UUID u = UUID::UUIDWithString("06bee248-ac7e-439a-aa35-07a6a500750a");
-  return u;
-}
-const UUID& version() {
-  static const UUID u = UUID::UUIDWithString("591eddc9-0ebe-4512-af25-b83ce44d24de");
-  return u;
-}
-const UUID& button() {
-  static const UUID u = UUID::UUIDWithString("4229bdb5-8b55-4c6f-9216-d71ab06f246a");
-  return u;
-}
-const UUID& connectConfirm() {
-  static const UUID u = UUID::UUIDWithString("3a796671-b41b-4b54-a929-00f880c8833b");
-  return u;
-}
-const UUID& chargingStatus() {
-  static const UUID u = UUID::UUIDWithString("9e60ce27-9f77-40f8-a916-2c0b5f606a68");
-  return u;
-}
+const UUID& battery() { return ble::instrument_gatt::battery(); }
+const UUID& serial() { return ble::instrument_gatt::serial(); }
+const UUID& version() { return ble::instrument_gatt::version(); }
+const UUID& button() { return ble::instrument_gatt::button(); }
+const UUID& connectConfirm() { return ble::instrument_gatt::connectConfirm(); }
+const UUID& chargingStatus() { return ble::instrument_gatt::chargingStatus(); }
 
 bool report(const UUID& u, const ble::Bytes& v, HTKuboPeripheralManDelegate& d) {
   if (u == battery()) {

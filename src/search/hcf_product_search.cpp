@@ -250,35 +250,18 @@ void HCFProductSearch::executeColorSearchIgnoringColorPredicate(bool ignoring,
   });
 }
 
+// Text and all-products searches: one hop to a worker for the query, one delivery on the main
+// queue, on the same code path as the catalogue on a file.
 void HCFProductSearch::executeTextSearch(Completion completion) const {
-  if (products::inDefaultOrder(*this)) {
-    // In the default order the catalogue's text index answers without SQL: the same
-    // products, in the same order, as the store's query would give.
-    high().async([search = *this, completion] {
-      deliver(completion, products::textSearchInDefaultOrder(search, std::nullopt));
-    });
-    return;
-  }
-  const auto search = *this;
-  HCFRealmManager::offlineProductsMatchingPredicate(
-      Predicate::andOf({textTermPredicate(), filterPredicate()}),
-      sortDescriptors.value_or(std::vector<HCFProductSearchSortDescriptor>{}), skip, limit,
-      [search, completion](std::vector<HCFHalvernCloudProduct> products) {
-        high().async([search, completion, products = std::move(products)] {
-          deliver(completion, search.productsToSearchResults(products));
-        });
-      });
+  high().async([search = *this, completion] {
+    deliver(completion, products::textOrAllProducts(search, true, std::nullopt));
+  });
 }
 
 void HCFProductSearch::executeAllProductsSearch(Completion completion) const {
-  const auto search = *this;
-  HCFRealmManager::offlineProductsMatchingPredicate(
-      filterPredicate(), sortDescriptors.value_or(std::vector<HCFProductSearchSortDescriptor>{}),
-      skip, limit, [search, completion](std::vector<HCFHalvernCloudProduct> products) {
-        high().async([search, completion, products = std::move(products)] {
-          deliver(completion, search.productsToSearchResults(products));
-        });
-      });
+  high().async([search = *this, completion] {
+    deliver(completion, products::textOrAllProducts(search, false, std::nullopt));
+  });
 }
 
 HCF_NAMESPACE_END

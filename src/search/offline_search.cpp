@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "hcf/color/ht_color_utils.h"
+#include "hcf/core/log.h"
 #include "hcf/products/hcf_product_filter_set.h"
 #include "hcf/store/hcf_realm_manager.h"
 
@@ -79,18 +80,27 @@ std::vector<HCFProductSearchResult> textSearchInDefaultOrder(const HCFProductSea
                         selectionOf(search), search.skip, search.limit, file));
 }
 
+std::vector<HCFProductSearchResult> textOrAllProducts(const HCFProductSearch& search, bool withText,
+                                                      const store::CatalogFile& file) {
+  if (withText && inDefaultOrder(search)) {
+    // In the default order the catalogue's text index answers without SQL: the same products,
+    // in the same order, as the store's query would give.
+    return textSearchInDefaultOrder(search, file);
+  }
+  const auto where =
+      withText ? predicate::Predicate::andOf({search.textTermPredicate(), search.filterPredicate()})
+               : search.filterPredicate();
+  const auto sorts = HCFRealmManager::validedSortDescriptorsFromArray(
+      search.sortDescriptors.value_or(std::vector<HCFProductSearchSortDescriptor>{}));
+  const auto products = store::productsMatching(where, sorts, search.skip, search.limit, file);
+  logLine("returning " + std::to_string(products.size()) + " products");
+  return search.productsToSearchResults(products);
+}
+
 std::vector<HCFProductSearchResult> runOffline(const HCFProductSearch& search,
                                                const store::CatalogFile& file) {
   if (search.colorTerm) return colorSearch(search, false, file);
-  if (search.textTerm && inDefaultOrder(search)) return textSearchInDefaultOrder(search, file);
-  const auto where =
-      search.textTerm
-          ? predicate::Predicate::andOf({search.textTermPredicate(), search.filterPredicate()})
-          : search.filterPredicate();
-  const auto sorts = HCFRealmManager::validedSortDescriptorsFromArray(
-      search.sortDescriptors.value_or(std::vector<HCFProductSearchSortDescriptor>{}));
-  return search.productsToSearchResults(
-      store::productsMatching(where, sorts, search.skip, search.limit, file));
+  return textOrAllProducts(search, search.textTerm.has_value(), file);
 }
 
 }  // namespace products

@@ -20,6 +20,9 @@ std::vector<HCFProductSearchResult> colorSearch(const HCFProductSearch& search, 
 /// The text search's page in the default order (the catalogue's text index).
 std::vector<HCFProductSearchResult> textSearchInDefaultOrder(const HCFProductSearch& search,
                                                              const store::CatalogFile& file);
+/// The text search's page (`withText`) or the all-products page, in the search's order.
+std::vector<HCFProductSearchResult> textOrAllProducts(const HCFProductSearch& search, bool withText,
+                                                      const store::CatalogFile& file);
 /// Colour, text or all-products search, by what `search` sets (its search type picks products
 /// or inspirations).
 std::vector<HCFProductSearchResult> runOffline(const HCFProductSearch& search,

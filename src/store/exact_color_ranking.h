@@ -2,6 +2,7 @@
 // Lab boxes of a term, and their colour differences, nearest first.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -11,6 +12,18 @@
 
 HCF_NAMESPACE_BEGIN
 namespace store {
+
+/// Where the ranking changes its way of working; the defaults are the measured break-even
+/// points, and tests lower them to drive the two-thread and split paths with a few products.
+struct RankingThresholds {
+  /// Below this many standards of one source a second thread costs more than it saves.
+  std::size_t parallelFrom = 20000;
+  /// From this many products, the passes over every colour entry (box, deciding source,
+  /// bounds) split the catalogue's ranks in two, one half a thread.
+  std::uint32_t splitRanksFrom = 200000;
+  /// With fewer products to rank than this, every difference is computed (no pruning).
+  std::size_t pruneFrom = 1024;
+};
 
 struct RankingRequest {
   /// A Lab box: the stored group it is tested against (none matches nothing) and its centre.
@@ -33,6 +46,7 @@ struct RankingRequest {
   const std::vector<bool>* allowed = nullptr;
   std::uint32_t productCount = 0;
   std::uint64_t skip = 0, limit = 50;
+  RankingThresholds thresholds;
 };
 
 struct Ranked {
@@ -50,7 +64,7 @@ struct RankingOutcome {
 /// Boxes with L in (L − 35, L + 30) and a, b within ±35, strict; fewer than 10 products in
 /// them widens to every allowed product. Differences are narrowed to float; equal ones keep
 /// rank order.
-RankingOutcome rankExactly(const RankingRequest& request);
+HCF_API RankingOutcome rankExactly(const RankingRequest& request);
 
 }  // namespace store
 HCF_NAMESPACE_END

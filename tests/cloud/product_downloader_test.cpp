@@ -113,6 +113,7 @@ TEST_F(ProductDownloaderTest, FailedDownloadsLeaveTheCatalogueAndItsLogAlone) {
   const auto expectFailure = [&](const std::string& what) -> HCFError {
     const auto r = download();
     EXPECT_EQ(r->completions, 0) << what;
+    EXPECT_TRUE(r->failedOnMain) << what << ": the failure came on another queue";
     expectUntouched(what);
     if (r->failures.size() != 1) {
       ADD_FAILURE() << what << ": " << r->failures.size() << " failures";

@@ -3,7 +3,7 @@
 // DBUS_SYSTEM_BUS_ADDRESS points at its bus.
 #pragma once
 
-#include <hcf/bytes.h>
+#include <hcf/core/bytes.h>
 #include <hcf/platform/ble/sim.h>
 #include <sys/types.h>
 

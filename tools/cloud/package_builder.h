@@ -1,7 +1,7 @@
 // Building blocks of fixture model packages: ONNX dense networks and zip archives.
 #pragma once
 
-#include <hcf/bytes.h>
+#include <hcf/core/bytes.h>
 
 #include <cstdint>
 #include <filesystem>

@@ -8,7 +8,7 @@
 // smoothness prior over the 31 samples), and "reflectanceClamp" cuts negative values.
 #pragma once
 
-#include <hcf/bytes.h>
+#include <hcf/core/bytes.h>
 
 #include <array>
 #include <string>

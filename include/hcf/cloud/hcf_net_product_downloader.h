@@ -25,8 +25,8 @@ class HCF_API HCFProductDownloaderDelegate {
   virtual void productDownloaderDidUpdateProgress(float progress) = 0;
   /// The new catalogue is installed and logged. On the main queue.
   virtual void productDownloaderDidComplete() = 0;
-  /// The download failed or was cancelled; the previous catalogue is untouched. On the queue
-  /// where the failure was found (the session's worker or a global queue).
+  /// The download failed or was cancelled; the previous catalogue is untouched. On the main
+  /// queue, like the other two.
   virtual void productDownloaderDidFailWithError(const HCFError& error) = 0;
 };
 
@@ -86,6 +86,8 @@ class HCF_API HCFNetProductDownloader
   struct Impl;
 
  private:
+  struct Transfer;
+
   HCFNetProductDownloader(HCFNetCredentials credentials,
                           std::weak_ptr<HCFProductDownloaderDelegate> delegate);
 

@@ -332,6 +332,134 @@ const onnx::AttributeProto* attribute(const onnx::NodeProto& n, const char* name
   return nullptr;
 }
 
+// What an operator's parser sees of its node: the node, the position of the data among its
+// inputs, and the graph's initializers.
+struct NodeContext {
+  const onnx::NodeProto& node;
+  int dataInput;  // 0 or 1
+  const std::map<std::string, Tensor>& constants;
+
+  // The initializer at input `index`.
+  Result<Tensor> constant(const Step& s, int index) const {
+    if (index >= node.input_size()) return refuse("node " + s.node + " lacks an input");
+    const auto it = constants.find(node.input(index));
+    if (it == constants.end()) {
+      return refuse("node " + s.node + ": missing initializer " + node.input(index));
+    }
+    return it->second;
+  }
+};
+
+using NodeParser = std::optional<HCFError> (*)(const NodeContext& c, Step& s);
+
+std::optional<HCFError> parseMatMulOrAdd(const NodeContext& c, Step& s) {
+  if (c.node.input_size() != 2) return refuse("node " + s.node + " needs two inputs");
+  auto constant = c.constant(s, 1 - c.dataInput);
+  if (!constant) return constant.error();
+  s.constant = std::move(*constant);
+  s.op =
+      c.node.op_type() == "Add" ? Op::Add : (c.dataInput == 0 ? Op::MatMulRight : Op::MatMulLeft);
+  return std::nullopt;
+}
+
+std::optional<HCFError> parseGemm(const NodeContext& c, Step& s) {
+  if (c.dataInput != 0) return refuse("node " + s.node + ": Gemm's first input must be the data");
+  auto b = c.constant(s, 1);
+  if (!b) return b.error();
+  s.op = Op::Gemm;
+  s.constant = std::move(*b);
+  if (c.node.input_size() > 2 && !c.node.input(2).empty()) {
+    auto bias = c.constant(s, 2);
+    if (!bias) return bias.error();
+    s.bias = std::move(*bias);
+    s.hasBias = true;
+  }
+  if (auto* a = attribute(c.node, "alpha")) s.alpha = a->f();
+  if (auto* a = attribute(c.node, "beta")) s.beta = a->f();
+  if (auto* a = attribute(c.node, "transA")) s.transA = a->i() != 0;
+  if (auto* a = attribute(c.node, "transB")) s.transB = a->i() != 0;
+  return std::nullopt;
+}
+
+std::optional<HCFError> parseElementwise(const NodeContext& c, Step& s) {
+  s.op = opNames().at(c.node.op_type());
+  return std::nullopt;
+}
+
+std::optional<HCFError> parseReshape(const NodeContext& c, Step& s) {
+  s.op = Op::Reshape;
+  if (c.node.input_size() > 1) {
+    auto shape = c.constant(s, 1);
+    if (!shape) return shape.error();
+    for (const double v : shape->data) {
+      // Whole numbers an integer holds (the product of the dimensions is checked later).
+      if (!std::isfinite(v) || v != std::floor(v) || std::fabs(v) >= 9223372036854775808.0) {
+        return refuse("node " + s.node + ": Reshape shape is not a list of whole numbers");
+      }
+      s.shape.push_back(static_cast<std::int64_t>(v));
+    }
+  } else if (auto* a = attribute(c.node, "shape")) {
+    s.shape.assign(a->ints().begin(), a->ints().end());
+  } else {
+    return refuse("node " + s.node + ": Reshape without a shape");
+  }
+  return std::nullopt;
+}
+
+std::optional<HCFError> parseFlatten(const NodeContext& c, Step& s) {
+  s.op = Op::Flatten;
+  if (auto* a = attribute(c.node, "axis")) s.axis = a->i();
+  return std::nullopt;
+}
+
+// The operators of the dense-network subset, each with its parser.
+const std::map<std::string, NodeParser>& nodeParsers() {
+  static const std::map<std::string, NodeParser> parsers = {
+      {"MatMul", parseMatMulOrAdd},   {"Add", parseMatMulOrAdd},     {"Gemm", parseGemm},
+      {"Relu", parseElementwise},     {"Sigmoid", parseElementwise}, {"Tanh", parseElementwise},
+      {"Identity", parseElementwise}, {"Reshape", parseReshape},     {"Flatten", parseFlatten}};
+  return parsers;
+}
+
+// The input's dimensions (unknown or symbolic ones as 1), after checking that the graph has the
+// kit's input and output features.
+Result<std::vector<std::int64_t>> featureDims(const onnx::GraphProto& g) {
+  std::vector<std::int64_t> dims;
+  bool hasInput = false;
+  for (const auto& in : g.input()) {
+    if (in.name() != kInputFeature) continue;
+    hasInput = true;
+    for (const auto& d : in.type().tensor_type().shape().dim()) {
+      dims.push_back(d.has_dim_value() && d.dim_value() > 0 ? d.dim_value() : 1);
+    }
+  }
+  if (!hasInput) return refuse(std::string("no input named \"") + kInputFeature + "\"");
+  if (dims.empty() || dims.size() > 2 || elements(dims) < 0) {
+    return refuse("the input must have rank 1 or 2");
+  }
+  bool hasOutput = false;
+  for (const auto& out : g.output()) hasOutput = hasOutput || out.name() == kOutputFeature;
+  if (!hasOutput) return refuse(std::string("no output named \"") + kOutputFeature + "\"");
+  return dims;
+}
+
+// The one node that consumes `value`, or the reason there is none.
+Result<const onnx::NodeProto*> consumerOf(const onnx::GraphProto& g, const std::string& value) {
+  const onnx::NodeProto* next = nullptr;
+  for (const auto& n : g.node()) {
+    for (const auto& i : n.input()) {
+      if (i != value) continue;
+      if (next && next != &n) return refuse("value " + value + " feeds more than one node");
+      next = &n;
+    }
+  }
+  if (!next) {
+    return refuse("the graph does not lead from the input to \"" + std::string(kOutputFeature) +
+                  "\"");
+  }
+  return next;
+}
+
 Result<std::shared_ptr<const Model::Impl>> buildFromONNX(std::span<const std::uint8_t> bytes) {
   if (bytes.size() > kMaxModelBytes) return refuse("the file is larger than 64 MiB");
   onnx::ModelProto model;
@@ -346,100 +474,30 @@ Result<std::shared_ptr<const Model::Impl>> buildFromONNX(std::span<const std::ui
     constants[init.name()] = std::move(*t);
   }
   auto impl = std::make_shared<Model::Impl>();
-  bool hasInput = false;
-  for (const auto& in : g.input()) {
-    if (in.name() != kInputFeature) continue;
-    hasInput = true;
-    for (const auto& d : in.type().tensor_type().shape().dim()) {
-      impl->inputDims.push_back(d.has_dim_value() && d.dim_value() > 0 ? d.dim_value() : 1);
-    }
-  }
-  if (!hasInput) return refuse(std::string("no input named \"") + kInputFeature + "\"");
-  if (impl->inputDims.empty() || impl->inputDims.size() > 2 || elements(impl->inputDims) < 0) {
-    return refuse("the input must have rank 1 or 2");
-  }
-  bool hasOutput = false;
-  for (const auto& out : g.output()) hasOutput = hasOutput || out.name() == kOutputFeature;
-  if (!hasOutput) return refuse(std::string("no output named \"") + kOutputFeature + "\"");
+  auto dims = featureDims(g);
+  if (!dims) return dims.error();
+  impl->inputDims = std::move(*dims);
 
   // Walk the chain from the input: each value is consumed by exactly one node, whose other
   // inputs are initializers.
   std::string current = kInputFeature;
   while (current != kOutputFeature) {
-    const onnx::NodeProto* next = nullptr;
-    for (const auto& n : g.node()) {
-      for (const auto& i : n.input()) {
-        if (i != current) continue;
-        if (next && next != &n) return refuse("value " + current + " feeds more than one node");
-        next = &n;
-      }
-    }
-    if (!next)
-      return refuse("the graph does not lead from the input to \"" + std::string(kOutputFeature) +
-                    "\"");
+    auto next = consumerOf(g, current);
+    if (!next) return next.error();
+    const onnx::NodeProto& node = **next;
     if (impl->steps.size() >= kMaxSteps) return refuse("the graph has too many nodes");
-    if (next->output_size() != 1) return refuse("node " + next->name() + " must have one output");
-    const std::string& type = next->op_type();
+    if (node.output_size() != 1) return refuse("node " + node.name() + " must have one output");
+    const std::string& type = node.op_type();
     Step s;
-    s.node = next->name().empty() ? type : next->name();
-    const auto constant = [&](int index) -> Result<Tensor> {
-      if (index >= next->input_size()) return refuse("node " + s.node + " lacks an input");
-      auto it = constants.find(next->input(index));
-      if (it == constants.end()) {
-        return refuse("node " + s.node + ": missing initializer " + next->input(index));
-      }
-      return it->second;
-    };
-    const int at = next->input(0) == current ? 0 : 1;
-    if (type == "MatMul" || type == "Add") {
-      if (next->input_size() != 2) return refuse("node " + s.node + " needs two inputs");
-      auto c = constant(1 - at);
-      if (!c) return c.error();
-      s.constant = std::move(*c);
-      s.op = type == "Add" ? Op::Add : (at == 0 ? Op::MatMulRight : Op::MatMulLeft);
-    } else if (type == "Gemm") {
-      if (at != 0) return refuse("node " + s.node + ": Gemm's first input must be the data");
-      auto b = constant(1);
-      if (!b) return b.error();
-      s.op = Op::Gemm;
-      s.constant = std::move(*b);
-      if (next->input_size() > 2 && !next->input(2).empty()) {
-        auto c = constant(2);
-        if (!c) return c.error();
-        s.bias = std::move(*c);
-        s.hasBias = true;
-      }
-      if (auto* a = attribute(*next, "alpha")) s.alpha = a->f();
-      if (auto* a = attribute(*next, "beta")) s.beta = a->f();
-      if (auto* a = attribute(*next, "transA")) s.transA = a->i() != 0;
-      if (auto* a = attribute(*next, "transB")) s.transB = a->i() != 0;
-    } else if (type == "Relu" || type == "Sigmoid" || type == "Tanh" || type == "Identity") {
-      s.op = opNames().at(type);
-    } else if (type == "Reshape") {
-      s.op = Op::Reshape;
-      if (next->input_size() > 1) {
-        auto shape = constant(1);
-        if (!shape) return shape.error();
-        for (const double v : shape->data) {
-          // Whole numbers an integer holds (the product of the dimensions is checked later).
-          if (!std::isfinite(v) || v != std::floor(v) || std::fabs(v) >= 9223372036854775808.0) {
-            return refuse("node " + s.node + ": Reshape shape is not a list of whole numbers");
-          }
-          s.shape.push_back(static_cast<std::int64_t>(v));
-        }
-      } else if (auto* a = attribute(*next, "shape")) {
-        s.shape.assign(a->ints().begin(), a->ints().end());
-      } else {
-        return refuse("node " + s.node + ": Reshape without a shape");
-      }
-    } else if (type == "Flatten") {
-      s.op = Op::Flatten;
-      if (auto* a = attribute(*next, "axis")) s.axis = a->i();
-    } else {
+    s.node = node.name().empty() ? type : node.name();
+    const auto parser = nodeParsers().find(type);
+    if (parser == nodeParsers().end()) {
       return refuse("node " + s.node + ": unsupported operator " + type);
     }
+    const NodeContext context{node, node.input(0) == current ? 0 : 1, constants};
+    if (auto error = parser->second(context, s)) return *error;
     impl->steps.push_back(std::move(s));
-    current = next->output(0);
+    current = node.output(0);
   }
   auto out = checkShapes(*impl);
   if (!out) return out.error();

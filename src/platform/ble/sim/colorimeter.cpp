@@ -1,6 +1,7 @@
 // A simulated colorimeter: the GATT table of the instrument's firmware and its answers.
 #include <algorithm>
 
+#include "../instrument_gatt.h"
 #include "sim_internal.h"
 
 HCF_NAMESPACE_BEGIN
@@ -9,20 +10,20 @@ namespace ble::sim {
 namespace {
 
 // The instrument's GATT table (as its firmware defines it).
-const UUID kMainService = UUID::UUIDWithString("26db67ab-fc40-420a-b080-2ce709bfb7d0");
-const UUID kUpdateService1 = UUID::UUIDWithString("1d14d6ee-fd63-4fa1-bfa4-8f47b42119f0");
-const UUID kUpdateService2 = UUID::UUIDWithString("a8a52e81-5c93-4f8f-b18f-96bba3387bab");
-const UUID kSense = UUID::UUIDWithString("1a0ad4bf-7bdc-49a3-81d0-ca96ab705ed2");
-const UUID kEmissiveSense = UUID::UUIDWithString("54368316-8385-42a6-a0fe-3f43d66201e6");
-const UUID kBattery = UUID::UUIDWithString("4aecb80d-0f0a-45d4-a2da-4796f114b8d3");
-const UUID kSerial = UUID::UUIDWithString("06bee248-ac7e-439a-aa35-07a6a500750a");
-const UUID kVersion = UUID::UUIDWithString("591eddc9-0ebe-4512-af25-b83ce44d24de");
-const UUID kButton = UUID::UUIDWithString("4229bdb5-8b55-4c6f-9216-d71ab06f246a");
-const UUID kConnectConfirm = UUID::UUIDWithString("3a796671-b41b-4b54-a929-00f880c8833b");
-const UUID kCharging = UUID::UUIDWithString("9e60ce27-9f77-40f8-a916-2c0b5f606a68");
-const UUID kTemperature = UUID::UUIDWithString("af2c461d-8a38-48a0-aa8f-5c4b2947d3a3");
-const UUID kOtaControl = UUID::UUIDWithString("f7bf3564-fb6d-4e53-88a4-5e37e0326063");
-const UUID kOtaData = UUID::UUIDWithString("984227f3-34fc-4045-a5d0-2c581f81a153");
+const UUID& kMainService = instrument_gatt::colorimeterService();
+const UUID& kUpdateService1 = instrument_gatt::colorimeterUpdateService1();
+const UUID& kUpdateService2 = instrument_gatt::colorimeterUpdateService2();
+const UUID& kSense = instrument_gatt::colorimeterSense();
+const UUID& kEmissiveSense = instrument_gatt::colorimeterEmissiveSense();
+const UUID& kBattery = instrument_gatt::battery();
+const UUID& kSerial = instrument_gatt::serial();
+const UUID& kVersion = instrument_gatt::version();
+const UUID& kButton = instrument_gatt::button();
+const UUID& kConnectConfirm = instrument_gatt::connectConfirm();
+const UUID& kCharging = instrument_gatt::chargingStatus();
+const UUID& kTemperature = instrument_gatt::colorimeterTemperature();
+const UUID& kOtaControl = instrument_gatt::colorimeterOtaControl();
+const UUID& kOtaData = instrument_gatt::colorimeterOtaData();
 
 // The manufacturer data of the instrument's advertisement: company, click type, customer,
 // options, reserved.

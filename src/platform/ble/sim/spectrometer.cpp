@@ -1,6 +1,7 @@
 // A simulated Irisel spectrometer: the GATT table of its firmware and its answers.
 #include <algorithm>
 
+#include "../instrument_gatt.h"
 #include "sim_internal.h"
 
 HCF_NAMESPACE_BEGIN
@@ -8,16 +9,16 @@ namespace ble::sim {
 
 namespace {
 
-const UUID kMainService = UUID::UUIDWithString("89504ca4-c879-446f-a10e-f6c2da131d41");
-const UUID kScan = UUID::UUIDWithString("80db9d9a-6db9-43fa-ac23-c38062ef3c9e");
-const UUID kEScan = UUID::UUIDWithString("ec4ca502-982a-4fc2-82ec-033e37ab4fe9");
-const UUID kBattery = UUID::UUIDWithString("4aecb80d-0f0a-45d4-a2da-4796f114b8d3");
-const UUID kSerial = UUID::UUIDWithString("06bee248-ac7e-439a-aa35-07a6a500750a");
-const UUID kVersion = UUID::UUIDWithString("591eddc9-0ebe-4512-af25-b83ce44d24de");
-const UUID kButton = UUID::UUIDWithString("4229bdb5-8b55-4c6f-9216-d71ab06f246a");
-const UUID kConnectConfirm = UUID::UUIDWithString("3a796671-b41b-4b54-a929-00f880c8833b");
-const UUID kCharging = UUID::UUIDWithString("9e60ce27-9f77-40f8-a916-2c0b5f606a68");
-const UUID kError = UUID::UUIDWithString("8d6bfa01-c14e-4079-96f5-57a5b136fbdc");
+const UUID& kMainService = instrument_gatt::spectrometerService();
+const UUID& kScan = instrument_gatt::spectrometerScan();
+const UUID& kEScan = instrument_gatt::spectrometerEmissiveScan();
+const UUID& kBattery = instrument_gatt::battery();
+const UUID& kSerial = instrument_gatt::serial();
+const UUID& kVersion = instrument_gatt::version();
+const UUID& kButton = instrument_gatt::button();
+const UUID& kConnectConfirm = instrument_gatt::connectConfirm();
+const UUID& kCharging = instrument_gatt::chargingStatus();
+const UUID& kError = instrument_gatt::spectrometerError();
 
 }  // namespace
 
