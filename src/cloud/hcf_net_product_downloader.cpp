@@ -158,7 +158,7 @@ void HCFNetProductDownloader::Transfer::onComplete(std::optional<HCFError> error
     state().progressTimer.cancel();
     state().task.reset();  // the transfer is over
   }
-  if (!error && self->cancelled_) error = http::cancelledError();
+  if (!error && self->cancelled_) error = HTUtility::cancelledError();
   if (!error && !written) {
     error = HTUtility::errWithMsg("The archive cannot be written", error_code::kInvalidData);
   }

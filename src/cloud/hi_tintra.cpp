@@ -1,7 +1,5 @@
 #include "hcf/cloud/hi_tintra.h"
 
-#include <curl/curl.h>
-
 #include <cctype>
 #include <limits>
 #include <mutex>
@@ -133,9 +131,9 @@ void B2Public::fetchAlignmentForBatchNum(
 std::uint32_t B2Public::stringToDate(std::string_view httpDate) {
   if (!hasHttpDateForm(httpDate)) return 0;
   const std::string text(httpDate);
-  const time_t t = curl_getdate(text.c_str(), nullptr);
-  if (t < 0 || t > std::numeric_limits<std::int32_t>::max()) return 0;
-  return static_cast<std::uint32_t>(t);
+  const auto t = http::parseHttpDate(text);
+  if (!t || *t > std::numeric_limits<std::int32_t>::max()) return 0;
+  return static_cast<std::uint32_t>(*t);
 }
 
 // ---- HITintra ----------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 
 #include "../core/number_text.h"
 #include "hcf/color/cie_std_math.h"
+#include "hcf/core/json.h"
 
 HCF_NAMESPACE_BEGIN
 

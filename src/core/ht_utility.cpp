@@ -128,4 +128,12 @@ HCFError HTUtility::errWithMsg(std::string_view message, std::int64_t code) {
   return make(message, code);
 }
 
+HCFError HTUtility::cancelledError() {
+  HCFError e;
+  e.domain = kURLErrorDomain;
+  e.code = -999;
+  e.localizedDescription = e.localizedFailureReason = e.localizedRecoverySuggestion = "cancelled";
+  return e;
+}
+
 HCF_NAMESPACE_END

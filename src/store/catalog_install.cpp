@@ -53,7 +53,7 @@ std::optional<HCFError> install(const std::filesystem::path& archive,
                                        e.what());
   }
   if (stillWanted && !stillWanted()) {
-    return http::cancelledError();
+    return HTUtility::cancelledError();
   }
   std::error_code ec;
   std::filesystem::create_directories(target.parent_path(), ec);

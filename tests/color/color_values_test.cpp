@@ -8,6 +8,7 @@
 #include "hcf/color/lab_color.h"
 #include "hcf/color/luv_color.h"
 #include "hcf/core/exception.h"
+#include "hcf/core/json.h"
 
 using namespace hcf;
 

@@ -6,7 +6,7 @@
 #include "hcf/color/color_enums.h"
 #include "hcf/color/platform_color.h"
 #include "hcf/core/export.h"
-#include "hcf/core/json.h"
+#include "hcf/core/json_fwd.h"
 
 HCF_NAMESPACE_BEGIN
 

@@ -45,6 +45,9 @@ class HCF_API HTUtility {
   static HCFError instrumentTimeoutError(std::string_view what);
   /// Data from outside that the kit cannot read (9930), with what is wrong.
   static HCFError invalidDataError(std::string_view detail);
+  /// The error of work a cancellation stopped (a transfer, or what follows one): the
+  /// URL-loading domain, its cancellation code (-999) and "cancelled".
+  static HCFError cancelledError();
   /// Any message with any code.
   static HCFError errWithMsg(std::string_view message, std::int64_t code);
 };

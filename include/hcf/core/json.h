@@ -3,12 +3,4 @@
 
 #include <nlohmann/json.hpp>
 
-#include "hcf/core/export.h"
-
-HCF_NAMESPACE_BEGIN
-
-/// A parsed JSON value. Objects keep their members in document order, as several readers walk
-/// them in that order.
-using JsonValue = nlohmann::ordered_json;
-
-HCF_NAMESPACE_END
+#include "hcf/core/json_fwd.h"

@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "hcf/core/ht_utility.h"
 #include "hcf/core/version.h"
 #include "hcf/platform/dispatch/queues.h"
 
@@ -182,7 +183,16 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
 }  // namespace
 
 HCFError cancelledError() {
-  return urlError(url_error::kCancelled, "cancelled", CURLE_ABORTED_BY_CALLBACK);
+  auto e = HTUtility::cancelledError();
+  e.native =
+      NativeError{"curl", CURLE_ABORTED_BY_CALLBACK, curl_easy_strerror(CURLE_ABORTED_BY_CALLBACK)};
+  return e;
+}
+
+std::optional<std::int64_t> parseHttpDate(const std::string& text) {
+  const time_t t = curl_getdate(text.c_str(), nullptr);
+  if (t < 0) return std::nullopt;
+  return static_cast<std::int64_t>(t);
 }
 
 std::optional<std::string> headerValue(const Headers& headers, std::string_view name) {

@@ -129,5 +129,9 @@ inline constexpr std::int64_t kServerCertificateUntrusted = -1202;
 /// "cancelled"); also for work that a cancellation stops after the transfer.
 HCF_API HCFError cancelledError();
 
+/// The seconds since 1970 of an HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT" and the older
+/// forms HTTP allows); none when the text is not a date.
+HCF_API std::optional<std::int64_t> parseHttpDate(const std::string& text);
+
 }  // namespace http
 HCF_NAMESPACE_END
