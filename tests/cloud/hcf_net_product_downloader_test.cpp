@@ -1,6 +1,8 @@
 // Catalogue downloads from the reference cloud: the archive streamed, checked and installed in
 // one rename, logged with the server's date; and every way a download can fail, each leaving
 // the installed catalogue and its log as they were.
+#include "hcf/cloud/hcf_net_product_downloader.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,7 +10,6 @@
 
 #include "../support/catalog_cloud_support.h"
 #include "../support/download_recorder.h"
-#include "hcf/cloud/hcf_net_product_downloader.h"
 #include "package_builder.h"
 
 using namespace hcf;

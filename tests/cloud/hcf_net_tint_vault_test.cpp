@@ -1,9 +1,10 @@
 // The online product search service against the reference cloud, which answers from its own
 // catalogue with the kit's catalogue code: counts, status, searches, panels and their failures.
+#include "hcf/cloud/hcf_net_tint_vault.h"
+
 #include <gtest/gtest.h>
 
 #include "../support/catalog_cloud_support.h"
-#include "hcf/cloud/hcf_net_tint_vault.h"
 
 using namespace hcf;
 using hcf_test::awaitAnywhere;

@@ -1,10 +1,11 @@
 // CIE conversions, white points and chromatic adaptation.
+#include "hcf/color/cie_std_math.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
 
-#include "hcf/color/cie_std_math.h"
 #include "hcf/core/exception.h"
 
 using namespace hcf;

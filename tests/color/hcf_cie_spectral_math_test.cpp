@@ -1,10 +1,11 @@
 // Spectral integration and its tables.
+#include "hcf/color/hcf_cie_spectral_math.h"
+
 #include <gtest/gtest.h>
 
 #include <numeric>
 #include <vector>
 
-#include "hcf/color/hcf_cie_spectral_math.h"
 #include "hcf/core/exception.h"
 
 using namespace hcf;

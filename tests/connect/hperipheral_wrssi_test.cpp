@@ -1,8 +1,9 @@
 // Discovery's value types: service, serial and manufacturer data read from an advertisement.
+#include "hcf/connect/hperipheral_wrssi.h"
+
 #include <gtest/gtest.h>
 
 #include "../support/ble_recorders.h"
-#include "hcf/connect/hperipheral_wrssi.h"
 
 using namespace hcf;
 using namespace hcf_test;

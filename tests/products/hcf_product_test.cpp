@@ -1,7 +1,7 @@
 // The product model: attributes, colours, filters, equality and the groupings.
-#include <gtest/gtest.h>
-
 #include "hcf/products/hcf_product.h"
+
+#include <gtest/gtest.h>
 
 using namespace hcf;
 
