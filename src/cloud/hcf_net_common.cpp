@@ -187,9 +187,9 @@ void HCFNetCommon::fetchResponseFrom(const std::string& url, const std::string& 
                                                          std::optional<HCFError> error) {
         if (error) return onComplete(std::nullopt, std::nullopt, error->localizedDescription);
         if (response && response->statusCode > 399) {
-          return onComplete(
-              std::nullopt, std::move(response),
-              "Received bad response (" + std::to_string(response->statusCode) + ") from server.");
+          auto reason =
+              "Received bad response (" + std::to_string(response->statusCode) + ") from server.";
+          return onComplete(std::nullopt, std::move(response), std::move(reason));
         }
         onComplete(std::move(body), std::move(response), std::nullopt);
       });

@@ -1,5 +1,7 @@
 #include "hcf/color/xyz_color.h"
 
+#include <cmath>
+
 #include "../core/number_text.h"
 #include "cie_constants.h"
 #include "hcf/color/cie_std_math.h"

@@ -124,7 +124,8 @@ Result<Tensor> matmul(const Tensor& a, bool ta, const Tensor& b, bool tb, const 
   const auto rowsCols = asMatrix(a.dims);
   std::int64_t ar = rowsCols.first;
   std::int64_t ac = rowsCols.second;
-  std::int64_t br = b.dims.size() == 1 ? b.dims[0] : b.dims[0];
+  // A rank-1 b [n] is the column [n, 1].
+  std::int64_t br = b.dims[0];
   std::int64_t bc = b.dims.size() == 1 ? 1 : b.dims[1];
   if (ta) std::swap(ar, ac);
   if (tb) std::swap(br, bc);

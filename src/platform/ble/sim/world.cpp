@@ -90,34 +90,34 @@ Fault makeFault(Fault::Kind kind, Operation op, std::optional<UUID> target) {
   Fault f;
   f.kind = kind;
   f.operation = op;
-  f.target = std::move(target);
+  f.target = target;
   return f;
 }
 }  // namespace
 
 Fault Fault::dropAnswer(Operation op, std::optional<UUID> target) {
-  return makeFault(Kind::DropAnswer, op, std::move(target));
+  return makeFault(Kind::DropAnswer, op, target);
 }
 Fault Fault::wrongLength(Operation op, std::optional<UUID> target, std::size_t length) {
-  Fault f = makeFault(Kind::WrongLength, op, std::move(target));
+  Fault f = makeFault(Kind::WrongLength, op, target);
   f.length = length;
   return f;
 }
 Fault Fault::delayed(Operation op, std::optional<UUID> target, dispatch::Duration delay) {
-  Fault f = makeFault(Kind::Delay, op, std::move(target));
+  Fault f = makeFault(Kind::Delay, op, target);
   f.delay = delay;
   return f;
 }
 Fault Fault::answerAs(Operation op, std::optional<UUID> target, UUID other) {
-  Fault f = makeFault(Kind::ReportAs, op, std::move(target));
+  Fault f = makeFault(Kind::ReportAs, op, target);
   f.reportAs = other;
   return f;
 }
 Fault Fault::disconnectBefore(Operation op, std::optional<UUID> target) {
-  return makeFault(Kind::DisconnectBefore, op, std::move(target));
+  return makeFault(Kind::DisconnectBefore, op, target);
 }
 Fault Fault::disconnectAfter(Operation op, std::optional<UUID> target) {
-  return makeFault(Kind::DisconnectAfter, op, std::move(target));
+  return makeFault(Kind::DisconnectAfter, op, target);
 }
 Fault Fault::failConnect() { return makeFault(Kind::FailConnect, Operation::Connect, {}); }
 Fault Fault::repeated(int n) const {
