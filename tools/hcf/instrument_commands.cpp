@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "await_answer.h"
 #include "catalog_demo.h"
 #include "chart.h"
 #include "cli.h"
@@ -40,39 +41,42 @@ struct StatePrinter : HCFConnectionManagerDelegate {
   }
 };
 
-std::optional<std::vector<HPeripheralWRSSI>> discover(SimSession& s, bool restricted,
+// Every wait below keeps its answer in state of its own (awaitAnswer): an answer that comes
+// after the wait gave up is dropped, and a wait that gives up says so as an error.
+
+std::optional<std::vector<HPeripheralWRSSI>> discover(SimSession&, bool restricted,
                                                       std::optional<HCFError>& error) {
-  std::optional<std::vector<HPeripheralWRSSI>> found;
-  bool done = false;
-  HCFCentral::connectionManager()->bleDiscoverWithRestricted(restricted, [&](auto f, auto e) {
-    found = std::move(f);
-    error = std::move(e);
-    done = true;
-  });
-  s.runUntil([&] { return done; });
-  return found;
+  auto answer = awaitAnswer<std::optional<std::vector<HPeripheralWRSSI>>, std::optional<HCFError>>(
+      [restricted](auto done) {
+        HCFCentral::connectionManager()->bleDiscoverWithRestricted(restricted, done);
+      });
+  if (!answer) {
+    error = HTUtility::instrumentTimeoutError("The discovery's answer");
+    return std::nullopt;
+  }
+  error = std::move(std::get<1>(*answer));
+  return std::move(std::get<0>(*answer));
 }
 
 // Connects by serial (or the strongest when empty); the error, if any.
 std::optional<HCFError> connect(SimSession& s, const std::string& serial) {
   auto m = HCFCentral::connectionManager();
-  std::optional<HCFError> error;
-  bool done = false;
-  const auto cb = [&](std::optional<HCFError> e) {
-    error = std::move(e);
-    done = true;
-  };
+  std::shared_ptr<ble::Peripheral> strongest;
   if (serial.empty()) {
     std::optional<HCFError> discoveryError;
     auto found = discover(s, false, discoveryError);
     if (!found || found->empty()) return discoveryError;
-    m->connectTo(found->front().peripheral, cb);
-  } else {
-    m->connectToSerial(serial, cb);
+    strongest = found->front().peripheral;
   }
-  s.runUntil([&] { return done; });
-  if (!done) return HTUtility::errWithMsg("The connection did not finish", 0);
-  return error;
+  auto answer = awaitAnswer<std::optional<HCFError>>([&](auto done) {
+    if (strongest) {
+      m->connectTo(strongest, done);
+    } else {
+      m->connectToSerial(serial, done);
+    }
+  });
+  if (!answer) return HTUtility::errWithMsg("The connection did not finish", 0);
+  return std::get<0>(*answer);
 }
 
 // Asks the person at a real instrument to place it; waits for Enter when they can answer.
@@ -110,14 +114,11 @@ std::optional<HCFError> calibrate(SimSession& s, HCFColorInstrument& device) {
       s.tintra().presentWhiteTile();
     }
   }
-  std::optional<HCFError> error;
-  bool done = false;
-  device.requestCalibration([&](bool ok, std::optional<HCFError> e) {
-    error = ok ? std::nullopt : (e ? e : HTUtility::wpCalError());
-    done = true;
-  });
-  s.runUntil([&] { return done; });
-  return error;
+  auto answer = awaitAnswer<bool, std::optional<HCFError>>(
+      [&](auto done) { device.requestCalibration(done); });
+  if (!answer) return HTUtility::instrumentTimeoutError("The white calibration");
+  const auto& [ok, error] = *answer;
+  return ok ? std::nullopt : (error ? error : HTUtility::wpCalError());
 }
 
 // Puts chart patch `p` in front of the instrument and measures it.
@@ -131,14 +132,18 @@ std::shared_ptr<HCFColorScan> measure(SimSession& s, HCFColorInstrument& device,
     auto& sim = device.serial() == s.orla().serial() ? s.orla() : s.tintra();
     sim.measure(fx::colorCheckerXYZD50()[index]);
   }
-  std::shared_ptr<HCFColorScan> scan;
-  bool done = false;
-  device.requestColorScan([&](auto tristimulus, auto spectral, auto e) {
-    scan = tristimulus ? tristimulus : spectral;
-    error = std::move(e);
-    done = true;
-  });
-  s.runUntil([&] { return done; });
+  auto answer =
+      awaitAnswer<std::shared_ptr<HCFColorScan>, std::shared_ptr<HCFColorScan>,
+                  std::optional<HCFError>>([&](auto done) { device.requestColorScan(done); });
+  if (!answer) {
+    error = HTUtility::instrumentTimeoutError("The measurement");
+    return nullptr;
+  }
+  auto& [tristimulus, spectral, e] = *answer;
+  error = std::move(e);
+  auto scan = tristimulus ? tristimulus : spectral;
+  // A scan or an error, always: a failure without a message still fails with one.
+  if (!scan && !error) error = HTUtility::scanError();
   return scan;
 }
 

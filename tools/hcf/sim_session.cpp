@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "await_answer.h"
 #include "catalog_fixture.h"
 #include "fixtures.h"
 
@@ -61,12 +62,11 @@ void SimSession::publishCatalog(std::size_t count) {
 
 std::string SimSession::startKit() {
   if (sdkKey_.empty()) return "set HCF_SDK_KEY to the application's SDK key for HCF_CLOUD_URL";
-  std::optional<std::optional<hcf::HCFError>> result;
-  hcf::HCFCentral::initWith(sdkKey_,
-                            [&](std::optional<hcf::HCFError> e) { result = std::move(e); });
-  runUntil([&] { return result.has_value(); });
+  // The answer is kept in state of its own: one that comes after the wait gave up is dropped.
+  const auto result = awaitAnswer<std::optional<hcf::HCFError>>(
+      [this](auto done) { hcf::HCFCentral::initWith(sdkKey_, done); });
   if (!result) return "the kit did not start";
-  if (*result) return (*result)->localizedDescription;
+  if (const auto& error = std::get<0>(*result)) return error->localizedDescription;
   // The radio reports its state shortly after the central is made.
   pass(simulated() ? 50ms : 300ms);
   return {};
