@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "../platform/ble/instrument_gatt.h"
 #include "disconnector.h"
 #include "hcf/core/ht_utility.h"
 #include "hcf/instrument/hcf_colorimeter.h"
@@ -202,6 +203,28 @@ void HCFColorInstrument::respondBattery() {
   auto block = std::move(battBlock_);
   battBlock_ = nullptr;
   block(status, std::nullopt);
+}
+
+void HCFColorInstrument::gotCharacteristicError(const ble::UUID& characteristic,
+                                                const ble::Error& error) {
+  if (characteristic != ble::instrument_gatt::battery() &&
+      characteristic != ble::instrument_gatt::chargingStatus()) {
+    return;
+  }
+  if (!battBlock_) return;
+  batteryTimer_.cancel();
+  auto block = std::move(battBlock_);
+  battBlock_ = nullptr;
+  block(
+      std::nullopt,
+      withPlatformError(
+          HTUtility::errWithMsg("The battery status could not be read", error_code::kScan), error));
+}
+
+HCFError HCFColorInstrument::withPlatformError(HCFError kitError, const ble::Error& error) {
+  kitError.native =
+      NativeError{error.domain.empty() ? "gatt" : error.domain, error.code, error.message};
+  return kitError;
 }
 
 void HCFColorInstrument::gotButtonPress() {

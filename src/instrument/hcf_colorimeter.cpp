@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "../core/json_text.h"
+#include "../platform/ble/instrument_gatt.h"
 #include "hcf/calibration/hi_color_reading.h"
 #include "hcf/calibration/hi_tintra_sensor_reading.h"
 #include "hcf/cloud/hi_tintra.h"
@@ -215,6 +216,24 @@ std::vector<float> HCFColorimeter::setWhitePoint(const std::vector<double>& cali
     ratios.push_back(ratio);
   }
   return ratios;
+}
+
+void HCFColorimeter::gotCharacteristicError(const ble::UUID& characteristic,
+                                            const ble::Error& error) {
+  if (characteristic != ble::instrument_gatt::colorimeterSense() &&
+      characteristic != ble::instrument_gatt::colorimeterEmissiveSense()) {
+    HCFColorInstrument::gotCharacteristicError(characteristic, error);
+    return;
+  }
+  if (scanType_ == 1 && calBlock_) {
+    auto block = std::move(calBlock_);
+    calBlock_ = nullptr;
+    block(false, withPlatformError(HTUtility::wpCalError(), error));
+  } else if (scanType_ == 0 && colorScanBlock_) {
+    auto block = std::move(colorScanBlock_);
+    colorScanBlock_ = nullptr;
+    block(nullptr, nullptr, withPlatformError(HTUtility::scanError(), error));
+  }
 }
 
 void HCFColorimeter::deviceDisconnected() {

@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "../platform/ble/instrument_gatt.h"
 #include "hcf/cloud/hcf_spectro_ann.h"
 #include "hcf/core/ht_utility.h"
 #include "hcf/core/log.h"
@@ -72,6 +73,16 @@ void HCFSpectrometer::gotDeviceError(std::uint8_t code) {
   if (!colorScanBlock_) return;
   logLine("Error scanning: " + std::to_string(code));
   finish(nullptr, HTUtility::scanError());
+}
+
+void HCFSpectrometer::gotCharacteristicError(const ble::UUID& characteristic,
+                                             const ble::Error& error) {
+  if (characteristic != ble::instrument_gatt::spectrometerScan() &&
+      characteristic != ble::instrument_gatt::spectrometerEmissiveScan()) {
+    HCFColorInstrument::gotCharacteristicError(characteristic, error);
+    return;
+  }
+  finish(nullptr, withPlatformError(HTUtility::scanError(), error));
 }
 
 void HCFSpectrometer::deviceDisconnected() {

@@ -7,6 +7,7 @@ void HTKuboPeripheralManDelegate::gotXyzScanX(std::uint16_t, std::uint16_t, std:
 void HTKuboPeripheralManDelegate::gotTemperature(float) {}
 void HTKuboPeripheralManDelegate::gotSpectralResponse(const std::vector<float>&) {}
 void HTKuboPeripheralManDelegate::gotDeviceError(std::uint8_t) {}
+void HTKuboPeripheralManDelegate::gotCharacteristicError(const ble::UUID&, const ble::Error&) {}
 
 HTKuboPeripheralManager::~HTKuboPeripheralManager() = default;
 void HTKuboPeripheralManager::getTemp() {}

@@ -148,11 +148,26 @@ void HTRadiusManager::didDiscoverCharacteristicsForService(
   }
 }
 
+// A subscription that failed leaves the request that needed it unanswered: report it.
+void HTRadiusManager::didUpdateNotificationStateForCharacteristic(
+    ble::Peripheral& /*peripheral*/, const std::shared_ptr<ble::Characteristic>& characteristic,
+    const std::optional<ble::Error>& error) {
+  auto d = delegate();
+  if (d && error && characteristic) d->gotCharacteristicError(characteristic->uuid(), *error);
+}
+
+// A value event with an error is a failed answer: the characteristic still holds an earlier
+// value, which must not be decoded as a new one.
 void HTRadiusManager::didUpdateValueForCharacteristic(
     ble::Peripheral& /*peripheral*/, const std::shared_ptr<ble::Characteristic>& characteristic,
-    const std::optional<ble::Error>& /*error*/) {
+    const std::optional<ble::Error>& error) {
   auto d = delegate();
-  if (!d || !characteristic->value()) return;
+  if (!d || !characteristic) return;
+  if (error) {
+    d->gotCharacteristicError(characteristic->uuid(), *error);
+    return;
+  }
+  if (!characteristic->value()) return;
   const ble::Bytes& v = *characteristic->value();
   const UUID& u = characteristic->uuid();
   if (u == kXyzSense || u == kXyzEmissSense) {

@@ -137,11 +137,26 @@ void HTSpectroManager::didDiscoverCharacteristicsForService(
   }
 }
 
+// A subscription that failed leaves the request that needed it unanswered: report it.
+void HTSpectroManager::didUpdateNotificationStateForCharacteristic(
+    ble::Peripheral& /*peripheral*/, const std::shared_ptr<ble::Characteristic>& characteristic,
+    const std::optional<ble::Error>& error) {
+  auto d = delegate();
+  if (d && error && characteristic) d->gotCharacteristicError(characteristic->uuid(), *error);
+}
+
+// A value event with an error is a failed answer: the characteristic still holds an earlier
+// value, which must not be decoded as a new one.
 void HTSpectroManager::didUpdateValueForCharacteristic(
     ble::Peripheral& /*peripheral*/, const std::shared_ptr<ble::Characteristic>& characteristic,
-    const std::optional<ble::Error>& /*error*/) {
+    const std::optional<ble::Error>& error) {
   auto d = delegate();
-  if (!d || !characteristic->value()) return;
+  if (!d || !characteristic) return;
+  if (error) {
+    d->gotCharacteristicError(characteristic->uuid(), *error);
+    return;
+  }
+  if (!characteristic->value()) return;
   const ble::Bytes& v = *characteristic->value();
   const UUID& u = characteristic->uuid();
   if (u == kScan || u == kEScan) {

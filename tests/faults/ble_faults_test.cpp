@@ -1,11 +1,11 @@
 // The fault matrix, Bluetooth part: every fault the simulated radio can inject (an answer
-// dropped, a value of the wrong length, the device disconnecting before or after it answers, a
-// connection that fails), at every kind of operation of each step: the handshake that connects
-// and identifies an instrument, the white calibration and the measurement; and the radio
-// switched off in the middle of a discovery pass and of a measurement. For each: the one answer
-// the application gets (a request the kit leaves waiting for the link to end is
-// answered when the application ends it), the link released after a failure, the cached
-// calibration kept, and the next connection working.
+// dropped, a value of the wrong length, a read or subscription answered with an ATT error, the
+// device disconnecting before or after it answers, a connection that fails), at every kind of
+// operation of each step: the handshake that connects and identifies an instrument, the white
+// calibration and the measurement; and the radio switched off in the middle of a discovery pass and
+// of a measurement. For each: the one answer the application gets (a request the kit leaves waiting
+// for the link to end is answered when the application ends it), the link released after a failure,
+// the cached calibration kept, and the next connection working.
 #include <gtest/gtest.h>
 
 #include "../connect/connect_fixture.h"
@@ -41,6 +41,10 @@ std::vector<Injected> faultsFor(Step step) {
     if (op == Op::Read || op == Op::Notify) {
       out.push_back({std::string("short ") + name, sim::Fault::wrongLength(op, std::nullopt, 3)});
       out.push_back({std::string("long ") + name, sim::Fault::wrongLength(op, std::nullopt, 40)});
+    }
+    if (op == Op::Read || op == Op::SetNotify) {
+      // ATT error 14, "unlikely error": the platform's answer to a request the device failed.
+      out.push_back({std::string("failed ") + name, sim::Fault::gattError(op, std::nullopt, 14)});
     }
     out.push_back({std::string("disconnect before ") + name, sim::Fault::disconnectBefore(op)});
     out.push_back({std::string("disconnect after ") + name, sim::Fault::disconnectAfter(op)});
@@ -180,11 +184,13 @@ dropped characteristic discovery | 9010: Device's bluetooth initialization faile
 disconnect before characteristic discovery | 9010: Device's bluetooth initialization failed.
 disconnect after characteristic discovery | 9010: Device's bluetooth initialization failed.
 dropped notify switch | ok
+failed notify switch | ok
 disconnect before notify switch | 9010: Device's bluetooth initialization failed.
 disconnect after notify switch | 9010: Device's bluetooth initialization failed.
 dropped read | ok
 short read | ok
 long read | ok
+failed read | ok
 disconnect before read | 9010: Device's bluetooth initialization failed.
 disconnect after read | 9010: Device's bluetooth initialization failed.
 dropped write | ok
@@ -201,10 +207,14 @@ connection fails | 10: The connection has failed unexpectedly.
 }
 
 // The white calibration and the measurement of a colorimeter both read the sense
-// characteristic: they answer every fault alike.
-const char* const kColorimeterSteps = R"(dropped read | 9016: Error scanning on colorimeter
+// characteristic: they answer every fault alike, but for a read answered with an error, which
+// each fails at once with its own error.
+std::string colorimeterSteps(const std::string& failedRead) {
+  return R"(dropped read | 9016: Error scanning on colorimeter
 short read | waits for the link to end, then 9016: Error scanning on colorimeter
 long read | waits for the link to end, then 9016: Error scanning on colorimeter
+failed read | )" +
+         failedRead + R"(
 disconnect before read | 9016: Error scanning on colorimeter
 disconnect after read | ok
 dropped write | ok
@@ -216,6 +226,7 @@ long notification | ok
 disconnect before notification | ok
 disconnect after notification | ok
 )";
+}
 
 TEST_F(BluetoothFaults, ColorimeterCalibration) {
   fx::SimulatedColorimeter c(*world_, "2.1");
@@ -224,7 +235,7 @@ TEST_F(BluetoothFaults, ColorimeterCalibration) {
                     [](HCFColorInstrument& i, auto done) {
                       i.requestCalibration([done](bool, auto e) { done(e); });
                     }),
-              kColorimeterSteps);
+              colorimeterSteps("9009: Whitepoint Calibration Failed"));
 }
 
 TEST_F(BluetoothFaults, ColorimeterMeasurement) {
@@ -242,7 +253,7 @@ TEST_F(BluetoothFaults, ColorimeterMeasurement) {
                     ASSERT_TRUE(calibrated);
                     c.measure(fx::colorCheckerXYZD50()[5]);
                   }),
-              kColorimeterSteps);
+              colorimeterSteps("9016: Error scanning on colorimeter"));
 }
 
 TEST_F(BluetoothFaults, SpectrometerHandshake) {
@@ -255,11 +266,13 @@ dropped characteristic discovery | 9010: Device's bluetooth initialization faile
 disconnect before characteristic discovery | 9010: Device's bluetooth initialization failed.
 disconnect after characteristic discovery | 9010: Device's bluetooth initialization failed.
 dropped notify switch | ok
+failed notify switch | ok
 disconnect before notify switch | 9010: Device's bluetooth initialization failed.
 disconnect after notify switch | 9010: Device's bluetooth initialization failed.
 dropped read | 9010: Device's bluetooth initialization failed.
 short read | 9010: Device's bluetooth initialization failed.
 long read | 9010: Device's bluetooth initialization failed.
+failed read | 9010: Device's bluetooth initialization failed.
 disconnect before read | 9010: Device's bluetooth initialization failed.
 disconnect after read | 9010: Device's bluetooth initialization failed.
 dropped write | ok
@@ -284,6 +297,7 @@ TEST_F(BluetoothFaults, SpectrometerMeasurement) {
               R"(dropped read | ok
 short read | ok
 long read | ok
+failed read | ok
 disconnect before read | ok
 disconnect after read | ok
 dropped write | ok

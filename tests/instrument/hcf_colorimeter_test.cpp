@@ -195,6 +195,39 @@ TEST_F(ColorimeterTest, PendingRequestsAndDisconnection) {
   ASSERT_TRUE(err);
 }
 
+// A read answered with an error leaves the characteristic holding the previous sample: the
+// scan and the calibration fail at once, keeping the platform's error, and never decode it.
+TEST_F(ColorimeterTest, AFailedReadIsAFailureNotThePreviousSample) {
+  namespace sim = hcf::ble::sim;
+  fx::SimulatedColorimeter instrument(*world_, "2.1");
+  auto c = connectColorimeter(instrument);
+  ASSERT_TRUE(c);
+  ASSERT_FALSE(load(*c));
+  ASSERT_TRUE(calibrate(*c).first);
+  instrument.measure(fx::colorCheckerXYZD50()[5]);
+  ASSERT_FALSE(scan(*c)->error);  // the sense characteristic now holds this sample
+
+  instrument.radio().device().injectFault(sim::Fault::gattError(sim::Operation::Read, {}, 14));
+  const auto failed = scan(*c);
+  EXPECT_EQ(failed->calls, 1);
+  EXPECT_FALSE(failed->tristimulus);
+  ASSERT_TRUE(failed->error);
+  EXPECT_EQ(failed->error->code, error_code::kScan);
+  ASSERT_TRUE(failed->error->native);
+  EXPECT_EQ(failed->error->native->code, 14);
+  EXPECT_EQ(failed->error->native->library, "CBATTErrorDomain");
+
+  instrument.radio().device().injectFault(sim::Fault::gattError(sim::Operation::Read, {}, 2));
+  const auto [ok, error] = calibrate(*c);
+  EXPECT_FALSE(ok);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code, error_code::kWhitePointCalibrationFailed);
+  EXPECT_EQ(error->native->code, 2);
+  EXPECT_TRUE(c->hasCalibration());  // the earlier white calibration stands
+
+  EXPECT_FALSE(scan(*c)->error);  // the next read answers again
+}
+
 TEST_F(ColorimeterTest, WhiteCorrectionSaturatesInsteadOfWrapping) {
   HCFColorimeter c;
   c.updateTintraDevice(recordWithData(

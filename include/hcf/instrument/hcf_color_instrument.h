@@ -127,6 +127,11 @@ class HCF_API HCFColorInstrument : public HCFColorInstrumentProto,
   void gotBatt(float volts) override;
   void gotButtonPress() override;
   void gotCharging(bool charging, bool onPower) override;
+  /// A failed read of the battery or charging status fails a pending battery request.
+  void gotCharacteristicError(const ble::UUID& characteristic, const ble::Error& error) override;
+
+  /// `kitError` with the platform's error of a failed read or subscription kept beside it.
+  static HCFError withPlatformError(HCFError kitError, const ble::Error& error);
 
   // ble::PeripheralDelegate: the service report that chooses the link.
   void didDiscoverServices(ble::Peripheral& peripheral,

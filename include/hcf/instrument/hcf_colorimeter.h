@@ -31,6 +31,9 @@ class HCF_API HCFColorimeter final : public HCFColorInstrument {
   /// True after a successful white calibration.
   bool hasCalibration() const override { return whitePointRatio_.has_value(); }
   void deviceDisconnected() override;
+  /// A failed read of the sense characteristic fails the pending scan or calibration (9016 for a
+  /// scan, 9009 for a calibration, the platform's error kept); it is never read as counts.
+  void gotCharacteristicError(const ble::UUID& characteristic, const ble::Error& error) override;
 
   /// The link's scan value.
   void gotXyzScanX(std::uint16_t x, std::uint16_t y, std::uint16_t z) override;

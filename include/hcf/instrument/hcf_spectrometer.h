@@ -25,6 +25,9 @@ class HCF_API HCFSpectrometer final : public HCFColorInstrument {
   void gotSpectralResponse(const std::vector<float>& response) override;
   /// The instrument's error report: a pending measurement fails with 9016.
   void gotDeviceError(std::uint8_t code) override;
+  /// A failed read or subscription of a scan characteristic fails the pending measurement
+  /// (9016, the platform's error kept).
+  void gotCharacteristicError(const ble::UUID& characteristic, const ble::Error& error) override;
 
   /// The chain in evaluation order; empty until loaded.
   const std::vector<std::shared_ptr<const HCFMLModel>>& mms() const { return mms_; }

@@ -42,6 +42,10 @@ class HCF_API HTKuboPeripheralManDelegate {
   virtual void gotSpectralResponse(const std::vector<float>& response);
   /// An error code the instrument reported. Spectrometers only.
   virtual void gotDeviceError(std::uint8_t code);
+  /// A read or a subscription of `characteristic` failed: nothing was decoded (the
+  /// characteristic's cached value is an earlier answer), and the request waiting for it
+  /// should fail. `error` is the platform's.
+  virtual void gotCharacteristicError(const ble::UUID& characteristic, const ble::Error& error);
 };
 
 /// The operations of an instrument's GATT link. Commands only queue Bluetooth requests;

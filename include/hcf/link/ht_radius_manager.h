@@ -82,6 +82,9 @@ class HCF_API HTRadiusManager final : public HTKuboPeripheralManager,
   void didDiscoverCharacteristicsForService(ble::Peripheral& peripheral,
                                             const std::shared_ptr<ble::Service>& service,
                                             const std::optional<ble::Error>& error) override;
+  void didUpdateNotificationStateForCharacteristic(
+      ble::Peripheral& peripheral, const std::shared_ptr<ble::Characteristic>& characteristic,
+      const std::optional<ble::Error>& error) override;
   void didUpdateValueForCharacteristic(ble::Peripheral& peripheral,
                                        const std::shared_ptr<ble::Characteristic>& characteristic,
                                        const std::optional<ble::Error>& error) override;

@@ -61,6 +61,8 @@ struct HCF_API Fault {
     DisconnectBefore,  ///< the device disconnects instead of answering
     DisconnectAfter,   ///< the device answers, then disconnects
     FailConnect,       ///< a connection attempt fails (Operation::Connect)
+    GattError,         ///< a read or a subscription is answered with the ATT error `code`
+                       ///< (Operation::Read, SetNotify): the value stays what it was
   };
   Kind kind = Kind::DropAnswer;
   Operation operation = Operation::Read;
@@ -68,6 +70,7 @@ struct HCF_API Fault {
   std::size_t length = 0;
   dispatch::Duration delay{};
   std::optional<UUID> reportAs;
+  int code = 0;  ///< GattError: the ATT error code (2 read not permitted, 14 unlikely error)
   int times = 1;
 
   static Fault dropAnswer(Operation op, std::optional<UUID> target = {});
@@ -77,6 +80,7 @@ struct HCF_API Fault {
   static Fault disconnectBefore(Operation op, std::optional<UUID> target = {});
   static Fault disconnectAfter(Operation op, std::optional<UUID> target = {});
   static Fault failConnect();
+  static Fault gattError(Operation op, std::optional<UUID> target, int code);
   /// The same fault for `n` operations (−1: all).
   Fault repeated(int n) const;
 };

@@ -150,6 +150,7 @@ class SimPeripheral final : public Peripheral {
     dispatch::Duration delay{};
     std::optional<std::size_t> length;
     std::optional<UUID> reportAs;
+    std::optional<Error> error;  // the request is answered with this error
   };
   Plan plan(Operation op, const std::optional<UUID>& target);
   void finish(const Plan& plan);

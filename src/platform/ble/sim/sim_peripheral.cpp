@@ -66,6 +66,11 @@ SimPeripheral::Plan SimPeripheral::plan(Operation op, const std::optional<UUID>&
         break;
       case Fault::Kind::FailConnect:
         break;
+      case Fault::Kind::GattError:
+        // As the platform reports an ATT error: its code in the ATT error domain.
+        plan.error = Error{f.code, "The request failed with ATT error " + std::to_string(f.code),
+                           "CBATTErrorDomain"};
+        break;
     }
   }
   return plan;
@@ -163,6 +168,15 @@ void SimPeripheral::setNotifyValue(bool enabled,
     if (p.delivered) unanswered();
     return;
   }
+  if (p.error) {
+    schedule(p.delay, [characteristic, error = *p.error](SimPeripheral& self) {
+      if (auto d = self.delegate()) {
+        d->didUpdateNotificationStateForCharacteristic(self, characteristic, error);
+      }
+    });
+    finish(p);
+    return;
+  }
   // The device starts (or stops) sending at once; the confirmation follows.
   std::erase(subscriptions_, characteristic->uuid());
   if (enabled) subscriptions_.push_back(characteristic->uuid());
@@ -184,6 +198,14 @@ void SimPeripheral::readValueForCharacteristic(
   const Plan p = plan(Operation::Read, characteristic->uuid());
   if (!p.answer) {
     if (p.delivered) unanswered();
+    return;
+  }
+  if (p.error) {
+    // The characteristic keeps the value of its last answer, as on the platform.
+    schedule(p.delay, [characteristic, error = *p.error](SimPeripheral& self) {
+      if (auto d = self.delegate()) d->didUpdateValueForCharacteristic(self, characteristic, error);
+    });
+    finish(p);
     return;
   }
   Bytes value = it->second.readHandler ? it->second.readHandler() : it->second.spec.value;

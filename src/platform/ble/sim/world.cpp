@@ -119,6 +119,11 @@ Fault Fault::disconnectBefore(Operation op, std::optional<UUID> target) {
 Fault Fault::disconnectAfter(Operation op, std::optional<UUID> target) {
   return makeFault(Kind::DisconnectAfter, op, target);
 }
+Fault Fault::gattError(Operation op, std::optional<UUID> target, int code) {
+  Fault f = makeFault(Kind::GattError, op, target);
+  f.code = code;
+  return f;
+}
 Fault Fault::failConnect() { return makeFault(Kind::FailConnect, Operation::Connect, {}); }
 Fault Fault::repeated(int n) const {
   Fault f = *this;
