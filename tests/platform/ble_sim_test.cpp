@@ -193,7 +193,20 @@ TEST_F(BleSimTest, AlreadyConnectedDevicesAreRetrievedAndConnectWithoutAdvertisi
   central_->connectPeripheral(found[0], {});
   advance(100ms);
   EXPECT_EQ(found[0]->state(), hcf::ble::PeripheralState::Connected);
-  (void)other;
+
+  // The central's own links are listed too, as on the real platforms, and only while up.
+  central_->scanForPeripheralsWithServices(std::nullopt, {});
+  advance(150ms);
+  central_->stopScan();
+  ASSERT_FALSE(recorder_->discovered.empty());
+  auto otherPeripheral = recorder_->discovered.back();
+  ASSERT_EQ(otherPeripheral->identifier(), other->identifier());
+  central_->connectPeripheral(otherPeripheral, {});
+  advance(100ms);
+  EXPECT_EQ(central_->retrieveConnectedPeripheralsWithServices({kService}).size(), 2u);
+  central_->cancelPeripheralConnection(otherPeripheral);
+  advance(100ms);
+  EXPECT_EQ(central_->retrieveConnectedPeripheralsWithServices({kService}).size(), 1u);
 }
 
 TEST_F(BleSimTest, RadioOffEndsScansAndLinksSilently) {

@@ -92,8 +92,8 @@ class HCF_API CentralManager {
                                  const ConnectOptions& options) = 0;
   /// Ends a connection or a pending connection attempt.
   virtual void cancelPeripheralConnection(const std::shared_ptr<Peripheral>& peripheral) = 0;
-  /// The peripherals already connected to the phone (by any application) that offer one of
-  /// `services`.
+  /// The peripherals already connected to the phone (by any application, this central's own
+  /// links included) that offer one of `services`.
   virtual std::vector<std::shared_ptr<Peripheral>> retrieveConnectedPeripheralsWithServices(
       const std::vector<UUID>& services) = 0;
 

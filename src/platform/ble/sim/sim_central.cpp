@@ -208,7 +208,12 @@ std::vector<std::shared_ptr<Peripheral>> SimCentral::retrieveConnectedPeripheral
   auto world = world_.lock();
   if (!world || state_ != ManagerState::PoweredOn) return out;
   for (const auto& d : world->devices()) {
-    if (!d->isConnectedToSystem()) continue;
+    // Connected to the system by another application, or by this central: the platform lists
+    // its own links too.
+    const auto own = peripherals_.find(d.get());
+    const bool ownLink =
+        own != peripherals_.end() && own->second->state() == PeripheralState::Connected;
+    if (!d->isConnectedToSystem() && !ownLink) continue;
     const bool offers = std::any_of(services.begin(), services.end(),
                                     [&](const UUID& u) { return d->hasService(u); });
     if (offers) out.push_back(peripheralFor(d));
