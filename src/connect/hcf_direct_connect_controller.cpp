@@ -185,25 +185,58 @@ void HCFDirectConnectController::connectTo(std::shared_ptr<ble::Peripheral> peri
     }
     return;
   }
+  auto manager = manager_.lock();
+  const auto current = manager ? manager->connectedDevice() : nullptr;
+  if (current && current->peripheral() &&
+      current->peripheral()->identifier() == peripheral->identifier() &&
+      current->peripheral()->state() == ble::PeripheralState::Connected) {
+    // Already connected: answered at once (the platform ignores a connect request for a
+    // peripheral that is up, so the request would wait for ever).
+    if (onSuccess) dispatch::mainQueue().async([onSuccess] { onSuccess(std::nullopt); });
+    return;
+  }
+  if (connectBlock_) {
+    // A new request replaces a pending attempt: the earlier one is answered, never with the
+    // new instrument's outcome.
+    auto earlier = std::move(connectBlock_);
+    connectBlock_ = nullptr;
+    if (connecting_ && connecting_ != peripheral) central_->cancelPeripheralConnection(connecting_);
+    dispatch::mainQueue().async(
+        [earlier] { earlier(HTUtility::errWithMsg("Operation halted", 0)); });
+  }
+  if (current && manager) releaseConnected(*manager);
   becomeDelegate();
   connectBlock_ = std::move(onSuccess);
+  connecting_ = peripheral;
   central_->connectPeripheral(peripheral, ble::ConnectOptions{true, true, true});
   notifyListenersWithState(HCFConnectivityState::Connecting);
 }
 
+void HCFDirectConnectController::releaseConnected(HCFConnectionManager& manager) {
+  auto device = manager.connectedDevice();
+  if (!device) return;
+  manager.setConnectedDevice(nullptr);
+  device->deviceDisconnected();
+  if (device->peripheral()) central_->cancelPeripheralConnection(device->peripheral());
+}
+
+bool HCFDirectConnectController::isConnecting(
+    const std::shared_ptr<ble::Peripheral>& peripheral) const {
+  return connecting_ && peripheral && connecting_->identifier() == peripheral->identifier();
+}
+
+// The pending request's callback is taken now, so that a request made before the answer runs
+// never receives this one's outcome.
 void HCFDirectConnectController::sendConnectedOnMain(std::optional<HCFError> error) {
-  std::weak_ptr<HCFDirectConnectController> weak = shared_from_this();
-  dispatch::mainQueue().async([weak, error] {
-    auto self = weak.lock();
-    if (!self || !self->connectBlock_) return;
-    auto block = std::move(self->connectBlock_);
-    self->connectBlock_ = nullptr;
-    block(error);
-  });
+  if (!connectBlock_) return;
+  auto block = std::move(connectBlock_);
+  connectBlock_ = nullptr;
+  dispatch::mainQueue().async([block = std::move(block), error] { block(error); });
 }
 
 void HCFDirectConnectController::didConnectPeripheral(
     ble::CentralManager& /*central*/, const std::shared_ptr<ble::Peripheral>& peripheral) {
+  if (!isConnecting(peripheral)) return;  // an attempt a later request replaced
   notifyListenersWithState(HCFConnectivityState::Initializing);
   const auto uuid = HPeripheralWRSSI::serviceUUIDforPeripheral(peripheral, discovered_);
   std::weak_ptr<HCFDirectConnectController> weak = shared_from_this();
@@ -212,8 +245,10 @@ void HCFDirectConnectController::didConnectPeripheral(
       [weak, peripheral](std::shared_ptr<HCFColorInstrument> instrument,
                          std::optional<HCFError> error) {
         auto self = weak.lock();
-        if (!self) return;
+        // An attempt whose link dropped (already answered) or that a later request replaced.
+        if (!self || !self->isConnecting(peripheral)) return;
         if (error || !instrument) {
+          self->connecting_.reset();
           self->sendConnectedOnMain(error ? error : HTUtility::devBleInitFailed());
           if (self->central_) self->central_->cancelPeripheralConnection(peripheral);
           self->notifyListenersWithState(HCFConnectivityState::Idle);
@@ -222,7 +257,9 @@ void HCFDirectConnectController::didConnectPeripheral(
         // The callback keeps the instrument alive until its calibration has loaded.
         instrument->loadCalibration([weak, instrument](std::optional<HCFError> loadError) {
           auto me = weak.lock();
-          if (!me) return;
+          // Neither publish nor report Connected for a link that dropped meanwhile.
+          if (!me || !me->isConnecting(instrument->peripheral())) return;
+          me->connecting_.reset();
           if (loadError) {
             me->sendConnectedOnMain(loadError);
             if (me->central_) me->central_->cancelPeripheralConnection(instrument->peripheral());
@@ -238,9 +275,11 @@ void HCFDirectConnectController::didConnectPeripheral(
 }
 
 void HCFDirectConnectController::didFailToConnectPeripheral(
-    ble::CentralManager& /*central*/, const std::shared_ptr<ble::Peripheral>& /*peripheral*/,
+    ble::CentralManager& /*central*/, const std::shared_ptr<ble::Peripheral>& peripheral,
     const std::optional<ble::Error>& error) {
   logLine("didFailToConnectPeripheral");
+  if (!isConnecting(peripheral)) return;
+  connecting_.reset();
   sendConnectedOnMain(error ? bluetoothError(*error) : HTUtility::devBleInitFailed());
   notifyListenersWithState(HCFConnectivityState::Idle);
 }
@@ -249,12 +288,20 @@ void HCFDirectConnectController::didDisconnectPeripheral(
     ble::CentralManager& /*central*/, const std::shared_ptr<ble::Peripheral>& peripheral,
     const std::optional<ble::Error>& /*error*/) {
   logLine("didDisconnectPeripheral: " + peripheral->identifier());
-  notifyListenersWithState(HCFConnectivityState::Idle);
   auto manager = manager_.lock();
-  if (!manager) return;
-  auto device = manager->connectedDevice();
-  if (device && device->peripheral() &&
-      device->peripheral()->identifier() == peripheral->identifier()) {
+  auto device = manager ? manager->connectedDevice() : nullptr;
+  const bool connected = device && device->peripheral() &&
+                         device->peripheral()->identifier() == peripheral->identifier();
+  // The link of an instrument already released (another was connected since) says nothing
+  // about the current one.
+  if (!connected && !isConnecting(peripheral)) return;
+  if (isConnecting(peripheral)) {
+    // Lost while being identified or while its record loads: the attempt fails now.
+    connecting_.reset();
+    sendConnectedOnMain(HTUtility::devBleInitFailed());
+  }
+  notifyListenersWithState(HCFConnectivityState::Idle);
+  if (connected) {
     device->deviceDisconnected();
     manager->setConnectedDevice(nullptr);
   }

@@ -252,11 +252,9 @@ void HCFColorInstrument::disconnect() {
   if (const auto& d = peripheralDisconnector(); d && peripheral_) d(peripheral_);
 }
 
+// The instrument is held until its delegate has heard: the application need not hold it.
 void HCFColorInstrument::deviceDisconnected() {
-  std::weak_ptr<HCFColorInstrument> weak = shared_from_this();
-  dispatch::mainQueue().async([weak] {
-    auto self = weak.lock();
-    if (!self) return;
+  dispatch::mainQueue().async([self = shared_from_this()] {
     if (auto d = self->delegate()) {
       d->onDisconnect(*self);
       self->setKeepAlive(false);

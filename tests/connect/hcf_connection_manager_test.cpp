@@ -79,3 +79,72 @@ TEST(ConnectionManager, WithoutABluetoothBackendCreationFails) {
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code, error_code::kBleInitFailed);
 }
+
+namespace {
+
+struct DisconnectRecorder : HCFColorInstrumentDelegate {
+  std::vector<std::string> disconnected;
+  void buttonPressed(HCFColorInstrument&) override {}
+  void onDisconnect(HCFColorInstrument& i) override { disconnected.push_back(i.serial()); }
+};
+
+}  // namespace
+
+// Each request is answered once, with its own instrument; one instrument is connected at a
+// time, and the one left is told and released; the listener follows the current one.
+TEST_F(ConnectTest, SecondConnectionsRepeatedRequestsAndCrossingRequests) {
+  fx::SimulatedColorimeter first(*world_, "4.0");
+  fx::SimulatedColorimeter second(*world_, "2.0");
+  const auto byIdentifier = [&](fx::SimulatedColorimeter& c) {
+    const auto id = c.radio().device().identifier();
+    return connectWith([&](auto& m, auto cb) { m.connectToUUID(id, cb); });
+  };
+  ASSERT_FALSE(byIdentifier(first)->error);
+  auto recorder = std::make_shared<DisconnectRecorder>();
+  manager_->connectedDevice()->setDelegate(recorder);
+
+  // The instrument already connected: answered at once, still connected, nothing dropped.
+  auto again = std::make_shared<Connection>();
+  manager_->connectTo(manager_->connectedDevice()->peripheral(), [again](auto e) {
+    ++again->calls;
+    again->error = e;
+  });
+  advance(10ms);
+  EXPECT_EQ(again->calls, 1);
+  EXPECT_FALSE(again->error);
+  EXPECT_EQ(manager_->connectedDevice()->serial(), first.serial());
+
+  // Another instrument: the first is disconnected first, and its delegate hears it although
+  // the application holds no reference of its own.
+  const auto switched = byIdentifier(second);
+  ASSERT_FALSE(switched->error) << switched->error->localizedDescription;
+  EXPECT_EQ(manager_->connectedDevice()->serial(), second.serial());
+  EXPECT_EQ(recorder->disconnected, std::vector<std::string>{first.serial()});
+  EXPECT_EQ(first.radio().device().connectionCount(), 0u);
+  EXPECT_EQ(listener_->states.back(), S::Connected);
+
+  // Two requests in a row: the first is halted, the second gets its own instrument.
+  const auto peripherals = discover()->found.value();
+  const auto peripheralOf = [&](fx::SimulatedColorimeter& c) {
+    for (const auto& r : peripherals) {
+      if (r.peripheral->identifier() == c.radio().device().identifier()) return r.peripheral;
+    }
+    return std::shared_ptr<ble::Peripheral>();
+  };
+  manager_->connectedDevice()->disconnect();
+  advance(1s);
+  auto earlier = std::make_shared<Connection>();
+  manager_->connectTo(peripheralOf(second), [earlier](auto e) {
+    ++earlier->calls;
+    earlier->error = e;
+  });
+  auto later = connectWith([&](auto& m, auto cb) { m.connectTo(peripheralOf(first), cb); });
+  EXPECT_EQ(earlier->calls, 1);
+  ASSERT_TRUE(earlier->error);
+  EXPECT_EQ(earlier->error->localizedDescription, "Operation halted");
+  EXPECT_EQ(later->calls, 1);
+  EXPECT_FALSE(later->error);
+  EXPECT_EQ(manager_->connectedDevice()->serial(), first.serial());
+  EXPECT_EQ(second.radio().device().connectionCount(), 0u);
+  EXPECT_EQ(listener_->states.back(), S::Connected);
+}

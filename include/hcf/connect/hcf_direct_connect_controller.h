@@ -74,11 +74,17 @@ class HCF_API HCFDirectConnectController final
   void sendDiscoveredOnMain();
   void sendConnectedOnMain(std::optional<HCFError> error);
   void becomeDelegate();
+  // Ends the connected instrument's link before another is connected: its pending requests
+  // are answered and its delegate told now, not when the platform reports the link gone.
+  void releaseConnected(HCFConnectionManager& manager);
+  // Whether `peripheral` is the one the pending attempt connects.
+  bool isConnecting(const std::shared_ptr<ble::Peripheral>& peripheral) const;
 
   std::weak_ptr<HCFConnectionManager> manager_;
   std::weak_ptr<HCFConnectionManagerDelegate> listener_;
   DiscoveryCallback discoveryBlock_;
   ConnectCallback connectBlock_;
+  std::shared_ptr<ble::Peripheral> connecting_;  // the peripheral of the pending attempt
   bool restrictedDiscovery_ = false;
   dispatch::Timer discoverBleTimer_;
   std::vector<HPeripheralWRSSI> discovered_;
