@@ -118,7 +118,13 @@ void HCFConnectionManager::multiConnectStart() { multiConnectStart(connectionLis
 
 void HCFConnectionManager::multiConnectStop() { multiMgr_->stop(); }
 
+void HCFConnectionManager::haltConnect() {
+  haltConnection_ = true;
+  if (directMgr_) directMgr_->haltConnection(nullptr);
+}
+
 void HCFConnectionManager::disconnect(const std::shared_ptr<ble::Peripheral>& peripheral) {
+  if (directMgr_ && peripheral) directMgr_->haltConnection(peripheral);
   if (central_ && peripheral) central_->cancelPeripheralConnection(peripheral);
 }
 

@@ -212,6 +212,16 @@ void HCFDirectConnectController::connectTo(std::shared_ptr<ble::Peripheral> peri
   notifyListenersWithState(HCFConnectivityState::Connecting);
 }
 
+void HCFDirectConnectController::haltConnection(
+    const std::shared_ptr<ble::Peripheral>& peripheral) {
+  if (!connecting_ || (peripheral && !isConnecting(peripheral))) return;
+  const auto halted = std::move(connecting_);
+  connecting_.reset();
+  sendConnectedOnMain(HTUtility::errWithMsg("Operation halted", 0));
+  if (central_) central_->cancelPeripheralConnection(halted);
+  notifyListenersWithState(HCFConnectivityState::Idle);
+}
+
 void HCFDirectConnectController::releaseConnected(HCFConnectionManager& manager) {
   auto device = manager.connectedDevice();
   if (!device) return;

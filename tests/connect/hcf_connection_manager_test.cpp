@@ -69,6 +69,40 @@ TEST_F(ConnectTest, HaltingListenersAndDisconnecting) {
   EXPECT_TRUE(listener_->saw(S::Scanning));
 }
 
+// An attempt on an instrument out of range waits for it; halting or disconnecting answers it
+// at once and leaves the listener Idle.
+TEST_F(ConnectTest, HaltingOrDisconnectingAnswersAPendingAttempt) {
+  fx::SimulatedColorimeter orla(*world_, "4.0");
+  const std::vector<
+      std::pair<const char*, std::function<void(const std::shared_ptr<ble::Peripheral>&)>>>
+      ways = {{"haltConnect", [&](const auto&) { manager_->haltConnect(); }},
+              {"disconnect", [&](const auto& p) { manager_->disconnect(p); }}};
+  for (const auto& [name, halt] : ways) {
+    auto pass = discover();
+    ASSERT_TRUE(pass->found) << name;
+    const auto peripheral = (*pass->found)[0].peripheral;
+    orla.radio().device().setAdvertising(false);  // out of range
+    auto attempt = std::make_shared<Connection>();
+    manager_->connectTo(peripheral, [attempt](auto e) {
+      ++attempt->calls;
+      attempt->error = e;
+    });
+    advance(1min);
+    EXPECT_EQ(attempt->calls, 0) << name;
+    EXPECT_EQ(listener_->states.back(), S::Connecting) << name;
+    halt(peripheral);
+    advance(10ms);
+    EXPECT_EQ(attempt->calls, 1) << name;
+    ASSERT_TRUE(attempt->error) << name;
+    EXPECT_EQ(attempt->error->localizedDescription, "Operation halted") << name;
+    EXPECT_EQ(listener_->states.back(), S::Idle) << name;
+    orla.radio().device().setAdvertising(true);
+    advance(1s);
+    EXPECT_EQ(orla.radio().device().connectionCount(), 0u) << name << ": connected after all";
+    EXPECT_EQ(attempt->calls, 1) << name;
+  }
+}
+
 TEST(ConnectionManager, WithoutABluetoothBackendCreationFails) {
   ble::setCentralFactory({});
   std::optional<HCFError> error;

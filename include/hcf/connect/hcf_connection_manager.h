@@ -46,14 +46,15 @@ class HCF_API HCFConnectionManager final
   void connectToUUID(const std::string& identifier, ConnectCallback onSuccess);
   /// The same for the instrument whose advertised name ends with `serial` (not empty).
   void connectToSerial(const std::string& serial, ConnectCallback onSuccess);
-  /// Abandons a pending connect by identifier or serial when its discovery pass reports.
-  void haltConnect() { haltConnection_ = true; }
+  /// Abandons a pending connect: one by identifier or serial when its discovery pass reports,
+  /// an attempt already under way at once; either is answered "Operation halted" (0).
+  void haltConnect();
   /// Starts the hands-free cycle with `listener` (or the recorded one).
   void multiConnectStart(std::weak_ptr<HCFConnectionManagerDelegate> listener);
   void multiConnectStart();
   void multiConnectStop();
   /// Cancels the connection to `peripheral`; the controller receiving the central's events
-  /// reports the consequences.
+  /// reports the consequences. A pending attempt on it is answered "Operation halted".
   void disconnect(const std::shared_ptr<ble::Peripheral>& peripheral);
 
   const std::shared_ptr<ble::CentralManager>& central() const { return central_; }

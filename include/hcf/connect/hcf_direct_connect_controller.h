@@ -47,6 +47,9 @@ class HCF_API HCFDirectConnectController final
   /// Connects `peripheral`; the callback gets no error once the instrument is the connected
   /// device.
   void connectTo(std::shared_ptr<ble::Peripheral> peripheral, ConnectCallback onSuccess);
+  /// Ends the pending attempt (only when it connects `peripheral`, if given): it is answered
+  /// "Operation halted", its link cancelled and the listener told Idle.
+  void haltConnection(const std::shared_ptr<ble::Peripheral>& peripheral);
   /// The discovered records sorted strongest first (records without strength last).
   std::vector<HPeripheralWRSSI> sortPeripherals() const;
   const std::vector<HPeripheralWRSSI>& discoveredPeripherals() const { return discovered_; }
