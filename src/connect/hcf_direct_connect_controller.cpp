@@ -277,6 +277,7 @@ void HCFDirectConnectController::didConnectPeripheral(
             return;
           }
           instrument->confirmConnection();
+          instrument->setKeepAlive(true);  // the instrument's keep-alive, every 90 s
           if (auto manager = me->manager_.lock()) manager->setConnectedDevice(instrument);
           me->sendConnectedOnMain(std::nullopt);
           me->notifyListenersWithState(HCFConnectivityState::Connected);

@@ -165,6 +165,7 @@ void HCFMultiConnectController::updateConnectivityState(HCFConnectivityState sta
           self->restart();
           return;
         }
+        device->setKeepAlive(true);  // the instrument's keep-alive, every 90 s
         if (auto m = self->manager()) m->setConnectedDevice(device);
         self->deviceAwaitingCalibration_.reset();
         self->updateConnectivityState(HCFConnectivityState::Connected);

@@ -255,10 +255,8 @@ void HCFColorInstrument::disconnect() {
 // The instrument is held until its delegate has heard: the application need not hold it.
 void HCFColorInstrument::deviceDisconnected() {
   dispatch::mainQueue().async([self = shared_from_this()] {
-    if (auto d = self->delegate()) {
-      d->onDisconnect(*self);
-      self->setKeepAlive(false);
-    }
+    self->setKeepAlive(false);
+    if (auto d = self->delegate()) d->onDisconnect(*self);
   });
 }
 

@@ -103,6 +103,19 @@ TEST_F(ConnectTest, HaltingOrDisconnectingAnswersAPendingAttempt) {
   }
 }
 
+// Once connected, the kit keeps the link alive on its own: the instrument's keep-alive write
+// every 90 s, until the link ends.
+TEST_F(ConnectTest, AConnectedInstrumentIsKeptAliveWithoutTheApplication) {
+  fx::SimulatedColorimeter orla(*world_, "4.0");
+  ASSERT_FALSE(connectWith([&](auto& m, auto cb) { m.connectToSerial(orla.serial(), cb); })->error);
+  const auto confirmed = orla.radio().confirmWrites();  // the connection's own confirmation
+  advance(200s);
+  EXPECT_EQ(orla.radio().confirmWrites(), confirmed + 2);
+  manager_->connectedDevice()->disconnect();
+  advance(200s);
+  EXPECT_EQ(orla.radio().confirmWrites(), confirmed + 2);
+}
+
 TEST(ConnectionManager, WithoutABluetoothBackendCreationFails) {
   ble::setCentralFactory({});
   std::optional<HCFError> error;
