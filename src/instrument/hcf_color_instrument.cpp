@@ -50,7 +50,20 @@ HCFColorInstrument::~HCFColorInstrument() {
   keepAliveTimer_.cancel();
   handshakeTimer_.cancel();
   batteryTimer_.cancel();
+  measurementTimer_.cancel();
 }
+
+void HCFColorInstrument::startMeasurementTimer() {
+  measurementTimer_.cancel();
+  std::weak_ptr<HCFColorInstrument> weak = weak_from_this();
+  measurementTimer_ = dispatch::mainQueue().after(kMeasurementTimeout, [weak] {
+    if (auto self = weak.lock()) {
+      self->failPendingMeasurement(HTUtility::instrumentTimeoutError("The measurement"));
+    }
+  });
+}
+
+void HCFColorInstrument::failPendingMeasurement(const HCFError&) {}
 
 void HCFColorInstrument::createWithPeripheral(std::shared_ptr<ble::Peripheral> peripheral,
                                               const std::string& uuid,

@@ -89,16 +89,19 @@ void HCFColorimeter::updateTintraDevice(const TintraDevice& record) {
 void HCFColorimeter::requestColorScan(ColorScanCallback callback) {
   scanType_ = 0;
   colorScanBlock_ = std::move(callback);
+  startMeasurementTimer();
   if (peripheralManager()) peripheralManager()->getScan();
 }
 
 void HCFColorimeter::requestCalibration(CalibrationCallback callback) {
   scanType_ = 1;
   calBlock_ = std::move(callback);
+  startMeasurementTimer();
   if (peripheralManager()) peripheralManager()->getScan();
 }
 
 void HCFColorimeter::gotXyzScanX(std::uint16_t x, std::uint16_t y, std::uint16_t z) {
+  measurementAnswered();
   if (scanType_ == 1) {
     calibrationValue({x, y, z});
   } else if (scanType_ == 0) {
@@ -225,6 +228,7 @@ void HCFColorimeter::gotCharacteristicError(const ble::UUID& characteristic,
     HCFColorInstrument::gotCharacteristicError(characteristic, error);
     return;
   }
+  measurementAnswered();
   if (scanType_ == 1 && calBlock_) {
     auto block = std::move(calBlock_);
     calBlock_ = nullptr;
@@ -238,15 +242,21 @@ void HCFColorimeter::gotCharacteristicError(const ble::UUID& characteristic,
 
 void HCFColorimeter::deviceDisconnected() {
   HCFColorInstrument::deviceDisconnected();
+  failPendingMeasurement(HTUtility::scanError());
+}
+
+// Every waiting request fails: a calibration a later scan left waiting as well.
+void HCFColorimeter::failPendingMeasurement(const HCFError& error) {
+  measurementAnswered();
   if (calBlock_) {
     auto block = std::move(calBlock_);
     calBlock_ = nullptr;
-    block(false, HTUtility::scanError());
+    block(false, error);
   }
   if (colorScanBlock_) {
     auto block = std::move(colorScanBlock_);
     colorScanBlock_ = nullptr;
-    block(nullptr, nullptr, HTUtility::scanError());
+    block(nullptr, nullptr, error);
   }
 }
 

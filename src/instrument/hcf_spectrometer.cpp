@@ -36,10 +36,12 @@ void HCFSpectrometer::requestColorScan(ColorScanCallback callback) {
     return;
   }
   colorScanBlock_ = std::move(callback);
+  startMeasurementTimer();
   if (peripheralManager()) peripheralManager()->getScan();
 }
 
 void HCFSpectrometer::finish(std::shared_ptr<HCFColorScan> scan, std::optional<HCFError> error) {
+  measurementAnswered();
   if (!colorScanBlock_) return;
   auto block = std::move(colorScanBlock_);
   colorScanBlock_ = nullptr;

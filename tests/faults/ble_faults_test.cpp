@@ -210,9 +210,9 @@ connection fails | 10: The connection has failed unexpectedly.
 // characteristic: they answer every fault alike, but for a read answered with an error, which
 // each fails at once with its own error.
 std::string colorimeterSteps(const std::string& failedRead) {
-  return R"(dropped read | 9016: Error scanning on colorimeter
-short read | waits for the link to end, then 9016: Error scanning on colorimeter
-long read | waits for the link to end, then 9016: Error scanning on colorimeter
+  return R"(dropped read | 9931: The measurement did not arrive in time
+short read | 9931: The measurement did not arrive in time
+long read | 9931: The measurement did not arrive in time
 failed read | )" +
          failedRead + R"(
 disconnect before read | 9016: Error scanning on colorimeter
@@ -303,9 +303,9 @@ disconnect after read | ok
 dropped write | ok
 disconnect before write | 9016: Error scanning on colorimeter
 disconnect after write | ok
-dropped notification | waits for the link to end, then 9016: Error scanning on colorimeter
-short notification | waits for the link to end, then 9016: Error scanning on colorimeter
-long notification | waits for the link to end, then 9016: Error scanning on colorimeter
+dropped notification | 9931: The measurement did not arrive in time
+short notification | 9931: The measurement did not arrive in time
+long notification | 9931: The measurement did not arrive in time
 disconnect before notification | 9016: Error scanning on colorimeter
 disconnect after notification | ok
 )");

@@ -72,6 +72,10 @@ class HCF_API HCFColorInstrument : public HCFColorInstrumentProto,
   static constexpr dispatch::Duration kHandshakeTimeout = std::chrono::seconds(20);
   /// How long a battery request may take before it fails with 9931.
   static constexpr dispatch::Duration kBatteryTimeout = std::chrono::seconds(10);
+  /// How long a measurement or a white calibration may wait for the instrument's answer
+  /// before it fails with 9931 (an answer of the wrong length is dropped, so without this a
+  /// request would wait until the link ends).
+  static constexpr dispatch::Duration kMeasurementTimeout = std::chrono::seconds(10);
   /// The interval of the keep-alive write.
   static constexpr dispatch::Duration kKeepAliveInterval = std::chrono::seconds(90);
 
@@ -139,6 +143,12 @@ class HCF_API HCFColorInstrument : public HCFColorInstrumentProto,
 
  protected:
   HCFColorInstrument() = default;
+  /// Arms the time-out of the request just sent: after `kMeasurementTimeout` without
+  /// `measurementAnswered`, `failPendingMeasurement` runs on the main queue.
+  void startMeasurementTimer();
+  void measurementAnswered() { measurementTimer_.cancel(); }
+  /// Fails the pending measurement or calibration with `error`; nothing when none waits.
+  virtual void failPendingMeasurement(const HCFError& error);
   std::string model_;
 
  private:
@@ -159,6 +169,7 @@ class HCF_API HCFColorInstrument : public HCFColorInstrumentProto,
   dispatch::Timer keepAliveTimer_;
   dispatch::Timer handshakeTimer_;
   dispatch::Timer batteryTimer_;
+  dispatch::Timer measurementTimer_;
 };
 
 HCF_NAMESPACE_END

@@ -59,6 +59,7 @@ class HCF_API HCFColorimeter final : public HCFColorInstrument {
   std::int32_t scanType() const { return scanType_; }
 
  private:
+  void failPendingMeasurement(const HCFError& error) override;
   void calibrationValue(const std::array<std::uint16_t, 3>& counts);
   void colorValue(std::array<std::uint16_t, 3> counts);
 

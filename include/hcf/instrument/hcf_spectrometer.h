@@ -34,6 +34,7 @@ class HCF_API HCFSpectrometer final : public HCFColorInstrument {
   bool chainLoaded() const { return chainLoaded_; }
 
  private:
+  void failPendingMeasurement(const HCFError& error) override { finish(nullptr, error); }
   void finish(std::shared_ptr<HCFColorScan> scan, std::optional<HCFError> error);
 
   ColorScanCallback colorScanBlock_;
