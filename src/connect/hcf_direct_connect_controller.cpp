@@ -208,6 +208,16 @@ void HCFDirectConnectController::connectTo(std::shared_ptr<ble::Peripheral> peri
   becomeDelegate();
   connectBlock_ = std::move(onSuccess);
   connecting_ = peripheral;
+  connectTimer_.cancel();
+  std::weak_ptr<HCFDirectConnectController> weak = shared_from_this();
+  connectTimer_ = dispatch::mainQueue().after(kConnectTimeout, [weak, peripheral] {
+    auto self = weak.lock();
+    if (!self || self->connecting_ != peripheral) return;
+    self->connecting_.reset();
+    self->sendConnectedOnMain(HTUtility::instrumentTimeoutError("The connection"));
+    if (self->central_) self->central_->cancelPeripheralConnection(peripheral);
+    self->notifyListenersWithState(HCFConnectivityState::Idle);
+  });
   central_->connectPeripheral(peripheral, ble::ConnectOptions{true, true, true});
   notifyListenersWithState(HCFConnectivityState::Connecting);
 }
@@ -247,6 +257,7 @@ void HCFDirectConnectController::sendConnectedOnMain(std::optional<HCFError> err
 void HCFDirectConnectController::didConnectPeripheral(
     ble::CentralManager& /*central*/, const std::shared_ptr<ble::Peripheral>& peripheral) {
   if (!isConnecting(peripheral)) return;  // an attempt a later request replaced
+  connectTimer_.cancel();
   notifyListenersWithState(HCFConnectivityState::Initializing);
   const auto uuid = HPeripheralWRSSI::serviceUUIDforPeripheral(peripheral, discovered_);
   std::weak_ptr<HCFDirectConnectController> weak = shared_from_this();

@@ -69,17 +69,25 @@ TEST_F(ConnectTest, HaltingListenersAndDisconnecting) {
   EXPECT_TRUE(listener_->saw(S::Scanning));
 }
 
-// An attempt on an instrument out of range waits for it; halting or disconnecting answers it
-// at once and leaves the listener Idle.
-TEST_F(ConnectTest, HaltingOrDisconnectingAnswersAPendingAttempt) {
+// An attempt on an instrument out of range waits for it until the connection time-out;
+// halting or disconnecting answers it at once. Either way the listener is left Idle and the
+// instrument is not connected when it comes back in range.
+TEST_F(ConnectTest, APendingAttemptIsHaltedDisconnectedOrTimedOut) {
   fx::SimulatedColorimeter orla(*world_, "4.0");
-  const std::vector<
-      std::pair<const char*, std::function<void(const std::shared_ptr<ble::Peripheral>&)>>>
-      ways = {{"haltConnect", [&](const auto&) { manager_->haltConnect(); }},
-              {"disconnect", [&](const auto& p) { manager_->disconnect(p); }}};
-  for (const auto& [name, halt] : ways) {
+  using Halt = std::function<void(const std::shared_ptr<ble::Peripheral>&)>;
+  struct Row {
+    const char* name;
+    Halt halt;
+    const char* answer;
+  };
+  const std::vector<Row> rows = {
+      {"haltConnect", [&](const auto&) { manager_->haltConnect(); }, "Operation halted"},
+      {"disconnect", [&](const auto& p) { manager_->disconnect(p); }, "Operation halted"},
+      {"time-out", [&](const auto&) { advance(HCFDirectConnectController::kConnectTimeout); },
+       "The connection did not arrive in time"}};
+  for (const auto& row : rows) {
     auto pass = discover();
-    ASSERT_TRUE(pass->found) << name;
+    ASSERT_TRUE(pass->found) << row.name;
     const auto peripheral = (*pass->found)[0].peripheral;
     orla.radio().device().setAdvertising(false);  // out of range
     auto attempt = std::make_shared<Connection>();
@@ -87,19 +95,19 @@ TEST_F(ConnectTest, HaltingOrDisconnectingAnswersAPendingAttempt) {
       ++attempt->calls;
       attempt->error = e;
     });
-    advance(1min);
-    EXPECT_EQ(attempt->calls, 0) << name;
-    EXPECT_EQ(listener_->states.back(), S::Connecting) << name;
-    halt(peripheral);
+    advance(HCFDirectConnectController::kConnectTimeout / 2);
+    EXPECT_EQ(attempt->calls, 0) << row.name;
+    EXPECT_EQ(listener_->states.back(), S::Connecting) << row.name;
+    row.halt(peripheral);
     advance(10ms);
-    EXPECT_EQ(attempt->calls, 1) << name;
-    ASSERT_TRUE(attempt->error) << name;
-    EXPECT_EQ(attempt->error->localizedDescription, "Operation halted") << name;
-    EXPECT_EQ(listener_->states.back(), S::Idle) << name;
+    EXPECT_EQ(attempt->calls, 1) << row.name;
+    ASSERT_TRUE(attempt->error) << row.name;
+    EXPECT_EQ(attempt->error->localizedDescription, row.answer) << row.name;
+    EXPECT_EQ(listener_->states.back(), S::Idle) << row.name;
     orla.radio().device().setAdvertising(true);
     advance(1s);
-    EXPECT_EQ(orla.radio().device().connectionCount(), 0u) << name << ": connected after all";
-    EXPECT_EQ(attempt->calls, 1) << name;
+    EXPECT_EQ(orla.radio().device().connectionCount(), 0u) << row.name << ": connected after all";
+    EXPECT_EQ(attempt->calls, 1) << row.name;
   }
 }
 

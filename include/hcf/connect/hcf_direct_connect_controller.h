@@ -29,6 +29,10 @@ class HCF_API HCFDirectConnectController final
       public std::enable_shared_from_this<HCFDirectConnectController> {
  public:
   static constexpr dispatch::Duration kDiscoveryWindow = std::chrono::milliseconds(3000);
+  /// How long the radio may take to connect a peripheral before the attempt fails with 9931
+  /// (an instrument out of range never answers; identification and the record then have
+  /// bounds of their own).
+  static constexpr dispatch::Duration kConnectTimeout = std::chrono::seconds(10);
 
   /// A controller on `central` publishing into `manager` (held without ownership).
   HCFDirectConnectController(std::weak_ptr<HCFConnectionManager> manager,
@@ -88,6 +92,7 @@ class HCF_API HCFDirectConnectController final
   DiscoveryCallback discoveryBlock_;
   ConnectCallback connectBlock_;
   std::shared_ptr<ble::Peripheral> connecting_;  // the peripheral of the pending attempt
+  dispatch::Timer connectTimer_;                 // until the radio reports the connection
   bool restrictedDiscovery_ = false;
   dispatch::Timer discoverBleTimer_;
   std::vector<HPeripheralWRSSI> discovered_;
