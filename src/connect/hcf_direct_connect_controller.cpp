@@ -35,6 +35,27 @@ HCFError bluetoothError(const ble::Error& error) {
   return e;
 }
 
+HCFError radioStateError(ble::ManagerState state) {
+  switch (state) {
+    case ble::ManagerState::Unsupported:
+      return HTUtility::errWithMsg(
+          "No Bluetooth service is available: there is no adapter, or the Bluetooth service is "
+          "not running.",
+          error_code::kNoBle);
+    case ble::ManagerState::Unauthorized:
+      return HTUtility::errWithMsg("This application is not permitted to use Bluetooth.",
+                                   error_code::kNoBle);
+    case ble::ManagerState::Unknown:
+    case ble::ManagerState::Resetting:
+      return HTUtility::errWithMsg("Bluetooth is not ready yet; try again in a moment.",
+                                   error_code::kNoBle);
+    case ble::ManagerState::PoweredOff:
+    case ble::ManagerState::PoweredOn:
+      break;
+  }
+  return HTUtility::noBleError();
+}
+
 HCFDirectConnectController::HCFDirectConnectController(std::weak_ptr<HCFConnectionManager> manager,
                                                        std::shared_ptr<ble::CentralManager> central)
     : manager_(std::move(manager)), central_(std::move(central)) {}
@@ -59,8 +80,8 @@ void HCFDirectConnectController::notifyListenersWithState(HCFConnectivityState s
 }
 
 std::optional<HCFError> HCFDirectConnectController::checkForError() const {
-  if (!central_ || central_->state() != ble::ManagerState::PoweredOn)
-    return HTUtility::noBleError();
+  if (!central_) return radioStateError(ble::ManagerState::Unsupported);
+  if (central_->state() != ble::ManagerState::PoweredOn) return radioStateError(central_->state());
   return std::nullopt;
 }
 
@@ -70,7 +91,9 @@ void HCFDirectConnectController::centralManagerDidUpdateState(ble::CentralManage
   // The platform ends every connection when the radio goes off without reporting each one:
   // a connection under way fails, and the connected instrument is gone (its pending requests
   // are answered).
-  if (connectBlock_) sendConnectedOnMain(HTUtility::noBleError());
+  connecting_.reset();
+  connectTimer_.cancel();
+  if (connectBlock_) sendConnectedOnMain(radioStateError(central.state()));
   auto manager = manager_.lock();
   if (!manager) return;
   if (auto device = manager->connectedDevice()) {

@@ -92,6 +92,25 @@ TEST_F(ConnectTest, NothingFoundRadioOffAndARestartedWindow) {
   auto conn = connectWith([&](auto& m, auto cb) { m.connectTo(nullptr, cb); });
   ASSERT_TRUE(conn->error);
   EXPECT_EQ(conn->error->code, error_code::kNoBle);
+  EXPECT_EQ(conn->error->localizedDescription,
+            "Bluetooth not enabled, please turn on BLE to proceed.");
+
+  // Each state the radio cannot be used in says why, all with 9005.
+  const std::vector<std::pair<ble::ManagerState, std::string>> states = {
+      {ble::ManagerState::Unsupported,
+       "No Bluetooth service is available: there is no adapter, or the Bluetooth service is not "
+       "running."},
+      {ble::ManagerState::Unauthorized, "This application is not permitted to use Bluetooth."},
+      {ble::ManagerState::Resetting, "Bluetooth is not ready yet; try again in a moment."},
+      {ble::ManagerState::Unknown, "Bluetooth is not ready yet; try again in a moment."}};
+  for (const auto& [state, message] : states) {
+    world_->setRadioState(state);
+    advance(100ms);
+    const auto refused = discover();
+    ASSERT_TRUE(refused->error) << message;
+    EXPECT_EQ(refused->error->code, error_code::kNoBle) << message;
+    EXPECT_EQ(refused->error->localizedDescription, message);
+  }
   world_->setRadioState(ble::ManagerState::PoweredOn);
   advance(100ms);
   EXPECT_EQ(discover()->found->size(), 1u);
