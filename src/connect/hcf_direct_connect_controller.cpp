@@ -231,6 +231,7 @@ void HCFDirectConnectController::connectTo(std::shared_ptr<ble::Peripheral> peri
   becomeDelegate();
   connectBlock_ = std::move(onSuccess);
   connecting_ = peripheral;
+  connectingService_ = HPeripheralWRSSI::serviceUUIDforPeripheral(peripheral, discovered_);
   connectTimer_.cancel();
   std::weak_ptr<HCFDirectConnectController> weak = shared_from_this();
   connectTimer_ = dispatch::mainQueue().after(kConnectTimeout, [weak, peripheral] {
@@ -282,7 +283,8 @@ void HCFDirectConnectController::didConnectPeripheral(
   if (!isConnecting(peripheral)) return;  // an attempt a later request replaced
   connectTimer_.cancel();
   notifyListenersWithState(HCFConnectivityState::Initializing);
-  const auto uuid = HPeripheralWRSSI::serviceUUIDforPeripheral(peripheral, discovered_);
+  auto uuid = connectingService_;
+  if (!uuid) uuid = HPeripheralWRSSI::serviceUUIDforPeripheral(peripheral, discovered_);
   std::weak_ptr<HCFDirectConnectController> weak = shared_from_this();
   HCFColorInstrument::createWithPeripheral(
       peripheral, uuid.value_or(""),

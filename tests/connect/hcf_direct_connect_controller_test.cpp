@@ -140,6 +140,20 @@ TEST_F(ConnectTest, ConnectingIdentifiesCalibratesConfirmsAndPublishes) {
   EXPECT_FALSE(manager_->isConnected());
   EXPECT_EQ(recorder->disconnects, 1);
   EXPECT_EQ(listener_->states, (std::vector<S>{S::Idle}));
+
+  // A discovery pass started while connecting clears the list the peripheral came from; the
+  // connection still knows which instrument it is.
+  const auto peripheral = discover()->found.value()[0].peripheral;
+  auto during = std::make_shared<Connection>();
+  manager_->connectTo(peripheral, [during](auto e) {
+    ++during->calls;
+    during->error = e;
+  });
+  manager_->bleDiscoverWithRestricted(false, [](auto, auto) {});
+  advance(HCFDirectConnectController::kDiscoveryWindow + 1s);
+  EXPECT_EQ(during->calls, 1);
+  EXPECT_FALSE(during->error) << during->error->localizedDescription;
+  EXPECT_TRUE(manager_->isConnected());
 }
 
 TEST_F(ConnectTest, ConnectFailuresCancelTheConnectionAndTheNextRequestWorks) {

@@ -93,6 +93,9 @@ class HCF_API HCFDirectConnectController final
   ConnectCallback connectBlock_;
   std::shared_ptr<ble::Peripheral> connecting_;  // the peripheral of the pending attempt
   dispatch::Timer connectTimer_;                 // until the radio reports the connection
+  // The main service the attempt's peripheral advertised, kept when the attempt starts: a
+  // discovery pass meanwhile clears the list it came from.
+  std::optional<std::string> connectingService_;
   bool restrictedDiscovery_ = false;
   dispatch::Timer discoverBleTimer_;
   std::vector<HPeripheralWRSSI> discovered_;
