@@ -65,6 +65,9 @@ void HCFMultiConnectController::notifyListener() {
 }
 
 void HCFMultiConnectController::start(std::weak_ptr<HCFConnectionManagerDelegate> listener) {
+  // A start while the cycle runs begins it anew: the earlier cycle lets its instruments go
+  // first, so the new one connects them again and hears their buttons.
+  if (started_) stop();
   becomeDelegate();
   listener_ = std::move(listener);
   started_ = true;

@@ -165,3 +165,24 @@ TEST_F(MultiConnectTest, CalibrationFailureReportsAnErrorAndRestarts) {
   EXPECT_FALSE(manager_->isConnected());
   EXPECT_EQ(unknown->radio().device().connectionCount(), 0u);
 }
+
+// Starting the cycle again while it awaits a press: the instruments of the earlier cycle are
+// let go, the new cycle connects them again, and a press still chooses one.
+TEST_F(MultiConnectTest, ASecondStartStillHearsTheButton) {
+  auto a = colorimeter("2.0");
+  auto b = colorimeter("4.0");
+  manager_->multiConnectStart(listener_);
+  throughScan();
+  ASSERT_EQ(multi().state(), S::AwaitingConfirmation);
+  manager_->multiConnectStart(listener_);
+  throughScan();
+  ASSERT_EQ(multi().state(), S::AwaitingConfirmation);
+  EXPECT_EQ(a->radio().device().connectionCount(), 1u);
+  b->radio().pressButton();
+  advance(100ms);
+  settle();
+  advance(100ms);
+  ASSERT_TRUE(manager_->isConnected());
+  EXPECT_EQ(manager_->connectedDevice()->serial(), b->serial());
+  EXPECT_EQ(multi().state(), S::Connected);
+}

@@ -160,7 +160,10 @@ void SimCentral::attemptConnection(const std::shared_ptr<SimPeripheral>& periphe
       return;
     }
     p->connected();
-    p->device()->impl().connections.push_back(p);
+    // A peripheral connected again is one connection, not two.
+    auto& connections = p->device()->impl().connections;
+    std::erase_if(connections, [&](const auto& w) { return w.lock() == p; });
+    connections.push_back(p);
     if (auto d = self->delegate()) d->didConnectPeripheral(*self, p);
     if (dropAfter) self->linkLost(p, peripheralDisconnectedError());
   });
