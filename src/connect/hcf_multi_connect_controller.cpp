@@ -126,8 +126,9 @@ void HCFMultiConnectController::updateConnectivityState(HCFConnectivityState sta
       options.solicitedServiceUUIDs = HCFColorInstrument::serviceUUIDs();
       if (central_)
         central_->scanForPeripheralsWithServices(HCFColorInstrument::serviceUUIDs(), options);
-      discoverBleTimer_ = dispatch::mainQueue().after(kScanWindow, [weak] {
-        if (auto self = weak.lock()) self->onStopScanning();
+      discoverBleTimer_ = dispatch::mainQueue().after(kScanWindow, [weak, cycle = cycle_] {
+        auto self = weak.lock();
+        if (self && self->cycle_ == cycle) self->onStopScanning();
       });
       break;
     }
@@ -137,8 +138,9 @@ void HCFMultiConnectController::updateConnectivityState(HCFConnectivityState sta
           restart();
           return;
         }
-        stopConnectingTimer_ = dispatch::mainQueue().after(kConnectWindow, [weak] {
-          if (auto self = weak.lock()) self->onStopConnecting();
+        stopConnectingTimer_ = dispatch::mainQueue().after(kConnectWindow, [weak, cycle = cycle_] {
+          auto self = weak.lock();
+          if (self && self->cycle_ == cycle) self->onStopConnecting();
         });
         connectToPeripherals(discovered_);
       } else if (!connectedDevices_.empty()) {
@@ -148,8 +150,10 @@ void HCFMultiConnectController::updateConnectivityState(HCFConnectivityState sta
       }
       break;
     case HCFConnectivityState::AwaitingConfirmation:
-      stopWaitingTimer_ = dispatch::mainQueue().after(kConfirmationWindow, [weak] {
-        if (auto self = weak.lock()) self->onStopAwaitingConfirmation();
+      // Each window belongs to its cycle: one of an earlier cycle never acts in a later one.
+      stopWaitingTimer_ = dispatch::mainQueue().after(kConfirmationWindow, [weak, cycle = cycle_] {
+        auto self = weak.lock();
+        if (self && self->cycle_ == cycle) self->onStopAwaitingConfirmation();
       });
       break;
     case HCFConnectivityState::Initializing: {
@@ -348,6 +352,18 @@ void HCFMultiConnectController::centralManagerDidUpdateState(ble::CentralManager
     if (started_) restart("BLE Powered On");
   } else {
     bluetoothEnabled_ = false;
+    // The cycle ends with the radio: its windows close, and the listener hears it.
+    for (auto* t :
+         {&discoverBleTimer_, &stopConnectingTimer_, &stopWaitingTimer_, &restartTimer_}) {
+      t->cancel();
+    }
+    ++cycle_;
+    deviceAwaitingCalibration_.reset();
+    discovered_.clear();
+    if (state_ != HCFConnectivityState::NotStarted && state_ != HCFConnectivityState::Idle) {
+      state_ = HCFConnectivityState::Idle;
+      notifyListener();
+    }
     // The platform ends every connection with the radio, without reporting each one.
     const auto gone = std::move(connectedDevices_);
     connectedDevices_.clear();

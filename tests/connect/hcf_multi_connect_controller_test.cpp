@@ -186,3 +186,34 @@ TEST_F(MultiConnectTest, ASecondStartStillHearsTheButton) {
   EXPECT_EQ(manager_->connectedDevice()->serial(), b->serial());
   EXPECT_EQ(multi().state(), S::Connected);
 }
+
+// The radio going off ends the cycle: a Connected instrument is reported gone, and a window of
+// the cycle it interrupted never acts in the next one.
+TEST_F(MultiConnectTest, RadioOffEndsTheCycleAndItsWindows) {
+  auto a = colorimeter("2.0");
+  manager_->multiConnectStart(listener_);
+  throughScan();
+  a->radio().pressButton();
+  advance(100ms);
+  settle();
+  advance(100ms);
+  ASSERT_EQ(multi().state(), S::Connected);
+  world_->setRadioState(ble::ManagerState::PoweredOff);
+  advance(10ms);
+  EXPECT_EQ(listener_->states.back(), S::Idle);
+  EXPECT_FALSE(manager_->isConnected());
+
+  world_->setRadioState(ble::ManagerState::PoweredOn);
+  throughScan();
+  ASSERT_EQ(multi().state(), S::AwaitingConfirmation);
+  advance(MC::kConfirmationWindow / 2);
+  world_->setRadioState(ble::ManagerState::PoweredOff);
+  advance(10ms);
+  world_->setRadioState(ble::ManagerState::PoweredOn);
+  throughScan();
+  ASSERT_EQ(multi().state(), S::AwaitingConfirmation);
+  // The interrupted cycle's window would have closed by now.
+  advance(MC::kConfirmationWindow - 2s - MC::kRestartPause - MC::kScanWindow);
+  EXPECT_EQ(multi().state(), S::AwaitingConfirmation);
+  EXPECT_TRUE(listener_->errors.empty()) << listener_->errors.front().localizedDescription;
+}
