@@ -54,13 +54,21 @@ void HCFConnectionManager::setConnectionListener(
   if (directMgr_) directMgr_->updateListener(std::move(listener));
 }
 
+// A discovery pass or a direct connection stops the hands-free cycle first: both would take
+// the central's events and the connection from under it.
+void HCFConnectionManager::stopHandsFreeCycle() {
+  if (multiMgr_ && multiMgr_->started()) multiMgr_->stop();
+}
+
 void HCFConnectionManager::bleDiscoverWithRestricted(bool restricted,
                                                      DiscoveryCallback onDiscovered) {
+  stopHandsFreeCycle();
   directMgr_->discoverDevicesWith(central_, restricted, std::move(onDiscovered));
 }
 
 void HCFConnectionManager::connectTo(std::shared_ptr<ble::Peripheral> peripheral,
                                      ConnectCallback onSuccess) {
+  stopHandsFreeCycle();
   directMgr_->connectTo(std::move(peripheral), std::move(onSuccess));
 }
 

@@ -217,3 +217,24 @@ TEST_F(MultiConnectTest, RadioOffEndsTheCycleAndItsWindows) {
   EXPECT_EQ(multi().state(), S::AwaitingConfirmation);
   EXPECT_TRUE(listener_->errors.empty()) << listener_->errors.front().localizedDescription;
 }
+
+// A discovery pass or a direct connection while the hands-free cycle runs stops the cycle
+// first: its waiting instruments are let go, and the direct connection is the application's.
+TEST_F(MultiConnectTest, DirectUseStopsTheHandsFreeCycleFirst) {
+  auto a = colorimeter("2.0");
+  manager_->multiConnectStart(listener_);
+  throughScan();
+  ASSERT_EQ(multi().state(), S::AwaitingConfirmation);
+  const auto pass = discover();
+  EXPECT_FALSE(multi().started());
+  EXPECT_EQ(a->radio().device().connectionCount(), 0u);
+  ASSERT_TRUE(pass->found && !pass->found->empty());
+  auto direct =
+      connectWith([&](auto& m, auto cb) { m.connectTo((*pass->found)[0].peripheral, cb); });
+  ASSERT_FALSE(direct->error) << direct->error->localizedDescription;
+  EXPECT_EQ(manager_->connectedDevice()->serial(), a->serial());
+  advance(MC::kConfirmationWindow * 2);  // nothing of the stopped cycle comes back
+  EXPECT_TRUE(manager_->isConnected());
+  EXPECT_EQ(a->radio().device().connectionCount(), 1u);
+  EXPECT_TRUE(listener_->errors.empty()) << listener_->errors.front().localizedDescription;
+}

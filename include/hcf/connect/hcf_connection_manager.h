@@ -37,7 +37,8 @@ class HCF_API HCFConnectionManager final
 
   /// The application's listener; handed to the direct-connect controller.
   void setConnectionListener(std::weak_ptr<HCFConnectionManagerDelegate> listener);
-  /// One 3.0 s discovery pass (see `HCFDirectConnectController::discoverDevicesWith`).
+  /// One 3.0 s discovery pass (see `HCFDirectConnectController::discoverDevicesWith`). A
+  /// running hands-free cycle is stopped first, as by every direct connection.
   void bleDiscoverWithRestricted(bool restricted, DiscoveryCallback onDiscovered);
   /// Connects a discovered peripheral.
   void connectTo(std::shared_ptr<ble::Peripheral> peripheral, ConnectCallback onSuccess);
@@ -76,6 +77,7 @@ class HCF_API HCFConnectionManager final
   ~HCFConnectionManager() override;
 
  private:
+  void stopHandsFreeCycle();
   void connectToMatch(std::function<bool(const HPeripheralWRSSI&)> matches,
                       ConnectCallback onSuccess);
 
