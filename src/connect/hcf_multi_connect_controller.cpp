@@ -291,6 +291,14 @@ void HCFMultiConnectController::disconnectFromPeripherals(
   for (const auto& p : peripherals) central_->cancelPeripheralConnection(p);
 }
 
+void HCFMultiConnectController::letGo(const std::shared_ptr<ble::Peripheral>& peripheral) {
+  // Never the manager's instrument: the application may have connected it meanwhile.
+  auto m = manager();
+  auto current = m ? m->connectedDevice() : nullptr;
+  if (current && samePeripheral(current->peripheral(), peripheral)) return;
+  if (central_ && peripheral) central_->cancelPeripheralConnection(peripheral);
+}
+
 void HCFMultiConnectController::disconnectFromColorimeters(
     const std::vector<std::shared_ptr<HCFColorInstrument>>& devices) {
   if (!central_) return;
@@ -408,12 +416,24 @@ void HCFMultiConnectController::didConnectPeripheral(
   std::weak_ptr<HCFMultiConnectController> weak = shared_from_this();
   HCFColorInstrument::createWithPeripheral(
       peripheral, uuid.value_or(""),
-      [weak](std::shared_ptr<HCFColorInstrument> instrument, std::optional<HCFError> error) {
+      [weak, peripheral, cycle = cycle_](std::shared_ptr<HCFColorInstrument> instrument,
+                                         std::optional<HCFError> error) {
         auto self = weak.lock();
         if (!self) return;
         if (error || !instrument) {
           logLine("Multiconnect didn't connect to a peripheral: " +
                   (error ? error->localizedDescription : std::string("(null)")));
+          self->letGo(peripheral);  // identification failed: nothing to keep it for
+          return;
+        }
+        // Identified after the button chose another, after a stop, or after its cycle ended:
+        // only that instrument is let go (an instrument the application connected meanwhile
+        // stays, and the listener hears nothing of it).
+        const bool awaited = self->started_ && self->cycle_ == cycle &&
+                             (self->state_ == HCFConnectivityState::Connecting ||
+                              self->state_ == HCFConnectivityState::AwaitingConfirmation);
+        if (!awaited) {
+          self->letGo(peripheral);
           return;
         }
         instrument->setDelegate(std::static_pointer_cast<HCFColorInstrumentDelegate>(self));
@@ -426,19 +446,10 @@ void HCFMultiConnectController::didConnectPeripheral(
         } else {
           devices.push_back(instrument);
         }
-        if (self->started_) {
-          if (self->state_ == HCFConnectivityState::Connecting &&
-              devices.size() >= self->discovered_.size()) {
-            self->stopConnectingTimer_.cancel();
-            self->updateConnectivityState(HCFConnectivityState::AwaitingConfirmation);
-          }
-        } else {
-          if (self->central_) {
-            self->disconnectFromPeripherals(
-                self->central_->retrieveConnectedPeripheralsWithServices(
-                    HCFColorInstrument::serviceUUIDs()));
-          }
-          self->restart("Disconnected from peripherals and restarting");
+        if (self->state_ == HCFConnectivityState::Connecting &&
+            devices.size() >= self->discovered_.size()) {
+          self->stopConnectingTimer_.cancel();
+          self->updateConnectivityState(HCFConnectivityState::AwaitingConfirmation);
         }
       });
 }

@@ -238,3 +238,26 @@ TEST_F(MultiConnectTest, DirectUseStopsTheHandsFreeCycleFirst) {
   EXPECT_EQ(a->radio().device().connectionCount(), 1u);
   EXPECT_TRUE(listener_->errors.empty()) << listener_->errors.front().localizedDescription;
 }
+
+// An instrument identified only after the button chose another is let go, and the chosen one
+// stays.
+TEST_F(MultiConnectTest, AnInstrumentIdentifiedAfterThePressIsLetGo) {
+  auto quick = colorimeter("2.0");
+  auto slow = colorimeter("4.0");
+  slow->radio().device().injectFault(
+      sim::Fault::delayed(sim::Operation::Read, std::nullopt, MC::kConnectWindow + 2s));
+  manager_->multiConnectStart(listener_);
+  advance(MC::kRestartPause + MC::kScanWindow + MC::kConnectWindow + 100ms);
+  ASSERT_EQ(multi().state(), S::AwaitingConfirmation);
+  ASSERT_EQ(multi().connectedDevices().size(), 1u);
+  quick->radio().pressButton();
+  advance(500ms);
+  settle();
+  ASSERT_EQ(multi().state(), S::Connected);
+  EXPECT_EQ(slow->radio().device().connectionCount(), 1u);  // still being identified
+  advance(5s);
+  settle();
+  EXPECT_EQ(slow->radio().device().connectionCount(), 0u);
+  EXPECT_EQ(manager_->connectedDevice()->serial(), quick->serial());
+  EXPECT_EQ(quick->radio().device().connectionCount(), 1u);
+}

@@ -100,6 +100,8 @@ class HCF_API HCFMultiConnectController final
   void disconnectFromColorimeters(const std::vector<std::shared_ptr<HCFColorInstrument>>& devices);
   void disconnectedFromUnconfirmedDevices();
   std::shared_ptr<HCFConnectionManager> manager() const { return manager_.lock(); }
+  // Disconnects `peripheral` unless it is the manager's connected instrument.
+  void letGo(const std::shared_ptr<ble::Peripheral>& peripheral);
   bool managerHasDevice() const;
 
   std::weak_ptr<HCFConnectionManager> manager_;
