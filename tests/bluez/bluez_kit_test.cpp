@@ -158,6 +158,24 @@ TEST_F(BluezKitTest, AColorimeterConnectsCalibratesAndMeasures) {
               1.0)
         << "patch " << patch;
   }
+
+  // A sense read bluetoothd refuses fails the measurement with its error kept; the value of
+  // the previous read is never measured again.
+  fake_->failNext(kOrla, kSense, "ReadValue", "org.bluez.Error.Failed");
+  bool done = false;
+  std::shared_ptr<HCFColorScan> stale;
+  std::optional<HCFError> error;
+  device->requestColorScan([&](auto tristimulus, auto, auto e) {
+    stale = tristimulus;
+    error = e;
+    done = true;
+  });
+  ASSERT_TRUE(waitFor([&] { return done; }));
+  EXPECT_FALSE(stale);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code, error_code::kScan);
+  ASSERT_TRUE(error->native);
+  EXPECT_EQ(error->native->library, "org.bluez.Error.Failed");
   disconnect();
 }
 
