@@ -82,6 +82,14 @@ void HCFColorInstrument::createWithPeripheral(std::shared_ptr<ble::Peripheral> p
     if (complete) complete(nullptr, HTUtility::devBleInitFailed());
     return;
   }
+  // A retry on a peripheral still being identified replaces the earlier instrument: its
+  // callback is answered now, and one instrument stays in the registry.
+  const auto pending = registry();
+  for (const auto& earlier : pending) {
+    if (earlier->peripheral_ && earlier->peripheral_->identifier() == peripheral->identifier()) {
+      earlier->failInit(HTUtility::errWithMsg("Operation halted", 0));
+    }
+  }
   instrument->peripheral_ = peripheral;
   instrument->initBlock_ = std::move(complete);
   instrument->peripheralManagerStarted_ = false;

@@ -169,3 +169,31 @@ TEST_F(InstrumentTest, ButtonKeepAliveAndDisconnection) {
   EXPECT_EQ(colorimeter.radio().confirmWrites(), 4u);
   c.instrument->setKeepAlive(false);  // harmless
 }
+
+// A second creation on a peripheral still being identified answers the first at once and
+// leaves one instrument in the registry.
+TEST_F(InstrumentTest, ARetryOnTheSamePeripheralAnswersBothAndRegistersOne) {
+  fx::SimulatedColorimeter colorimeter(*world_, "2.0");
+  auto peripheral = connect(colorimeter.radio().devicePtr());
+  ASSERT_TRUE(peripheral);
+  Created first, second;
+  HCFColorInstrument::createWithPeripheral(peripheral, kColorimeterService, [&](auto i, auto e) {
+    ++first.calls;
+    first.instrument = i;
+    first.error = e;
+  });
+  HCFColorInstrument::createWithPeripheral(peripheral, kColorimeterService, [&](auto i, auto e) {
+    ++second.calls;
+    second.instrument = i;
+    second.error = e;
+  });
+  EXPECT_EQ(HCFColorInstrument::uninitializedDevices().size(), 1u);
+  advance(500ms);
+  EXPECT_EQ(first.calls, 1);
+  ASSERT_TRUE(first.error);
+  EXPECT_EQ(first.error->localizedDescription, "Operation halted");
+  EXPECT_EQ(second.calls, 1);
+  EXPECT_FALSE(second.error);
+  EXPECT_TRUE(second.instrument);
+  EXPECT_TRUE(HCFColorInstrument::uninitializedDevices().empty());
+}
