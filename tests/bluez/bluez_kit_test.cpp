@@ -84,6 +84,40 @@ class BluezKitTest : public BluezTest {
     EXPECT_TRUE(waitFor([&] { return done; }));
     return error;
   }
+  /// One unrestricted discovery pass: what it found.
+  std::vector<HPeripheralWRSSI> discoverPass() {
+    bool done = false;
+    std::optional<std::vector<HPeripheralWRSSI>> found;
+    manager_->bleDiscoverWithRestricted(false, [&](auto f, auto) {
+      found = std::move(f);
+      done = true;
+    });
+    roundTrip();
+    advance(HCFDirectConnectController::kDiscoveryWindow + std::chrono::milliseconds(10));
+    EXPECT_TRUE(waitFor([&] { return done; }));
+    return found.value_or(std::vector<HPeripheralWRSSI>{});
+  }
+  std::shared_ptr<ble::Peripheral> named(const std::vector<HPeripheralWRSSI>& found,
+                                         const std::string& name) {
+    for (const auto& r : found) {
+      if (r.peripheral->name() == name) return r.peripheral;
+    }
+    return nullptr;
+  }
+  /// Connects a peripheral of a discovery pass, letting `wait` pass first; the error.
+  std::optional<HCFError> connectTo(const std::shared_ptr<ble::Peripheral>& p,
+                                    dispatch::Duration wait = {}) {
+    bool done = false;
+    std::optional<HCFError> error;
+    manager_->connectTo(p, [&](auto e) {
+      error = std::move(e);
+      done = true;
+    });
+    roundTrip();
+    if (wait > dispatch::Duration{}) advance(wait);
+    EXPECT_TRUE(waitFor([&] { return done; }));
+    return error;
+  }
   void calibrate(HCFColorInstrument& device) {
     bool done = false;
     bool ok = false;
@@ -222,6 +256,76 @@ TEST_F(BluezKitTest, AHandshakeReadTheDaemonRefusesEndsTheConnectionWithAnError)
   ASSERT_TRUE(waitFor([&] { return done; }));
   EXPECT_TRUE(error);
   EXPECT_FALSE(manager_->isConnected());
+}
+
+TEST_F(BluezKitTest, AnInstrumentBluetoothdForgotIsDiscoveredAgainOrReportedNotFound) {
+  const auto orla = named(discoverPass(), "ColorOrla-" + orla_->serial());
+  ASSERT_TRUE(orla);
+  // 30 s after the pass bluetoothd has dropped the devices it found.
+  fake_->expireTemporaryDevices();
+  const auto e = connectTo(orla);
+  ASSERT_FALSE(e) << e->localizedDescription;
+  EXPECT_EQ(manager_->connectedDevice()->serial(), orla_->serial());
+  disconnect();
+
+  fake_->expireTemporaryDevices();
+  fake_->setAdvertising(kOrla, false);
+  const auto error = connectTo(orla, bluez::Options{}.rediscoveryTimeout);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->localizedDescription, "Device not found");
+  EXPECT_FALSE(manager_->isConnected());
+}
+
+TEST_F(BluezKitTest, AnInstrumentThatRotatesItsPrivateAddressStaysReachable) {
+  ASSERT_FALSE(connectToSerial(orla_->serial()));
+  disconnect();
+  // By serial: the next pass sees it under its new address only.
+  fake_->rotateAddress(kOrla, "C0:20:00:00:00:11");
+  ASSERT_FALSE(connectToSerial(orla_->serial()));
+  EXPECT_EQ(manager_->connectedDevice()->serial(), orla_->serial());
+  disconnect();
+  // From a list made before the change, once bluetoothd has forgotten the old address.
+  const auto orla = named(discoverPass(), "ColorOrla-" + orla_->serial());
+  ASSERT_TRUE(orla);
+  fake_->rotateAddress("C0:20:00:00:00:11", "C0:20:00:00:00:12");
+  fake_->expireTemporaryDevices();
+  ASSERT_FALSE(connectTo(orla));
+  EXPECT_EQ(manager_->connectedDevice()->serial(), orla_->serial());
+  disconnect();
+}
+
+TEST_F(BluezKitTest, ARestartOfBluetoothdOrOfTheSystemBusIsRecoveredFrom) {
+  recorder_ = std::make_shared<CentralRecorder>();
+  central_ = backend_->makeCentralManager(recorder_);
+  ASSERT_TRUE(waitFor([&] { return central_->state() == ble::ManagerState::PoweredOn; }));
+  struct Restart {
+    const char* what;
+    std::function<void()> down, up;
+    ble::ManagerState meanwhile;
+  };
+  const std::vector<Restart> restarts = {
+      {"bluetoothd", [&] { fake_->vanish(); }, [&] { fake_->comeBack(); },
+       ble::ManagerState::Resetting},
+      {"the system bus", [&] { fake_->busGoesDown(); },
+       [&] {
+         fake_->busComesBack();
+         advance(bluez::Options{}.busReconnectInterval);
+       },
+       ble::ManagerState::Unknown},
+  };
+  for (const auto& r : restarts) {
+    SCOPED_TRACE(r.what);
+    ASSERT_FALSE(connectToSerial(orla_->serial()));
+    r.down();
+    ASSERT_TRUE(waitFor([&] { return !manager_->isConnected(); }));
+    EXPECT_EQ(central_->state(), r.meanwhile);
+    r.up();
+    fake_->addDevice(kOrla, orla_->radio().device(), -48);
+    ASSERT_TRUE(waitFor([&] { return central_->state() == ble::ManagerState::PoweredOn; }));
+  }
+  ASSERT_FALSE(connectToSerial(orla_->serial()));
+  EXPECT_EQ(recorder_->count("state 0"), 1u);
+  EXPECT_EQ(recorder_->events.back(), "state 5");
 }
 
 }  // namespace

@@ -113,6 +113,7 @@ class Service:
 class Device:
     def __init__(self, address, desc):
         self.address = address
+        self.desc = desc
         self.path = ADAPTER_PATH + '/dev_' + address.replace(':', '_')
         self.name = desc.get('name')
         self.rssi = int(desc.get('rssi', -60))
@@ -171,12 +172,15 @@ def _adapter_prop(name):
     return _adapter().props[ADAPTER_IFACE][name]
 
 
-def _changed(path, iface, props):
+def _changed(path, iface, props, invalidated=()):
     '''Update properties of an exported object and emit PropertiesChanged.'''
     obj = mockobject.objects[path]
     obj.props[iface].update(props)
+    for name in invalidated:
+        obj.props[iface].pop(name, None)
     obj.EmitSignal(dbus.PROPERTIES_IFACE, 'PropertiesChanged', 'sa{sv}as',
-                   [iface, dbus.Dictionary(props, signature='sv'), dbus.Array([], signature='s')])
+                   [iface, dbus.Dictionary(props, signature='sv'),
+                    dbus.Array(list(invalidated), signature='s')])
 
 
 def _export(path, iface, props, methods):
@@ -342,6 +346,10 @@ def StopDiscovery(adapter):
     if not _adapter_prop('Discovering'):
         raise _error('Failed', 'No discovery started')
     _changed(adapter.path, ADAPTER_IFACE, {'Discovering': _bool(False)})
+    # As bluetoothd does: what the discovery found no longer has a signal strength.
+    for dev in devices.values():
+        if dev.exported and 'RSSI' in mockobject.objects[dev.path].props[DEVICE_IFACE]:
+            _changed(dev.path, DEVICE_IFACE, {}, ['RSSI'])
 
 
 def SetDiscoveryFilter(_adapter_obj, new_filter):
@@ -527,6 +535,40 @@ def SetAdvertising(_root, address, on):
     dev.advertising = bool(on)
     if dev.advertising and _adapter_prop('Discovering'):
         _see(dev)
+
+
+@dbus.service.method(BLUEZ_MOCK_IFACE, in_signature='', out_signature='')
+def ExpireTemporary(_root):
+    '''What bluetoothd does 30 s after a discovery stops: it forgets every device it found
+    that is neither connected nor paired. A call on a forgotten object fails with
+    org.freedesktop.DBus.Error.UnknownObject.'''
+    for dev in devices.values():
+        if dev.exported and not dev.connected:
+            _unexport(dev.path, DEVICE_IFACE)
+            dev.exported = False
+
+
+@dbus.service.method(BLUEZ_MOCK_IFACE, in_signature='ss', out_signature='o')
+def RotateAddress(_root, old, new):
+    '''The device takes a new private address: it stops advertising under the old one (whose
+    object bluetoothd keeps until it expires) and advertises the same name, data and GATT
+    table under the new one. Returns the new object path.'''
+    dev = _device(old)
+    new = str(new).upper()
+    if not ADDRESS_RE.match(new) or new in devices:
+        raise _mock_error(f'Bad or used address {new}')
+    if dev.connected:
+        _drop_link(dev)
+    dev.advertising = False
+    moved = Device(new, dev.desc)
+    moved.rssi = dev.rssi
+    for before, after in zip(dev.all_chars(), moved.all_chars()):
+        after.value = before.value
+        after.sequence = list(before.sequence)
+    devices[new] = moved
+    if _adapter_prop('Discovering'):
+        _see(moved)
+    return dbus.ObjectPath(moved.path)
 
 
 @dbus.service.method(BLUEZ_MOCK_IFACE, in_signature='sn', out_signature='')

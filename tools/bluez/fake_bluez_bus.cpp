@@ -78,18 +78,32 @@ std::string readFile(const std::filesystem::path& p) {
 }  // namespace
 
 FakeBluez::FakeBluez(const std::string& parameters, std::optional<std::filesystem::path> busConfig)
-    : parameters_(parameters) {
+    : parameters_(parameters),
+      config_(busConfig.value_or(std::filesystem::path(HCF_FAKE_BLUEZ_DIR) / "private-bus.conf")) {
   char pattern[] = "/tmp/hcf-fake-bluez-XXXXXX";
   if (!::mkdtemp(pattern)) throw std::runtime_error("cannot make a temporary directory");
   dir_ = pattern;
-  const int log = ::open((dir_ / "bus.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  // A fixed socket and no server guid in the address, so a restarted bus is the same bus to
+  // the clients that connect again.
+  address_ = "unix:path=" + (dir_ / "system_bus_socket").string();
+  if (const char* old = std::getenv("DBUS_SYSTEM_BUS_ADDRESS")) savedAddress_ = old;
+  ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
+  try {
+    startBus();
+    startDaemon();
+  } catch (...) {
+    shutdown();
+    throw;
+  }
+}
+
+void FakeBluez::startBus() {
+  const int log = ::open((dir_ / "bus.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
-  const auto config =
-      busConfig.value_or(std::filesystem::path(HCF_FAKE_BLUEZ_DIR) / "private-bus.conf");
-  busPid_ = spawn(
-      {"dbus-daemon", "--config-file=" + config.string(), "--nofork", "--print-address=1"},
-      pipeFds[1], log);
+  busPid_ = spawn({"dbus-daemon", "--config-file=" + config_.string(), "--address=" + address_,
+                   "--nofork", "--print-address=1"},
+                  pipeFds[1], log);
   ::close(pipeFds[1]);
   ::close(log);
   std::string line;
@@ -101,16 +115,7 @@ FakeBluez::FakeBluez(const std::string& parameters, std::optional<std::filesyste
     stop(busPid_);
     throw std::runtime_error("dbus-daemon did not start: " + readFile(dir_ / "bus.log"));
   }
-  address_ = line;
-  if (const char* old = std::getenv("DBUS_SYSTEM_BUS_ADDRESS")) savedAddress_ = old;
-  ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
-  try {
-    connection_ = sdbus::createSystemBusConnection();
-    startDaemon();
-  } catch (...) {
-    shutdown();
-    throw;
-  }
+  connection_ = sdbus::createSystemBusConnection();
 }
 
 FakeBluez::~FakeBluez() { shutdown(); }
@@ -325,5 +330,33 @@ void FakeBluez::vanish() {
 }
 
 void FakeBluez::comeBack() { startDaemon(); }
+
+void FakeBluez::busGoesDown() {
+  mock_.reset();
+  connection_.reset();
+  stop(daemonPid_);
+  stop(busPid_);
+  std::error_code ec;
+  std::filesystem::remove(dir_ / "system_bus_socket", ec);
+}
+
+void FakeBluez::busComesBack() {
+  startBus();
+  startDaemon();
+}
+
+void FakeBluez::expireTemporaryDevices() {
+  mock().callMethod("ExpireTemporary").onInterface(kMockInterface);
+}
+
+std::string FakeBluez::rotateAddress(const std::string& address, const std::string& next) {
+  sdbus::ObjectPath path;
+  mock()
+      .callMethod("RotateAddress")
+      .onInterface(kMockInterface)
+      .withArguments(address, next)
+      .storeResultsTo(path);
+  return path;
+}
 
 }  // namespace hcf_bluez

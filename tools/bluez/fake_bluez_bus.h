@@ -70,14 +70,26 @@ class FakeBluez {
   /// bluetoothd goes away (its process ends), and comes back empty.
   void vanish();
   void comeBack();
+  /// The system bus itself goes away (with bluetoothd), and comes back at the same address
+  /// with an empty bluetoothd.
+  void busGoesDown();
+  void busComesBack();
+  /// bluetoothd forgets the devices it found that are neither connected nor paired, as it
+  /// does 30 s after a discovery stops.
+  void expireTemporaryDevices();
+  /// The device at `address` takes the private address `next` (see RotateAddress in the
+  /// template); the new object path.
+  std::string rotateAddress(const std::string& address, const std::string& next);
 
  private:
+  void startBus();
   void startDaemon();
   void shutdown();
   sdbus::IProxy& mock();
 
   std::filesystem::path dir_;
   std::string parameters_;
+  std::filesystem::path config_;
   std::string address_;
   std::optional<std::string> savedAddress_;
   pid_t busPid_ = -1;

@@ -34,6 +34,14 @@ struct Options {
   /// again, and how long after.
   int inProgressRetries = 5;
   dispatch::Duration inProgressRetryDelay = std::chrono::milliseconds(200);
+  /// After the system bus connection ends (the bus restarted), how long before each attempt
+  /// to connect again. Meanwhile the centrals report Unknown.
+  dispatch::Duration busReconnectInterval = std::chrono::seconds(2);
+  /// bluetoothd forgets unpaired devices about 30 s after a discovery stops. Connecting to
+  /// one it forgot discovers it again for at most this long (by its address, or for a device
+  /// with a private address that rotated, by its advertised name), then fails with "Device
+  /// not found".
+  dispatch::Duration rediscoveryTimeout = std::chrono::seconds(5);
 };
 
 /// One connection to bluetoothd, shared by the centrals made from it. Make it, and use its

@@ -45,14 +45,16 @@ void Backend::Impl::forEachCentral(F&& f) {
   }
 }
 
-void Backend::Impl::start() {
+BusThread::EventHandler Backend::Impl::eventHandler() {
   std::weak_ptr<Impl> weak = weak_from_this();
+  return [weak](BusEvent event) {
+    if (auto self = weak.lock()) self->onEvent(std::move(event));
+  };
+}
+
+void Backend::Impl::start() {
   BusError error;
-  bus = BusThread::start(
-      [weak](BusEvent event) {
-        if (auto self = weak.lock()) self->onEvent(std::move(event));
-      },
-      error);
+  bus = BusThread::start(eventHandler(), error);
   if (!bus) {
     logLine("bluez: the system bus cannot be reached: " + error.name + ": " + error.message);
     failure = error;
@@ -60,6 +62,25 @@ void Backend::Impl::start() {
     return;
   }
   load();
+}
+
+void Backend::Impl::reconnectLater() {
+  std::weak_ptr<Impl> weak = weak_from_this();
+  reconnectTimer = dispatch::mainQueue().after(options.busReconnectInterval, [weak] {
+    auto self = weak.lock();
+    if (!self || !self->busDown) return;
+    BusError error;
+    auto fresh = BusThread::start(self->eventHandler(), error);
+    if (!fresh) {
+      self->reconnectLater();
+      return;
+    }
+    logLine("bluez: the system bus is back");
+    self->bus = std::move(fresh);  // the old thread, whose calls were all answered, ends
+    self->busDown = false;
+    self->loaded = false;  // Unknown until the objects are read again
+    self->load();
+  });
 }
 
 void Backend::Impl::load() {
@@ -112,6 +133,7 @@ void Backend::Impl::callRetrying(Call c, BusThread::ReplyHandler done, int tries
 }
 
 ManagerState Backend::Impl::radioState() const {
+  if (busDown) return ManagerState::Unknown;
   if (failure) {
     return failure->name.find("AccessDenied") != std::string::npos ? ManagerState::Unauthorized
                                                                    : ManagerState::Unsupported;
@@ -185,7 +207,10 @@ void Backend::Impl::onEvent(BusEvent event) {
       load();
       return;
     }
-    if (daemon->busLost) failure = BusError{"org.freedesktop.DBus.Error.Disconnected", "lost"};
+    if (daemon->busLost && !busDown) {
+      busDown = true;
+      reconnectLater();
+    }
     daemonPresent = false;
     daemonLost = true;
     discoveryOn = false;
@@ -199,12 +224,13 @@ void Backend::Impl::updateDiscovery() {
   bool want = false;
   std::optional<std::vector<std::string>> merged = std::vector<std::string>{};
   forEachCentral([&](BluezCentral& c) {
-    if (!c.isScanning()) return;
+    if (!c.wantsDiscovery()) return;
     want = true;
-    if (!c.scanFilter()) {
+    const auto filter = c.discoveryFilter();
+    if (!filter) {
       merged.reset();
     } else if (merged) {
-      for (const auto& u : *c.scanFilter()) {
+      for (const auto& u : *filter) {
         if (std::find(merged->begin(), merged->end(), u) == merged->end()) merged->push_back(u);
       }
     }

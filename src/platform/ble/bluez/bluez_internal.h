@@ -34,6 +34,8 @@ struct Backend::Impl : std::enable_shared_from_this<Backend::Impl> {
   bool daemonPresent = false;  // bluetoothd owns its name
   bool daemonLost = false;     // bluetoothd went away after it was there
   bool accessDenied = false;   // the bus policy does not let this process talk to bluetoothd
+  bool busDown = false;        // the bus connection ended; connecting again every so often
+  dispatch::Timer reconnectTimer;
   std::vector<std::weak_ptr<BluezCentral>> centrals;
   // Discovery is one session per bus connection: the union of what the centrals ask.
   bool discoveryOn = false;
@@ -41,6 +43,9 @@ struct Backend::Impl : std::enable_shared_from_this<Backend::Impl> {
   std::optional<std::vector<std::string>> discoveryFilter;
 
   void start();
+  BusThread::EventHandler eventHandler();
+  /// Tries to reach the bus again after the reconnect interval, and so on until it can.
+  void reconnectLater();
   void load();
   void onEvent(BusEvent event);
   void call(Call call, BusThread::ReplyHandler done);
@@ -94,6 +99,8 @@ class BluezPeripheral final : public Peripheral {
 
   // The central's side.
   const std::string& path() const { return path_; }
+  /// The device took a new private address: the same instrument under another object.
+  void setPath(std::string path) { path_ = std::move(path); }
   void setName(std::optional<std::string> name) { name_ = std::move(name); }
   void setState(PeripheralState s) { state_ = s; }
   /// The link ended: GATT objects, subscriptions and waiting operations are dropped.
@@ -105,6 +112,11 @@ class BluezPeripheral final : public Peripheral {
   bool sawLink = false;  // the attempt's Connect succeeded or the link came up
   dispatch::Timer resolveTimer;
   std::uint64_t attempt = 0;  // bumps with every attempt, so stale replies are ignored
+  // The attempt found the device forgotten by bluetoothd and discovers it again.
+  bool rediscovering = false;
+  bool rediscovered = false;      // once per attempt
+  std::uint64_t connectCall = 0;  // the attempt's Connect call whose reply counts
+  dispatch::Timer rediscoverTimer;
 
  private:
   struct WaitingDiscovery {
@@ -155,6 +167,9 @@ class BluezCentral final : public CentralManager,
                                       const ScanOptions& options) override;
   void stopScan() override;
   bool isScanning() const override { return scanning_; }
+  /// Whether the adapter should discover for this central: it scans, or a connection waits
+  /// for a forgotten device to be seen again.
+  bool wantsDiscovery() const;
   void connectPeripheral(const std::shared_ptr<Peripheral>& peripheral,
                          const ConnectOptions& options) override;
   void cancelPeripheralConnection(const std::shared_ptr<Peripheral>& peripheral) override;
@@ -169,7 +184,8 @@ class BluezCentral final : public CentralManager,
   void valueChanged(const std::string& characteristicPath, const Bytes& value);
   void characteristicAdded(const std::string& path);
   void daemonGone(bool busLost);
-  const std::optional<std::vector<std::string>>& scanFilter() const { return filterUuids_; }
+  /// The services to discover (lower-case text); empty for every device.
+  std::optional<std::vector<std::string>> discoveryFilter() const;
 
  private:
   std::shared_ptr<BluezPeripheral> peripheralFor(const DeviceObject& device);
@@ -177,6 +193,10 @@ class BluezCentral final : public CentralManager,
   void attemptConnection(const std::shared_ptr<BluezPeripheral>& p, int triesLeft);
   void connected(const std::shared_ptr<BluezPeripheral>& p);
   void failConnection(const std::shared_ptr<BluezPeripheral>& p, Error error);
+  void rediscover(const std::shared_ptr<BluezPeripheral>& p);
+  void endRediscovery(const std::shared_ptr<BluezPeripheral>& p);
+  /// A device seen by a discovery: a forgotten one a connection waits for connects now.
+  void seenAgain(const DeviceObject& device);
   void linkLost(const std::shared_ptr<BluezPeripheral>& p, std::optional<Error> error);
   bool matchesFilter(const DeviceObject& device) const;
   std::string identifierFor(const DeviceObject& device) const;

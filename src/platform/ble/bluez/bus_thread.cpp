@@ -62,6 +62,8 @@ Properties decode(const VariantMap& map) {
       p.discovering = take<bool>(v);
     } else if (key == "Address") {
       p.address = take<std::string>(v);
+    } else if (key == "AddressType") {
+      p.addressType = take<std::string>(v);
     } else if (key == "Name") {
       p.name = take<std::string>(v);
     } else if (key == "Alias") {

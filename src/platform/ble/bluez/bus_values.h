@@ -35,6 +35,7 @@ struct Properties {
   // org.bluez.Adapter1 and org.bluez.Device1
   std::optional<std::string> address;
   // org.bluez.Device1
+  std::optional<std::string> addressType;
   std::optional<std::string> name;
   std::optional<std::string> alias;
   std::optional<std::string> adapter;

@@ -17,6 +17,14 @@ Error peripheralDisconnectedError() {
 Error resolutionTimeoutError() {
   return Error{6, "The device's services were not resolved in time.", ""};
 }
+Error deviceNotFoundError() {
+  return Error{0, "Device not found", "org.freedesktop.DBus.Error.UnknownObject"};
+}
+// The reply to a call on an object bluetoothd no longer has.
+bool isUnknownObject(const BusError& e) {
+  return e.name == "org.freedesktop.DBus.Error.UnknownObject" ||
+         e.name == "org.freedesktop.DBus.Error.UnknownMethod";
+}
 Error daemonGoneError() {
   return Error{0, "The Bluetooth daemon went away.", "org.freedesktop.DBus.Error.ServiceUnknown"};
 }
@@ -113,6 +121,8 @@ void BluezCentral::reportState() {
     for (auto& [path, p] : peripherals_) {
       if (p->state() == PeripheralState::Disconnected) continue;
       p->resolveTimer.cancel();
+      p->rediscoverTimer.cancel();
+      p->rediscovering = false;
       ++p->attempt;
       p->setState(PeripheralState::Disconnected);
       p->linkEnded();
@@ -148,6 +158,20 @@ void BluezCentral::scanForPeripheralsWithServices(const std::optional<std::vecto
     }
     for (const auto& d : seen) self->deviceAdvertised(d);
   });
+}
+
+bool BluezCentral::wantsDiscovery() const {
+  return scanning_ || std::any_of(peripherals_.begin(), peripherals_.end(),
+                                  [](const auto& e) { return e.second->rediscovering; });
+}
+
+std::optional<std::vector<std::string>> BluezCentral::discoveryFilter() const {
+  // A forgotten device is looked for by address or name, whatever it advertises.
+  if (std::any_of(peripherals_.begin(), peripherals_.end(),
+                  [](const auto& e) { return e.second->rediscovering; })) {
+    return std::nullopt;
+  }
+  return scanning_ ? filterUuids_ : std::nullopt;
 }
 
 void BluezCentral::stopScan() {
@@ -209,7 +233,64 @@ void BluezCentral::connectPeripheral(const std::shared_ptr<Peripheral>& peripher
   p->setState(PeripheralState::Connecting);
   ++p->attempt;
   p->sawLink = false;
+  p->rediscovered = false;
+  if (!backend_->cache.device(p->path())) {
+    rediscover(p);
+    return;
+  }
   attemptConnection(p, backend_->options.inProgressRetries);
+}
+
+void BluezCentral::rediscover(const std::shared_ptr<BluezPeripheral>& p) {
+  logLine("bluez: " + p->path() + " was forgotten by bluetoothd; discovering it again");
+  p->rediscovering = true;
+  p->rediscovered = true;
+  std::weak_ptr<BluezCentral> weak = weak_from_this();
+  std::weak_ptr<BluezPeripheral> weakP = p;
+  const std::uint64_t attempt = p->attempt;
+  p->rediscoverTimer =
+      dispatch::mainQueue().after(backend_->options.rediscoveryTimeout, [weak, weakP, attempt] {
+        auto s = weak.lock();
+        auto q = weakP.lock();
+        if (s && q && q->attempt == attempt && q->rediscovering) {
+          s->failConnection(q, deviceNotFoundError());
+        }
+      });
+  backend_->updateDiscovery();
+  // A discovery already under way may have seen it since.
+  if (const auto* device = backend_->cache.device(p->path()); device && device->rssi) {
+    seenAgain(*device);
+  }
+}
+
+void BluezCentral::endRediscovery(const std::shared_ptr<BluezPeripheral>& p) {
+  if (!p->rediscovering) return;
+  p->rediscovering = false;
+  p->rediscoverTimer.cancel();
+  backend_->updateDiscovery();
+}
+
+void BluezCentral::seenAgain(const DeviceObject& device) {
+  if (device.adapter != backend_->adapterPath()) return;
+  std::shared_ptr<BluezPeripheral> found;
+  for (const auto& [path, p] : peripherals_) {
+    if (!p->rediscovering || p->state() != PeripheralState::Connecting) continue;
+    // A private address that rotated names a new object: the instrument is known by the
+    // name it advertises.
+    if (path == device.path ||
+        (device.addressType == "random" && device.name && p->name() == device.name)) {
+      found = p;
+      break;
+    }
+  }
+  if (!found) return;
+  if (found->path() != device.path) {
+    peripherals_.erase(found->path());
+    found->setPath(device.path);
+    peripherals_[device.path] = found;
+  }
+  endRediscovery(found);
+  attemptConnection(found, backend_->options.inProgressRetries);
 }
 
 void BluezCentral::attemptConnection(const std::shared_ptr<BluezPeripheral>& peripheral,
@@ -217,59 +298,70 @@ void BluezCentral::attemptConnection(const std::shared_ptr<BluezPeripheral>& per
   std::weak_ptr<BluezCentral> weak = weak_from_this();
   std::weak_ptr<BluezPeripheral> weakP = peripheral;
   const std::uint64_t attempt = peripheral->attempt;
-  backend_->call({peripheral->path(), kDeviceInterface, "Connect", {}, {}}, [weak, weakP, attempt,
-                                                                             triesLeft](Reply r) {
-    auto self = weak.lock();
-    auto p = weakP.lock();
-    if (!self || !p || p->attempt != attempt || p->state() != PeripheralState::Connecting) return;
-    if (isInProgress(r.error) && triesLeft > 0) {
-      dispatch::mainQueue().after(
-          self->backend_->options.inProgressRetryDelay, [weak, weakP, attempt, triesLeft] {
-            auto s = weak.lock();
-            auto q = weakP.lock();
-            if (s && q && q->attempt == attempt && q->state() == PeripheralState::Connecting) {
-              s->attemptConnection(q, triesLeft - 1);
-            }
-          });
-      return;
-    }
-    if (r.error && r.error->name != "org.bluez.Error.AlreadyConnected") {
-      // Without an answer the daemon may still bring the link up: take it down.
-      if (r.error->name == "org.freedesktop.DBus.Error.NoReply" ||
-          r.error->name == "org.freedesktop.DBus.Error.Timeout") {
-        self->backend_->call({p->path(), kDeviceInterface, "Disconnect", {}, {}}, [](Reply) {});
-      }
-      self->failConnection(p, errorFromBus(*r.error));
-      return;
-    }
-    // The link is up; the connection completes once the services are resolved.
-    p->sawLink = true;
-    const auto* device = self->backend_->cache.device(p->path());
-    if (device && device->servicesResolved) {
-      self->connected(p);
-      return;
-    }
-    p->resolveTimer = dispatch::mainQueue().after(
-        self->backend_->options.serviceResolutionTimeout, [weak, weakP, attempt] {
-          auto s = weak.lock();
-          auto q = weakP.lock();
-          if (!s || !q || q->attempt != attempt || q->state() != PeripheralState::Connecting) {
-            return;
+  const std::uint64_t call = ++peripheral->connectCall;
+  backend_->call(
+      {peripheral->path(), kDeviceInterface, "Connect", {}, {}},
+      [weak, weakP, attempt, call, triesLeft](Reply r) {
+        auto self = weak.lock();
+        auto p = weakP.lock();
+        if (!self || !p || p->attempt != attempt || p->connectCall != call ||
+            p->state() != PeripheralState::Connecting) {
+          return;
+        }
+        if (isInProgress(r.error) && triesLeft > 0) {
+          dispatch::mainQueue().after(
+              self->backend_->options.inProgressRetryDelay, [weak, weakP, attempt, triesLeft] {
+                auto s = weak.lock();
+                auto q = weakP.lock();
+                if (s && q && q->attempt == attempt && q->state() == PeripheralState::Connecting) {
+                  s->attemptConnection(q, triesLeft - 1);
+                }
+              });
+          return;
+        }
+        if (r.error && isUnknownObject(*r.error) && (p->rediscovering || !p->rediscovered)) {
+          if (!p->rediscovering) self->rediscover(p);
+          return;
+        }
+        if (r.error && r.error->name != "org.bluez.Error.AlreadyConnected") {
+          // Without an answer the daemon may still bring the link up: take it down.
+          if (r.error->name == "org.freedesktop.DBus.Error.NoReply" ||
+              r.error->name == "org.freedesktop.DBus.Error.Timeout") {
+            self->backend_->call({p->path(), kDeviceInterface, "Disconnect", {}, {}}, [](Reply) {});
           }
-          s->backend_->call({q->path(), kDeviceInterface, "Disconnect", {}, {}}, [](Reply) {});
-          s->failConnection(q, resolutionTimeoutError());
-        });
-  });
+          self->failConnection(p, errorFromBus(*r.error));
+          return;
+        }
+        // The link is up; the connection completes once the services are resolved.
+        p->sawLink = true;
+        const auto* device = self->backend_->cache.device(p->path());
+        if (device && device->servicesResolved) {
+          self->connected(p);
+          return;
+        }
+        p->resolveTimer = dispatch::mainQueue().after(
+            self->backend_->options.serviceResolutionTimeout, [weak, weakP, attempt] {
+              auto s = weak.lock();
+              auto q = weakP.lock();
+              if (!s || !q || q->attempt != attempt || q->state() != PeripheralState::Connecting) {
+                return;
+              }
+              s->backend_->call({q->path(), kDeviceInterface, "Disconnect", {}, {}}, [](Reply) {});
+              s->failConnection(q, resolutionTimeoutError());
+            });
+      });
 }
 
 void BluezCentral::connected(const std::shared_ptr<BluezPeripheral>& p) {
   p->resolveTimer.cancel();
+  endRediscovery(p);
   p->setState(PeripheralState::Connected);
   if (auto d = delegate()) d->didConnectPeripheral(*this, p);
 }
 
 void BluezCentral::failConnection(const std::shared_ptr<BluezPeripheral>& p, Error error) {
   p->resolveTimer.cancel();
+  endRediscovery(p);
   ++p->attempt;
   p->setState(PeripheralState::Disconnected);
   p->linkEnded();
@@ -283,6 +375,7 @@ void BluezCentral::linkLost(const std::shared_ptr<BluezPeripheral>& p, std::opti
 }
 
 void BluezCentral::deviceChanged(const DeviceObject& device, const Properties& changed) {
+  if (device.rssi && (changed.rssi || changed.address)) seenAgain(device);
   auto it = peripherals_.find(device.path);
   if (it == peripherals_.end()) return;
   auto p = it->second;
@@ -313,7 +406,13 @@ void BluezCentral::deviceRemoved(const std::string& path) {
   auto p = it->second;
   switch (p->state()) {
     case PeripheralState::Connecting:
-      failConnection(p, connectionFailedError());
+      // Forgotten before the link came up: it is looked for again.
+      if (!p->sawLink && !p->rediscovered) {
+        ++p->connectCall;  // the Connect under way answers for an object that is gone
+        rediscover(p);
+      } else if (!p->rediscovering) {
+        failConnection(p, connectionFailedError());
+      }
       break;
     case PeripheralState::Connected:
       linkLost(p, peripheralDisconnectedError());
@@ -372,6 +471,7 @@ void BluezCentral::cancelPeripheralConnection(const std::shared_ptr<Peripheral>&
   if (p->state() == PeripheralState::Connecting) {
     // Aborts the attempt; as on the platform, no event follows.
     p->resolveTimer.cancel();
+    endRediscovery(p);
     ++p->attempt;
     p->setState(PeripheralState::Disconnected);
     p->linkEnded();

@@ -21,6 +21,7 @@ void merge(AdapterObject& a, const Properties& p) {
 void merge(DeviceObject& d, const Properties& p) {
   set(d.adapter, p.adapter);
   set(d.address, p.address);
+  set(d.addressType, p.addressType);
   if (p.name) d.name = p.name;
   if (p.rssi) d.rssi = p.rssi;
   set(d.uuids, p.uuids);

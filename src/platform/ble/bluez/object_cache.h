@@ -23,6 +23,7 @@ struct DeviceObject {
   std::string path;
   std::string adapter;
   std::string address;
+  std::string addressType;  ///< "public" or "random"
   std::optional<std::string> name;
   std::optional<std::int16_t> rssi;  ///< empty when not seen by the current discovery
   std::vector<std::string> uuids;
