@@ -53,14 +53,15 @@ HCFColorInstrument::~HCFColorInstrument() {
   measurementTimer_.cancel();
 }
 
-void HCFColorInstrument::startMeasurementTimer() {
+void HCFColorInstrument::startMeasurementTimer(std::string_view what) {
   measurementTimer_.cancel();
   std::weak_ptr<HCFColorInstrument> weak = weak_from_this();
-  measurementTimer_ = dispatch::mainQueue().after(kMeasurementTimeout, [weak] {
-    if (auto self = weak.lock()) {
-      self->failPendingMeasurement(HTUtility::instrumentTimeoutError("The measurement"));
-    }
-  });
+  measurementTimer_ =
+      dispatch::mainQueue().after(kMeasurementTimeout, [weak, what = std::string(what)] {
+        if (auto self = weak.lock()) {
+          self->failPendingMeasurement(HTUtility::instrumentTimeoutError(what));
+        }
+      });
 }
 
 void HCFColorInstrument::failPendingMeasurement(const HCFError&) {}

@@ -96,7 +96,7 @@ void HCFColorimeter::requestColorScan(ColorScanCallback callback) {
 void HCFColorimeter::requestCalibration(CalibrationCallback callback) {
   scanType_ = 1;
   calBlock_ = std::move(callback);
-  startMeasurementTimer();
+  startMeasurementTimer("The white calibration");
   if (peripheralManager()) peripheralManager()->getScan();
 }
 

@@ -209,12 +209,10 @@ connection fails | 10: The connection has failed unexpectedly.
 // The white calibration and the measurement of a colorimeter both read the sense
 // characteristic: they answer every fault alike, but for a read answered with an error, which
 // each fails at once with its own error.
-std::string colorimeterSteps(const std::string& failedRead) {
-  return R"(dropped read | 9931: The measurement did not arrive in time
-short read | 9931: The measurement did not arrive in time
-long read | 9931: The measurement did not arrive in time
-failed read | )" +
-         failedRead + R"(
+std::string colorimeterSteps(const std::string& late, const std::string& failedRead) {
+  const std::string timeout = "9931: " + late + " did not arrive in time";
+  return "dropped read | " + timeout + "\nshort read | " + timeout + "\nlong read | " + timeout +
+         "\nfailed read | " + failedRead + R"(
 disconnect before read | 9016: Error scanning on colorimeter
 disconnect after read | ok
 dropped write | ok
@@ -235,7 +233,7 @@ TEST_F(BluetoothFaults, ColorimeterCalibration) {
                     [](HCFColorInstrument& i, auto done) {
                       i.requestCalibration([done](bool, auto e) { done(e); });
                     }),
-              colorimeterSteps("9009: Whitepoint Calibration Failed"));
+              colorimeterSteps("The white calibration", "9009: Whitepoint Calibration Failed"));
 }
 
 TEST_F(BluetoothFaults, ColorimeterMeasurement) {
@@ -253,7 +251,7 @@ TEST_F(BluetoothFaults, ColorimeterMeasurement) {
                     ASSERT_TRUE(calibrated);
                     c.measure(fx::colorCheckerXYZD50()[5]);
                   }),
-              colorimeterSteps("9016: Error scanning on colorimeter"));
+              colorimeterSteps("The measurement", "9016: Error scanning on colorimeter"));
 }
 
 TEST_F(BluetoothFaults, SpectrometerHandshake) {

@@ -173,6 +173,28 @@ TEST(HcfMeasure, SimulatedMeasurementSavesAScanThatReadsBack) {
   EXPECT_EQ(runHcf("discover --sim=yes").status, 2);
 }
 
+// An instrument that stops answering: the command fails after the kit's time-out with a
+// message saying which step did not finish (simulated time passes at once).
+TEST(HcfMeasure, AnInstrumentThatNeverAnswersFailsWithAClearMessage) {
+  const struct {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"--fault silent-calibration", "white calibration: The white calibration did not arrive"},
+      {"--fault silent-measurement", "measure: The measurement did not arrive in time"},
+      {"--serial 00E15E000001 --fault silent-measurement",
+       "measure: The measurement did not arrive in time"},
+  };
+  for (const auto& c : cases) {
+    const Outcome r = runHcf(std::string("measure --sim ") + c.args);
+    EXPECT_EQ(r.status, 1) << c.args << ": " << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << ": " << r.err;
+    EXPECT_EQ(r.out, "") << c.args;
+  }
+  EXPECT_EQ(runHcf("measure --sim --fault on-fire").status, 2);
+  EXPECT_EQ(runHcf("measure --ble bluez --fault silent-measurement").status, 2);
+}
+
 // The real BlueZ backend against the fake bluetoothd serving the same instruments: the same
 // discovery and the same measurements, to the last digit.
 TEST(HcfMeasure, OverBluezItMeasuresExactlyAsOnTheSimulator) {

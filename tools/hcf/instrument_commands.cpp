@@ -147,6 +147,31 @@ std::shared_ptr<HCFColorScan> measure(SimSession& s, HCFColorInstrument& device,
   return scan;
 }
 
+// What `--fault` can make a simulated instrument do: stay silent from a step on.
+enum class Silence { None, Calibration, Measurement };
+
+Silence silenceOf(const Args& args, Radio radio) {
+  const auto fault = args.option("--fault");
+  if (!fault) return Silence::None;
+  if (radio != Radio::Simulated) throw UsageError("--fault needs simulated instruments (--sim)");
+  if (*fault == "silent-calibration") return Silence::Calibration;
+  if (*fault == "silent-measurement") return Silence::Measurement;
+  throw UsageError("unknown fault '" + *fault + "' (silent-calibration or silent-measurement)");
+}
+
+// From now on the simulated instrument behind `device` never answers a measuring request:
+// the colorimeter's sense reads and the spectrometer's scan notifications are lost.
+void silence(SimSession& s, const HCFColorInstrument& device) {
+  using ble::sim::Fault;
+  using ble::sim::Operation;
+  if (device.serial() == s.irisel().serial()) {
+    s.irisel().radio().device().injectFault(Fault::dropAnswer(Operation::Notify).repeated(-1));
+    return;
+  }
+  auto& sim = device.serial() == s.orla().serial() ? s.orla() : s.tintra();
+  sim.radio().device().injectFault(Fault::dropAnswer(Operation::Read).repeated(-1));
+}
+
 int fail(const char* what, const HCFError& error) {
   std::fprintf(stderr, "hcf: %s: %s\n", what, error.localizedDescription.c_str());
   return kExitBadLines;
@@ -274,24 +299,32 @@ int discoverCommand(const std::vector<std::string>& words) {
 }
 
 int measureCommand(const std::vector<std::string>& words) {
-  const Args args = Args::parse(words, {"--serial", "--patch", "--ble"}, {"--sim", "--json"});
+  const Args args =
+      Args::parse(words, {"--serial", "--patch", "--ble", "--fault"}, {"--sim", "--json"});
   if (args.help) {
     std::cout << "usage: hcf measure (--sim | --ble bluez) [--serial SERIAL] [--patch NAME] "
+                 "[--fault KIND] "
                  "[--json]\n"
                  "  Connects the instrument whose advertised name ends in SERIAL (else the\n"
                  "  strongest), calibrates, measures a chart patch (default 'red') and prints its\n"
                  "  colour, or its scan dictionary with --json.\n"
                  "  --sim: simulated instruments; --ble bluez: real ones through bluetoothd (you\n"
-                 "  place the instrument on its white tile and on the patch when asked).\n";
+                 "  place the instrument on its white tile and on the patch when asked).\n"
+                 "  --fault silent-calibration | silent-measurement (with --sim): the instrument\n"
+                 "  never answers from that step on, to see how the kit reports it.\n";
     return kExitOk;
   }
   const auto chart = colorChecker();
   const std::size_t index = patchIndex(chart, args.option("--patch").value_or("red"));
-  SimSession s(radioOf(args));
+  const Radio radio = radioOf(args);
+  const Silence silent = silenceOf(args, radio);
+  SimSession s(radio);
   if (auto error = s.startKit(); !error.empty()) throw UsageError(error);
   if (auto e = connect(s, args.option("--serial").value_or(""))) return fail("connect", *e);
   auto device = HCFCentral::connectionManager()->connectedDevice();
+  if (silent == Silence::Calibration) silence(s, *device);
   if (auto e = calibrate(s, *device)) return fail("white calibration", *e);
+  if (silent == Silence::Measurement) silence(s, *device);
   std::optional<HCFError> error;
   auto scan = measure(s, *device, chart[index], index, error);
   if (!scan) return fail("measure", *error);

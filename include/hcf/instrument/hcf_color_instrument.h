@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hcf/core/export.h"
@@ -144,8 +145,9 @@ class HCF_API HCFColorInstrument : public HCFColorInstrumentProto,
  protected:
   HCFColorInstrument() = default;
   /// Arms the time-out of the request just sent: after `kMeasurementTimeout` without
-  /// `measurementAnswered`, `failPendingMeasurement` runs on the main queue.
-  void startMeasurementTimer();
+  /// `measurementAnswered`, `failPendingMeasurement` runs on the main queue with the time-out
+  /// error naming `what` ("The measurement", "The white calibration").
+  void startMeasurementTimer(std::string_view what = "The measurement");
   void measurementAnswered() { measurementTimer_.cancel(); }
   /// Fails the pending measurement or calibration with `error`; nothing when none waits.
   virtual void failPendingMeasurement(const HCFError& error);
