@@ -318,7 +318,7 @@ TEST_F(BluezKitTest, ARestartOfBluetoothdOrOfTheSystemBusIsRecoveredFrom) {
     ASSERT_FALSE(connectToSerial(orla_->serial()));
     r.down();
     ASSERT_TRUE(waitFor([&] { return !manager_->isConnected(); }));
-    EXPECT_EQ(central_->state(), r.meanwhile);
+    EXPECT_TRUE(waitFor([&] { return central_->state() == r.meanwhile; }));
     r.up();
     fake_->addDevice(kOrla, orla_->radio().device(), -48);
     ASSERT_TRUE(waitFor([&] { return central_->state() == ble::ManagerState::PoweredOn; }));
