@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 
-#include "color_scan_store.h"
 #include "hcf/color/ht_color_utils.h"
 #include "product_store.h"
 
@@ -18,18 +17,35 @@ namespace {
 // colour a user searches for.
 constexpr std::size_t kCachedFilters = 4;
 
-struct Identity {
-  std::string path;
-  dev_t device = 0;
-  ino_t inode = 0;
+// What a cached set of columns was read from: the file and the state it was in.
+struct Key {
+  FileIdentity file;
+  std::int64_t size = 0;
+  std::int64_t modified = 0;  // nanoseconds
   std::uint64_t generation = 0;
-  friend bool operator==(const Identity&, const Identity&) = default;
+  friend bool operator==(const Key&, const Key&) = default;
 };
+
+// Columns of the last few files searched, most recent first, so that catalogues searched in
+// turn do not read each other out.
+constexpr std::size_t kCachedFiles = 4;
 
 std::atomic<std::uint64_t> gGeneration{0};
 std::mutex gMutex;
-std::optional<Identity> gIdentity;
-std::shared_ptr<const CatalogColumns> gColumns;
+std::vector<std::pair<Key, std::shared_ptr<const CatalogColumns>>> gCache;
+
+Key keyOf(const FileIdentity& identity, const std::filesystem::path& path) {
+  Key key{identity, 0, 0, gGeneration.load()};
+  struct stat st {};
+  // The path names the connection's file: its size and time tell a change in place. A file
+  // the path no longer names was replaced whole and is not written any more.
+  if (::stat(path.c_str(), &st) == 0 && st.st_dev == identity.device &&
+      st.st_ino == identity.inode) {
+    key.size = st.st_size;
+    key.modified = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  }
+  return key;
+}
 
 // What a stored colour reads as in the product model: its own illuminant and observer when
 // both are stored, else D50 and 2°.
@@ -44,11 +60,13 @@ struct Entry {
   float L, a, b;
 };
 
+bool byRankAndPosition(const Entry& x, const Entry& y) {
+  return x.rank != y.rank ? x.rank < y.rank : x.position < y.position;
+}
+
 // Each rank's first entry (lowest position) of the given entries.
 std::shared_ptr<const LabColumn> firstPerRank(std::vector<Entry> entries) {
-  std::sort(entries.begin(), entries.end(), [](const Entry& x, const Entry& y) {
-    return x.rank != y.rank ? x.rank < y.rank : x.position < y.position;
-  });
+  std::sort(entries.begin(), entries.end(), byRankAndPosition);
   auto column = std::make_shared<LabColumn>();
   for (const auto& e : entries) {
     if (!column->rank.empty() && column->rank.back() == e.rank) continue;
@@ -64,34 +82,82 @@ bool oneEntryPerRank(const LabColumn& c) {
   return std::adjacent_find(c.rank.begin(), c.rank.end()) == c.rank.end();
 }
 
-std::shared_ptr<CatalogColumns> load(sql::Database& db) {
-  if (!colorScanReady(db)) {
-    sql::Transaction t(db);
-    prepareColorScan(db);
-    t.commit();
+// A colour group's stored names; NULL is none.
+struct GroupName {
+  std::string batch;
+  std::optional<std::string> illuminant, observer;
+  bool matches(const sql::Statement& s) const {
+    const auto same = [&](const std::optional<std::string>& name, int column) {
+      return s.isNull(column) ? !name : name && *name == s.textView(column);
+    };
+    return batch == s.textView(2) && same(illuminant, 3) && same(observer, 4);
   }
+  bool operator<(const GroupName& o) const {
+    return std::tie(batch, illuminant, observer) < std::tie(o.batch, o.illuminant, o.observer);
+  }
+};
+
+std::shared_ptr<CatalogColumns> load(sql::Database& db) {
   auto out = std::make_shared<CatalogColumns>();
   {
-    sql::Statement s(db, "SELECT count(*) FROM HCFProductRank");
-    out->productCount = s.step() ? static_cast<std::uint32_t>(s.int64(0)) : 0;
+    // Ranks follow the store's default order: the six sort keys ascending, then the id.
+    sql::Statement s(db,
+                     "SELECT id, isInspiration FROM HRLMOfflineProduct ORDER BY vendorOrder, "
+                     "code, name, hue, saturation, brightness, id");
+    while (s.step()) {
+      out->productOfRank.push_back(s.int64(0));
+      out->inspiration.push_back(s.int64(1) != 0);
+    }
   }
-  // Entries with their positions, kept only where a group's first entries must be merged.
+  out->productCount = static_cast<std::uint32_t>(out->productOfRank.size());
+  out->indexRanks();
+
+  // Every colour entry, grouped by its stored (batch, illuminant, observer).
+  std::vector<GroupName> names;
+  std::vector<std::vector<Entry>> grouped;
+  {
+    sql::Statement s(db,
+                     "SELECT product, position, batch, illuminant, observer, d50L, d50A, d50B "
+                     "FROM HRLMBatchedLab");
+    std::size_t last = 0;
+    while (s.step()) {
+      const auto rank = out->rankOf(s.int64(0));
+      if (!rank) continue;  // a colour of no stored product
+      if (last >= names.size() || !names[last].matches(s)) {
+        last = 0;
+        while (last < names.size() && !names[last].matches(s)) ++last;
+        if (last == names.size()) {
+          names.push_back({s.text(2), s.optionalText(3), s.optionalText(4)});
+          grouped.emplace_back();
+        }
+      }
+      grouped[last].push_back({*rank, static_cast<std::uint32_t>(s.int64(1)),
+                               static_cast<float>(s.real(5)), static_cast<float>(s.real(6)),
+                               static_cast<float>(s.real(7))});
+    }
+  }
+  std::vector<std::size_t> order(names.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t x, std::size_t y) { return names[x] < names[y]; });
+  // Entries with their positions, kept where a reading's first entries must be merged.
   std::vector<std::vector<Entry>> withPositions;
-  for (const auto& g : scanGroups(db)) {
+  for (const auto i : order) {
+    auto& entries = grouped[i];
+    std::sort(entries.begin(), entries.end(), byRankAndPosition);
     auto column = std::make_shared<LabColumn>();
-    column->rank.reserve(g.entries);
-    column->L.reserve(g.entries);
-    column->a.reserve(g.entries);
-    column->b.reserve(g.entries);
-    std::vector<Entry> entries;
-    readScanGroup(db, g.id, [&](const ScanEntry& e) {
+    column->rank.reserve(entries.size());
+    column->L.reserve(entries.size());
+    column->a.reserve(entries.size());
+    column->b.reserve(entries.size());
+    for (const auto& e : entries) {
       column->rank.push_back(e.rank);
       column->L.push_back(e.L);
       column->a.push_back(e.a);
       column->b.push_back(e.b);
-      entries.push_back({e.rank, e.position, e.L, e.a, e.b});
-    });
-    out->textGroups.push_back({g.batch, g.illuminant, g.observer, std::move(column)});
+    }
+    out->textGroups.push_back(
+        {names[i].batch, names[i].illuminant, names[i].observer, std::move(column)});
     withPositions.push_back(std::move(entries));
   }
   // A group that is alone under its reading and holds one entry per product is its own list
@@ -120,55 +186,99 @@ std::shared_ptr<CatalogColumns> load(sql::Database& db) {
     });
   }
   out->firstAdjusted = firstOf([](const TextGroup& g) { return g.batch == "adjusted"; });
-
-  out->inspiration.assign(out->productCount, false);
-  sql::Statement s(db,
-                   "SELECT r.rank FROM HCFProductRank r JOIN HRLMOfflineProduct p "
-                   "ON p.id = r.product WHERE p.isInspiration = 1");
-  while (s.step()) {
-    const auto rank = static_cast<std::uint64_t>(s.int64(0));
-    if (rank < out->inspiration.size()) out->inspiration[rank] = true;
-  }
   return out;
 }
 
 }  // namespace
 
-std::shared_ptr<const CatalogColumns> CatalogColumns::of(sql::Database& db,
-                                                         const std::filesystem::path& file) {
-  struct stat st {};
-  Identity id{file.string(), 0, 0, gGeneration.load()};
-  if (::stat(file.c_str(), &st) == 0) {
-    id.device = st.st_dev;
-    id.inode = st.st_ino;
+void CatalogColumns::indexRanks() {
+  denseRank_.clear();
+  sparseRank_.clear();
+  std::int64_t highest = -1;
+  bool negative = false;
+  for (const auto id : productOfRank) {
+    highest = std::max(highest, id);
+    negative = negative || id < 0;
   }
-  std::lock_guard lock(gMutex);
-  if (gColumns && gIdentity == id) return gColumns;
-  gColumns.reset();  // the old columns go before the new ones are read
-  gColumns = load(db);
-  gIdentity = id;
-  return gColumns;
+  // Ids are usually 1 … n: a table by id; a store with scattered ids gets a hash table.
+  if (!negative && highest < std::int64_t{4} * productCount + 1024) {
+    denseRank_.assign(static_cast<std::size_t>(highest + 1), UINT32_MAX);
+    for (std::uint32_t r = 0; r < productCount; ++r) {
+      denseRank_[static_cast<std::size_t>(productOfRank[r])] = r;
+    }
+  } else {
+    sparseRank_.reserve(productCount);
+    for (std::uint32_t r = 0; r < productCount; ++r) sparseRank_.emplace(productOfRank[r], r);
+  }
 }
 
-void CatalogColumns::invalidate() { ++gGeneration; }
+std::optional<std::uint32_t> CatalogColumns::rankOf(std::int64_t id) const {
+  if (!sparseRank_.empty()) {
+    const auto it = sparseRank_.find(id);
+    if (it == sparseRank_.end()) return std::nullopt;
+    return it->second;
+  }
+  if (id < 0 || static_cast<std::uint64_t>(id) >= denseRank_.size()) return std::nullopt;
+  const auto r = denseRank_[static_cast<std::size_t>(id)];
+  if (r == UINT32_MAX) return std::nullopt;
+  return r;
+}
+
+std::shared_ptr<const CatalogColumns> CatalogColumns::of(sql::Database& db,
+                                                         const FileIdentity& identity,
+                                                         const std::filesystem::path& path) {
+  const Key key = keyOf(identity, path);
+  const bool cacheable = identity != FileIdentity{};
+  if (cacheable) {
+    std::lock_guard lock(gMutex);
+    for (auto it = gCache.begin(); it != gCache.end(); ++it) {
+      if (it->first == key) {
+        std::rotate(gCache.begin(), it, it + 1);
+        return gCache.front().second;
+      }
+    }
+  }
+  std::shared_ptr<const CatalogColumns> columns = load(db);
+  if (cacheable) {
+    std::lock_guard lock(gMutex);
+    // Another thread may have read the same file meanwhile; either copy serves.
+    // Another thread may have read the same file meanwhile (either copy serves); columns of
+    // an earlier state of the file are stale.
+    std::erase_if(gCache, [&](const auto& e) {
+      return e.first.file == key.file || e.first.generation != key.generation;
+    });
+    gCache.insert(gCache.begin(), {key, columns});
+    if (gCache.size() > kCachedFiles) gCache.pop_back();
+  }
+  return columns;
+}
+
+void CatalogColumns::invalidate() {
+  ++gGeneration;
+  std::lock_guard lock(gMutex);
+  gCache.clear();
+}
 
 std::shared_ptr<const TextIndex> CatalogColumns::textIndex(sql::Database& db) const {
   std::lock_guard lock(cacheMutex_);
   if (text_) return text_;
   auto index = std::make_shared<TextIndex>();
+  // Folded here from the translated values: the folding is this kit's, not the file's.
   sql::Statement s(db,
-                   "SELECT l.kv, kv.valFolded, r.rank FROM HRLMOfflineProduct_attributes l "
-                   "JOIN HRLMProductKV kv ON kv.id = l.kv JOIN HCFProductRank r "
-                   "ON r.product = l.product WHERE kv.valFolded IS NOT NULL ORDER BY l.kv");
+                   "SELECT l.kv, kv.valTranslated, l.product FROM HRLMOfflineProduct_attributes l "
+                   "JOIN HRLMProductKV kv ON kv.id = l.kv WHERE kv.valTranslated IS NOT NULL "
+                   "ORDER BY l.kv");
   std::int64_t current = -1;
+  bool first = true;
   while (s.step()) {
     const std::int64_t kv = s.int64(0);
-    if (kv != current) {
-      index->folded.push_back(s.text(1));
+    if (first || kv != current) {
+      index->folded.push_back(predicate::foldCaseAndDiacritics(s.text(1)));
       index->ranks.emplace_back();
       current = kv;
+      first = false;
     }
-    index->ranks.back().push_back(static_cast<std::uint32_t>(s.int64(2)));
+    if (const auto rank = rankOf(s.int64(2))) index->ranks.back().push_back(*rank);
   }
   text_ = index;
   return text_;
@@ -178,20 +288,22 @@ std::shared_ptr<const FilterIndex> CatalogColumns::filterIndex(sql::Database& db
   std::lock_guard lock(cacheMutex_);
   if (filters_) return filters_;
   auto index = std::make_shared<FilterIndex>();
+  // A pair in a product's filter list is a filter value, whatever its flag says.
   sql::Statement s(db,
                    "SELECT l.kv, kv.kvHash, kv.key, kv.val, kv.keyTranslated, kv.valTranslated, "
-                   "kv.isFilter, r.rank FROM HRLMOfflineProduct_filters l "
-                   "JOIN HRLMProductKV kv ON kv.id = l.kv JOIN HCFProductRank r "
-                   "ON r.product = l.product ORDER BY l.kv");
+                   "1, l.product FROM HRLMOfflineProduct_filters l "
+                   "JOIN HRLMProductKV kv ON kv.id = l.kv ORDER BY l.kv");
   std::int64_t current = -1;
+  bool first = true;
   while (s.step()) {
     const std::int64_t kv = s.int64(0);
-    if (kv != current) {
+    if (first || kv != current) {
       index->kvs.push_back(kvFromRow(s, 1));
       index->ranks.emplace_back();
       current = kv;
+      first = false;
     }
-    index->ranks.back().push_back(static_cast<std::uint32_t>(s.int64(7)));
+    if (const auto rank = rankOf(s.int64(7))) index->ranks.back().push_back(*rank);
   }
   filters_ = index;
   return filters_;
@@ -225,14 +337,10 @@ std::shared_ptr<const std::vector<bool>> CatalogColumns::matching(
   }
   auto result = std::make_shared<std::vector<bool>>(productCount, false);
   registerFold(db);
-  sql::Statement s(db,
-                   "SELECT r.rank FROM HCFProductRank r JOIN HRLMOfflineProduct p "
-                   "ON p.id = r.product WHERE " +
-                       condition->sql);
+  sql::Statement s(db, "SELECT p.id FROM HRLMOfflineProduct p WHERE " + condition->sql);
   bindValues(s, condition->parameters, 1);
   while (s.step()) {
-    const auto rank = static_cast<std::uint64_t>(s.int64(0));
-    if (rank < result->size()) (*result)[rank] = true;
+    if (const auto rank = rankOf(s.int64(0))) (*result)[*rank] = true;
   }
   std::lock_guard lock(cacheMutex_);
   cache_.insert(cache_.begin(), {key, result});

@@ -1,5 +1,6 @@
 // The colour entries of the open products store in column form, for exact colour searches:
-// read once from the store's colour-scan layout and kept until the store changes.
+// derived in memory from the stored products (nothing is written to the file) and kept for a
+// few files, each by the identity of the file its connection has open.
 #pragma once
 
 #include <cstdint>
@@ -9,12 +10,14 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "hcf/color/color_enums.h"
 #include "hcf/platform/predicate/predicate.h"
 #include "hcf/store/store_records.h"
 #include "sqlite.h"
+#include "store_schema.h"
 
 HCF_NAMESPACE_BEGIN
 namespace store {
@@ -48,14 +51,21 @@ struct FilterIndex {
 
 class CatalogColumns {
  public:
-  /// The columns of the products store open on `db` at `file`, from the cache when the store
-  /// has not changed since; prepares a stale scan layout first. Throws sql::Failure.
-  static std::shared_ptr<const CatalogColumns> of(sql::Database& db,
-                                                  const std::filesystem::path& file);
-  /// Forgets cached columns (the products changed).
+  /// The columns of the products store open on `db`, whose file is `identity` (found at
+  /// `path`): from the cache when that file has not changed since, else read from its
+  /// products. Call inside a read transaction, so that the columns and the products read
+  /// next are of one state of the file. Throws sql::Failure.
+  static std::shared_ptr<const CatalogColumns> of(sql::Database& db, const FileIdentity& identity,
+                                                  const std::filesystem::path& path);
+  /// Forgets cached columns (products changed, or a file is about to be replaced).
   static void invalidate();
 
   std::uint32_t productCount = 0;
+  /// By rank (the place in the store's default order): the product's store id.
+  std::vector<std::int64_t> productOfRank;
+  /// The rank of the product of store id `id`; none for an id not stored.
+  std::optional<std::uint32_t> rankOf(std::int64_t id) const;
+  void indexRanks();
   std::vector<TextGroup> textGroups;
   /// Per batch and the illuminant and observer a product's colour reads as, each product's
   /// first such entry (in its colour list order).
@@ -77,6 +87,8 @@ class CatalogColumns {
                                                     const predicate::Predicate& where) const;
 
  private:
+  std::vector<std::uint32_t> denseRank_;  // by id, when the ids are dense
+  std::unordered_map<std::int64_t, std::uint32_t> sparseRank_;
   mutable std::mutex cacheMutex_;
   mutable std::vector<std::pair<std::string, std::shared_ptr<const std::vector<bool>>>> cache_;
   mutable std::shared_ptr<const TextIndex> text_;

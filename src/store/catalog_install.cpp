@@ -10,6 +10,7 @@
 #include "hcf/core/log.h"
 #include "hcf/platform/http/session.h"
 #include "sqlite.h"
+#include "store_layout.h"
 #include "store_schema.h"
 
 HCF_NAMESPACE_BEGIN
@@ -47,7 +48,7 @@ std::optional<HCFError> install(const std::filesystem::path& archive,
   if (!store) return HTUtility::invalidDataError("the catalogue archive holds no products store");
   try {
     sql::Database db(*store, sql::OpenMode::ReadOnly);
-    requireCurrentProductsStore(db, store->filename());
+    requireReadableProductsStore(db, store->filename().string());
   } catch (const sql::Failure& e) {
     return HTUtility::invalidDataError(std::string("the downloaded catalogue cannot be used: ") +
                                        e.what());

@@ -15,19 +15,22 @@ namespace store {
 
 namespace {
 
-// Runs `work` on the products store: the kit's (an unusable store gives `fallback`) or the
-// caller's file (failures are thrown).
+// Runs `work` on the products store, in one read transaction: the kit's (an unusable store
+// gives `fallback`) or the caller's file (failures are thrown).
 template <typename T, typename Work>
 T withStore(const CatalogFile& file, T fallback, Work work) {
   if (file) {
     auto handle = openCatalogFile(*file);
-    return work(*handle->impl().db, *file);
+    sql::ReadTransaction read(*handle->impl().db);
+    return work(*handle->impl().db, handle->impl().identity, *file);
   }
   auto handle = HCFRealmManager::productsRealm();
   if (!handle) return fallback;
   try {
-    return work(*handle->impl().db, HCFRealmManager::storeFile(
-                                        StoreKind::Products, HCFRealmManager::productsPackageID()));
+    sql::ReadTransaction read(*handle->impl().db);
+    return work(
+        *handle->impl().db, handle->impl().identity,
+        HCFRealmManager::storeFile(StoreKind::Products, HCFRealmManager::productsPackageID()));
   } catch (const sql::Failure& e) {
     logLine(std::string("products store: ") + e.what());
     return fallback;
@@ -37,22 +40,20 @@ T withStore(const CatalogFile& file, T fallback, Work work) {
 // Runs `work` on the products store and its columns.
 template <typename T, typename Work>
 T withColumns(const CatalogFile& file, T fallback, Work work) {
-  return withStore(file, std::move(fallback),
-                   [&](sql::Database& db, const std::filesystem::path& path) {
-                     return work(db, CatalogColumns::of(db, path));
-                   });
+  return withStore(
+      file, std::move(fallback),
+      [&](sql::Database& db, const FileIdentity& identity, const std::filesystem::path& path) {
+        return work(db, CatalogColumns::of(db, identity, path));
+      });
 }
 
-// The store ids of the products at `ranks`, in that order (0, never an id, for a rank that
-// is not stored).
-std::vector<std::int64_t> productsAtRanks(sql::Database& db,
+// The store ids of the products at `ranks`, in that order.
+std::vector<std::int64_t> productsAtRanks(const CatalogColumns& columns,
                                           const std::vector<std::uint32_t>& ranks) {
   std::vector<std::int64_t> out;
-  sql::Statement atRank(db, "SELECT product FROM HCFProductRank WHERE rank = ?1");
+  out.reserve(ranks.size());
   for (const auto r : ranks) {
-    atRank.reset();
-    atRank.bind(1, static_cast<std::int64_t>(r));
-    out.push_back(atRank.step() ? atRank.int64(0) : 0);
+    if (r < columns.productOfRank.size()) out.push_back(columns.productOfRank[r]);
   }
   return out;
 }
@@ -101,7 +102,7 @@ std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& q, const Catal
         std::vector<ColorSearchHit> hits;
         std::vector<std::uint32_t> ranks;
         for (const auto& ranked : outcome.page) ranks.push_back(ranked.rank);
-        const auto products = readProducts(db, productsAtRanks(db, ranks));
+        const auto products = readProducts(db, productsAtRanks(*columns, ranks));
         for (std::size_t i = 0; i < products.size(); ++i) {
           if (products[i]) {
             hits.push_back({HCFRealmSerialization::productFromRealmProduct(*products[i]),
@@ -141,7 +142,7 @@ std::vector<HCFHalvernCloudProduct> textSearch(const std::string& folded, bool i
           if (seen++ >= skip) ranks.push_back(r);
         }
         std::vector<HCFHalvernCloudProduct> out;
-        for (const auto& p : readProducts(db, productsAtRanks(db, ranks))) {
+        for (const auto& p : readProducts(db, productsAtRanks(*columns, ranks))) {
           if (p) out.push_back(HCFRealmSerialization::productFromRealmProduct(*p));
         }
         return out;
@@ -190,27 +191,31 @@ std::vector<HCFHalvernCloudProduct> productsMatching(
     const predicate::Predicate& where, const std::vector<HCFProductSearchSortDescriptor>& sorts,
     std::uint64_t skip, std::uint64_t limit, const CatalogFile& file) {
   using Out = std::vector<HCFHalvernCloudProduct>;
-  return withStore(file, Out{}, [&](sql::Database& db, const std::filesystem::path&) {
-    Out out;
-    for (const auto& p : readProducts(db, matchingIds(db, where, sorts, skip, limit))) {
-      if (p) out.push_back(HCFRealmSerialization::productFromRealmProduct(*p));
-    }
-    return out;
-  });
+  return withStore(
+      file, Out{}, [&](sql::Database& db, const FileIdentity&, const std::filesystem::path&) {
+        Out out;
+        for (const auto& p : readProducts(db, matchingIds(db, where, sorts, skip, limit))) {
+          if (p) out.push_back(HCFRealmSerialization::productFromRealmProduct(*p));
+        }
+        return out;
+      });
 }
 
 std::uint64_t countOfProducts(const std::optional<predicate::Predicate>& where,
                               const CatalogFile& file) {
-  return withStore(file, std::uint64_t{0}, [&](sql::Database& db, const std::filesystem::path&) {
-    return countMatching(db, where.value_or(predicate::Predicate::truePredicate()));
-  });
+  return withStore(file, std::uint64_t{0},
+                   [&](sql::Database& db, const FileIdentity&, const std::filesystem::path&) {
+                     return countMatching(db,
+                                          where.value_or(predicate::Predicate::truePredicate()));
+                   });
 }
 
 std::vector<HRLMProductKV> filterValuesOfProducts(const std::optional<predicate::Predicate>& where,
                                                   const CatalogFile& file) {
-  return withStore(
-      file, std::vector<HRLMProductKV>{},
-      [&](sql::Database& db, const std::filesystem::path&) { return filtersInUse(db, where); });
+  return withStore(file, std::vector<HRLMProductKV>{},
+                   [&](sql::Database& db, const FileIdentity&, const std::filesystem::path&) {
+                     return filtersInUse(db, where);
+                   });
 }
 
 }  // namespace store

@@ -9,6 +9,7 @@
 #include "../calibration/batch_alignment.h"
 #include "../platform/keystore/key_file.h"
 #include "hcf/core/log.h"
+#include "store_layout.h"
 #include "store_schema.h"
 
 HCF_NAMESPACE_BEGIN
@@ -165,13 +166,23 @@ std::shared_ptr<StoreHandle> cachedConnection(const std::filesystem::path& file,
     tlStores.erase(it);
     break;
   }
-  auto impl = std::make_unique<StoreHandle::Impl>();
-  impl->db = opener();
-  auto handle = std::make_shared<StoreHandle>(std::move(impl));
-  if (::stat(file.c_str(), &st) == 0) {
-    tlStores.push_back({file, handle, st.st_dev, st.st_ino, generation});
+  // The file the connection opened is the one the path named both before and after the
+  // open; a replacement in between is opened again.
+  for (int tries = 0;; ++tries) {
+    struct stat before {};
+    const bool existed = ::stat(file.c_str(), &before) == 0;
+    auto impl = std::make_unique<StoreHandle::Impl>();
+    impl->db = opener();
+    struct stat after {};
+    if (::stat(file.c_str(), &after) != 0) return std::make_shared<StoreHandle>(std::move(impl));
+    // A file that did not exist was made by this open (or one beside it on another thread).
+    const bool same = !existed || (before.st_dev == after.st_dev && before.st_ino == after.st_ino);
+    if (!same && tries < 3) continue;
+    impl->identity = {after.st_dev, after.st_ino};
+    auto handle = std::make_shared<StoreHandle>(std::move(impl));
+    if (same) tlStores.push_back({file, handle, after.st_dev, after.st_ino, generation});
+    return handle;
   }
-  return handle;
 }
 
 }  // namespace
@@ -197,8 +208,8 @@ std::shared_ptr<StoreHandle> openCatalogFile(const std::filesystem::path& file) 
     if (!std::filesystem::is_regular_file(file, ec)) {
       throw sql::Failure(14, "no products store at " + file.string());  // SQLITE_CANTOPEN
     }
-    auto db = std::make_unique<sql::Database>(file, sql::OpenMode::Catalog);
-    requireCurrentProductsStore(*db, file);
+    auto db = std::make_unique<sql::Database>(file, sql::OpenMode::ReadOnly);
+    requireReadableProductsStore(*db, file.string());
     return db;
   });
 }

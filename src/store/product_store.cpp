@@ -183,10 +183,6 @@ const SqlMapping& productMapping() {
                                     {"val", "kv.val"},
                                     {"keyTranslated", "kv.keyTranslated"},
                                     {"valTranslated", "kv.valTranslated"}});
-    kvColumns->foldedColumn = [](std::string_view k) -> std::optional<std::string> {
-      if (k == "valTranslated") return std::string("kv.valFolded");
-      return std::nullopt;
-    };
     const auto colorColumns = columns({{"d50L", "c.d50L"},
                                        {"d50A", "c.d50A"},
                                        {"d50B", "c.d50B"},
@@ -512,12 +508,12 @@ std::optional<Query> matchingIdsQuery(const predicate::Predicate& where,
 }
 
 std::optional<Query> filtersInUseQuery(const std::optional<predicate::Predicate>& where) {
-  // One probe per distinct pair through the pairs' index: a catalogue has far fewer filter
-  // values than products, and a probe stops at the first product that uses the value.
+  // One probe per distinct pair through the lists' index: a catalogue has far fewer pairs
+  // than products, and a probe stops at the first product that uses the pair. A pair in a
+  // product's filter list is a filter value, whatever its flag says.
   std::string sql =
-      "SELECT kv.kvHash, kv.key, kv.val, kv.keyTranslated, kv.valTranslated, kv.isFilter "
-      "FROM HRLMProductKV kv WHERE kv.isFilter = 1 AND EXISTS (SELECT 1 FROM "
-      "HRLMOfflineProduct_filters lf";
+      "SELECT kv.kvHash, kv.key, kv.val, kv.keyTranslated, kv.valTranslated, 1 "
+      "FROM HRLMProductKV kv WHERE EXISTS (SELECT 1 FROM HRLMOfflineProduct_filters lf";
   std::vector<predicate::Value> parameters;
   if (where && !where->isTrue()) {
     const auto condition = where->sql(productMapping());

@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <thread>
+
 #include "hcf/core/ht_utility.h"
 
 HCF_NAMESPACE_BEGIN
@@ -37,7 +40,8 @@ Database::Database(const std::filesystem::path& file, OpenMode mode) {
       case OpenMode::Shared:
         // Reading through a memory map spares a system call per page (a catalogue page of
         // products touches many).
-        exec("PRAGMA journal_mode=WAL; PRAGMA mmap_size=1073741824");
+        enterWal();
+        exec("PRAGMA mmap_size=1073741824");
         break;
       case OpenMode::Catalog:
         // A file left in WAL mode by an earlier version goes back to a rollback journal when
@@ -50,7 +54,7 @@ Database::Database(const std::filesystem::path& file, OpenMode mode) {
         exec("PRAGMA mmap_size=1073741824");
         break;
       case OpenMode::ReadOnly:
-        exec("SELECT count(*) FROM sqlite_master");
+        exec("SELECT count(*) FROM sqlite_master; PRAGMA mmap_size=1073741824");
         break;
       case OpenMode::Bulk:
         exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA cache_size=-262144");
@@ -65,6 +69,23 @@ Database::Database(const std::filesystem::path& file, OpenMode mode) {
 }
 
 Database::~Database() { sqlite3_close_v2(db_); }
+
+void Database::enterWal() {
+  // Switching a new file to WAL needs it to itself: while another connection is in a
+  // transaction on it (threads opening a new store together), SQLite answers "locked" at once
+  // rather than wait, so the switch is tried again until the busy time-out.
+  using namespace std::chrono;
+  const auto deadline = steady_clock::now() + milliseconds(kBusyTimeoutMs);
+  for (;;) {
+    try {
+      exec("PRAGMA journal_mode=WAL");
+      return;
+    } catch (const Failure& e) {
+      if ((e.code() & 0xFF) != SQLITE_BUSY || steady_clock::now() > deadline) throw;
+    }
+    std::this_thread::sleep_for(milliseconds(2));
+  }
+}
 
 void Database::fail(int code) const { throw Failure(code, sqlite3_errmsg(db_)); }
 
@@ -171,6 +192,11 @@ std::string Statement::text(int c) const {
   return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, c)))
            : std::string();
 }
+std::string_view Statement::textView(int c) const {
+  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, c));
+  return p ? std::string_view(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, c)))
+           : std::string_view();
+}
 std::optional<std::string> Statement::optionalText(int c) const {
   if (isNull(c)) return std::nullopt;
   return text(c);
@@ -183,6 +209,24 @@ Bytes Statement::blob(int c) const {
 std::optional<Bytes> Statement::optionalBlob(int c) const {
   if (isNull(c)) return std::nullopt;
   return blob(c);
+}
+
+ReadTransaction::ReadTransaction(Database& db) : db_(db) {
+  if (sqlite3_get_autocommit(db_.handle()) == 0) return;
+  db_.exec("BEGIN DEFERRED");
+  began_ = true;
+}
+
+ReadTransaction::~ReadTransaction() {
+  if (!began_) return;
+  try {
+    db_.exec("COMMIT");
+  } catch (...) {
+    try {
+      db_.exec("ROLLBACK");
+    } catch (...) {
+    }
+  }
 }
 
 Transaction::Transaction(Database& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }

@@ -60,6 +60,8 @@ class Statement {
   std::int64_t int64(int column) const;
   double real(int column) const;
   std::string text(int column) const;
+  /// The column's text, valid until the next step or reset (empty for NULL).
+  std::string_view textView(int column) const;
   std::optional<std::string> optionalText(int column) const;
   Bytes blob(int column) const;
   std::optional<Bytes> optionalBlob(int column) const;
@@ -101,7 +103,23 @@ class Database {
   [[noreturn]] void fail(int code) const;
 
  private:
+  void enterWal();
+
   sqlite3* db_ = nullptr;
+};
+
+/// A read transaction: everything read on the connection while it lives sees one state of
+/// the file. Nothing when the connection is already in a transaction.
+class ReadTransaction {
+ public:
+  explicit ReadTransaction(Database& db);
+  ~ReadTransaction();
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+ private:
+  Database& db_;
+  bool began_ = false;
 };
 
 /// A write transaction (BEGIN IMMEDIATE): rolled back when destroyed uncommitted.

@@ -1,6 +1,7 @@
 #include "store_schema.h"
 
 #include "hcf/core/log.h"
+#include "store_layout.h"
 
 HCF_NAMESPACE_BEGIN
 namespace store {
@@ -81,12 +82,6 @@ DROP TABLE IF EXISTS HRLMProductImage; DROP TABLE IF EXISTS HRLMBatchedLab;
 DROP TABLE IF EXISTS HRLMSpectrum;
 )sql";
 
-bool hasTable(sql::Database& db, const char* name) {
-  sql::Statement s(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
-  s.bind(1, std::string_view(name));
-  return s.step();
-}
-
 }  // namespace
 
 void dropSecondaryIndexes(sql::Database& db) {
@@ -104,41 +99,37 @@ void createSchema(sql::Database& db) { db.exec(kSchema); }
 
 std::int64_t wipeVersion(StoreKind kind) { return kind == StoreKind::DeviceData ? 6 : 10; }
 
-void requireCurrentProductsStore(sql::Database& db, const std::filesystem::path& file) {
-  const auto version = db.userVersion();
-  if (version != HCFRealmManager::kSchemaVersion || !hasTable(db, "HRLMOfflineProduct") ||
-      !hasTable(db, "HCFColorEntry")) {
-    throw sql::Failure(26, file.string() +
-                               " is not a products store of schema version " +  // NOTADB
-                               std::to_string(HCFRealmManager::kSchemaVersion) + " (found " +
-                               std::to_string(version) + ")");
-  }
-}
-
 std::unique_ptr<sql::Database> open(const std::filesystem::path& file, StoreKind kind,
                                     sql::OpenMode mode) {
   std::error_code ec;
   std::filesystem::create_directories(file.parent_path(), ec);
   auto db = std::make_unique<sql::Database>(file, mode);
   const std::int64_t found = db->userVersion();
-  if (found > HCFRealmManager::kSchemaVersion) {
+  const VersionRule rule = versionRule(found, kind);
+  if (rule == VersionRule::Newer) {
     throw sql::Failure(0, "the store was written at schema version " + std::to_string(found) +
                               ", newer than " + std::to_string(HCFRealmManager::kSchemaVersion));
   }
-  if (found == wipeVersion(kind)) {
+  if (rule == VersionRule::Wipe) {
     if (kind == StoreKind::DeviceData) logLine("performing Realm wipe....");
     db.reset();
     HCFRealmManager::performRealmWipeForRealmURL(file);
     db = std::make_unique<sql::Database>(file, mode);
   }
-  if (db->userVersion() != HCFRealmManager::kSchemaVersion || !hasTable(*db, "HCFColorEntry")) {
-    // New, or older and kept: the missing tables are added, the data stays. Product tables of
-    // the earlier uuid-keyed layout cannot be read by this one; a products store is a
-    // downloaded copy, so they are dropped and the next download fills them again.
-    sql::Transaction t(*db);
-    if (!hasTable(*db, "HCFColorEntry") && hasTable(*db, "HRLMOfflineProduct")) {
-      db->exec(kDropEarlierProductTables);
+  // A product table of another layout (a column missing) cannot be read by this one.
+  bool otherLayout = false;
+  bool tableMissing = false;
+  if (kind == StoreKind::Products) {
+    for (const auto& problem : productTableProblems(*db)) {
+      (problem.starts_with("column ") ? otherLayout : tableMissing) = true;
     }
+  }
+  if (db->userVersion() != HCFRealmManager::kSchemaVersion || otherLayout || tableMissing) {
+    // New, or older and kept: the missing tables are added, the data stays. Product tables of
+    // an earlier layout cannot be read by this one; a products store is a downloaded copy, so
+    // they are dropped and the next download fills them again.
+    sql::Transaction t(*db);
+    if (otherLayout) db->exec(kDropEarlierProductTables);
     db->exec(kSchema);
     db->setUserVersion(HCFRealmManager::kSchemaVersion);
     t.commit();

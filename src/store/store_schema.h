@@ -1,6 +1,8 @@
 // The tables of every persisted class, and opening a store file with the version rule.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <memory>
 
@@ -9,14 +11,24 @@
 
 HCF_NAMESPACE_BEGIN
 
+/// The file a connection has open: it stays the same file when the path is given another
+/// by a rename.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
 struct StoreHandle::Impl {
   std::unique_ptr<sql::Database> db;
+  FileIdentity identity;
 };
 
 namespace store {
 
-/// Opens `file` as a store of `kind`: creates the tables, applies the wipe rule and migrates
-/// older versions. Throws sql::Failure when the file cannot be used.
+/// Opens `file` as the kit's own store of `kind`: creates the tables, applies the wipe rule
+/// and migrates older versions (store_layout.h). Throws sql::Failure when the file cannot be
+/// used. Only for the kit's own files: a file the kit reads is opened by openCatalogFile.
 std::unique_ptr<sql::Database> open(const std::filesystem::path& file, StoreKind kind,
                                     sql::OpenMode mode = sql::OpenMode::Shared);
 
@@ -26,12 +38,10 @@ void dropSecondaryIndexes(sql::Database& db);
 /// Creates whatever tables and indexes are missing.
 void createSchema(sql::Database& db);
 
-/// Throws sql::Failure unless `db` is a products store of the current schema version.
-void requireCurrentProductsStore(sql::Database& db, const std::filesystem::path& file);
-
-/// This thread's connection to the products store `file` (a catalogue of the caller's, not
-/// the kit's), kept while the file stays the same. Nothing is created or migrated: a missing
-/// file or one that is not a products store of the current schema throws sql::Failure.
+/// This thread's read-only connection to the products store `file` (a catalogue of the
+/// caller's, not the kit's), kept while the file stays the same. The file is never written: a
+/// missing file or one that cannot be read as a products store (store_layout.h) throws
+/// sql::Failure.
 std::shared_ptr<StoreHandle> openCatalogFile(const std::filesystem::path& file);
 
 /// Removes the files a store leaves beside `file` (journal, WAL, shared memory, lock and note

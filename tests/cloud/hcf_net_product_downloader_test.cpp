@@ -147,18 +147,21 @@ TEST_F(ProductDownloaderTest, FailedDownloadsLeaveTheCatalogueAndItsLogAlone) {
             std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir_.parent_path() / "halvern-products-demo-package.realm"));
 
-  // A products store of an older schema would be wiped by the kit: refused.
-  const auto older = dir_ / "older.realm";
-  std::filesystem::copy_file(published_.store, older);
-  {
-    std::fstream f(older, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(60);  // the header's user version, big-endian
-    const char version[4] = {0, 0, 0, 12};
-    f.write(version, 4);
+  // A products store of the version the kit discards, or of a newer kit: refused.
+  for (const char v : {char{10}, char{14}}) {
+    const auto other = dir_ / "other.realm";
+    std::filesystem::copy_file(published_.store, other,
+                               std::filesystem::copy_options::overwrite_existing);
+    {
+      std::fstream f(other, std::ios::in | std::ios::out | std::ios::binary);
+      f.seekp(60);  // the header's user version, big-endian
+      const char version[4] = {0, 0, 0, v};
+      f.write(version, 4);
+    }
+    fx::zipFileTo(bad, "halvern-products-demo-package.realm", other);
+    const std::string what = "schema version " + std::to_string(v);
+    EXPECT_NE(expectFailure(what).localizedDescription.find(what), std::string::npos);
   }
-  fx::zipFileTo(bad, "halvern-products-demo-package.realm", older);
-  EXPECT_NE(expectFailure("an older schema").localizedDescription.find("schema version"),
-            std::string::npos);
 }
 
 TEST_F(ProductDownloaderTest, ProgressFollowsTheAnnouncedLengthEveryFifthOfASecond) {

@@ -253,7 +253,8 @@ TEST_F(FileFaults, StoresOfANewerVersionAreRefusedAndKept) {
   ASSERT_FALSE(opened.ok());
   EXPECT_THAT(hcf_test::describe(opened.error()), StartsWith("9930: Invalid data: "));
   EXPECT_THAT(hcf_test::describe(opened.error()),
-              EndsWith("is not a products store of schema version 13 (found 14)"));
+              EndsWith("cannot be read as a products store: written at schema version 14, "
+                       "newer than this kit's 13"));
   EXPECT_EQ(offlineCount(), 0u);
   const auto cal = fetchCalibration(cachedSerial());
   EXPECT_FALSE(cal.error) << "from the cloud, as when nothing is cached";

@@ -101,16 +101,33 @@ TEST_F(ProductCatalogTest, OpeningSomethingElseIsAClearError) {
   ASSERT_FALSE(notStore.ok());
   EXPECT_EQ(notStore.error().code, error_code::kInvalidData);
 
-  // A products store of another schema version is not read (the kit would wipe it).
-  useCatalog(fx::catalogProducts({}, 5));
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(storePath().c_str(), &db), SQLITE_OK);
-  sqlite3_exec(db, "PRAGMA user_version = 12", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  const auto older = HCFProductCatalog::open(storePath());
-  ASSERT_FALSE(older.ok());
-  EXPECT_NE(older.error().localizedDescription.find("not a products store of schema version"),
-            std::string::npos);
+  // The kit's version rules: 10 is discarded, a newer kit's store is not read, an older one
+  // whose product tables are complete is read as it is. The file is never written.
+  const struct {
+    int version;
+    const char* problem;  // none: readable
+  } versions[] = {{10, "written at schema version 10, which this kit discards"},
+                  {14, "written at schema version 14, newer than this kit's 13"},
+                  {12, nullptr}};
+  for (const auto& v : versions) {
+    useCatalog(fx::catalogProducts({}, 5));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(storePath().c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, ("PRAGMA user_version = " + std::to_string(v.version)).c_str(), nullptr,
+                 nullptr, nullptr);
+    sqlite3_close(db);
+    const auto before = std::filesystem::last_write_time(storePath());
+    const auto opened = HCFProductCatalog::open(storePath());
+    if (v.problem) {
+      ASSERT_FALSE(opened.ok()) << v.version;
+      EXPECT_NE(opened.error().localizedDescription.find(v.problem), std::string::npos)
+          << opened.error().localizedDescription;
+    } else {
+      ASSERT_TRUE(opened.ok()) << opened.error().localizedDescription;
+      EXPECT_EQ(*opened->count(), 5u);
+    }
+    EXPECT_EQ(std::filesystem::last_write_time(storePath()), before) << v.version;
+  }
 }
 
 TEST_F(ProductCatalogTest, AReplacedFileIsReadAfresh) {
