@@ -1,5 +1,7 @@
 #include "hcf/search/hcf_product_catalog.h"
 
+#include <algorithm>
+
 #include "../store/catalog_search.h"
 #include "../store/sqlite.h"
 #include "../store/store_schema.h"
@@ -43,6 +45,25 @@ Result<std::uint64_t> HCFProductCatalog::count(
 Result<std::vector<HCFProductSearchResult>> HCFProductCatalog::search(
     const HCFProductSearch& search) const {
   return guarded([&] { return products::runOffline(search, file_); });
+}
+
+Result<std::vector<HCFProductFilterCount>> HCFProductCatalog::filterCounts(
+    bool inspirations, const std::vector<HCFProductKV>& selected) const {
+  std::vector<std::pair<std::string, std::vector<std::string>>> selection;
+  for (const auto& kv : selected) {
+    const auto key = kv.key.value_or("");
+    auto it = std::find_if(selection.begin(), selection.end(),
+                           [&](const auto& group) { return group.first == key; });
+    if (it == selection.end()) it = selection.insert(selection.end(), {key, {}});
+    it->second.push_back(HRLMProductKV::makeKvHash(key, kv.val.value_or("")));
+  }
+  return guarded([&] {
+    std::vector<HCFProductFilterCount> out;
+    for (const auto& f : store::filterFacets(selection, inspirations, file_)) {
+      out.push_back({HCFRealmSerialization::kvFromRealmKV(f.kv), f.products});
+    }
+    return out;
+  });
 }
 
 Result<std::vector<HCFProductKV>> HCFProductCatalog::filterValues(

@@ -305,6 +305,11 @@ std::shared_ptr<const FilterIndex> CatalogColumns::filterIndex(sql::Database& db
     }
     if (const auto rank = rankOf(s.int64(7))) index->ranks.back().push_back(*rank);
   }
+  // A product lists a value once, however often its list repeats it.
+  for (auto& ranks : index->ranks) {
+    std::sort(ranks.begin(), ranks.end());
+    ranks.erase(std::unique(ranks.begin(), ranks.end()), ranks.end());
+  }
   filters_ = index;
   return filters_;
 }

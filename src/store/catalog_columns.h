@@ -49,7 +49,7 @@ struct FilterIndex {
   std::vector<std::vector<std::uint32_t>> ranks;
 };
 
-class CatalogColumns {
+class HCF_API CatalogColumns {
  public:
   /// The columns of the products store open on `db`, whose file is `identity` (found at
   /// `path`): from the cache when that file has not changed since, else read from its

@@ -187,6 +187,49 @@ std::vector<HRLMProductKV> filterValuesForSelection(
       });
 }
 
+std::vector<FilterFacet> filterFacets(
+    const std::vector<std::pair<std::string, std::vector<std::string>>>& selection,
+    bool inspirations, const CatalogFile& file) {
+  using Out = std::vector<FilterFacet>;
+  return withColumns(
+      file, Out{},
+      [&](sql::Database& db, const std::shared_ptr<const CatalogColumns>& columns) -> Out {
+        const auto index = columns->filterIndex(db);
+        const std::uint32_t n = columns->productCount;
+        // Per product: how many key selections it fails, and which when only one.
+        constexpr std::uint32_t kNone = UINT32_MAX;
+        std::vector<std::uint32_t> failed(n, 0), failedGroup(n, kNone);
+        for (std::uint32_t g = 0; g < selection.size(); ++g) {
+          const auto& hashes = selection[g].second;
+          std::vector<bool> inGroup(n, false);
+          for (std::size_t k = 0; k < index->kvs.size(); ++k) {
+            if (std::find(hashes.begin(), hashes.end(), index->kvs[k].kvHash) == hashes.end())
+              continue;
+            for (const auto r : index->ranks[k]) inGroup[r] = true;
+          }
+          for (std::uint32_t r = 0; r < n; ++r) {
+            if (inGroup[r]) continue;
+            if (++failed[r] == 1) failedGroup[r] = g;
+          }
+        }
+        Out out;
+        for (std::size_t k = 0; k < index->kvs.size(); ++k) {
+          const auto& kv = index->kvs[k];
+          std::uint32_t own = kNone;
+          for (std::uint32_t g = 0; g < selection.size(); ++g) {
+            if (kv.key && selection[g].first == *kv.key) own = g;
+          }
+          std::uint64_t count = 0;
+          for (const auto r : index->ranks[k]) {
+            if (columns->inspiration[r] != inspirations) continue;
+            if (failed[r] == 0 || (failed[r] == 1 && failedGroup[r] == own)) ++count;
+          }
+          if (count > 0) out.push_back({kv, count});
+        }
+        return out;
+      });
+}
+
 std::vector<HCFHalvernCloudProduct> productsMatching(
     const predicate::Predicate& where, const std::vector<HCFProductSearchSortDescriptor>& sorts,
     std::uint64_t skip, std::uint64_t limit, const CatalogFile& file) {

@@ -110,7 +110,7 @@ class Database {
 
 /// A read transaction: everything read on the connection while it lives sees one state of
 /// the file. Nothing when the connection is already in a transaction.
-class ReadTransaction {
+class HCF_API ReadTransaction {
  public:
   explicit ReadTransaction(Database& db);
   ~ReadTransaction();

@@ -42,7 +42,7 @@ void createSchema(sql::Database& db);
 /// caller's, not the kit's), kept while the file stays the same. The file is never written: a
 /// missing file or one that cannot be read as a products store (store_layout.h) throws
 /// sql::Failure.
-std::shared_ptr<StoreHandle> openCatalogFile(const std::filesystem::path& file);
+HCF_API std::shared_ptr<StoreHandle> openCatalogFile(const std::filesystem::path& file);
 
 /// Removes the files a store leaves beside `file` (journal, WAL, shared memory, lock and note
 /// files), which must never outlive it: they would be read as another store's.

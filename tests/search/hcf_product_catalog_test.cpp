@@ -4,8 +4,11 @@
 #include <sqlite3.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "search_fixture.h"
+#include "store/catalog_columns.h"
+#include "store/store_schema.h"
 
 using namespace hcf;
 namespace fx = hcf_cloud::fixtures;
@@ -90,6 +93,122 @@ TEST_F(ProductCatalogTest, FilterValuesFollowTheSelectionAndTheSearchType) {
     }
   }
   EXPECT_LE(matte->size(), products->size());
+}
+
+// The panel's counts are faceted: a value counts the products that have it and pass the
+// selections of the other keys, so a key's other values stay reachable once one is chosen.
+TEST_F(ProductCatalogTest, PanelCountsLeaveEachKeysOtherValuesReachable) {
+  useCatalog(fx::catalogProducts({}, 300));
+  auto catalog = HCFProductCatalog::open(storePath());
+  ASSERT_TRUE(catalog.ok());
+  const auto matte = HCFProductKV::kvWithKey("finish", "matte");
+  const auto vendor = catalog->filterValues(false, {matte});
+  ASSERT_TRUE(vendor.ok());
+  HCFProductKV aVendor;
+  for (const auto& kv : *vendor) {
+    if (kv.key == "vendor") aVendor = kv;
+  }
+  ASSERT_TRUE(aVendor.key);
+  const auto notInspiration = predicate::Predicate::equal("isInspiration", false);
+  const auto expected = [&](const HCFProductKV& value, const std::vector<HCFProductKV>& others) {
+    std::vector<predicate::Predicate> all{notInspiration, value.filterPredicate()};
+    for (const auto& o : others) all.push_back(o.filterPredicate());
+    return *catalog->count(predicate::Predicate::andOf(all));
+  };
+  const std::vector<std::vector<HCFProductKV>> selections = {{}, {matte}, {matte, aVendor}};
+  for (const auto& selected : selections) {
+    const auto counts = catalog->filterCounts(false, selected);
+    ASSERT_TRUE(counts.ok());
+    std::size_t finishes = 0;
+    for (const auto& c : *counts) {
+      // The selections of the value's own key do not narrow it.
+      std::vector<HCFProductKV> others;
+      for (const auto& kv : selected) {
+        if (kv.key != c.filter.key) others.push_back(kv);
+      }
+      EXPECT_EQ(c.products, expected(c.filter, others))
+          << *c.filter.key << "=" << *c.filter.val << " with " << selected.size() << " selected";
+      finishes += c.filter.key == "finish" ? 1 : 0;
+    }
+    EXPECT_GE(finishes, 2u) << selected.size() << " selected";
+  }
+}
+
+// A store written to the persisted tables by someone else: the derived tables empty or gone,
+// no folded text, no pair flagged as a filter, the file read-only. It answers as the kit's own
+// does and is never written.
+TEST_F(ProductCatalogTest, AStoreWrittenByOthersAnswersAndIsNeverWritten) {
+  auto colour = HCFProductSearch::productSearch();
+  auto term = std::make_shared<HCFGenericColorSearchTerm>();
+  term->auxLab = HCFLabColor::labColorWithL(55, 20, -10, HCFIlluminant::D50);
+  colour.colorTerm = term;
+  colour.limit = 10;
+  const struct {
+    const char* what;
+    const char* sql;
+  } stores[] = {
+      {"empty derived tables",
+       "DELETE FROM HCFProductRank; DELETE FROM HCFColorGroup; DELETE FROM HCFColorEntry;"
+       "UPDATE HRLMProductKV SET valFolded = NULL, isFilter = 0;"},
+      {"no derived tables, no folded column",
+       "DROP TABLE HCFProductRank; DROP TABLE HCFColorGroup; DROP TABLE HCFColorEntry;"
+       "ALTER TABLE HRLMProductKV DROP COLUMN valFolded; UPDATE HRLMProductKV SET isFilter = 0;"},
+  };
+  for (const auto& st : stores) {
+    SCOPED_TRACE(st.what);
+    useCatalog(fx::catalogProducts({}, 200));
+    const auto own = HCFProductCatalog::open(storePath())->search(colour);
+    ASSERT_TRUE(own.ok());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(storePath().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, st.sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    std::filesystem::permissions(storePath(), std::filesystem::perms::owner_read);
+    const auto bytes = [&] {
+      std::ifstream in(storePath(), std::ios::binary);
+      std::stringstream text;
+      text << in.rdbuf();
+      return text.str();
+    };
+    const auto before = bytes();
+
+    auto catalog = HCFProductCatalog::open(storePath());
+    ASSERT_TRUE(catalog.ok()) << catalog.error().localizedDescription;
+    const auto found = catalog->search(colour);
+    ASSERT_TRUE(found.ok()) << found.error().localizedDescription;
+    expectSameResults(*found, *own);
+    // A product's exact code, which the fixture lists among its attributes.
+    auto text = HCFProductSearch::productSearch();
+    text.textTerm = own->front().product.code();
+    const auto byCode = catalog->search(text);
+    ASSERT_TRUE(byCode.ok());
+    ASSERT_FALSE(byCode->empty());
+    EXPECT_EQ(byCode->front().product.uuid, own->front().product.uuid);
+    const auto panel = catalog->filterCounts(false);
+    ASSERT_TRUE(panel.ok());
+    EXPECT_FALSE(panel->empty());
+    EXPECT_EQ(bytes(), before);
+    std::filesystem::permissions(storePath(), std::filesystem::perms::owner_all);
+  }
+}
+
+// Columns belong to the file the connection opened, never to whatever the path names when
+// they are read: a file replaced in between is not cached under the new file's identity.
+TEST_F(ProductCatalogTest, ColumnsBelongToTheFileTheirConnectionOpened) {
+  useCatalog(fx::catalogProducts({}, 40));
+  const auto old = store::openCatalogFile(storePath());
+  useCatalog(fx::catalogProducts({}, 70));  // renamed over the path
+  {
+    sql::ReadTransaction read(*old->impl().db);
+    EXPECT_EQ(
+        store::CatalogColumns::of(*old->impl().db, old->impl().identity, storePath())->productCount,
+        40u);
+  }
+  const auto fresh = store::openCatalogFile(storePath());
+  sql::ReadTransaction read(*fresh->impl().db);
+  EXPECT_EQ(store::CatalogColumns::of(*fresh->impl().db, fresh->impl().identity, storePath())
+                ->productCount,
+            70u);
 }
 
 TEST_F(ProductCatalogTest, OpeningSomethingElseIsAClearError) {

@@ -28,7 +28,8 @@ constexpr const char* kSearchUsage =
     "The nearest products by colour difference (de_2000 by default; de_cmc_21, de_cmc_11,\n"
     "de_94_gfx, de_94_textiles), or the products whose attributes contain TEXT, or all\n"
     "products. FILE is a products store (hcf catalog build makes one); the default is the\n"
-    "store of the kit's data directory. One line per result: rank, code, name, colour\n"
+    "store of the kit's data directory. The store is only read, never changed. One line\n"
+    "per result: rank, code, name, colour\n"
     "difference, hex and a swatch; --json prints the search results as JSON.\n"
     "--online sends the search to the cloud's search service (--sim: the reference cloud on\n"
     "loopback; else HCF_CLOUD_URL with --sdk-key KEY or HCF_SDK_KEY); --inspirations searches\n"
@@ -38,8 +39,9 @@ constexpr const char* kSearchUsage =
 constexpr const char* kFiltersUsage =
     "usage: hcf filters [--store FILE] [--select key=value]...\n"
     "\n"
-    "The filter panel of the store's products: the available values by key, the selected\n"
-    "ones marked with '*'.\n";
+    "The filter panel of the store's products: the available values by key, each with the\n"
+    "number of products choosing it would leave, the selected ones marked with '*'. Values\n"
+    "of one key combine by OR: the other values of a key stay offered once one is chosen.\n";
 
 // Takes every "--name value" of `name` out of `words`.
 std::vector<std::string> takeRepeated(std::vector<std::string>& words, const std::string& name) {
@@ -70,28 +72,19 @@ std::vector<HCFProductKV> pairsOf(const std::vector<std::string>& texts) {
   return out;
 }
 
-// Makes `file` the kit's products store: a data directory of this run links to it.
-void useStore(const std::optional<std::string>& file) {
-  if (!file) return;
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(*file, ec)) throw UsageError("no store at '" + *file + "'");
-  const auto summary = HCFProductStoreBuilder::summarize(*file);
-  if (!summary) throw UsageError("'" + *file + "' is not a products store");
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("hcf-search-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  HCFRealmManager::setDocDirectory(dir);
-  const auto target =
-      HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID);
-  std::filesystem::remove(target, ec);
-  std::filesystem::create_symlink(std::filesystem::absolute(*file), target);
-}
-
-void cleanUp() {
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("hcf-search-" + std::to_string(::getpid()));
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
+// The catalogue a command reads: FILE, or the kit's own products store. Opened read-only: a
+// command never changes the file it reads.
+HCFProductCatalog openCatalog(const std::optional<std::string>& file) {
+  const std::filesystem::path path =
+      file ? std::filesystem::path(*file)
+           : HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID);
+  auto catalog = HCFProductCatalog::open(path);
+  if (!catalog) {
+    throw UsageError(file ? catalog.error().localizedDescription
+                          : "no catalogue has been downloaded (hcf catalog download): " +
+                                catalog.error().localizedDescription);
+  }
+  return std::move(*catalog);
 }
 
 // The answer of `start`; a usage error when none comes.
@@ -216,10 +209,12 @@ int runSearch(std::vector<std::string> words) {
                                                                          done);
         });
   } else {
-    useStore(args.option("--store"));
-    std::tie(results, error) = await<std::vector<HCFProductSearchResult>, std::optional<HCFError>>(
-        [&](auto done) { search.execute(done); });
-    cleanUp();
+    auto found = openCatalog(args.option("--store")).search(search);
+    if (found) {
+      results = std::move(*found);
+    } else {
+      error = found.error();
+    }
   }
   if (error) {
     std::cerr << "hcf search: " << error->localizedDescription << '\n';
@@ -252,20 +247,29 @@ int runFilters(std::vector<std::string> words) {
     return kExitOk;
   }
   if (!args.positional.empty()) throw UsageError("unexpected '" + args.positional[0] + "'");
-  useStore(args.option("--store"));
-  using Done = std::function<void(std::shared_ptr<HCFProductFilterSet>, std::optional<HCFError>)>;
-  auto [set, error] = await<std::shared_ptr<HCFProductFilterSet>, std::optional<HCFError>>(
-      [](Done done) { HCFProductFilterSet::offlineProductsFilterSet(done); });
-  for (const auto& pair : selections) {
-    std::tie(set, error) = await<std::shared_ptr<HCFProductFilterSet>, std::optional<HCFError>>(
-        [&](Done done) { set->selectFilter(pair, done); });
+  auto counts = openCatalog(args.option("--store")).filterCounts(false, selections);
+  if (!counts) {
+    std::cerr << "hcf filters: " << counts.error().localizedDescription << '\n';
+    return kExitBadLines;
   }
-  cleanUp();
-  for (const auto& [key, values] : set->availableFiltersByKey()) {
+  // By key; a selected value is shown even when nothing else would be left with it.
+  std::map<std::string, std::vector<HCFProductFilterCount>> byKey;
+  for (const auto& c : *counts) byKey[c.filter.key.value_or("")].push_back(c);
+  for (const auto& kv : selections) {
+    auto& values = byKey[kv.key.value_or("")];
+    const bool shown = std::any_of(values.begin(), values.end(),
+                                   [&](const auto& c) { return c.filter.val == kv.val; });
+    if (!shown) values.push_back({kv, 0});
+  }
+  for (const auto& [key, values] : byKey) {
     std::cout << key << '\n';
-    for (const auto& kv : values) {
-      std::cout << (set->filterIsSelected(kv) ? "  * " : "    ") << kv.valTranslated.value_or("")
-                << '\n';
+    for (const auto& c : values) {
+      const bool selected = std::any_of(selections.begin(), selections.end(), [&](const auto& kv) {
+        return kv.key == c.filter.key && kv.val == c.filter.val;
+      });
+      std::cout << (selected ? "  * " : "    ")
+                << c.filter.valTranslated.value_or(c.filter.val.value_or("")) << " (" << c.products
+                << ")\n";
     }
   }
   return kExitOk;
@@ -277,7 +281,6 @@ int searchCommand(const std::vector<std::string>& args) {
   try {
     return runSearch(args);
   } catch (const UsageError& e) {
-    cleanUp();
     std::cerr << "hcf search: " << e.what() << '\n';
     return kExitUsage;
   }
@@ -287,7 +290,6 @@ int filtersCommand(const std::vector<std::string>& args) {
   try {
     return runFilters(args);
   } catch (const UsageError& e) {
-    cleanUp();
     std::cerr << "hcf filters: " << e.what() << '\n';
     return kExitUsage;
   }

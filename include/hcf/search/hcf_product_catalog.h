@@ -15,6 +15,12 @@
 
 HCF_NAMESPACE_BEGIN
 
+/// A filter value of a panel and how many products choosing it would leave.
+struct HCFProductFilterCount {
+  HCFProductKV filter;
+  std::uint64_t products = 0;
+};
+
 /// A products store file (made by HCFProductStoreBuilder, or a downloaded catalogue) searched
 /// synchronously on the calling thread: for services that answer searches over a catalogue of
 /// their own, for tools and for scripts. The kit's own catalogue is searched with
@@ -24,9 +30,9 @@ HCF_NAMESPACE_BEGIN
 /// replaced. Every operation reports a store that can no longer be read as an error.
 class HCF_API HCFProductCatalog {
  public:
-  /// Opens the store at `storeFile`: an error when there is no file, or it is not a products
-  /// store of this kit's schema version. Nothing is written to it except the colour-scan
-  /// layout when that is missing.
+  /// Opens the store at `storeFile` read-only: an error naming the problem when there is no
+  /// file or it cannot be read as a products store (a version the kit discards or a newer
+  /// kit's, a product table or column missing). The file is never written.
   static Result<HCFProductCatalog> open(const std::filesystem::path& storeFile);
 
   const std::filesystem::path& file() const { return file_; }
@@ -43,6 +49,13 @@ class HCF_API HCFProductCatalog {
   /// the `selected` pairs (any value of a key, every key); all of them when none is selected.
   /// In the store's order (by key, then value).
   Result<std::vector<HCFProductKV>> filterValues(
+      bool inspirations, const std::vector<HCFProductKV>& selected = {}) const;
+
+  /// The filter panel for the `selected` pairs: every value offered, with the number of
+  /// products (inspirations when `inspirations`) that have it and pass the selections of the
+  /// other keys. Values of one key combine by OR, so a key's other values stay offered, with
+  /// their counts, after one of them is chosen. Values no product would leave are not offered.
+  Result<std::vector<HCFProductFilterCount>> filterCounts(
       bool inspirations, const std::vector<HCFProductKV>& selected = {}) const;
 
  private:
