@@ -204,11 +204,7 @@ bool HCFRealmManager::addOfflineProducts(const std::vector<HCFHalvernCloudProduc
   return withProducts(false, [&](sql::Database& db) {
     std::vector<HRLMOfflineProduct> records;
     records.reserve(products.size());
-    for (const auto& p : products) {
-      auto r = HCFRealmSerialization::realmProductFromProduct(p);
-      r.isInspiration = store::isInspiration(p);
-      records.push_back(std::move(r));
-    }
+    for (const auto& p : products) records.push_back(store::recordForStore(p));
     sql::Transaction t(db);
     store::writeProducts(db, records);
     t.commit();

@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "color_scan_store.h"
+#include "hcf/color/ht_color_utils.h"
 #include "hcf/store/hcf_realm_manager.h"
+#include "hcf/store/hcf_realm_serialization.h"
 
 HCF_NAMESPACE_BEGIN
 namespace store {
@@ -116,12 +118,6 @@ std::string orderBy(const std::vector<HCFProductSearchSortDescriptor>& sorts) {
   return out.empty() ? "p.id" : out + ", p.id";
 }
 
-// A colour's or spectrum's owner is stored only when it is not the product itself.
-std::optional<std::string> ownerColumn(const std::string& owner, const std::string& product) {
-  if (owner == product) return std::nullopt;
-  return owner;
-}
-
 void fold(sqlite3_context* ctx, int, sqlite3_value** argv) {
   const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
   const std::string folded = predicate::foldCaseAndDiacritics(t ? t : "");
@@ -228,8 +224,8 @@ ProductWriter::ProductWriter(sql::Database& db)
                "VALUES(?10, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
       findKV_(db, "SELECT id, isFilter FROM HRLMProductKV WHERE kvHash = ?1"),
       kv_(db,
-          "INSERT INTO HRLMProductKV(kvHash, key, val, keyTranslated, valTranslated, valFolded, "
-          "isFilter) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
+          "INSERT INTO HRLMProductKV(kvHash, key, val, keyTranslated, valTranslated, isFilter) "
+          "VALUES(?1, ?2, ?3, ?4, ?5, ?6)"),
       markFilter_(db, "UPDATE HRLMProductKV SET isFilter = 1 WHERE id = ?1"),
       filterLink_(db,
                   "INSERT INTO HRLMOfflineProduct_filters(product, position, kv) "
@@ -269,10 +265,7 @@ std::int64_t ProductWriter::kvId(const HRLMProductKV& kv) {
           .bind(3, kv.val)
           .bind(4, kv.keyTranslated)
           .bind(5, kv.valTranslated)
-          .bind(7, static_cast<std::int64_t>(kv.isFilter ? 1 : 0));
-      if (kv.valTranslated) {
-        kv_.bind(6, std::string_view(predicate::foldCaseAndDiacritics(*kv.valTranslated)));
-      }
+          .bind(6, static_cast<std::int64_t>(kv.isFilter ? 1 : 0));
       kv_.run();
       it = kvs_.emplace(kv.kvHash, KnownKV{db_.lastInsertRowid(), kv.isFilter}).first;
     }
@@ -346,7 +339,7 @@ void ProductWriter::write(const HRLMOfflineProduct& p, bool replacing) {
         .bind(8, static_cast<double>(c.comp))
         .bind(9, std::string_view(c.hex))
         .bind(10, static_cast<std::int64_t>(c.owningCompositionDetailPosition))
-        .bind(11, ownerColumn(c.owningProductUUID, p.uuid))
+        .bind(11, std::string_view(c.owningProductUUID.empty() ? p.uuid : c.owningProductUUID))
         .bind(12, c.illuminant)
         .bind(13, c.observer)
         .bind(14, c.model);
@@ -362,7 +355,7 @@ void ProductWriter::write(const HRLMOfflineProduct& p, bool replacing) {
         .bind(5, std::string_view(sp.batch))
         .bind(6, sp.model)
         .bind(7, static_cast<std::int64_t>(sp.owningCompositionDetailPosition))
-        .bind(8, ownerColumn(sp.owningProductUUID, p.uuid))
+        .bind(8, std::string_view(sp.owningProductUUID.empty() ? p.uuid : sp.owningProductUUID))
         .bind(9, floatsToBlob(sp.curve));
     spectrum_.run();
   }
@@ -373,6 +366,17 @@ bool isInspiration(const HCFHalvernCloudProduct& p) {
   return std::any_of(p.filters->begin(), p.filters->end(), [](const HCFProductKV& kv) {
     return kv.key == "category" && kv.val == "Inspirations";
   });
+}
+
+HRLMOfflineProduct recordForStore(const HCFHalvernCloudProduct& product) {
+  auto record = HCFRealmSerialization::realmProductFromProduct(product);
+  record.isInspiration = isInspiration(product);
+  for (auto& c : record.colors) {
+    if (c.observer) {
+      c.observer = HTColorUtils::toObserverTextStr(HTColorUtils::fromObserverStr(*c.observer));
+    }
+  }
+  return record;
 }
 
 void writeProducts(sql::Database& db, const std::vector<HRLMOfflineProduct>& products) {

@@ -51,6 +51,11 @@ class ProductWriter {
 /// Whether a product is an inspiration: it has the filter category = "Inspirations".
 bool isInspiration(const HCFHalvernCloudProduct& product);
 
+/// The store record of `product` as the kit stores it: the inspiration flag set, and the
+/// observers under the names the colour search compares ("TWO_DEGREE", "TEN_DEGREE"), not
+/// the converter's "2°" and "10°".
+HRLMOfflineProduct recordForStore(const HCFHalvernCloudProduct& product);
+
 /// Writes `products` (replacing products of the same uuid) in the caller's transaction.
 void writeProducts(sql::Database& db, const std::vector<HRLMOfflineProduct>& products);
 /// Reads stored products with statements prepared once (for pages of products).

@@ -108,16 +108,7 @@ std::string problemOf(const JsonValue& json, std::unordered_map<std::string, std
 }
 
 HRLMOfflineProduct storeRecord(const JsonValue& json) {
-  const auto product = HCFTintVaultSerialization::productFromDictionary(json);
-  auto record = HCFRealmSerialization::realmProductFromProduct(product);
-  record.isInspiration = store::isInspiration(product);
-  // The colour search compares observers by their text names.
-  for (auto& c : record.colors) {
-    if (c.observer) {
-      c.observer = HTColorUtils::toObserverTextStr(HTColorUtils::fromObserverStr(*c.observer));
-    }
-  }
-  return record;
+  return store::recordForStore(HCFTintVaultSerialization::productFromDictionary(json));
 }
 
 std::uint64_t count(sql::Database& db, const char* sql) {

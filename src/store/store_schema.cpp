@@ -10,12 +10,13 @@ namespace {
 
 // Every store carries every table. Lists of a product are child tables clustered by the
 // product's integer id and the list position, and pairs are referred to by their integer id,
-// so that a catalogue of a million products stays compact; a colour's or spectrum's
-// owningProductUUID is kept only when it differs from its product's uuid (NULL otherwise).
-// A pair's folded translated value serves CONTAINS[cd]. A curve of floats is a blob of
-// little-endian 32-bit values; a date is whole nanoseconds since 1970. The colour-scan tables
-// (HCFProductRank, HCFColorGroup, HCFColorEntry) are derived from the products: see
-// color_scan_store.h.
+// so that a catalogue of a million products stays compact. Every column the persisted classes
+// require is written (a colour's and a spectrum's owningProductUUID too; files of earlier
+// versions may hold NULL there, which reads as the owning product). Text is folded for
+// CONTAINS[cd] by the reader; the valFolded column of earlier files is left unread. A curve of
+// floats is a blob of little-endian 32-bit values; a date is whole nanoseconds since 1970. The
+// colour-scan tables (HCFProductRank, HCFColorGroup, HCFColorEntry) are derived from the products:
+// see color_scan_store.h.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS HRLMOfflineProduct(
   id INTEGER PRIMARY KEY, uuid TEXT NOT NULL UNIQUE, name TEXT NOT NULL, code TEXT NOT NULL,
@@ -28,7 +29,7 @@ CREATE INDEX IF NOT EXISTS HRLMOfflineProduct_defaultOrder
   ON HRLMOfflineProduct(vendorOrder, code, name, hue, saturation, brightness);
 CREATE TABLE IF NOT EXISTS HRLMProductKV(
   id INTEGER PRIMARY KEY, kvHash TEXT NOT NULL UNIQUE, key TEXT, val TEXT, keyTranslated TEXT,
-  valTranslated TEXT, valFolded TEXT, isFilter INTEGER NOT NULL DEFAULT 0);
+  valTranslated TEXT, isFilter INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS HRLMProductKV_key ON HRLMProductKV(key);
 CREATE INDEX IF NOT EXISTS HRLMProductKV_val ON HRLMProductKV(val);
 CREATE INDEX IF NOT EXISTS HRLMProductKV_valTranslated ON HRLMProductKV(valTranslated);
@@ -56,6 +57,10 @@ CREATE TABLE IF NOT EXISTS HRLMSpectrum(
   step INTEGER NOT NULL, batch TEXT NOT NULL, model TEXT,
   owningCompositionDetailPosition INTEGER NOT NULL, owningProductUUID TEXT,
   curve BLOB NOT NULL, PRIMARY KEY(product, position)) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS HRLMSpectrum_batch ON HRLMSpectrum(batch);
+CREATE INDEX IF NOT EXISTS HRLMSpectrum_owningProductUUID ON HRLMSpectrum(owningProductUUID);
+CREATE INDEX IF NOT EXISTS HRLMSpectrum_owningCompositionDetailPosition
+  ON HRLMSpectrum(owningCompositionDetailPosition);
 CREATE TABLE IF NOT EXISTS HCFProductRank(
   rank INTEGER PRIMARY KEY, product INTEGER NOT NULL UNIQUE);
 CREATE TABLE IF NOT EXISTS HCFColorGroup(
@@ -91,7 +96,9 @@ DROP INDEX IF EXISTS HRLMOfflineProduct_defaultOrder; DROP INDEX IF EXISTS HRLMP
 DROP INDEX IF EXISTS HRLMProductKV_val; DROP INDEX IF EXISTS HRLMProductKV_valTranslated;
 DROP INDEX IF EXISTS HRLMProductKV_filters;
 DROP INDEX IF EXISTS HRLMOfflineProduct_filters_kv;
-DROP INDEX IF EXISTS HRLMOfflineProduct_attributes_kv;
+DROP INDEX IF EXISTS HRLMOfflineProduct_attributes_kv; DROP INDEX IF EXISTS HRLMSpectrum_batch;
+DROP INDEX IF EXISTS HRLMSpectrum_owningProductUUID;
+DROP INDEX IF EXISTS HRLMSpectrum_owningCompositionDetailPosition;
 )sql");
 }
 

@@ -135,7 +135,7 @@ TEST_F(ProductCatalogTest, PanelCountsLeaveEachKeysOtherValuesReachable) {
 }
 
 // A store written to the persisted tables by someone else: the derived tables empty or gone,
-// no folded text, no pair flagged as a filter, the file read-only. It answers as the kit's own
+// no pair flagged as a filter, the file read-only. It answers as the kit's own
 // does and is never written.
 TEST_F(ProductCatalogTest, AStoreWrittenByOthersAnswersAndIsNeverWritten) {
   auto colour = HCFProductSearch::productSearch();
@@ -147,12 +147,13 @@ TEST_F(ProductCatalogTest, AStoreWrittenByOthersAnswersAndIsNeverWritten) {
     const char* what;
     const char* sql;
   } stores[] = {
-      {"empty derived tables",
+      {"empty derived tables, owners left out as earlier files did",
        "DELETE FROM HCFProductRank; DELETE FROM HCFColorGroup; DELETE FROM HCFColorEntry;"
-       "UPDATE HRLMProductKV SET valFolded = NULL, isFilter = 0;"},
-      {"no derived tables, no folded column",
+       "UPDATE HRLMProductKV SET isFilter = 0; UPDATE HRLMBatchedLab SET owningProductUUID = "
+       "NULL;"},
+      {"no derived tables",
        "DROP TABLE HCFProductRank; DROP TABLE HCFColorGroup; DROP TABLE HCFColorEntry;"
-       "ALTER TABLE HRLMProductKV DROP COLUMN valFolded; UPDATE HRLMProductKV SET isFilter = 0;"},
+       "UPDATE HRLMProductKV SET isFilter = 0;"},
   };
   for (const auto& st : stores) {
     SCOPED_TRACE(st.what);

@@ -179,6 +179,23 @@ TEST_F(ProductSearchTest, EqualDifferencesKeepStoreOrderAndNoColourMeansNoResult
   EXPECT_TRUE(run(search).empty());
 }
 
+// Products added by the application are stored with the observer names the search compares:
+// a product equal to the term is found at a difference of 0.
+TEST_F(ProductSearchTest, AProductAddedByTheApplicationIsFoundByItsOwnColour) {
+  std::vector<HCFHalvernCloudProduct> products;
+  for (std::size_t i = 0; i < 10; ++i)
+    products.push_back(swatch(i, lab(40.0 + 2.0 * static_cast<double>(i), 5, 5)));
+  useCatalog(products);
+  const auto added = swatch(50, lab(62, -20, 31));
+  ASSERT_TRUE(HCFRealmManager::addOfflineProducts({added}));
+  auto search = HCFProductSearch::productSearch();
+  search.colorTerm = auxTerm(lab(62, -20, 31));
+  const auto results = run(search);
+  ASSERT_FALSE(results.empty());
+  EXPECT_EQ(results[0].product.uuid, added.uuid);
+  EXPECT_EQ(results[0].deltaE, 0.0f);
+}
+
 TEST_F(ProductSearchTest, FiltersAndInspirationsNarrowEverySearch) {
   const auto colors = fx::namedColors(HCF_DATA_DIR "/colors/color-name-list.csv");
   useCatalog(fx::catalogProducts(colors, 120));

@@ -103,6 +103,18 @@ TEST_F(ProductStoreBuilderTest, ColourEntriesAreLaidOutByGroupInDefaultOrder) {
   std::ostringstream lines;
   fx::writeProductLines(lines, products_);
   ASSERT_TRUE(build(lines.str()).ok());
+  // The schema's required owners and its indexes are there.
+  EXPECT_EQ(column("SELECT count(*) FROM HRLMBatchedLab WHERE owningProductUUID IS NULL"),
+            std::vector<std::string>{"0"});
+  EXPECT_EQ(column("SELECT count(*) FROM HRLMSpectrum s JOIN HRLMOfflineProduct p "
+                   "ON p.id = s.product WHERE s.owningProductUUID IS NOT p.uuid"),
+            std::vector<std::string>{"0"});
+  EXPECT_EQ(column("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name IN "
+                   "('HRLMSpectrum_batch', 'HRLMSpectrum_owningProductUUID', "
+                   "'HRLMSpectrum_owningCompositionDetailPosition', 'HRLMOfflineProduct_name', "
+                   "'HRLMOfflineProduct_code', 'HRLMProductKV_key', 'HRLMProductKV_val', "
+                   "'HRLMProductKV_valTranslated')"),
+            std::vector<std::string>{"8"});
   EXPECT_EQ(column("SELECT count(*) FROM HCFColorEntry"),
             column("SELECT count(*) FROM HRLMBatchedLab"));
   // Rank 0 is the product the default order puts first: the last one of the file.
