@@ -247,7 +247,12 @@ void HCFProductFilterSet::updateAvailableFilters(Completion completion) {
       }
       selection.push_back(std::move(hashes));
     }
-    auto kvs = HCFRealmSerialization::KVsFromRealmKVs(store::filterValuesForSelection(selection));
+    std::vector<HCFProductKV> kvs;
+    try {
+      kvs = HCFRealmSerialization::KVsFromRealmKVs(store::filterValuesForSelection(selection));
+    } catch (const store::DamagedCatalog&) {
+      // Set aside: the panel offers nothing until the catalogue is downloaded again.
+    }
     const auto selected = set->selectedFilters();
     if (selected.size() == 1) {
       const auto allByKey = set->allFiltersByKey();

@@ -30,6 +30,17 @@ void deliver(const Completion& completion, std::vector<HCFProductSearchResult> r
 
 dispatch::GlobalQueue high() { return dispatch::globalQueue(dispatch::QueuePriority::High); }
 
+// Delivers what `search` finds in the kit's catalogue; a catalogue found damaged (and set
+// aside) is reported as an error.
+template <typename Search>
+void deliverOffline(const Completion& completion, Search search) {
+  try {
+    deliver(completion, search());
+  } catch (const store::DamagedCatalog& e) {
+    deliver(completion, {}, HTUtility::invalidDataError(e.what()));
+  }
+}
+
 std::optional<std::string> illuminantName(const HCFColorSearchOptions& o) {
   return HTColorUtils::toIlluminantStr(o.illuminant);
 }
@@ -246,7 +257,8 @@ void HCFProductSearch::executeColorSearchIgnoringColorPredicate(bool ignoring,
   // Exact: every product in the boxes is ranked on the catalogue's column form, not only the
   // first 5000 in store order, so the results are the nearest ones.
   high().async([search = *this, ignoring, completion] {
-    deliver(completion, products::colorSearch(search, ignoring, std::nullopt));
+    deliverOffline(completion,
+                   [&] { return products::colorSearch(search, ignoring, std::nullopt); });
   });
 }
 
@@ -254,13 +266,15 @@ void HCFProductSearch::executeColorSearchIgnoringColorPredicate(bool ignoring,
 // queue, on the same code path as the catalogue on a file.
 void HCFProductSearch::executeTextSearch(Completion completion) const {
   high().async([search = *this, completion] {
-    deliver(completion, products::textOrAllProducts(search, true, std::nullopt));
+    deliverOffline(completion,
+                   [&] { return products::textOrAllProducts(search, true, std::nullopt); });
   });
 }
 
 void HCFProductSearch::executeAllProductsSearch(Completion completion) const {
   high().async([search = *this, completion] {
-    deliver(completion, products::textOrAllProducts(search, false, std::nullopt));
+    deliverOffline(completion,
+                   [&] { return products::textOrAllProducts(search, false, std::nullopt); });
   });
 }
 

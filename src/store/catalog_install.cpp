@@ -1,14 +1,18 @@
 #include "catalog_install.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 
 #include "../platform/zip/unzip.h"
 #include "catalog_columns.h"
 #include "hcf/core/ht_utility.h"
 #include "hcf/core/log.h"
 #include "hcf/platform/http/session.h"
+#include "hcf/store/hcf_realm_manager.h"
 #include "sqlite.h"
 #include "store_layout.h"
 #include "store_schema.h"
@@ -25,6 +29,20 @@ std::filesystem::path unpackFolderBeside(const std::filesystem::path& target) {
   static std::atomic<unsigned> counter{0};
   return target.parent_path() /
          (".catalog-unpack-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+}
+
+// Flushes a file, or a folder's entries, to the disk.
+std::optional<HCFError> syncPath(const std::filesystem::path& path, bool folder) {
+  const int fd = ::open(path.c_str(), (folder ? O_DIRECTORY : 0) | O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || ::fsync(fd) != 0) {
+    const std::string why = std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return HTUtility::errWithMsg(
+        "the catalogue could not be written to disk (" + path.string() + "): " + why,
+        error_code::kInvalidData);
+  }
+  ::close(fd);
+  return std::nullopt;
 }
 
 bool endsWith(const std::string& text, const std::string& suffix) {
@@ -47,8 +65,22 @@ std::optional<HCFError> install(const std::filesystem::path& archive,
   }
   if (!store) return HTUtility::invalidDataError("the catalogue archive holds no products store");
   try {
-    sql::Database db(*store, sql::OpenMode::ReadOnly);
-    requireReadableProductsStore(db, store->filename().string());
+    {
+      sql::Database db(*store, sql::OpenMode::ReadOnly);
+      requireReadableProductsStore(db, store->filename().string());
+      // A page damaged in transit or on the server: every page is checked before it counts.
+      if (const auto problems = damage(db); !problems.empty()) {
+        throw sql::Failure(11, store->filename().string() + " is damaged: " +  // SQLITE_CORRUPT
+                                   problems.front());
+      }
+    }
+    // Brought to this kit's schema here, in the unpack folder: the installed file is never
+    // written by the kit afterwards.
+    sql::Database db(*store, sql::OpenMode::Bulk);
+    if (db.userVersion() != HCFRealmManager::kSchemaVersion) {
+      createSchema(db);
+      db.setUserVersion(HCFRealmManager::kSchemaVersion);
+    }
   } catch (const sql::Failure& e) {
     return HTUtility::invalidDataError(std::string("the downloaded catalogue cannot be used: ") +
                                        e.what());
@@ -58,15 +90,20 @@ std::optional<HCFError> install(const std::filesystem::path& archive,
   }
   std::error_code ec;
   std::filesystem::create_directories(target.parent_path(), ec);
+  // On disk before it takes the old file's place, and the rename on disk after: a power cut
+  // leaves the old catalogue or the new one, never an empty or torn file.
+  if (auto e = syncPath(*store, false)) return e;
+  // Readers of the old file re-open by inode; cached columns are dropped before and after.
+  CatalogColumns::invalidate();
   removeCompanions(target);
   std::filesystem::rename(*store, target, ec);
   if (ec) {
     return HTUtility::errWithMsg("the downloaded catalogue cannot be put in place: " + ec.message(),
                                  error_code::kInvalidData);
   }
-  // Connections notice the new file by its inode; the cached columns go now.
   forgetConnections();
   CatalogColumns::invalidate();
+  if (auto e = syncPath(target.parent_path(), true)) logLine(e->localizedDescription);
   return std::nullopt;
 }
 

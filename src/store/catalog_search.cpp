@@ -33,7 +33,10 @@ T withStore(const CatalogFile& file, T fallback, Work work) {
         HCFRealmManager::storeFile(StoreKind::Products, HCFRealmManager::productsPackageID()));
   } catch (const sql::Failure& e) {
     logLine(std::string("products store: ") + e.what());
-    return fallback;
+    if (!isDamage(e)) return fallback;
+    setAsideDamagedCatalog(
+        HCFRealmManager::storeFile(StoreKind::Products, HCFRealmManager::productsPackageID()), e);
+    throw DamagedCatalog();
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,14 @@ namespace store {
 /// On the kit's store a failure is logged and gives an empty answer; on a file it throws
 /// sql::Failure, for the caller to report.
 using CatalogFile = std::optional<std::filesystem::path>;
+
+/// Thrown by a search of the kit's own catalogue when the catalogue turned out damaged: it
+/// has been moved aside, and a download is needed.
+struct DamagedCatalog : std::runtime_error {
+  DamagedCatalog()
+      : std::runtime_error(
+            "The product catalogue was damaged and has been set aside; download it again.") {}
+};
 
 struct ColorSearchRequest {
   /// A Lab box on the stored colours of `batch` stored under these illuminant and observer

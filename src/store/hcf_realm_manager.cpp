@@ -8,6 +8,7 @@
 
 #include "../calibration/batch_alignment.h"
 #include "../platform/keystore/key_file.h"
+#include "catalog_columns.h"
 #include "hcf/core/log.h"
 #include "store_layout.h"
 #include "store_schema.h"
@@ -196,6 +197,14 @@ std::shared_ptr<StoreHandle> HCFRealmManager::openStore(
     return cachedConnection(file, [&] { return store::open(file, kind, mode); });
   } catch (const sql::Failure& e) {
     logLine(std::string("Error creating /setting config for realm: ") + e.what());
+    if (kind != StoreKind::Products || !store::isDamage(e)) return nullptr;
+  }
+  // A damaged catalogue is a downloaded copy: it goes aside and the kit starts empty.
+  store::setAsideDamagedCatalog(file, sql::Failure(26, "it cannot be opened"));
+  try {
+    return cachedConnection(file, [&] { return store::open(file, kind, mode); });
+  } catch (const sql::Failure& e) {
+    logLine(std::string("Error creating /setting config for realm: ") + e.what());
     return nullptr;
   }
 }
@@ -226,6 +235,25 @@ void removeCompanions(const std::filesystem::path& file) {
 void forgetConnections() {
   ++gStoreGeneration;
   tlStores.clear();
+}
+
+bool isDamage(const sql::Failure& failure) {
+  const int primary = failure.code() & 0xFF;
+  return primary == 11 || primary == 26;  // SQLITE_CORRUPT, SQLITE_NOTADB
+}
+
+void setAsideDamagedCatalog(const std::filesystem::path& file, const sql::Failure& failure) {
+  forgetConnections();  // this thread's connection goes before its file
+  CatalogColumns::invalidate();
+  std::filesystem::path aside = file;
+  aside += ".damaged";
+  std::error_code ec;
+  std::filesystem::rename(file, aside, ec);
+  removeCompanions(file);
+  logLine("the product catalogue " + file.string() + " is damaged (" + failure.what() + "); " +
+          (ec ? "it could not be moved aside: " + ec.message()
+              : "moved to " + aside.filename().string()) +
+          "; a download is needed");
 }
 
 }  // namespace store

@@ -26,6 +26,10 @@ T withProducts(T fallback, Work work) {
     return work(*store->impl().db);
   } catch (const sql::Failure& e) {
     logLine(std::string("products store: ") + e.what());
+    if (store::isDamage(e)) {
+      store::setAsideDamagedCatalog(
+          HCFRealmManager::storeFile(StoreKind::Products, HCFRealmManager::productsPackageID()), e);
+    }
     return fallback;
   }
 }

@@ -97,11 +97,18 @@ void requireReadableProductsStore(sql::Database& db, const std::string& file) {
 }
 
 std::vector<std::string> damage(sql::Database& db, int maxProblems) {
-  sql::Statement s(db, "PRAGMA quick_check(" + std::to_string(maxProblems) + ")");
   std::vector<std::string> out;
-  while (s.step()) {
-    auto line = s.text(0);
-    if (line != "ok") out.push_back(std::move(line));
+  try {
+    sql::Statement s(db, "PRAGMA quick_check(" + std::to_string(maxProblems) + ")");
+    while (s.step()) {
+      auto line = s.text(0);
+      if (line != "ok") out.push_back(std::move(line));
+    }
+  } catch (const sql::Failure& e) {
+    // Damage bad enough to stop the check itself.
+    const int primary = e.code() & 0xFF;
+    if (primary != 11 && primary != 26) throw;  // SQLITE_CORRUPT, SQLITE_NOTADB
+    out.push_back(e.what());
   }
   return out;
 }

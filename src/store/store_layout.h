@@ -38,7 +38,7 @@ std::vector<std::string> productTableProblems(sql::Database& db);
 void requireReadableProductsStore(sql::Database& db, const std::string& file);
 
 /// SQLite's page check of the whole file (PRAGMA quick_check): the problems it reports, none
-/// for a sound file. A file too damaged to be read at all throws sql::Failure.
+/// for a sound file (damage that stops the check is one problem).
 std::vector<std::string> damage(sql::Database& db, int maxProblems = 10);
 
 }  // namespace store

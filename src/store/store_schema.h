@@ -51,6 +51,12 @@ void removeCompanions(const std::filesystem::path& file);
 /// Makes every thread open its stores afresh (a store file was wiped or replaced).
 void forgetConnections();
 
+/// True for failures that say the file itself is damaged (SQLITE_CORRUPT, SQLITE_NOTADB).
+bool isDamage(const sql::Failure& failure);
+/// Moves the kit's damaged catalogue `file` aside (to "<file>.damaged", replacing an earlier
+/// one) so that the kit starts from an empty store and asks for a download.
+void setAsideDamagedCatalog(const std::filesystem::path& file, const sql::Failure& failure);
+
 /// The schema version at which a store of `kind` is discarded instead of migrated.
 std::int64_t wipeVersion(StoreKind kind);
 

@@ -147,6 +147,22 @@ TEST_F(ProductDownloaderTest, FailedDownloadsLeaveTheCatalogueAndItsLogAlone) {
             std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir_.parent_path() / "halvern-products-demo-package.realm"));
 
+  // A store whose pages were damaged on the way: every page is checked before it counts.
+  {
+    const auto damaged = dir_ / "damaged.realm";
+    std::filesystem::copy_file(published_.store, damaged,
+                               std::filesystem::copy_options::overwrite_existing);
+    const auto size = std::filesystem::file_size(damaged);
+    std::fstream f(damaged, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(size / 2 / 4096 * 4096));
+    const std::string garbage(8192, '\x5a');
+    f.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+    f.close();
+    fx::zipFileTo(bad, "halvern-products-demo-package.realm", damaged);
+    const auto error = expectFailure("a damaged page").localizedDescription;
+    EXPECT_NE(error.find("is damaged"), std::string::npos) << error;
+  }
+
   // A products store of the version the kit discards, or of a newer kit: refused.
   for (const char v : {char{10}, char{14}}) {
     const auto other = dir_ / "other.realm";

@@ -233,6 +233,41 @@ TEST_F(FileFaults, ACorruptCatalogueIsReportedAndReplacedByTheNextDownload) {
   EXPECT_EQ(storedProducts(), kCatalogSize);
 }
 
+// Pages in the middle overwritten: the header still reads, so opening and counting may work;
+// the first search that meets the damage reports it, the catalogue goes aside and a download
+// is needed, which installs a sound one.
+TEST_F(FileFaults, ACatalogueWithDamagedPagesIsSetAsideAndDownloadedAgain) {
+  const auto size = std::filesystem::file_size(store());
+  {
+    std::fstream f(store(), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(size / 3 / 4096 * 4096));
+    const std::string garbage(size / 3, '\x5a');
+    f.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+  }
+  reopenStores();
+  auto search = HCFProductSearch::productSearch();
+  auto term = std::make_shared<HCFGenericColorSearchTerm>();
+  term->auxLab = HCFLabColor::labColorWithL(50, 10, 10, HCFIlluminant::D50);
+  search.colorTerm = term;
+  auto [results, error] =
+      hcf_test::awaitOnMain<std::vector<HCFProductSearchResult>, std::optional<HCFError>>(
+          [&](auto done) { search.execute(done); });
+  EXPECT_TRUE(results.empty());
+  ASSERT_TRUE(error);
+  EXPECT_NE(error->localizedDescription.find("damaged"), std::string::npos);
+  auto aside = store();
+  aside += ".damaged";
+  EXPECT_TRUE(std::filesystem::exists(aside));
+  EXPECT_EQ(offlineCount(), 0u);
+  HCFProductManager manager;
+  auto [required, requiredError] = hcf_test::awaitOnMain<bool, std::optional<HCFError>>(
+      [&](auto done) { manager.checkIfProductDownloadRequired(done); });
+  EXPECT_TRUE(required);
+  const auto dl = download();
+  EXPECT_FALSE(dl.error) << hcf_test::describe(dl.error);
+  EXPECT_EQ(storedProducts(), kCatalogSize);
+}
+
 TEST_F(FileFaults, ACorruptDeviceStoreIsKeptAndCalibrationsStillCome) {
   const auto file = HCFRealmManager::storeFile(StoreKind::DeviceData);
   corrupt(file);
