@@ -242,6 +242,8 @@ void HCFNetProductDownloader::start() {
     impl_->partial +=
         "." + std::to_string(::getpid()) + "-" + std::to_string(downloads++) + ".part";
   }
+  // What a download killed before it finished left beside the catalogue goes now.
+  store::removeDownloadLeftovers(localZipURL().parent_path());
   const auto transfer = std::make_shared<Transfer>(shared_from_this());
   http::StreamDelegate events;
   events.onResponse = [transfer](const http::Response& r) { return transfer->onResponse(r); };

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "../cloud/current_credentials.h"
+#include "../store/catalog_install.h"
 #include "hcf/core/ht_utility.h"
 #include "hcf/core/log.h"
 #include "hcf/platform/dispatch/queues.h"
@@ -109,6 +110,8 @@ std::filesystem::path HCFCentral::savedDeviceKeyPath() {
 
 void HCFCentral::initWith(const std::string& sdkKey, InitCompletion onComplete) {
   setCreds(HCFNetCredentials::credsWithSDKKey(sdkKey));
+  // Downloads of an earlier run killed before they finished leave partial files behind.
+  store::removeDownloadLeftovers(HCFRealmManager::docDirectory());
   if (isInitialized()) {
     dispatch::mainQueue().async([onComplete] {
       if (onComplete) onComplete(std::nullopt);
@@ -129,6 +132,7 @@ void HCFCentral::initWith(const std::string& sdkKey, InitCompletion onComplete) 
 void HCFCentral::initWith(const std::string& sdkKey, std::weak_ptr<HCFCentralDelegate> delegate) {
   setDelegate(delegate);
   setCreds(HCFNetCredentials::credsWithSDKKey(sdkKey));
+  store::removeDownloadLeftovers(HCFRealmManager::docDirectory());
   if (isInitialized()) {
     if (delegate.lock()) initComplete(std::nullopt);
     return;

@@ -1,6 +1,7 @@
 #include "catalog_install.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -107,7 +108,49 @@ std::optional<HCFError> install(const std::filesystem::path& archive,
   return std::nullopt;
 }
 
+// The process id written in a leftover's name after `marker`, up to the next '-' or '.'.
+std::optional<pid_t> pidAfter(const std::string& name, const std::string& marker) {
+  const auto at = name.rfind(marker);
+  if (at == std::string::npos) return std::nullopt;
+  const auto digits = name.substr(at + marker.size());
+  std::size_t used = 0;
+  long pid = 0;
+  try {
+    pid = std::stol(digits, &used);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  if (pid <= 0 || (used < digits.size() && digits[used] != '-' && digits[used] != '.')) {
+    return std::nullopt;
+  }
+  return static_cast<pid_t>(pid);
+}
+
+bool running(pid_t pid) { return pid == ::getpid() || ::kill(pid, 0) == 0 || errno == EPERM; }
+
 }  // namespace
+
+void removeDownloadLeftovers(const std::filesystem::path& folder) {
+  std::error_code ec;
+  std::vector<std::filesystem::path> gone;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const auto name = entry.path().filename().string();
+    std::optional<pid_t> pid;
+    if (name.starts_with(".catalog-unpack-")) {
+      pid = pidAfter(name, ".catalog-unpack-");
+    } else if (endsWith(name, ".part")) {
+      const auto stem = name.substr(0, name.size() - 5);
+      pid = pidAfter(stem, ".");
+    } else if (name.find(".zip.partial-") != std::string::npos) {
+      pid = pidAfter(name, ".zip.partial-");
+    }
+    if (pid && !running(*pid)) gone.push_back(entry.path());
+  }
+  for (const auto& p : gone) {
+    std::filesystem::remove_all(p, ec);
+    logLine("removed " + p.filename().string() + ", left by a download that did not finish");
+  }
+}
 
 std::optional<HCFError> installCatalogArchive(const std::filesystem::path& archive,
                                               const std::filesystem::path& target,

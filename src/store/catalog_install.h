@@ -19,5 +19,10 @@ std::optional<HCFError> installCatalogArchive(const std::filesystem::path& archi
                                               const std::filesystem::path& target,
                                               const std::function<bool()>& stillWanted);
 
+/// Removes what downloads of processes that ended without finishing left in `folder`: partial
+/// archives ("….<pid>-<n>.part", "….zip.partial-<pid>") and unpack folders
+/// (".catalog-unpack-<pid>-<n>"), when that process is gone. Those of running processes stay.
+HCF_API void removeDownloadLeftovers(const std::filesystem::path& folder);
+
 }  // namespace store
 HCF_NAMESPACE_END

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -97,6 +99,29 @@ TEST_F(ProductDownloaderTest, InstallsTheCatalogueAndLogsTheServersDate) {
     HCFRealmManager::offlineProductCountForPredicate(predicate::Predicate(), done);
   });
   EXPECT_EQ(count, kCatalogSize);
+}
+
+// What a download killed before it finished left behind goes with the next download; what a
+// running process is writing stays.
+TEST_F(ProductDownloaderTest, LeftoversOfAKilledDownloadGoWithTheNextOne) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);  // a process id that is no longer running
+  const auto dead = std::to_string(child);
+  const auto alive = std::to_string(::getppid());
+  const std::vector<std::string> left = {
+      "halvern-products-demo-package.realm.zip." + dead + "-0.part",
+      ".catalog-unpack-" + dead + "-3", "4ab.zip.partial-" + dead};
+  const std::vector<std::string> kept = {
+      "halvern-products-demo-package.realm.zip." + alive + "-0.part",
+      ".catalog-unpack-" + alive + "-1"};
+  for (const auto& name : left) std::ofstream(dir_ / name) << "partial";
+  std::filesystem::create_directories(dir_ / (".catalog-unpack-" + dead + "-4") / "inner");
+  for (const auto& name : kept) std::ofstream(dir_ / name) << "partial";
+  ASSERT_EQ(download()->completions, 1);
+  for (const auto& name : left) EXPECT_FALSE(std::filesystem::exists(dir_ / name)) << name;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / (".catalog-unpack-" + dead + "-4")));
+  for (const auto& name : kept) EXPECT_TRUE(std::filesystem::exists(dir_ / name)) << name;
 }
 
 TEST_F(ProductDownloaderTest, FailedDownloadsLeaveTheCatalogueAndItsLogAlone) {

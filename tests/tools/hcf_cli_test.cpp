@@ -3,11 +3,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "cli_runner.h"
 
@@ -193,6 +195,31 @@ TEST(HcfMeasure, AnInstrumentThatNeverAnswersFailsWithAClearMessage) {
   }
   EXPECT_EQ(runHcf("measure --sim --fault on-fire").status, 2);
   EXPECT_EQ(runHcf("measure --ble bluez --fault silent-measurement").status, 2);
+}
+
+// SIGTERM ends a command as Ctrl-C does: its temporary folder is removed before it ends with
+// the signal's status.
+TEST(HcfSignals, SigtermRemovesTheCommandsTemporaryFolder) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    std::freopen("/dev/null", "w", stdout);
+    std::freopen("/dev/null", "w", stderr);
+    ::execl(HCF_TOOL_PATH, "hcf", "demo", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const auto folder = std::filesystem::temp_directory_path() / ("hcf-demo-" + std::to_string(pid));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!std::filesystem::exists(folder) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_FALSE(std::filesystem::exists(folder));
+  ASSERT_TRUE(WIFEXITED(status));
+  // 0 only when the demo finished before the signal came.
+  EXPECT_TRUE(WEXITSTATUS(status) == 128 + SIGTERM || WEXITSTATUS(status) == 0)
+      << WEXITSTATUS(status);
 }
 
 // The real BlueZ backend against the fake bluetoothd serving the same instruments: the same

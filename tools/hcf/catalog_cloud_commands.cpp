@@ -2,7 +2,6 @@
 // on loopback with --sim).
 #include <hcf/hcf.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -13,15 +12,13 @@
 #include "cli.h"
 #include "cloud_context.h"
 #include "download_progress.h"
+#include "interrupt.h"
 
 namespace hcf_tool {
 
 namespace {
 
 using namespace hcf;
-
-volatile std::sig_atomic_t gInterrupted = 0;
-void onInterrupt(int) { gInterrupted = 1; }
 
 constexpr const char* kOptions =
     "      --sim uses the reference cloud on loopback; otherwise the cloud of HCF_CLOUD_URL\n"
@@ -35,7 +32,8 @@ int catalogDownloadCommand(const std::vector<std::string>& words) {
     std::cout << "usage: hcf catalog download [--sim] [--sdk-key KEY] [--data DIR]\n"
                  "      Downloads and installs the product catalogue with a progress bar.\n"
               << kOptions
-              << "      Ctrl-C cancels; the catalogue installed before stays as it was.\n";
+              << "      Ctrl-C (or SIGTERM) cancels; the catalogue installed before stays as it\n"
+                 "      was and nothing downloaded is left behind.\n";
     return kExitOk;
   }
   CloudContext cloud(args);
@@ -45,20 +43,18 @@ int catalogDownloadCommand(const std::vector<std::string>& words) {
   }
   HCFProductManager manager;
   auto bar = std::make_shared<ProgressBar>("catalogue");
-  gInterrupted = 0;
-  auto previous = std::signal(SIGINT, onInterrupt);
+  const StopRequests stops;
   manager.downloadProductsWithDelegate(bar);
   bool cancelled = false;
   auto& queue = dispatch::mainQueue();
   while (!bar->ended()) {
-    queue.runUntil([&] { return bar->ended() || gInterrupted; },
+    queue.runUntil([&] { return bar->ended() || stopRequested(); },
                    queue.now() + std::chrono::milliseconds(100));
-    if (gInterrupted && !cancelled) {
+    if (stopRequested() && !cancelled) {
       cancelled = true;
       manager.cancelDownload();
     }
   }
-  std::signal(SIGINT, previous);
   if (const auto failure = bar->failure()) {
     std::cerr << "hcf catalog download: "
               << (cancelled ? "cancelled; the installed catalogue is unchanged"

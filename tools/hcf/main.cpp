@@ -8,6 +8,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "interrupt.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  hcf_tool::handleInterrupts();
   const std::vector<std::string> words(argv + 1, argv + argc);
   if (words.empty()) {
     std::cerr << kUsage;

@@ -1,22 +1,46 @@
 #include "sim_session.h"
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "await_answer.h"
 #include "catalog_fixture.h"
 #include "fixtures.h"
+#include "interrupt.h"
 
 namespace hcf_tool {
 
 namespace fx = hcf_cloud::fixtures;
 using namespace std::chrono_literals;
 
+namespace {
+
+// Folders of sessions whose program was killed (their process is gone) are removed.
+void removeAbandonedSessions(const std::filesystem::path& temp) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(temp, ec)) {
+    const auto name = entry.path().filename().string();
+    if (!name.starts_with("hcf-demo-")) continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str() + 9, &end, 10);
+    if (pid <= 0 || *end != '\0' || pid == ::getpid()) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) continue;  // still running
+    std::filesystem::remove_all(entry.path(), ec);
+  }
+}
+
+}  // namespace
+
 SimSession::SimSession(Radio radio) {
-  dir_ = std::filesystem::temp_directory_path() / ("hcf-demo-" + std::to_string(::getpid()));
+  const auto temp = std::filesystem::temp_directory_path();
+  removeAbandonedSessions(temp);
+  dir_ = temp / ("hcf-demo-" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir_);
   std::filesystem::create_directories(dir_);
+  removeOnInterrupt(dir_);
   if (radio == Radio::Simulated) {
     hcf::dispatch::mainQueue().reset(std::make_shared<hcf::dispatch::ManualClock>());
   } else {
@@ -54,6 +78,7 @@ SimSession::~SimSession() {
   hcf::ble::setCentralFactory({});
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
+  keepOnInterrupt(dir_);
 }
 
 void SimSession::publishCatalog(std::size_t count) {
