@@ -14,6 +14,7 @@
 #include "hcf/store/hcf_product_store_builder.h"
 #include "hcf/store/hcf_realm_serialization.h"
 #include "product_store.h"
+#include "store_layout.h"
 #include "store_schema.h"
 
 HCF_NAMESPACE_BEGIN
@@ -138,12 +139,7 @@ std::unique_ptr<sql::Database> openForReading(const std::filesystem::path& file)
     throw sql::Failure(14, "no store file at " + file.string());  // SQLITE_CANTOPEN
   }
   auto db = std::make_unique<sql::Database>(file, sql::OpenMode::ReadOnly);
-  const auto version = db->userVersion();
-  if (version <= 0 || version > HCFRealmManager::kSchemaVersion ||
-      count(*db, "SELECT count(*) FROM sqlite_master WHERE name = 'HRLMOfflineProduct'") == 0) {
-    throw sql::Failure(26, file.string() + " is not a products store (schema version " +  // NOTADB
-                               std::to_string(version) + ")");
-  }
+  store::requireReadableProductsStore(*db, file.string());
   return db;
 }
 
@@ -241,6 +237,20 @@ Result<HCFProductStoreSummary> HCFProductStoreBuilder::summarize(
     const std::filesystem::path& storeFile) {
   try {
     return summaryOf(*openForReading(storeFile));
+  } catch (const sql::Failure& e) {
+    return e.error();
+  }
+}
+
+Result<std::vector<std::string>> HCFProductStoreBuilder::check(
+    const std::filesystem::path& storeFile) {
+  try {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(storeFile, ec)) {
+      throw sql::Failure(14, "no store file at " + storeFile.string());  // SQLITE_CANTOPEN
+    }
+    sql::Database db(storeFile, sql::OpenMode::ReadOnly);
+    return store::checkProductsStore(db);
   } catch (const sql::Failure& e) {
     return e.error();
   }

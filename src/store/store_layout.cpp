@@ -88,6 +88,99 @@ std::vector<std::string> productsStoreProblems(sql::Database& db) {
   return problems;
 }
 
+namespace {
+
+std::int64_t scalar(sql::Database& db, const std::string& sql) {
+  sql::Statement s(db, sql);
+  return s.step() ? s.int64(0) : 0;
+}
+
+// Adds "<n> <what>" when the count of `sql` is not 0.
+void countProblem(sql::Database& db, std::vector<std::string>& out, const std::string& sql,
+                  const std::string& what) {
+  if (const auto n = scalar(db, sql); n != 0) out.push_back(std::to_string(n) + " " + what);
+}
+
+// The distinct values of `sql`'s first column, up to three, quoted.
+std::string examples(sql::Database& db, const std::string& sql) {
+  sql::Statement s(db, sql + " LIMIT 3");
+  std::string out;
+  while (s.step()) out += (out.empty() ? "'" : ", '") + s.text(0) + "'";
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> checkProductsStore(sql::Database& db) {
+  auto problems = productsStoreProblems(db);
+  if (!problems.empty()) return problems;
+  struct Required {
+    const char* table;
+    std::vector<const char*> columns;
+  };
+  const Required required[] = {
+      {"HRLMOfflineProduct", {"uuid", "name", "code", "hex"}},
+      {"HRLMProductKV", {"kvHash"}},
+      {"HRLMProductImage", {"key", "url"}},
+      {"HRLMBatchedLab",
+       {"d50L", "d50A", "d50B", "batch", "comp", "hex", "owningCompositionDetailPosition",
+        "owningProductUUID"}},
+      {"HRLMSpectrum",
+       {"start", "step", "batch", "owningCompositionDetailPosition", "owningProductUUID", "curve"}},
+  };
+  for (const auto& r : required) {
+    for (const char* c : r.columns) {
+      countProblem(db, problems,
+                   std::string("SELECT count(*) FROM ") + r.table + " WHERE " + c + " IS NULL",
+                   std::string("rows of ") + r.table + " have no " + c + " (it is required)");
+    }
+  }
+  countProblem(db, problems, "SELECT count(*) - count(DISTINCT uuid) FROM HRLMOfflineProduct",
+               "products repeat the uuid of another");
+  countProblem(db, problems, "SELECT count(*) - count(DISTINCT kvHash) FROM HRLMProductKV",
+               "pairs repeat the kvHash of another");
+  countProblem(db, problems,
+               "SELECT count(*) FROM HRLMProductKV WHERE kvHash IS NOT "
+               "ifnull(key, '(null)') || '$$' || ifnull(val, '(null)') || '$$f'",
+               "pairs have a kvHash other than key$$val$$f (filters would not find them)");
+  for (const char* list : {"HRLMOfflineProduct_filters", "HRLMOfflineProduct_attributes"}) {
+    countProblem(db, problems,
+                 std::string("SELECT count(*) FROM ") + list +
+                     " l WHERE NOT EXISTS (SELECT 1 FROM HRLMProductKV kv WHERE kv.id = l.kv)",
+                 std::string("rows of ") + list + " name a pair that does not exist");
+  }
+  for (const char* list : {"HRLMOfflineProduct_filters", "HRLMOfflineProduct_attributes",
+                           "HRLMProductImage", "HRLMBatchedLab", "HRLMSpectrum"}) {
+    countProblem(db, problems,
+                 std::string("SELECT count(*) FROM ") + list +
+                     " l WHERE NOT EXISTS (SELECT 1 FROM HRLMOfflineProduct p "
+                     "WHERE p.id = l.product)",
+                 std::string("rows of ") + list + " name a product that does not exist");
+  }
+  const std::string observers =
+      "FROM HRLMBatchedLab WHERE observer IS NOT NULL AND observer NOT IN ('TWO_DEGREE', "
+      "'TEN_DEGREE')";
+  if (const auto n = scalar(db, "SELECT count(*) " + observers); n != 0) {
+    problems.push_back(std::to_string(n) + " colours name their observer " +
+                       examples(db, "SELECT DISTINCT observer " + observers) +
+                       ": colour search compares TWO_DEGREE and TEN_DEGREE only");
+  }
+  const std::string illuminants =
+      "FROM HRLMBatchedLab WHERE illuminant IS NOT NULL AND illuminant NOT IN ('D50', 'D65', "
+      "'A', 'B', 'C', 'F2', 'F7', 'F11')";
+  if (const auto n = scalar(db, "SELECT count(*) " + illuminants); n != 0) {
+    problems.push_back(std::to_string(n) + " colours name an illuminant " +
+                       examples(db, "SELECT DISTINCT illuminant " + illuminants) +
+                       " that is none of D50, D65, A, B, C, F2, F7, F11");
+  }
+  countProblem(db, problems,
+               "SELECT count(*) FROM HRLMSpectrum WHERE typeof(curve) != 'blob' OR "
+               "length(curve) % 4 != 0",
+               "spectra have a curve that is not a blob of 32-bit floats");
+  for (auto& d : damage(db)) problems.push_back("damaged: " + d);
+  return problems;
+}
+
 void requireReadableProductsStore(sql::Database& db, const std::string& file) {
   const auto problems = productsStoreProblems(db);
   if (!problems.empty()) {

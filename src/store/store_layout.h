@@ -37,6 +37,13 @@ std::vector<std::string> productTableProblems(sql::Database& db);
 /// cannot be read as a products store.
 void requireReadableProductsStore(sql::Database& db, const std::string& file);
 
+/// Everything `hcf catalog check` reports on a products store: the problems of
+/// `productsStoreProblems`, then (when the tables can be read) values the layout requires but
+/// the file lacks, repeated keys, links to rows that do not exist, observer and illuminant
+/// names colour search does not compare, malformed curves, and damaged pages. Each names
+/// what is wrong and how often; none for a sound store.
+std::vector<std::string> checkProductsStore(sql::Database& db);
+
 /// SQLite's page check of the whole file (PRAGMA quick_check): the problems it reports, none
 /// for a sound file (damage that stops the check is one problem).
 std::vector<std::string> damage(sql::Database& db, int maxProblems = 10);

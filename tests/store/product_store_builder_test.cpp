@@ -197,6 +197,55 @@ TEST_F(ProductStoreBuilderTest, OnlyProductsStoresAreSummarized) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "missing.realm"));
 }
 
+// Each way a file departs from the published layout is named, one row a fault; a sound store
+// has no problem, and the file is never written.
+TEST_F(ProductStoreBuilderTest, CheckNamesEachProblemOfAStore) {
+  const struct {
+    const char* sql;  // what is done to a sound store
+    const char* problem;
+  } faults[] = {
+      {"", nullptr},
+      {"PRAGMA user_version = 10", "written at schema version 10, which this kit discards"},
+      {"PRAGMA user_version = 14", "newer than this kit's 13"},
+      {"DROP TABLE HRLMSpectrum", "table HRLMSpectrum is missing"},
+      {"DROP INDEX HRLMOfflineProduct_defaultOrder; ALTER TABLE HRLMOfflineProduct DROP COLUMN hue",
+       "column HRLMOfflineProduct.hue is missing"},
+      {"UPDATE HRLMBatchedLab SET owningProductUUID = NULL",
+       "rows of HRLMBatchedLab have no owningProductUUID (it is required)"},
+      {"UPDATE HRLMBatchedLab SET observer = '2°' WHERE observer = 'TWO_DEGREE'",
+       "colours name their observer '2°'"},
+      {"UPDATE HRLMBatchedLab SET illuminant = 'D75' WHERE illuminant = 'D65'",
+       "name an illuminant 'D75'"},
+      {"UPDATE HRLMProductKV SET kvHash = kvHash || 'x' WHERE id = 1",
+       "1 pairs have a kvHash other than key$$val$$f"},
+      {"DELETE FROM HRLMOfflineProduct WHERE id = 1",
+       "rows of HRLMBatchedLab name a product that does not exist"},
+      {"UPDATE HRLMSpectrum SET curve = x'000102' WHERE (product, position) IN (SELECT product, "
+       "position FROM HRLMSpectrum LIMIT 1)",
+       "1 spectra have a curve that is not a blob of 32-bit floats"},
+  };
+  for (const auto& f : faults) {
+    ASSERT_TRUE(build(lines_).ok());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(store_.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, f.sql, nullptr, nullptr, nullptr), SQLITE_OK) << f.sql;
+    sqlite3_close(db);
+    const auto written = std::filesystem::last_write_time(store_);
+    const auto problems = HCFProductStoreBuilder::check(store_);
+    ASSERT_TRUE(problems.ok()) << f.sql;
+    if (!f.problem) {
+      EXPECT_TRUE(problems->empty()) << problems->front();
+    } else {
+      const bool named = std::any_of(problems->begin(), problems->end(), [&](const auto& p) {
+        return p.find(f.problem) != std::string::npos;
+      });
+      EXPECT_TRUE(named) << f.sql << ": " << (problems->empty() ? "none" : problems->front());
+    }
+    EXPECT_EQ(std::filesystem::last_write_time(store_), written);
+  }
+  EXPECT_FALSE(HCFProductStoreBuilder::check(dir_ / "missing.realm").ok());
+}
+
 TEST_F(ProductStoreBuilderTest, QueriesKeepThePlansTheirSpeedDependsOn) {
   ASSERT_TRUE(build(lines_).ok());
   const auto plans = HCFProductStoreBuilder::queryPlans(store_);

@@ -34,6 +34,9 @@ constexpr const char* kCatalogUsage =
     "      Products, inspirations, colours, spectra, filter values, colour groups and the\n"
     "      schema version of a products store; --plans adds SQLite's plans of its key\n"
     "      queries.\n"
+    "  check FILE\n"
+    "      Checks a products store against the published layout (docs/store-format.md) and\n"
+    "      names each problem; exits 1 when there is one. The file is only read.\n"
     "  fixture [--count N] [--synthetic N] [--names CSV] --out FILE\n"
     "      Writes a catalogue as product lines: the fixture catalogue of the named-colour\n"
     "      list (CSV, default data/colors/color-name-list.csv; --count limits it), or N\n"
@@ -147,6 +150,28 @@ int infoCommand(const std::vector<std::string>& words) {
   return kExitOk;
 }
 
+int checkCommand(const std::vector<std::string>& words) {
+  const Args args = Args::parse(words, {});
+  if (args.help) {
+    std::cout << kCatalogUsage;
+    return kExitOk;
+  }
+  if (args.positional.size() != 1) throw UsageError("catalog check takes one FILE");
+  const auto& file = args.positional[0];
+  const auto problems = HCFProductStoreBuilder::check(file);
+  if (!problems) {
+    std::cerr << "hcf catalog check: " << problems.error().localizedDescription << '\n';
+    return kExitBadLines;
+  }
+  for (const auto& p : *problems) std::cout << file << ": " << p << '\n';
+  if (!problems->empty()) return kExitBadLines;
+  const auto summary = HCFProductStoreBuilder::summarize(file);
+  std::cout << file << ": a sound products store";
+  if (summary) std::cout << " of " << summary->products << " products";
+  std::cout << '\n';
+  return kExitOk;
+}
+
 int fixtureCommand(const std::vector<std::string>& words) {
   const Args args = Args::parse(words, {"--count", "--synthetic", "--names", "--out"});
   if (args.help) {
@@ -196,6 +221,7 @@ int catalogCommand(const std::vector<std::string>& args) {
   try {
     if (args[0] == "build") return buildCommand(rest);
     if (args[0] == "info") return infoCommand(rest);
+    if (args[0] == "check") return checkCommand(rest);
     if (args[0] == "fixture") return fixtureCommand(rest);
     if (args[0] == "download") return catalogDownloadCommand(rest);
     if (args[0] == "status") return catalogStatusCommand(rest);

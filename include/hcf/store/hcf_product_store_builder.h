@@ -56,9 +56,17 @@ class HCF_API HCFProductStoreBuilder {
   static HCFProductStoreBuild build(std::istream& productLines,
                                     const std::filesystem::path& storeFile);
 
-  /// What the store at `storeFile` holds. Fails for a missing file or one that is not a
-  /// products store of this kit's schema or an older one.
+  /// What the store at `storeFile` holds. Fails for a missing file or one that cannot be read
+  /// as a products store (a version the kit discards or a newer kit's, a table or column
+  /// missing). The file is never written.
   static Result<HCFProductStoreSummary> summarize(const std::filesystem::path& storeFile);
+
+  /// Checks the store at `storeFile` against the published layout (docs/store-format.md):
+  /// each problem named (a version it cannot read, a missing table or column, required values
+  /// missing, repeated keys, links to nothing, observer or illuminant names colour search does
+  /// not compare, malformed curves, damaged pages); none for a sound store. Fails only when the
+  /// file cannot be opened at all. The file is never written.
+  static Result<std::vector<std::string>> check(const std::filesystem::path& storeFile);
 
   /// The query plans SQLite chooses for the store's performance-critical queries, by name,
   /// one line per plan step.
