@@ -164,10 +164,24 @@ std::optional<double> HCFProductSearch::deltaEToProduct(
   }
   const auto aux = colorTerm->auxSearchLab();
   if (!aux || !product.internalColors) return std::nullopt;
+  // The reference colour read as the search reads: under its illuminant and observer, else
+  // under D50 and 2°, else the first there is; by the search's method.
+  const HCFProductBatchedLabColor* reference = nullptr;
+  int best = 3;
   for (const auto& c : *product.internalColors) {
-    if (c.batch == "adjusted") return aux->deltaE00(c.lab);
+    if (c.batch != "adjusted") continue;
+    const int rank =
+        c.lab.illuminant == o.illuminant && c.lab.stdObserver == o.observer ? 0
+        : c.lab.illuminant == HCFIlluminant::D50 && c.lab.stdObserver == HCFStdObserver::TwoDegree
+            ? 1
+            : 2;
+    if (rank < best) {
+      best = rank;
+      reference = &c;
+    }
   }
-  return std::nullopt;
+  if (!reference) return std::nullopt;
+  return HTColorUtils::deltaEForSample(*aux, reference->lab, o.deltaEMethod);
 }
 
 std::vector<HCFProductSearchResult> HCFProductSearch::computeDeltasForProducts(

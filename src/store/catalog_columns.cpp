@@ -259,6 +259,47 @@ void CatalogColumns::invalidate() {
   gCache.clear();
 }
 
+std::shared_ptr<const LabColumn> CatalogColumns::adjustedFor(HCFIlluminant illuminant,
+                                                             HCFStdObserver observer) const {
+  std::lock_guard lock(cacheMutex_);
+  auto& cached = adjusted_[{illuminant, observer}];
+  if (cached) return cached;
+  const auto find = [&](HCFIlluminant i, HCFStdObserver o) -> const LabColumn* {
+    const auto it = firstOfBatch.find({"adjusted", i, o});
+    return it == firstOfBatch.end() ? nullptr : it->second.get();
+  };
+  const LabColumn* wanted = find(illuminant, observer);
+  const LabColumn* d50 = find(HCFIlluminant::D50, HCFStdObserver::TwoDegree);
+  const LabColumn& any = *firstAdjusted;
+  if (wanted && wanted->size() == any.size()) {
+    cached = firstOfBatch.at({"adjusted", illuminant, observer});
+    return cached;
+  }
+  // Rank by rank over every product with a reference colour: the first column that has it.
+  auto merged = std::make_shared<LabColumn>();
+  std::size_t w = 0, d = 0;
+  for (std::size_t i = 0; i < any.size(); ++i) {
+    const auto r = any.rank[i];
+    const LabColumn* from = &any;
+    std::size_t at = i;
+    while (wanted && w < wanted->size() && wanted->rank[w] < r) ++w;
+    while (d50 && d < d50->size() && d50->rank[d] < r) ++d;
+    if (wanted && w < wanted->size() && wanted->rank[w] == r) {
+      from = wanted;
+      at = w;
+    } else if (d50 && d < d50->size() && d50->rank[d] == r) {
+      from = d50;
+      at = d;
+    }
+    merged->rank.push_back(r);
+    merged->L.push_back(from->L[at]);
+    merged->a.push_back(from->a[at]);
+    merged->b.push_back(from->b[at]);
+  }
+  cached = merged;
+  return cached;
+}
+
 std::shared_ptr<const TextIndex> CatalogColumns::textIndex(sql::Database& db) const {
   std::lock_guard lock(cacheMutex_);
   if (text_) return text_;

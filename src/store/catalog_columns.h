@@ -73,6 +73,10 @@ class HCF_API CatalogColumns {
       firstOfBatch;
   /// Each product's first colour of batch "adjusted", whatever its illuminant.
   std::shared_ptr<const LabColumn> firstAdjusted;
+  /// Each product's reference colour as a search under `illuminant` and `observer` reads it:
+  /// its first "adjusted" colour under them, else under D50 and 2°, else its first one.
+  std::shared_ptr<const LabColumn> adjustedFor(HCFIlluminant illuminant,
+                                               HCFStdObserver observer) const;
   /// By rank: whether the product is an inspiration.
   std::vector<bool> inspiration;
 
@@ -93,6 +97,8 @@ class HCF_API CatalogColumns {
   mutable std::vector<std::pair<std::string, std::shared_ptr<const std::vector<bool>>>> cache_;
   mutable std::shared_ptr<const TextIndex> text_;
   mutable std::shared_ptr<const FilterIndex> filters_;
+  mutable std::map<std::pair<HCFIlluminant, HCFStdObserver>, std::shared_ptr<const LabColumn>>
+      adjusted_;
 };
 
 }  // namespace store

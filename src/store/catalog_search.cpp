@@ -94,7 +94,8 @@ std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& q, const Catal
               {it == columns->firstOfBatch.end() ? nullptr : it->second.get(), pair.sample});
         }
         request.aux = q.aux;
-        request.firstAdjusted = columns->firstAdjusted.get();
+        const auto reference = columns->adjustedFor(q.illuminant, q.observer);
+        request.firstAdjusted = reference.get();
         request.method = q.method;
         request.allowed = &allowed;
         request.productCount = columns->productCount;

@@ -134,7 +134,7 @@ std::vector<Source> sourcesOf(const RankingRequest& q) {
     if (pair.firsts) sources.push_back({pair.firsts, pair.sample, q.method});
   }
   if (q.aux && q.firstAdjusted) {
-    sources.push_back({q.firstAdjusted, *q.aux, HCFDeltaEMethod::CIEDE2000});
+    sources.push_back({q.firstAdjusted, *q.aux, q.method});
   }
   if (sources.size() > kMaxSources) sources.resize(kMaxSources);
   return sources;

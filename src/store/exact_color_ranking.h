@@ -40,6 +40,7 @@ struct RankingRequest {
   std::vector<Box> boxes;
   std::vector<Pair> pairs;  ///< in the term's order: the first that pairs decides
   std::optional<LabTriple> aux;
+  /// Each product's reference colour as the search reads it (CatalogColumns::adjustedFor).
   const LabColumn* firstAdjusted = nullptr;
   HCFDeltaEMethod method = HCFDeltaEMethod::CIEDE2000;
   /// By rank: products that pass the filters.

@@ -196,6 +196,64 @@ TEST_F(ProductSearchTest, AProductAddedByTheApplicationIsFoundByItsOwnColour) {
   EXPECT_EQ(results[0].deltaE, 0.0f);
 }
 
+// A plain colour is ranked against each product's reference colour as the search reads it
+// (under its illuminant and observer, else D50 and 2°), by the search's method.
+TEST_F(ProductSearchTest, APlainColourIsRankedUnderTheSearchsReadingAndMethod) {
+  std::vector<HCFHalvernCloudProduct> products;
+  for (std::size_t i = 0; i < 12; ++i) {
+    auto p = swatch(i, lab(40.0 + 2.0 * static_cast<double>(i), 10, -5));
+    if (i % 3 != 0) {  // most also have the reference under F11, 10°
+      HCFProductBatchedLabColor f11 = p.internalColors->front();
+      f11.lab = lab(41.0 + 2.0 * static_cast<double>(i), 12, -8, HCFIlluminant::F11,
+                    HCFStdObserver::TenDegree);
+      p.internalColors->push_back(f11);
+    }
+    products.push_back(p);
+  }
+  // Added as records: the JSON form carries one reference colour a colour index.
+  useCatalog({});
+  ASSERT_TRUE(HCFRealmManager::addOfflineProducts(products));
+  const struct {
+    HCFIlluminant illuminant;
+    HCFStdObserver observer;
+    HCFDeltaEMethod method;
+  } readings[] = {
+      {HCFIlluminant::D50, HCFStdObserver::TwoDegree, HCFDeltaEMethod::CIEDE2000},
+      {HCFIlluminant::F11, HCFStdObserver::TenDegree, HCFDeltaEMethod::CIEDE2000},
+      {HCFIlluminant::F11, HCFStdObserver::TenDegree, HCFDeltaEMethod::CMC21},
+      {HCFIlluminant::D65, HCFStdObserver::TwoDegree, HCFDeltaEMethod::CIE94GraphicArts},
+  };
+  for (const auto& r : readings) {
+    auto search = HCFProductSearch::productSearch();
+    search.limit = 20;
+    search.colorSearchOptions.illuminant = r.illuminant;
+    search.colorSearchOptions.observer = r.observer;
+    search.colorSearchOptions.deltaEMethod = r.method;
+    // The F11, 10° reference of product 4, taken as the query.
+    search.colorTerm = auxTerm(lab(49, 12, -8, HCFIlluminant::F11, HCFStdObserver::TenDegree));
+    const auto results = run(search);
+    expectSameAsReference(search);
+    ASSERT_FALSE(results.empty());
+    if (r.illuminant == HCFIlluminant::F11) {
+      EXPECT_EQ(results[0].product.uuid, products[4].uuid);
+      EXPECT_EQ(results[0].deltaE, 0.0f);
+    }
+    // The method chosen is the one computed.
+    const auto own = lab(49, 12, -8, HCFIlluminant::F11, HCFStdObserver::TenDegree);
+    for (const auto& res : results) {
+      EXPECT_EQ(*res.deltaE, static_cast<float>(*search.deltaEToProduct(res.product)));
+    }
+    if (r.method == HCFDeltaEMethod::CMC21) {
+      const auto& p0 = products[0].internalColors->front().lab;  // D50 only: the fallback
+      const bool has = std::any_of(results.begin(), results.end(), [&](const auto& res) {
+        return res.product.uuid == products[0].uuid &&
+               *res.deltaE == static_cast<float>(own.deltaEcmc(p0, 0));
+      });
+      EXPECT_TRUE(has);
+    }
+  }
+}
+
 TEST_F(ProductSearchTest, FiltersAndInspirationsNarrowEverySearch) {
   const auto colors = fx::namedColors(HCF_DATA_DIR "/colors/color-name-list.csv");
   useCatalog(fx::catalogProducts(colors, 120));
