@@ -103,7 +103,7 @@ std::shared_ptr<CatalogColumns> load(sql::Database& db) {
     // Ranks follow the store's default order: the six sort keys ascending, then the id.
     sql::Statement s(db,
                      "SELECT id, isInspiration FROM HRLMOfflineProduct ORDER BY vendorOrder, "
-                     "code, name, hue, saturation, brightness, id");
+                     "code, name COLLATE hcf_text, hue, saturation, brightness, id");
     while (s.step()) {
       out->productOfRank.push_back(s.int64(0));
       out->inspiration.push_back(s.int64(1) != 0);

@@ -111,7 +111,10 @@ std::string orderBy(const std::vector<HCFProductSearchSortDescriptor>& sorts) {
   for (const auto& d : sorts) {
     for (const char* k : kKeys) {
       if (d.sortKey == k) {
-        out += (out.empty() ? "" : ", ") + std::string("p.") + k + (d.ascending ? " ASC" : " DESC");
+        // Names sort as people read them: case and diacritics do not count.
+        const std::string collation = std::string(k) == "name" ? " COLLATE hcf_text" : "";
+        out += (out.empty() ? "" : ", ") + std::string("p.") + k + collation +
+               (d.ascending ? " ASC" : " DESC");
       }
     }
   }

@@ -2,10 +2,13 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <thread>
 
 #include "hcf/core/ht_utility.h"
+#include "hcf/platform/predicate/predicate.h"
 
 HCF_NAMESPACE_BEGIN
 namespace sql {
@@ -13,6 +16,32 @@ namespace sql {
 namespace {
 // How long a connection waits for another writer before giving up.
 constexpr int kBusyTimeoutMs = 10000;
+
+bool ascii(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
+// The order people expect of names: case and diacritics do not count ("apple" before "Banana",
+// "Éclair" among the e's); texts equal so are ordered by their bytes, so the order is total.
+int compareText(void*, int na, const void* pa, int nb, const void* pb) {
+  const std::string_view a(static_cast<const char*>(pa), static_cast<std::size_t>(na));
+  const std::string_view b(static_cast<const char*>(pb), static_cast<std::size_t>(nb));
+  int folded = 0;
+  if (ascii(a) && ascii(b)) {
+    const auto n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n && folded == 0; ++i) {
+      const int x = std::tolower(static_cast<unsigned char>(a[i]));
+      const int y = std::tolower(static_cast<unsigned char>(b[i]));
+      folded = x < y ? -1 : x > y ? 1 : 0;
+    }
+    if (folded == 0 && a.size() != b.size()) folded = a.size() < b.size() ? -1 : 1;
+  } else {
+    folded = predicate::foldCaseAndDiacritics(a).compare(predicate::foldCaseAndDiacritics(b));
+  }
+  if (folded != 0) return folded < 0 ? -1 : 1;
+  const int raw = a.compare(b);
+  return raw < 0 ? -1 : raw > 0 ? 1 : 0;
+}
 }  // namespace
 
 HCFError Failure::error() const {
@@ -34,6 +63,7 @@ Database::Database(const std::filesystem::path& file, OpenMode mode) {
   }
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   sqlite3_extended_result_codes(db_, 1);
+  sqlite3_create_collation_v2(db_, "hcf_text", SQLITE_UTF8, nullptr, compareText, nullptr);
   try {
     // Reading the header here makes a file that is not a database fail now, not later.
     switch (mode) {
