@@ -136,9 +136,15 @@ HCFProductBatchedLabColor::colorsByColorIndex(
 
 std::vector<std::pair<std::string, std::vector<HCFProductBatchedLabColor>>>
 HCFProductBatchedLabColor::colorsByBatch(const std::vector<HCFProductBatchedLabColor>& colors) {
-  std::map<std::string, std::vector<HCFProductBatchedLabColor>> groups;
-  for (const auto& c : colors) groups[c.batch].push_back(c);
-  return {groups.begin(), groups.end()};
+  // In the order the batches first appear, so that writing and reading keeps the order.
+  std::vector<std::pair<std::string, std::vector<HCFProductBatchedLabColor>>> groups;
+  for (const auto& c : colors) {
+    auto it = std::find_if(groups.begin(), groups.end(),
+                           [&](const auto& g) { return g.first == c.batch; });
+    if (it == groups.end()) it = groups.insert(groups.end(), {c.batch, {}});
+    it->second.push_back(c);
+  }
+  return groups;
 }
 
 std::optional<HCFProductBatchedLabColor> HCFProductBatchedLabColor::d502degBatchedLabFrom(

@@ -1,5 +1,7 @@
 // The product forms of HCFTintVaultSerialization: products, pairs, colours, spectra and JSON
 // Lines. Documents come from outside: a value of the wrong type reads as absent.
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <sstream>
 
@@ -65,6 +67,20 @@ std::optional<HCFLabColor> lab(const JsonValue& d, const char* key) {
   auto l = S::labColorFromDictionary(*v);
   if (!l) return std::nullopt;
   return *l;
+}
+
+// "scheme:rest": a scheme of a letter then letters, digits, '+', '-', '.', and a rest without
+// blanks or control characters.
+bool absoluteUrl(const std::string& text) {
+  const auto colon = text.find(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
+  if (!std::isalpha(static_cast<unsigned char>(text[0]))) return false;
+  for (std::size_t i = 1; i < colon; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return false;
+  }
+  return std::none_of(text.begin() + static_cast<std::ptrdiff_t>(colon), text.end(),
+                      [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; });
 }
 
 // Model texts are version numbers; a spectrometer's are 10 or more.
@@ -232,6 +248,9 @@ std::vector<HCFProductBatchedLabColor> S::measuredColorsFromColorDictionary(cons
   };
   if (const auto* mcs = array(color, "mcs")) {
     for (const auto& mc : *mcs) {
+      // A measured colour belongs to a batch: one without (missing, null, neither text nor
+      // number) is left out.
+      if (!textOrNumber(mc, "batch")) continue;
       if (mcDictHasSpectrum(mc)) {
         for (auto& c : bLabsFromSpectrumMCDictionary(mc)) {
           stamp(c);
@@ -314,7 +333,10 @@ HCFHalvernCloudProduct S::productFromDictionary(const JsonValue& d) {
     for (const auto& entry : *imgs) {
       if (!entry.is_object()) continue;
       for (const auto& [kind, url] : entry.items()) {
-        if (url.is_string()) images.push_back({kind, url.get<std::string>()});
+        // Only an absolute URL names an image; anything else is left out.
+        if (url.is_string() && absoluteUrl(url.get_ref<const std::string&>())) {
+          images.push_back({kind, url.get<std::string>()});
+        }
       }
     }
     p.images = std::move(images);

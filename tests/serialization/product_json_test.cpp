@@ -81,6 +81,14 @@ TEST(ProductJson, ProductRoundTripsWithColoursSpectraAndImages) {
   EXPECT_EQ((*back.spectra)[0].batch, "s1-1");
   EXPECT_EQ((*back.spectra)[0].curve, (std::vector<double>{0.1, 0.2, 0.3}));
   EXPECT_TRUE(S::productToDictionary(back) == d) << S::productToDictionary(back).dump();
+  // Batches keep the order they come in: a product read back equals itself.
+  auto reordered = p;
+  reordered.internalColors = std::vector<HCFProductBatchedLabColor>{
+      entry("s1-1", "11.0", 61, 0), entry("95", "4.0", 60, 0), entry("adjusted", "4.0", 60.5, 0)};
+  const auto again = S::productFromDictionary(S::productToDictionary(reordered));
+  batches.clear();
+  for (const auto& c : *again.internalColors) batches.push_back(c.batch);
+  EXPECT_EQ(batches, (std::vector<std::string>{"s1-1", "95", "adjusted"}));
 
   HCFHalvernCloudProduct plain = p;
   plain.images.reset();
@@ -90,10 +98,16 @@ TEST(ProductJson, ProductRoundTripsWithColoursSpectraAndImages) {
 TEST(ProductJson, ReadersTakeWhatTheyCanFromUntrustedDocuments) {
   const auto odd = S::productFromDictionary(JsonValue::parse(R"({
     "uuid": 12, "filters": {"k": "x"}, "product_attributes": [{"k": "name", "v": "Fog"}, 7],
-    "imgs": [{"swatch": 3}, "nope", {"room": "https://r"}],
+    "imgs": [{"swatch": 3}, "nope", {"room": "https://r"}, {"a": "not a url"}, {"b": "/x.png"},
+             {"c": "https:"}, {"d": "1x:y"}],
     "colors": [{"name": "Fog", "comp": "3", "lab": {"d50L": 80, "d50a": 1, "d50b": 2},
                 "mcs": [{"batch": 95, "model": "4.0", "lab": {"d50L": 79, "d50a": 1, "d50b": 2}},
-                        {"batch": "x", "lab": "not a lab"}]}, "junk"],
+                        {"batch": "x", "lab": "not a lab"},
+                        {"batch": null, "lab": {"d50L": 78, "d50a": 1, "d50b": 2}},
+                        {"lab": {"d50L": 77, "d50a": 1, "d50b": 2}},
+                        {"batch": null, "model": "11.0", "spectrum": {"start": 400, "step": 10,
+                         "curve": [0.1]}, "spectrum_labs": [{"L": 1, "a": 2, "b": 3}]}]},
+               "junk"],
     "sorts": {"hue": "red", "brightness": 0.5}})"));
   EXPECT_FALSE(odd.uuid);
   EXPECT_FALSE(odd.filters);

@@ -86,7 +86,7 @@ struct HCF_API HCFProductBatchedLabColor : HCFBatchedLabColor {
   /// Grouped by colour index, ascending.
   static std::vector<std::pair<std::int64_t, std::vector<HCFProductBatchedLabColor>>>
   colorsByColorIndex(const std::vector<HCFProductBatchedLabColor>& colors);
-  /// Grouped by batch, ascending.
+  /// Grouped by batch, in the order the batches first appear.
   static std::vector<std::pair<std::string, std::vector<HCFProductBatchedLabColor>>> colorsByBatch(
       const std::vector<HCFProductBatchedLabColor>& colors);
   /// The first entry under D50 for the 2° observer.

@@ -63,6 +63,9 @@ class HCF_API HCFTintVaultSerialization {
   /// "uuid", "filters", "product_attributes", "imgs" (when there are images), "colors" (in
   /// ascending colour index), "hex" (of the first colour), "sorts".
   static JsonValue productToDictionary(const HCFHalvernCloudProduct& product);
+  /// Reads a product dictionary. An image whose value is not an absolute URL ("scheme:…"
+  /// without blanks) and a measured colour without a batch (missing, null, neither text nor
+  /// number) are left out.
   static HCFHalvernCloudProduct productFromDictionary(const JsonValue& dictionary);
   /// Nothing when `data` is not JSON.
   static std::optional<HCFHalvernCloudProduct> productFromData(std::string_view data);
