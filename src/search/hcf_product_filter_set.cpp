@@ -38,15 +38,61 @@ bool sameValues(const KVs& a, const KVs& b) {
   return true;
 }
 
-// A fresh panel from the filter values the store returns for `where`.
-void freshPanel(const std::optional<predicate::Predicate>& where, Completion completion) {
-  HCFRealmManager::offlineProductFiltersForProductsMatchingPredicate(
-      where, [completion](std::vector<HCFProductKV> kvs) {
-        deliver(HCFProductFilterSet::filterSetWithFilters(kvs), completion);
-      });
+std::string hashOf(const HCFProductKV& kv) {
+  return HRLMProductKV::makeKvHash(kv.key.value_or(""), kv.val.value_or(""));
 }
 
 }  // namespace
+
+void HCFProductFilterSet::freshPanel(const std::optional<predicate::Predicate>& where,
+                                     std::optional<bool> inspirations, Completion completion) {
+  HCFRealmManager::offlineProductFiltersForProductsMatchingPredicate(
+      where, [completion, inspirations](std::vector<HCFProductKV> kvs) {
+        auto set = filterSetWithFilters(kvs);
+        set->inspirations_ = inspirations;
+        dispatch::globalQueue(dispatch::QueuePriority::Default).async([set, completion] {
+          set->facets();  // the counts of the fresh panel
+          deliver(set, completion);
+        });
+      });
+}
+
+HCFProductFilterSet::KVs HCFProductFilterSet::facets() {
+  std::vector<std::pair<std::string, std::vector<std::string>>> selection;
+  for (const auto& [key, kvs] : selectedFiltersByKey()) {
+    std::vector<std::string> hashes;
+    for (const auto& kv : kvs) hashes.push_back(hashOf(kv));
+    selection.emplace_back(key, std::move(hashes));
+  }
+  std::optional<bool> inspirations;
+  {
+    std::lock_guard lock(mutex_);
+    inspirations = inspirations_;
+  }
+  std::vector<store::FilterFacet> found;
+  try {
+    found = store::filterFacets(selection, inspirations);
+  } catch (const store::DamagedCatalog&) {
+    // Set aside: the panel offers nothing until the catalogue is downloaded again.
+  }
+  KVs kvs;
+  std::map<std::string, std::uint64_t> counts;
+  for (const auto& f : found) {
+    kvs.push_back(HCFRealmSerialization::kvFromRealmKV(f.kv));
+    counts[f.kv.kvHash] = f.products;
+  }
+  std::lock_guard lock(mutex_);
+  counts_ = std::move(counts);
+  return kvs;
+}
+
+std::optional<std::uint64_t> HCFProductFilterSet::productCountForFilter(
+    const HCFProductKV& pair) const {
+  std::lock_guard lock(mutex_);
+  const auto it = counts_.find(hashOf(pair));
+  if (it == counts_.end()) return std::nullopt;
+  return it->second;
+}
 
 std::shared_ptr<HCFProductFilterSet> HCFProductFilterSet::emptyFilterSet() {
   return std::make_shared<HCFProductFilterSet>();
@@ -86,15 +132,15 @@ std::shared_ptr<HCFProductFilterSet> HCFProductFilterSet::filterSetWithFilters(c
 }
 
 void HCFProductFilterSet::filterSet(Completion completion) {
-  freshPanel(std::nullopt, std::move(completion));
+  freshPanel(std::nullopt, std::nullopt, std::move(completion));
 }
 
 void HCFProductFilterSet::offlineProductsFilterSet(Completion completion) {
-  freshPanel(predicate::Predicate::equal("isInspiration", false), std::move(completion));
+  freshPanel(predicate::Predicate::equal("isInspiration", false), false, std::move(completion));
 }
 
 void HCFProductFilterSet::offlineInspirationsFilterSet(Completion completion) {
-  freshPanel(predicate::Predicate::equal("isInspiration", true), std::move(completion));
+  freshPanel(predicate::Predicate::equal("isInspiration", true), true, std::move(completion));
 }
 
 predicate::Predicate HCFProductFilterSet::predicateForFilters(const KVsByKey& pairsByKey) {
@@ -236,31 +282,9 @@ void HCFProductFilterSet::finishChange(const KVsByKey& before, const HCFProductK
 void HCFProductFilterSet::updateAvailableFilters(Completion completion) {
   auto set = self();
   dispatch::globalQueue(dispatch::QueuePriority::Default).async([set, completion] {
-    // The values in use among the products the selection matches (OR within a key, AND
-    // across keys), from the catalogue's filter index: what the store's query for the
-    // selection's predicate gives.
-    std::vector<std::vector<std::string>> selection;
-    for (const auto& [key, kvs] : set->selectedFiltersByKey()) {
-      std::vector<std::string> hashes;
-      for (const auto& kv : kvs) {
-        hashes.push_back(HRLMProductKV::makeKvHash(kv.key.value_or(""), kv.val.value_or("")));
-      }
-      selection.push_back(std::move(hashes));
-    }
-    std::vector<HCFProductKV> kvs;
-    try {
-      kvs = HCFRealmSerialization::KVsFromRealmKVs(store::filterValuesForSelection(selection));
-    } catch (const store::DamagedCatalog&) {
-      // Set aside: the panel offers nothing until the catalogue is downloaded again.
-    }
-    const auto selected = set->selectedFilters();
-    if (selected.size() == 1) {
-      const auto allByKey = set->allFiltersByKey();
-      if (const auto* sameKey = group(allByKey, selected[0].key)) {
-        kvs.insert(kvs.end(), sameKey->begin(), sameKey->end());
-      }
-    }
-    set->setAvailableFilters(kvs);
+    // Faceted: each key's values are those of the products passing the other keys'
+    // selections (OR within a key, AND across keys), with their counts.
+    set->setAvailableFilters(set->facets());
     deliver(set, completion);
   });
 }

@@ -193,7 +193,7 @@ std::vector<HRLMProductKV> filterValuesForSelection(
 
 std::vector<FilterFacet> filterFacets(
     const std::vector<std::pair<std::string, std::vector<std::string>>>& selection,
-    bool inspirations, const CatalogFile& file) {
+    std::optional<bool> inspirations, const CatalogFile& file) {
   using Out = std::vector<FilterFacet>;
   return withColumns(
       file, Out{},
@@ -225,7 +225,7 @@ std::vector<FilterFacet> filterFacets(
           }
           std::uint64_t count = 0;
           for (const auto r : index->ranks[k]) {
-            if (columns->inspiration[r] != inspirations) continue;
+            if (inspirations && columns->inspiration[r] != *inspirations) continue;
             if (failed[r] == 0 || (failed[r] == 1 && failedGroup[r] == own)) ++count;
           }
           if (count > 0) out.push_back({kv, count});

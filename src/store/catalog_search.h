@@ -85,14 +85,14 @@ struct FilterFacet {
   std::uint64_t products = 0;
 };
 
-/// The filter panel of the products (or inspirations) for `selection` (per key, the hashes of
-/// its selected values; values of a key combine by OR, keys by AND), faceted disjunctively:
-/// each value counts the products that have it and pass the selections of the other keys, so
-/// a key's other values stay reachable once one of them is chosen. Values no such product has
-/// are left out. In the index's order.
+/// The filter panel of the products (or inspirations; every product when none) for `selection` (per
+/// key, the hashes of its selected values; values of a key combine by OR, keys by AND), faceted
+/// disjunctively: each value counts the products that have it and pass the selections of the other
+/// keys, so a key's other values stay reachable once one of them is chosen. Values no such product
+/// has are left out. In the index's order.
 std::vector<FilterFacet> filterFacets(
     const std::vector<std::pair<std::string, std::vector<std::string>>>& selection,
-    bool inspirations, const CatalogFile& file = {});
+    std::optional<bool> inspirations, const CatalogFile& file = {});
 
 /// Products matching `where` in the order of `sorts` (already validated), from `skip`, at most
 /// `limit`.

@@ -150,15 +150,36 @@ TEST_F(FilterSetTest, AvailabilityIsWhatTheStoresQueryGives) {
       {KV::kvWithKey("collection", "Nordic Café"), KV::kvWithKey("collection", "Élan"),
        KV::kvWithKey("base", "water")},
       {KV::kvWithKey("finish", "satin"), KV::kvWithKey("colour", "teal")}};
+  // Faceted: a key's values are those the store's query gives for the selection without that
+  // key's own values; a value's count is what choosing it would leave.
+  const auto inUse = [&](const std::vector<KV>& selected) {
+    auto [kvs] = await<std::vector<KV>>([&](auto done) {
+      HCFRealmManager::offlineProductFiltersForProductsMatchingPredicate(
+          HCFProductFilterSet::predicateForFilters(HCFProductKV::kvsByKey(selected)), done);
+    });
+    return kvs;
+  };
   for (const auto& selection : selections) {
     auto set = HCFProductFilterSet::emptyFilterSet();
     set->setSelectedFilters(selection);
     set = change([&](auto done) { set->updateAvailableFilters(done); });
-    auto [expected] = await<std::vector<KV>>([&](auto done) {
-      HCFRealmManager::offlineProductFiltersForProductsMatchingPredicate(
-          set->selectedFiltersPredicate(), done);
-    });
+    std::vector<KV> expected;
+    for (const auto& kv : inUse(selection)) {
+      const bool keySelected = std::any_of(selection.begin(), selection.end(),
+                                           [&](const KV& s) { return s.key == kv.key; });
+      if (!keySelected) expected.push_back(kv);
+    }
+    for (const auto& [key, values] : HCFProductKV::kvsByKey(selection)) {
+      std::vector<KV> others;
+      for (const auto& s : selection) {
+        if (s.key != key) others.push_back(s);
+      }
+      for (const auto& kv : inUse(others)) {
+        if (kv.key == key) expected.push_back(kv);
+      }
+    }
     EXPECT_EQ(texts(set->availableFilters()), texts(HCFProductKV::sortedKVs(expected)))
         << texts(selection)[0];
+    for (const auto& kv : set->availableFilters()) EXPECT_TRUE(set->productCountForFilter(kv));
   }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -72,14 +73,19 @@ class HCF_API HCFProductFilterSet : public std::enable_shared_from_this<HCFProdu
 
   /// Reloads from the store: nothing selected, every filter value offered and available.
   virtual void load(Completion completion);
-  /// Select or deselect `pair` and recompute what is available: values of the pair's key that
-  /// were offered stay offered (they widen the result), a selected value that is no longer
-  /// available is deselected, and with one value selected every value of its key is offered.
+  /// Select or deselect `pair` and recompute what is available, faceted: each key's values are
+  /// those the products passing the other keys' selections have (values of one key combine
+  /// by OR, so choosing one leaves the others reachable); a selected value that is no longer
+  /// available is deselected.
   virtual void selectFilter(const HCFProductKV& pair, Completion completion);
   virtual void deselectFilter(const HCFProductKV& pair, Completion completion);
   void toggleFilter(const HCFProductKV& pair, Completion completion);
-  /// Recomputes `availableFilters` for the current selection.
+  /// Recomputes `availableFilters` (and the counts) for the current selection.
   virtual void updateAvailableFilters(Completion completion);
+  /// How many products (inspirations, for a panel of inspirations) choosing `pair` would leave
+  /// with the current selection of the other keys; none when not known (an online panel, or a
+  /// pair the panel does not offer).
+  std::optional<std::uint64_t> productCountForFilter(const HCFProductKV& pair) const;
   /// Adds each selected key's selected pairs to `availableFilters`.
   void superImposeSelectedFilters();
 
@@ -99,9 +105,17 @@ class HCF_API HCFProductFilterSet : public std::enable_shared_from_this<HCFProdu
   std::shared_ptr<HCFProductFilterSet> self() { return shared_from_this(); }
 
  private:
+  /// A fresh offline panel of the products (or inspirations) matching `where`, with counts.
+  static void freshPanel(const std::optional<predicate::Predicate>& where,
+                         std::optional<bool> inspirations, Completion completion);
+  /// The available values and their counts for the current selection, from the store.
+  KVs facets();
+
   mutable std::mutex mutex_;
   KVs all_, selected_, available_;
   KVsByKey allByKey_, selectedByKey_, availableByKey_;
+  std::optional<bool> inspirations_;             // none: every product counts
+  std::map<std::string, std::uint64_t> counts_;  // by kvHash
 };
 
 HCF_NAMESPACE_END
