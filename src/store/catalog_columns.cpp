@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 
+#include "../core/json_text.h"
 #include "hcf/color/ht_color_utils.h"
+#include "hcf/core/json.h"
 #include "product_store.h"
 
 HCF_NAMESPACE_BEGIN
@@ -97,22 +100,77 @@ struct GroupName {
   }
 };
 
-std::shared_ptr<CatalogColumns> load(sql::Database& db) {
-  auto out = std::make_shared<CatalogColumns>();
-  {
-    // Ranks follow the store's default order: the six sort keys ascending, then the id.
-    sql::Statement s(db,
-                     "SELECT id, isInspiration FROM HRLMOfflineProduct ORDER BY vendorOrder, "
-                     "code, name COLLATE hcf_text, hue, saturation, brightness, id");
-    while (s.step()) {
-      out->productOfRank.push_back(s.int64(0));
-      out->inspiration.push_back(s.int64(1) != 0);
-    }
-  }
-  out->productCount = static_cast<std::uint32_t>(out->productOfRank.size());
-  out->indexRanks();
+constexpr const char* kCacheFormat = "hcf-columns-1";
 
-  // Every colour entry, grouped by its stored (batch, illuminant, observer).
+// The ranks: the store's default order, the six sort keys ascending, then the id.
+void readRanks(sql::Database& db, CatalogColumns& out) {
+  sql::Statement s(db,
+                   "SELECT id, isInspiration FROM HRLMOfflineProduct ORDER BY vendorOrder, "
+                   "code, name COLLATE hcf_text, hue, saturation, brightness, id");
+  while (s.step()) {
+    out.productOfRank.push_back(s.int64(0));
+    out.inspiration.push_back(s.int64(1) != 0);
+  }
+  out.productCount = static_cast<std::uint32_t>(out.productOfRank.size());
+  out.indexRanks();
+}
+
+std::shared_ptr<const CatalogColumns::Entries> entriesFrom(std::vector<Entry> entries) {
+  std::sort(entries.begin(), entries.end(), byRankAndPosition);
+  auto out = std::make_shared<CatalogColumns::Entries>();
+  auto& c = out->column;
+  c.rank.reserve(entries.size());
+  c.L.reserve(entries.size());
+  c.a.reserve(entries.size());
+  c.b.reserve(entries.size());
+  out->position.reserve(entries.size());
+  for (const auto& e : entries) {
+    c.rank.push_back(e.rank);
+    c.L.push_back(e.L);
+    c.a.push_back(e.a);
+    c.b.push_back(e.b);
+    out->position.push_back(e.position);
+  }
+  return out;
+}
+
+// A group's entries in the cache: rank, position (32-bit) and L, a, b (32-bit floats) each,
+// little-endian.
+constexpr std::size_t kEntryBytes = 20;
+
+Bytes packEntries(const CatalogColumns::Entries& e) {
+  Bytes out(e.column.size() * kEntryBytes);
+  for (std::size_t i = 0; i < e.column.size(); ++i) {
+    std::uint8_t* at = out.data() + i * kEntryBytes;
+    std::memcpy(at, &e.column.rank[i], 4);
+    std::memcpy(at + 4, &e.position[i], 4);
+    std::memcpy(at + 8, &e.column.L[i], 4);
+    std::memcpy(at + 12, &e.column.a[i], 4);
+    std::memcpy(at + 16, &e.column.b[i], 4);
+  }
+  return out;
+}
+
+std::optional<std::string> cacheText(sql::Database& db, const std::string& name) {
+  sql::Statement s(db, "SELECT data FROM HCFColumnCache WHERE name = ?1");
+  s.bind(1, std::string_view(name));
+  if (!s.step()) return std::nullopt;
+  const auto bytes = s.blob(0);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+bool hasCacheTable(sql::Database& db) {
+  sql::Statement s(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
+  s.bind(1, std::string_view("HCFColumnCache"));
+  return s.step();
+}
+
+}  // namespace
+
+// Everything derived from the stored products, in memory: every group read at once.
+std::shared_ptr<CatalogColumns> derive(sql::Database& db) {
+  auto out = std::make_shared<CatalogColumns>();
+  readRanks(db, *out);
   std::vector<GroupName> names;
   std::vector<std::vector<Entry>> grouped;
   {
@@ -140,56 +198,173 @@ std::shared_ptr<CatalogColumns> load(sql::Database& db) {
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::sort(order.begin(), order.end(),
             [&](std::size_t x, std::size_t y) { return names[x] < names[y]; });
-  // Entries with their positions, kept where a reading's first entries must be merged.
-  std::vector<std::vector<Entry>> withPositions;
   for (const auto i : order) {
-    auto& entries = grouped[i];
-    std::sort(entries.begin(), entries.end(), byRankAndPosition);
-    auto column = std::make_shared<LabColumn>();
-    column->rank.reserve(entries.size());
-    column->L.reserve(entries.size());
-    column->a.reserve(entries.size());
-    column->b.reserve(entries.size());
-    for (const auto& e : entries) {
-      column->rank.push_back(e.rank);
-      column->L.push_back(e.L);
-      column->a.push_back(e.a);
-      column->b.push_back(e.b);
-    }
     out->textGroups.push_back(
-        {names[i].batch, names[i].illuminant, names[i].observer, std::move(column)});
-    withPositions.push_back(std::move(entries));
+        {names[i].batch, names[i].illuminant, names[i].observer, grouped[i].size()});
+    out->entries_.push_back(entriesFrom(std::move(grouped[i])));
   }
-  // A group that is alone under its reading and holds one entry per product is its own list
-  // of first entries (the usual case); otherwise entries are merged by position.
-  const auto firstOf = [&](auto belongs) -> std::shared_ptr<const LabColumn> {
-    std::vector<std::size_t> members;
-    for (std::size_t i = 0; i < out->textGroups.size(); ++i) {
-      if (belongs(out->textGroups[i])) members.push_back(i);
-    }
-    if (members.empty()) return std::make_shared<LabColumn>();
-    if (members.size() == 1 && oneEntryPerRank(*out->textGroups[members[0]].entries)) {
-      return out->textGroups[members[0]].entries;
-    }
-    std::vector<Entry> merged;
-    for (const auto i : members) {
-      merged.insert(merged.end(), withPositions[i].begin(), withPositions[i].end());
-    }
-    return firstPerRank(std::move(merged));
-  };
-  for (const auto& g : out->textGroups) {
-    const auto conditions = effective(g);
-    const auto key = std::make_tuple(g.batch, conditions.first, conditions.second);
-    if (out->firstOfBatch.count(key) != 0) continue;
-    out->firstOfBatch[key] = firstOf([&](const TextGroup& other) {
-      return other.batch == g.batch && effective(other) == conditions;
-    });
-  }
-  out->firstAdjusted = firstOf([](const TextGroup& g) { return g.batch == "adjusted"; });
   return out;
 }
 
-}  // namespace
+// The ranks and the list of groups from the file's column cache; none when it has no cache
+// of this form. Groups are read when first used.
+std::shared_ptr<CatalogColumns> readCache(sql::Database& db) {
+  if (!hasCacheTable(db) || cacheText(db, "format") != std::string(kCacheFormat)) return nullptr;
+  const auto groups = cacheText(db, "groups");
+  if (!groups) return nullptr;
+  const auto list = json_text::parseOrDiscard(*groups);
+  if (!list.is_array()) return nullptr;
+  auto out = std::make_shared<CatalogColumns>();
+  out->cached_ = true;
+  // The ranks are derived again from the products' sort keys: one pass over an index.
+  readRanks(db, *out);
+  const auto highest = out->productOfRank.empty() ? std::int64_t{0}
+                                                  : *std::max_element(out->productOfRank.begin(),
+                                                                      out->productOfRank.end());
+  // Written for other products (by a writer that kept no triggers): not used.
+  if (cacheText(db, "products") !=
+      std::to_string(out->productCount) + "/" + std::to_string(highest)) {
+    return nullptr;
+  }
+  for (const auto& g : list) {
+    TextGroup t;
+    t.batch = g.value("batch", "");
+    if (g.contains("illuminant") && g["illuminant"].is_string()) {
+      t.illuminant = g["illuminant"].get<std::string>();
+    }
+    if (g.contains("observer") && g["observer"].is_string()) {
+      t.observer = g["observer"].get<std::string>();
+    }
+    t.size = g.value("size", std::uint64_t{0});
+    out->textGroups.push_back(std::move(t));
+  }
+  out->entries_.resize(out->textGroups.size());
+  return out;
+}
+
+void CatalogColumns::writeCache(sql::Database& db) {
+  const auto columns = derive(db);
+  db.exec("DELETE FROM HCFColumnCache");
+  sql::Statement put(db, "INSERT INTO HCFColumnCache(name, data) VALUES(?1, ?2)");
+  const auto write = [&](const std::string& name, const Bytes& data) {
+    put.reset();
+    put.bind(1, std::string_view(name)).bind(2, data);
+    put.run();
+  };
+  JsonValue groups = JsonValue::array();
+  for (std::size_t i = 0; i < columns->textGroups.size(); ++i) {
+    const auto& g = columns->textGroups[i];
+    JsonValue d{{"batch", g.batch}, {"size", g.size}};
+    d["illuminant"] = g.illuminant ? JsonValue(*g.illuminant) : JsonValue(nullptr);
+    d["observer"] = g.observer ? JsonValue(*g.observer) : JsonValue(nullptr);
+    groups.push_back(std::move(d));
+    write("group/" + std::to_string(i), packEntries(*columns->entries_[i]));
+  }
+  const auto text = groups.dump();
+  write("groups", Bytes(text.begin(), text.end()));
+  const auto highest =
+      columns->productOfRank.empty()
+          ? std::int64_t{0}
+          : *std::max_element(columns->productOfRank.begin(), columns->productOfRank.end());
+  const auto products = std::to_string(columns->productCount) + "/" + std::to_string(highest);
+  write("products", Bytes(products.begin(), products.end()));
+  const std::string format = kCacheFormat;
+  write("format", Bytes(format.begin(), format.end()));
+}
+
+std::shared_ptr<const CatalogColumns::Entries> CatalogColumns::entries(sql::Database& db,
+                                                                       std::size_t group) const {
+  if (entries_[group]) return entries_[group];
+  // Only a cache-backed set reads groups late; the caller holds cacheMutex_.
+  sql::Statement s(db, "SELECT data FROM HCFColumnCache WHERE name = ?1");
+  s.bind(1, std::string_view("group/" + std::to_string(group)));
+  if (!s.step()) throw sql::Failure(17, "the catalogue changed while it was read");  // SCHEMA
+  const auto bytes = s.blob(0);
+  if (bytes.size() % kEntryBytes != 0) {
+    throw sql::Failure(11, "the catalogue's column cache is malformed");  // SQLITE_CORRUPT
+  }
+  auto out = std::make_shared<Entries>();
+  const std::size_t n = bytes.size() / kEntryBytes;
+  auto& c = out->column;
+  c.rank.resize(n);
+  c.L.resize(n);
+  c.a.resize(n);
+  c.b.resize(n);
+  out->position.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint8_t* at = bytes.data() + i * kEntryBytes;
+    std::memcpy(&c.rank[i], at, 4);
+    std::memcpy(&out->position[i], at + 4, 4);
+    std::memcpy(&c.L[i], at + 8, 4);
+    std::memcpy(&c.a[i], at + 12, 4);
+    std::memcpy(&c.b[i], at + 16, 4);
+    if (c.rank[i] >= productCount) {
+      throw sql::Failure(11, "the catalogue's column cache is malformed");  // SQLITE_CORRUPT
+    }
+  }
+  entries_[group] = out;
+  return out;
+}
+
+std::shared_ptr<const LabColumn> CatalogColumns::firstOf(
+    sql::Database& db, const std::vector<std::size_t>& members) const {
+  if (members.empty()) return std::make_shared<LabColumn>();
+  if (members.size() == 1) {
+    const auto e = entries(db, members[0]);
+    // A group alone under its reading with one entry a product is its own first entries
+    // (the usual case); the column shares the group's storage.
+    if (oneEntryPerRank(e->column)) return {e, &e->column};
+  }
+  std::vector<Entry> merged;
+  for (const auto i : members) {
+    const auto e = entries(db, i);
+    for (std::size_t k = 0; k < e->column.size(); ++k) {
+      merged.push_back(
+          {e->column.rank[k], e->position[k], e->column.L[k], e->column.a[k], e->column.b[k]});
+    }
+  }
+  return firstPerRank(std::move(merged));
+}
+
+std::shared_ptr<const LabColumn> CatalogColumns::group(
+    sql::Database& db, const std::string& batch, const std::optional<std::string>& illuminant,
+    const std::optional<std::string>& observer) const {
+  std::lock_guard lock(cacheMutex_);
+  for (std::size_t i = 0; i < textGroups.size(); ++i) {
+    const auto& g = textGroups[i];
+    if (g.batch == batch && g.illuminant == illuminant && g.observer == observer) {
+      const auto e = entries(db, i);
+      return {e, &e->column};
+    }
+  }
+  return nullptr;
+}
+
+std::shared_ptr<const LabColumn> CatalogColumns::firstOfBatch(sql::Database& db,
+                                                              const std::string& batch,
+                                                              HCFIlluminant illuminant,
+                                                              HCFStdObserver observer) const {
+  std::lock_guard lock(cacheMutex_);
+  return firstOfBatchLocked(db, batch, illuminant, observer);
+}
+
+std::shared_ptr<const LabColumn> CatalogColumns::firstOfBatchLocked(sql::Database& db,
+                                                                    const std::string& batch,
+                                                                    HCFIlluminant illuminant,
+                                                                    HCFStdObserver observer) const {
+  const auto key = std::make_tuple(batch, illuminant, observer);
+  if (const auto it = firsts_.find(key); it != firsts_.end()) return it->second;
+  std::vector<std::size_t> members;
+  for (std::size_t i = 0; i < textGroups.size(); ++i) {
+    if (textGroups[i].batch == batch &&
+        effective(textGroups[i]) == std::make_pair(illuminant, observer)) {
+      members.push_back(i);
+    }
+  }
+  auto column = members.empty() ? nullptr : firstOf(db, members);
+  firsts_[key] = column;
+  return column;
+}
 
 void CatalogColumns::indexRanks() {
   denseRank_.clear();
@@ -238,7 +413,8 @@ std::shared_ptr<const CatalogColumns> CatalogColumns::of(sql::Database& db,
       }
     }
   }
-  std::shared_ptr<const CatalogColumns> columns = load(db);
+  std::shared_ptr<const CatalogColumns> columns = readCache(db);
+  if (!columns) columns = derive(db);
   if (cacheable) {
     std::lock_guard lock(gMutex);
     // Another thread may have read the same file meanwhile; either copy serves.
@@ -259,20 +435,27 @@ void CatalogColumns::invalidate() {
   gCache.clear();
 }
 
-std::shared_ptr<const LabColumn> CatalogColumns::adjustedFor(HCFIlluminant illuminant,
+std::shared_ptr<const LabColumn> CatalogColumns::adjustedFor(sql::Database& db,
+                                                             HCFIlluminant illuminant,
                                                              HCFStdObserver observer) const {
   std::lock_guard lock(cacheMutex_);
   auto& cached = adjusted_[{illuminant, observer}];
   if (cached) return cached;
-  const auto find = [&](HCFIlluminant i, HCFStdObserver o) -> const LabColumn* {
-    const auto it = firstOfBatch.find({"adjusted", i, o});
-    return it == firstOfBatch.end() ? nullptr : it->second.get();
-  };
-  const LabColumn* wanted = find(illuminant, observer);
-  const LabColumn* d50 = find(HCFIlluminant::D50, HCFStdObserver::TwoDegree);
-  const LabColumn& any = *firstAdjusted;
+  if (!firstAdjusted_) {
+    std::vector<std::size_t> members;
+    for (std::size_t i = 0; i < textGroups.size(); ++i) {
+      if (textGroups[i].batch == "adjusted") members.push_back(i);
+    }
+    firstAdjusted_ = firstOf(db, members);
+  }
+  const auto wantedColumn = firstOfBatchLocked(db, "adjusted", illuminant, observer);
+  const auto d50Column =
+      firstOfBatchLocked(db, "adjusted", HCFIlluminant::D50, HCFStdObserver::TwoDegree);
+  const LabColumn* wanted = wantedColumn.get();
+  const LabColumn* d50 = d50Column.get();
+  const LabColumn& any = *firstAdjusted_;
   if (wanted && wanted->size() == any.size()) {
-    cached = firstOfBatch.at({"adjusted", illuminant, observer});
+    cached = wantedColumn;
     return cached;
   }
   // Rank by rank over every product with a reference colour: the first column that has it.

@@ -78,10 +78,12 @@ std::optional<HCFError> install(const std::filesystem::path& archive,
     // Brought to this kit's schema here, in the unpack folder: the installed file is never
     // written by the kit afterwards.
     sql::Database db(*store, sql::OpenMode::Bulk);
-    if (db.userVersion() != HCFRealmManager::kSchemaVersion) {
-      createSchema(db);
-      db.setUserVersion(HCFRealmManager::kSchemaVersion);
-    }
+    sql::Transaction t(db);
+    createSchema(db);  // what this kit's layout adds: indexes, the column cache and its triggers
+    db.setUserVersion(HCFRealmManager::kSchemaVersion);
+    // Derived here, before the rename, so that the first search reads it whole.
+    CatalogColumns::writeCache(db);
+    t.commit();
   } catch (const sql::Failure& e) {
     return HTUtility::invalidDataError(std::string("the downloaded catalogue cannot be used: ") +
                                        e.what());

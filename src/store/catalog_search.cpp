@@ -76,25 +76,22 @@ std::vector<ColorSearchHit> colorSearch(const ColorSearchRequest& q, const Catal
         }
 
         RankingRequest request;
+        std::vector<std::shared_ptr<const LabColumn>> held;  // the columns the request points at
         for (const auto& box : q.boxes) {
-          const LabColumn* entries = nullptr;
+          std::shared_ptr<const LabColumn> entries;
           if (box.illuminant && box.observer) {
-            for (const auto& g : columns->textGroups) {
-              if (g.batch == box.batch && g.illuminant == box.illuminant &&
-                  g.observer == box.observer) {
-                entries = g.entries.get();
-              }
-            }
+            entries = columns->group(db, box.batch, box.illuminant, box.observer);
           }
-          request.boxes.push_back({entries, box.centre});
+          held.push_back(entries);
+          request.boxes.push_back({entries.get(), box.centre});
         }
         for (const auto& pair : q.pairs) {
-          const auto it = columns->firstOfBatch.find({pair.batch, q.illuminant, q.observer});
-          request.pairs.push_back(
-              {it == columns->firstOfBatch.end() ? nullptr : it->second.get(), pair.sample});
+          auto firsts = columns->firstOfBatch(db, pair.batch, q.illuminant, q.observer);
+          held.push_back(firsts);
+          request.pairs.push_back({firsts.get(), pair.sample});
         }
         request.aux = q.aux;
-        const auto reference = columns->adjustedFor(q.illuminant, q.observer);
+        const auto reference = columns->adjustedFor(db, q.illuminant, q.observer);
         request.firstAdjusted = reference.get();
         request.method = q.method;
         request.allowed = &allowed;

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "../core/json_text.h"
+#include "catalog_columns.h"
 #include "color_scan_store.h"
 #include "hcf/color/ht_color_utils.h"
 #include "hcf/core/ht_utility.h"
@@ -210,7 +211,8 @@ HCFProductStoreBuild HCFProductStoreBuilder::build(std::istream& in,
             out.problems.front().reason + ")");
       } else {
         store::createSchema(*db);
-        store::prepareColorScan(*db);
+        store::prepareColorScan(*db);  // read by earlier kits
+        store::CatalogColumns::writeCache(*db);
         t.commit();
       }
     }

@@ -32,8 +32,9 @@ namespace store {
 std::unique_ptr<sql::Database> open(const std::filesystem::path& file, StoreKind kind,
                                     sql::OpenMode mode = sql::OpenMode::Shared);
 
-/// Drops the indexes that only speed up queries, for a bulk load into a new store; the load
-/// ends with `createSchema`, which builds them in one pass each.
+/// Drops the indexes that only speed up queries and the triggers that drop the column cache,
+/// for a bulk load into a new store; the load ends with `createSchema`, which builds them in
+/// one pass each.
 void dropSecondaryIndexes(sql::Database& db);
 /// Creates whatever tables and indexes are missing.
 void createSchema(sql::Database& db);

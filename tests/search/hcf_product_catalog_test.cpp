@@ -193,6 +193,51 @@ TEST_F(ProductCatalogTest, AStoreWrittenByOthersAnswersAndIsNeverWritten) {
   }
 }
 
+// The column form the builder stores is what the products give, and is used only while it
+// is: every change through SQLite drops it (triggers), and a cache that no longer matches
+// the products (a writer that dropped the triggers) is not used.
+TEST_F(ProductCatalogTest, TheStoredColumnFormAnswersAsTheProductsDo) {
+  std::vector<HCFProductSearch> searches;
+  for (const double L : {30.0, 55.0, 80.0}) {
+    auto s = HCFProductSearch::productSearch();
+    auto term = std::make_shared<HCFGenericColorSearchTerm>();
+    term->auxLab = HCFLabColor::labColorWithL(L, 15, -20, HCFIlluminant::D50);
+    s.colorTerm = term;
+    s.limit = 30;
+    searches.push_back(s);
+  }
+  searches.back().colorSearchOptions.illuminant = HCFIlluminant::F11;
+  const struct {
+    const char* what;
+    const char* sql;
+  } changes[] = {
+      {"as built", ""},
+      {"a colour changed", "UPDATE HRLMBatchedLab SET d50L = d50L + 20 WHERE product <= 40"},
+      {"products removed by a writer without triggers",
+       "DROP TRIGGER HCFColumnCache_productRemoved; DROP TRIGGER HCFColumnCache_colorRemoved;"
+       "DELETE FROM HRLMBatchedLab WHERE product <= 40;"
+       "DELETE FROM HRLMOfflineProduct WHERE id <= 40"},
+  };
+  const auto derived = dir_ / "derived.realm";
+  for (const auto& c : changes) {
+    SCOPED_TRACE(c.what);
+    useCatalog(fx::catalogProducts({}, 300));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(storePath().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, c.sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    std::filesystem::copy_file(storePath(), derived,
+                               std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(sqlite3_open(derived.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE HCFColumnCache", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    auto stored = HCFProductCatalog::open(storePath());
+    auto fromProducts = HCFProductCatalog::open(derived);
+    ASSERT_TRUE(stored.ok() && fromProducts.ok());
+    for (const auto& s : searches) expectSameResults(*stored->search(s), *fromProducts->search(s));
+  }
+}
+
 // Columns belong to the file the connection opened, never to whatever the path names when
 // they are read: a file replaced in between is not cached under the new file's identity.
 TEST_F(ProductCatalogTest, ColumnsBelongToTheFileTheirConnectionOpened) {
