@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstring>
 
 #include "../core/json_text.h"
@@ -101,6 +102,8 @@ struct GroupName {
 };
 
 constexpr const char* kCacheFormat = "hcf-columns-1";
+// The cache's numbers are little-endian, copied as they lie in memory.
+static_assert(std::endian::native == std::endian::little);
 
 // The ranks: the store's default order, the six sort keys ascending, then the id.
 void readRanks(sql::Database& db, CatalogColumns& out) {
@@ -159,6 +162,13 @@ std::optional<std::string> cacheText(sql::Database& db, const std::string& name)
   return std::string(bytes.begin(), bytes.end());
 }
 
+// How many products there are and the highest id: what a cache was written for.
+std::string productsFingerprint(sql::Database& db) {
+  sql::Statement s(db, "SELECT count(*), ifnull(max(id), 0) FROM HRLMOfflineProduct");
+  if (!s.step()) return {};
+  return std::to_string(s.int64(0)) + "/" + std::to_string(s.int64(1));
+}
+
 bool hasCacheTable(sql::Database& db) {
   sql::Statement s(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
   s.bind(1, std::string_view("HCFColumnCache"));
@@ -214,17 +224,23 @@ std::shared_ptr<CatalogColumns> readCache(sql::Database& db) {
   if (!groups) return nullptr;
   const auto list = json_text::parseOrDiscard(*groups);
   if (!list.is_array()) return nullptr;
+  // Written for other products (by a writer that kept no triggers): not used.
+  if (cacheText(db, "products") != productsFingerprint(db)) return nullptr;
   auto out = std::make_shared<CatalogColumns>();
   out->cached_ = true;
-  // The ranks are derived again from the products' sort keys: one pass over an index.
-  readRanks(db, *out);
-  const auto highest = out->productOfRank.empty() ? std::int64_t{0}
-                                                  : *std::max_element(out->productOfRank.begin(),
-                                                                      out->productOfRank.end());
-  // Written for other products (by a writer that kept no triggers): not used.
-  if (cacheText(db, "products") !=
-      std::to_string(out->productCount) + "/" + std::to_string(highest)) {
-    return nullptr;
+  {
+    // The store ids in rank order (64-bit), then a byte a product: 1 for an inspiration.
+    sql::Statement s(db, "SELECT data FROM HCFColumnCache WHERE name = 'ranks'");
+    if (!s.step()) return nullptr;
+    const auto bytes = s.blob(0);
+    if (bytes.size() % 9 != 0) return nullptr;
+    const std::size_t n = bytes.size() / 9;
+    out->productOfRank.resize(n);
+    std::memcpy(out->productOfRank.data(), bytes.data(), n * 8);
+    out->inspiration.resize(n);
+    for (std::size_t i = 0; i < n; ++i) out->inspiration[i] = bytes[n * 8 + i] != 0;
+    out->productCount = static_cast<std::uint32_t>(n);
+    out->indexRanks();
   }
   for (const auto& g : list) {
     TextGroup t;
@@ -262,12 +278,13 @@ void CatalogColumns::writeCache(sql::Database& db) {
   }
   const auto text = groups.dump();
   write("groups", Bytes(text.begin(), text.end()));
-  const auto highest =
-      columns->productOfRank.empty()
-          ? std::int64_t{0}
-          : *std::max_element(columns->productOfRank.begin(), columns->productOfRank.end());
-  const auto products = std::to_string(columns->productCount) + "/" + std::to_string(highest);
+  const auto products = productsFingerprint(db);
   write("products", Bytes(products.begin(), products.end()));
+  const std::size_t n = columns->productOfRank.size();
+  Bytes ranks(n * 9);
+  std::memcpy(ranks.data(), columns->productOfRank.data(), n * 8);
+  for (std::size_t i = 0; i < n; ++i) ranks[n * 8 + i] = columns->inspiration[i] ? 1 : 0;
+  write("ranks", ranks);
   const std::string format = kCacheFormat;
   write("format", Bytes(format.begin(), format.end()));
 }
