@@ -175,6 +175,67 @@ bool hasCacheTable(sql::Database& db) {
   return s.step();
 }
 
+// The text index in the cache: the number of texts (32-bit), then each text's length and
+// bytes, then each text's number of ranks and the ranks (32-bit), little-endian.
+Bytes packText(const TextIndex& index) {
+  std::size_t size = 4;
+  for (const auto& t : index.folded) size += 4 + t.size();
+  for (const auto& ranks : index.ranks) size += 4 + ranks.size() * 4;
+  Bytes out(size);
+  std::size_t at = 0;
+  const auto put = [&](const void* data, std::size_t n) {
+    if (n > 0) std::memcpy(out.data() + at, data, n);
+    at += n;
+  };
+  const auto putCount = [&](std::size_t n) {
+    const auto v = static_cast<std::uint32_t>(n);
+    put(&v, 4);
+  };
+  putCount(index.folded.size());
+  for (const auto& t : index.folded) {
+    putCount(t.size());
+    put(t.data(), t.size());
+  }
+  for (const auto& ranks : index.ranks) {
+    putCount(ranks.size());
+    put(ranks.data(), ranks.size() * 4);
+  }
+  return out;
+}
+
+// The index packed by packText; none when the bytes do not hold one of `products` products.
+std::shared_ptr<TextIndex> unpackText(const Bytes& bytes, std::uint32_t products) {
+  std::size_t at = 0;
+  const auto take = [&](std::uint32_t& v) {
+    if (bytes.size() - at < 4) return false;
+    std::memcpy(&v, bytes.data() + at, 4);
+    at += 4;
+    return true;
+  };
+  auto index = std::make_shared<TextIndex>();
+  std::uint32_t count = 0;
+  if (!take(count) || count > bytes.size() / 8) return nullptr;
+  index->folded.resize(count);
+  index->ranks.resize(count);
+  for (auto& t : index->folded) {
+    std::uint32_t n = 0;
+    if (!take(n) || bytes.size() - at < n) return nullptr;
+    t.assign(reinterpret_cast<const char*>(bytes.data() + at), n);
+    at += n;
+  }
+  for (auto& ranks : index->ranks) {
+    std::uint32_t n = 0;
+    if (!take(n) || (bytes.size() - at) / 4 < n) return nullptr;
+    ranks.resize(n);
+    std::memcpy(ranks.data(), bytes.data() + at, std::size_t{n} * 4);
+    at += std::size_t{n} * 4;
+    for (const auto r : ranks) {
+      if (r >= products) return nullptr;
+    }
+  }
+  return at == bytes.size() ? index : nullptr;
+}
+
 }  // namespace
 
 // Everything derived from the stored products, in memory: every group read at once.
@@ -285,6 +346,7 @@ void CatalogColumns::writeCache(sql::Database& db) {
   std::memcpy(ranks.data(), columns->productOfRank.data(), n * 8);
   for (std::size_t i = 0; i < n; ++i) ranks[n * 8 + i] = columns->inspiration[i] ? 1 : 0;
   write("ranks", ranks);
+  write("text", packText(*columns->textIndex(db)));
   const std::string format = kCacheFormat;
   write("format", Bytes(format.begin(), format.end()));
 }
@@ -503,6 +565,15 @@ std::shared_ptr<const LabColumn> CatalogColumns::adjustedFor(sql::Database& db,
 std::shared_ptr<const TextIndex> CatalogColumns::textIndex(sql::Database& db) const {
   std::lock_guard lock(cacheMutex_);
   if (text_) return text_;
+  if (cached_) {
+    sql::Statement s(db, "SELECT data FROM HCFColumnCache WHERE name = 'text'");
+    if (s.step()) {
+      if (auto index = unpackText(s.blob(0), productCount)) {
+        text_ = index;
+        return text_;
+      }
+    }
+  }
   auto index = std::make_shared<TextIndex>();
   // Folded here from the translated values: the folding is this kit's, not the file's.
   sql::Statement s(db,

@@ -82,6 +82,14 @@ CREATE TRIGGER IF NOT EXISTS HCFColumnCache_colorChanged AFTER UPDATE ON HRLMBat
   BEGIN DELETE FROM HCFColumnCache; END;
 CREATE TRIGGER IF NOT EXISTS HCFColumnCache_colorRemoved AFTER DELETE ON HRLMBatchedLab
   BEGIN DELETE FROM HCFColumnCache; END;
+CREATE TRIGGER IF NOT EXISTS HCFColumnCache_attributeAdded
+  AFTER INSERT ON HRLMOfflineProduct_attributes BEGIN DELETE FROM HCFColumnCache; END;
+CREATE TRIGGER IF NOT EXISTS HCFColumnCache_attributeChanged
+  AFTER UPDATE ON HRLMOfflineProduct_attributes BEGIN DELETE FROM HCFColumnCache; END;
+CREATE TRIGGER IF NOT EXISTS HCFColumnCache_attributeRemoved
+  AFTER DELETE ON HRLMOfflineProduct_attributes BEGIN DELETE FROM HCFColumnCache; END;
+CREATE TRIGGER IF NOT EXISTS HCFColumnCache_pairChanged AFTER UPDATE ON HRLMProductKV
+  BEGIN DELETE FROM HCFColumnCache; END;
 CREATE TABLE IF NOT EXISTS HRLMProductDownloadLogEntry(
   id INTEGER PRIMARY KEY AUTOINCREMENT, date INTEGER, sdkKey TEXT);
 CREATE TABLE IF NOT EXISTS HTintraModule(
@@ -115,6 +123,10 @@ DROP INDEX IF EXISTS HRLMSpectrum_owningCompositionDetailPosition;
 DROP TRIGGER IF EXISTS HCFColumnCache_productAdded; DROP TRIGGER IF EXISTS HCFColumnCache_productChanged;
 DROP TRIGGER IF EXISTS HCFColumnCache_productRemoved; DROP TRIGGER IF EXISTS HCFColumnCache_colorAdded;
 DROP TRIGGER IF EXISTS HCFColumnCache_colorChanged; DROP TRIGGER IF EXISTS HCFColumnCache_colorRemoved;
+DROP TRIGGER IF EXISTS HCFColumnCache_attributeAdded;
+DROP TRIGGER IF EXISTS HCFColumnCache_attributeChanged;
+DROP TRIGGER IF EXISTS HCFColumnCache_attributeRemoved;
+DROP TRIGGER IF EXISTS HCFColumnCache_pairChanged;
 )sql");
 }
 

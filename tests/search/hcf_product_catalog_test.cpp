@@ -207,12 +207,21 @@ TEST_F(ProductCatalogTest, TheStoredColumnFormAnswersAsTheProductsDo) {
     searches.push_back(s);
   }
   searches.back().colorSearchOptions.illuminant = HCFIlluminant::F11;
+  for (const char* text : {"quixotic", "blue", "a"}) {
+    auto s = HCFProductSearch::productSearch();
+    s.textTerm = text;
+    s.limit = 40;
+    searches.push_back(s);
+  }
   const struct {
     const char* what;
     const char* sql;
   } changes[] = {
       {"as built", ""},
       {"a colour changed", "UPDATE HRLMBatchedLab SET d50L = d50L + 20 WHERE product <= 40"},
+      {"attribute texts changed",
+       "UPDATE HRLMProductKV SET valTranslated = 'Quixotic Teal' WHERE id IN (SELECT kv FROM "
+       "HRLMOfflineProduct_attributes WHERE product BETWEEN 100 AND 104)"},
       {"products removed by a writer without triggers",
        "DROP TRIGGER HCFColumnCache_productRemoved; DROP TRIGGER HCFColumnCache_colorRemoved;"
        "DELETE FROM HRLMBatchedLab WHERE product <= 40;"
