@@ -236,6 +236,51 @@ std::shared_ptr<TextIndex> unpackText(const Bytes& bytes, std::uint32_t products
   return at == bytes.size() ? index : nullptr;
 }
 
+JsonValue optionalText(const std::optional<std::string>& text) {
+  return text ? JsonValue(*text) : JsonValue(nullptr);
+}
+
+std::optional<std::string> optionalText(const JsonValue& d, const char* key) {
+  const auto it = d.find(key);
+  if (it == d.end() || !it->is_string()) return std::nullopt;
+  return it->get<std::string>();
+}
+
+// The filter index in the cache: packed as the text index, each text a pair's JSON.
+Bytes packFilters(const FilterIndex& index) {
+  TextIndex packed;
+  for (const auto& kv : index.kvs) {
+    packed.folded.push_back(JsonValue{{"h", kv.kvHash},
+                                      {"k", optionalText(kv.key)},
+                                      {"v", optionalText(kv.val)},
+                                      {"kt", optionalText(kv.keyTranslated)},
+                                      {"vt", optionalText(kv.valTranslated)}}
+                                .dump());
+  }
+  packed.ranks = index.ranks;
+  return packText(packed);
+}
+
+std::shared_ptr<FilterIndex> unpackFilters(const Bytes& bytes, std::uint32_t products) {
+  const auto packed = unpackText(bytes, products);
+  if (!packed) return nullptr;
+  auto index = std::make_shared<FilterIndex>();
+  for (const auto& text : packed->folded) {
+    const auto d = json_text::parseOrDiscard(text);
+    if (!d.is_object() || !d.contains("h") || !d["h"].is_string()) return nullptr;
+    HRLMProductKV kv;
+    kv.kvHash = d["h"].get<std::string>();
+    kv.key = optionalText(d, "k");
+    kv.val = optionalText(d, "v");
+    kv.keyTranslated = optionalText(d, "kt");
+    kv.valTranslated = optionalText(d, "vt");
+    kv.isFilter = true;
+    index->kvs.push_back(std::move(kv));
+  }
+  index->ranks = packed->ranks;
+  return index;
+}
+
 }  // namespace
 
 // Everything derived from the stored products, in memory: every group read at once.
@@ -347,6 +392,7 @@ void CatalogColumns::writeCache(sql::Database& db) {
   for (std::size_t i = 0; i < n; ++i) ranks[n * 8 + i] = columns->inspiration[i] ? 1 : 0;
   write("ranks", ranks);
   write("text", packText(*columns->textIndex(db)));
+  write("filters", packFilters(*columns->filterIndex(db)));
   const std::string format = kCacheFormat;
   write("format", Bytes(format.begin(), format.end()));
 }
@@ -599,6 +645,15 @@ std::shared_ptr<const TextIndex> CatalogColumns::textIndex(sql::Database& db) co
 std::shared_ptr<const FilterIndex> CatalogColumns::filterIndex(sql::Database& db) const {
   std::lock_guard lock(cacheMutex_);
   if (filters_) return filters_;
+  if (cached_) {
+    sql::Statement s(db, "SELECT data FROM HCFColumnCache WHERE name = 'filters'");
+    if (s.step()) {
+      if (auto index = unpackFilters(s.blob(0), productCount)) {
+        filters_ = index;
+        return filters_;
+      }
+    }
+  }
   auto index = std::make_shared<FilterIndex>();
   // A pair in a product's filter list is a filter value, whatever its flag says.
   sql::Statement s(db,

@@ -90,6 +90,12 @@ CREATE TRIGGER IF NOT EXISTS HCFColumnCache_attributeRemoved
   AFTER DELETE ON HRLMOfflineProduct_attributes BEGIN DELETE FROM HCFColumnCache; END;
 CREATE TRIGGER IF NOT EXISTS HCFColumnCache_pairChanged AFTER UPDATE ON HRLMProductKV
   BEGIN DELETE FROM HCFColumnCache; END;
+CREATE TRIGGER IF NOT EXISTS HCFColumnCache_filterAdded
+  AFTER INSERT ON HRLMOfflineProduct_filters BEGIN DELETE FROM HCFColumnCache; END;
+CREATE TRIGGER IF NOT EXISTS HCFColumnCache_filterChanged
+  AFTER UPDATE ON HRLMOfflineProduct_filters BEGIN DELETE FROM HCFColumnCache; END;
+CREATE TRIGGER IF NOT EXISTS HCFColumnCache_filterRemoved
+  AFTER DELETE ON HRLMOfflineProduct_filters BEGIN DELETE FROM HCFColumnCache; END;
 CREATE TABLE IF NOT EXISTS HRLMProductDownloadLogEntry(
   id INTEGER PRIMARY KEY AUTOINCREMENT, date INTEGER, sdkKey TEXT);
 CREATE TABLE IF NOT EXISTS HTintraModule(
@@ -127,6 +133,9 @@ DROP TRIGGER IF EXISTS HCFColumnCache_attributeAdded;
 DROP TRIGGER IF EXISTS HCFColumnCache_attributeChanged;
 DROP TRIGGER IF EXISTS HCFColumnCache_attributeRemoved;
 DROP TRIGGER IF EXISTS HCFColumnCache_pairChanged;
+DROP TRIGGER IF EXISTS HCFColumnCache_filterAdded;
+DROP TRIGGER IF EXISTS HCFColumnCache_filterChanged;
+DROP TRIGGER IF EXISTS HCFColumnCache_filterRemoved;
 )sql");
 }
 

@@ -219,6 +219,7 @@ TEST_F(ProductCatalogTest, TheStoredColumnFormAnswersAsTheProductsDo) {
   } changes[] = {
       {"as built", ""},
       {"a colour changed", "UPDATE HRLMBatchedLab SET d50L = d50L + 20 WHERE product <= 40"},
+      {"filters changed", "DELETE FROM HRLMOfflineProduct_filters WHERE product BETWEEN 10 AND 60"},
       {"attribute texts changed",
        "UPDATE HRLMProductKV SET valTranslated = 'Quixotic Teal' WHERE id IN (SELECT kv FROM "
        "HRLMOfflineProduct_attributes WHERE product BETWEEN 100 AND 104)"},
@@ -244,6 +245,14 @@ TEST_F(ProductCatalogTest, TheStoredColumnFormAnswersAsTheProductsDo) {
     auto fromProducts = HCFProductCatalog::open(derived);
     ASSERT_TRUE(stored.ok() && fromProducts.ok());
     for (const auto& s : searches) expectSameResults(*stored->search(s), *fromProducts->search(s));
+    const auto matte = HCFProductKV::kvWithKey("finish", "matte");
+    const auto panel = *stored->filterCounts(false, {matte});
+    const auto derivedPanel = *fromProducts->filterCounts(false, {matte});
+    ASSERT_EQ(panel.size(), derivedPanel.size());
+    for (std::size_t i = 0; i < panel.size(); ++i) {
+      EXPECT_EQ(panel[i].filter, derivedPanel[i].filter);
+      EXPECT_EQ(panel[i].products, derivedPanel[i].products);
+    }
   }
 }
 
