@@ -227,7 +227,7 @@ std::shared_ptr<TextIndex> unpackText(const Bytes& bytes, std::uint32_t products
     std::uint32_t n = 0;
     if (!take(n) || (bytes.size() - at) / 4 < n) return nullptr;
     ranks.resize(n);
-    std::memcpy(ranks.data(), bytes.data() + at, std::size_t{n} * 4);
+    if (n > 0) std::memcpy(ranks.data(), bytes.data() + at, std::size_t{n} * 4);
     at += std::size_t{n} * 4;
     for (const auto r : ranks) {
       if (r >= products) return nullptr;
@@ -342,7 +342,7 @@ std::shared_ptr<CatalogColumns> readCache(sql::Database& db) {
     if (bytes.size() % 9 != 0) return nullptr;
     const std::size_t n = bytes.size() / 9;
     out->productOfRank.resize(n);
-    std::memcpy(out->productOfRank.data(), bytes.data(), n * 8);
+    if (n > 0) std::memcpy(out->productOfRank.data(), bytes.data(), n * 8);
     out->inspiration.resize(n);
     for (std::size_t i = 0; i < n; ++i) out->inspiration[i] = bytes[n * 8 + i] != 0;
     out->productCount = static_cast<std::uint32_t>(n);
@@ -388,7 +388,7 @@ void CatalogColumns::writeCache(sql::Database& db) {
   write("products", Bytes(products.begin(), products.end()));
   const std::size_t n = columns->productOfRank.size();
   Bytes ranks(n * 9);
-  std::memcpy(ranks.data(), columns->productOfRank.data(), n * 8);
+  if (n > 0) std::memcpy(ranks.data(), columns->productOfRank.data(), n * 8);
   for (std::size_t i = 0; i < n; ++i) ranks[n * 8 + i] = columns->inspiration[i] ? 1 : 0;
   write("ranks", ranks);
   write("text", packText(*columns->textIndex(db)));
