@@ -9,7 +9,7 @@ inside), and takes the 50 nearest (equal differences in rank order).
 
 usage: numpy_brute_force.py STORE QUERIES
   QUERIES: one "L a b" a line. Prints JSON: {"load_ms", "median_ms", "p95_ms",
-  "results": [[uuid, ...] per query]}.
+  "results": [[uuid, ...] per query], "deltas": [[difference, ...] per query]}.
 """
 
 import json
@@ -92,7 +92,8 @@ def search(lab, allowed, query):
               & (lab[:, 1] > a - 35) & (lab[:, 2] < b + 35) & (lab[:, 2] > b - 35))
     ranks = np.flatnonzero(inside if inside.sum() > 9 else allowed)
     order = np.lexsort((ranks, d[ranks]))  # by difference, then rank
-    return ranks[order[:50]]
+    page = ranks[order[:50]]
+    return page, d[page]
 
 
 def main():
@@ -102,15 +103,17 @@ def main():
     load_ms = (time.perf_counter() - start) * 1000
     with open(queries_file) as f:
         queries = [tuple(float(x) for x in line.split()) for line in f if line.strip()]
-    times, results = [], []
+    times, results, deltas = [], [], []
     for q in queries:
         start = time.perf_counter()
-        ranks = search(lab, allowed, q)
+        ranks, d = search(lab, allowed, q)
         times.append((time.perf_counter() - start) * 1000)
         results.append([uuids[r] for r in ranks])
+        deltas.append([float(x) for x in d])
     times.sort()
     json.dump({"load_ms": load_ms, "median_ms": times[len(times) // 2],
-               "p95_ms": times[len(times) * 95 // 100], "results": results}, sys.stdout)
+               "p95_ms": times[len(times) * 95 // 100], "results": results, "deltas": deltas},
+              sys.stdout)
 
 
 if __name__ == "__main__":

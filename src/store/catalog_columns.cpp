@@ -162,11 +162,15 @@ std::optional<std::string> cacheText(sql::Database& db, const std::string& name)
   return std::string(bytes.begin(), bytes.end());
 }
 
-// How many products there are and the highest id: what a cache was written for.
+// The lowest and the highest product id: what a cache was written for (two lookups at the
+// ends of the table; counting a million products would cost a pass over them).
 std::string productsFingerprint(sql::Database& db) {
-  sql::Statement s(db, "SELECT count(*), ifnull(max(id), 0) FROM HRLMOfflineProduct");
-  if (!s.step()) return {};
-  return std::to_string(s.int64(0)) + "/" + std::to_string(s.int64(1));
+  const auto end = [&](const char* sql) {
+    sql::Statement s(db, sql);
+    return s.step() ? s.int64(0) : 0;
+  };
+  return std::to_string(end("SELECT ifnull(min(id), 0) FROM HRLMOfflineProduct")) + "/" +
+         std::to_string(end("SELECT ifnull(max(id), 0) FROM HRLMOfflineProduct"));
 }
 
 bool hasCacheTable(sql::Database& db) {
