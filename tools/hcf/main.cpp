@@ -1,6 +1,8 @@
 // hcf: the kit from a shell.
 #include <hcf/hcf.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -29,10 +31,7 @@ constexpr const char* kUsage =
     "\n"
     "'hcf <command> --help' tells more.\n";
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  hcf_tool::handleInterrupts();
+int run(int argc, char** argv) {
   const std::vector<std::string> words(argv + 1, argv + argc);
   if (words.empty()) {
     std::cerr << kUsage;
@@ -64,4 +63,18 @@ int main(int argc, char** argv) {
   }
   std::cerr << "hcf: unknown command '" << command << "'\n" << kUsage;
   return hcf_tool::kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  hcf_tool::handleInterrupts();
+  const int status = run(argc, argv);
+  // The kit's threads (the D-Bus thread of a BlueZ session, HTTP workers) may still be
+  // running: the program ends here, its output written, without tearing the kit's
+  // process-wide objects down under them (a late D-Bus event met a destroyed main queue).
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  std::_Exit(status);
 }
