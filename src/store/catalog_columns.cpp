@@ -154,12 +154,17 @@ Bytes packEntries(const CatalogColumns::Entries& e) {
   return out;
 }
 
-std::optional<std::string> cacheText(sql::Database& db, const std::string& name) {
+std::optional<Bytes> cacheBlob(sql::Database& db, const std::string& name) {
   sql::Statement s(db, "SELECT data FROM HCFColumnCache WHERE name = ?1");
   s.bind(1, std::string_view(name));
   if (!s.step()) return std::nullopt;
-  const auto bytes = s.blob(0);
-  return std::string(bytes.begin(), bytes.end());
+  return s.blob(0);
+}
+
+std::optional<std::string> cacheText(sql::Database& db, const std::string& name) {
+  const auto bytes = cacheBlob(db, name);
+  if (!bytes) return std::nullopt;
+  return std::string(bytes->begin(), bytes->end());
 }
 
 // The lowest and the highest product id: what a cache was written for (two lookups at the
@@ -340,10 +345,9 @@ std::shared_ptr<CatalogColumns> readCache(sql::Database& db) {
   out->cached_ = true;
   {
     // The store ids in rank order (64-bit), then a byte a product: 1 for an inspiration.
-    sql::Statement s(db, "SELECT data FROM HCFColumnCache WHERE name = 'ranks'");
-    if (!s.step()) return nullptr;
-    const auto bytes = s.blob(0);
-    if (bytes.size() % 9 != 0) return nullptr;
+    const auto stored = cacheBlob(db, "ranks");
+    if (!stored || stored->size() % 9 != 0) return nullptr;
+    const auto& bytes = *stored;
     const std::size_t n = bytes.size() / 9;
     out->productOfRank.resize(n);
     if (n > 0) std::memcpy(out->productOfRank.data(), bytes.data(), n * 8);
@@ -405,10 +409,9 @@ std::shared_ptr<const CatalogColumns::Entries> CatalogColumns::entries(sql::Data
                                                                        std::size_t group) const {
   if (entries_[group]) return entries_[group];
   // Only a cache-backed set reads groups late; the caller holds cacheMutex_.
-  sql::Statement s(db, "SELECT data FROM HCFColumnCache WHERE name = ?1");
-  s.bind(1, std::string_view("group/" + std::to_string(group)));
-  if (!s.step()) throw sql::Failure(17, "the catalogue changed while it was read");  // SCHEMA
-  const auto bytes = s.blob(0);
+  const auto stored = cacheBlob(db, "group/" + std::to_string(group));
+  if (!stored) throw sql::Failure(17, "the catalogue changed while it was read");  // SCHEMA
+  const auto& bytes = *stored;
   if (bytes.size() % kEntryBytes != 0) {
     throw sql::Failure(11, "the catalogue's column cache is malformed");  // SQLITE_CORRUPT
   }
@@ -616,12 +619,8 @@ std::shared_ptr<const TextIndex> CatalogColumns::textIndex(sql::Database& db) co
   std::lock_guard lock(cacheMutex_);
   if (text_) return text_;
   if (cached_) {
-    sql::Statement s(db, "SELECT data FROM HCFColumnCache WHERE name = 'text'");
-    if (s.step()) {
-      if (auto index = unpackText(s.blob(0), productCount)) {
-        text_ = index;
-        return text_;
-      }
+    if (const auto bytes = cacheBlob(db, "text")) {
+      if (auto index = unpackText(*bytes, productCount)) return text_ = index;
     }
   }
   auto index = std::make_shared<TextIndex>();
@@ -650,12 +649,8 @@ std::shared_ptr<const FilterIndex> CatalogColumns::filterIndex(sql::Database& db
   std::lock_guard lock(cacheMutex_);
   if (filters_) return filters_;
   if (cached_) {
-    sql::Statement s(db, "SELECT data FROM HCFColumnCache WHERE name = 'filters'");
-    if (s.step()) {
-      if (auto index = unpackFilters(s.blob(0), productCount)) {
-        filters_ = index;
-        return filters_;
-      }
+    if (const auto bytes = cacheBlob(db, "filters")) {
+      if (auto index = unpackFilters(*bytes, productCount)) return filters_ = index;
     }
   }
   auto index = std::make_shared<FilterIndex>();

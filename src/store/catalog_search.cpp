@@ -150,44 +150,6 @@ std::vector<HCFHalvernCloudProduct> textSearch(const std::string& folded, bool i
       });
 }
 
-std::vector<HRLMProductKV> filterValuesForSelection(
-    const std::vector<std::vector<std::string>>& selection, const CatalogFile& file) {
-  using Out = std::vector<HRLMProductKV>;
-  return withColumns(
-      file, Out{},
-      [&](sql::Database& db, const std::shared_ptr<const CatalogColumns>& columns) -> Out {
-        const auto index = columns->filterIndex(db);
-        // Products passing every group: a count per product of the groups it passes.
-        std::vector<std::uint16_t> passed(columns->productCount, 0);
-        std::uint16_t groups = 0;
-        for (const auto& hashes : selection) {
-          if (groups == UINT16_MAX) break;
-          std::vector<bool> inGroup(columns->productCount, false);
-          for (std::size_t k = 0; k < index->kvs.size(); ++k) {
-            if (std::find(hashes.begin(), hashes.end(), index->kvs[k].kvHash) == hashes.end())
-              continue;
-            for (const auto r : index->ranks[k]) {
-              if (r < inGroup.size()) inGroup[r] = true;
-            }
-          }
-          for (std::uint32_t r = 0; r < columns->productCount; ++r) {
-            if (inGroup[r] && passed[r] == groups) ++passed[r];
-          }
-          ++groups;
-        }
-        std::vector<HRLMProductKV> out;
-        for (std::size_t k = 0; k < index->kvs.size(); ++k) {
-          for (const auto r : index->ranks[k]) {
-            if (r < passed.size() && passed[r] == groups) {
-              out.push_back(index->kvs[k]);
-              break;
-            }
-          }
-        }
-        return out;
-      });
-}
-
 std::vector<FilterFacet> filterFacets(
     const std::vector<std::pair<std::string, std::vector<std::string>>>& selection,
     std::optional<bool> inspirations, const CatalogFile& file) {

@@ -73,12 +73,6 @@ std::vector<HCFHalvernCloudProduct> textSearch(const std::string& folded, bool i
                                                std::uint64_t skip, std::uint64_t limit,
                                                const CatalogFile& file = {});
 
-/// The filter pairs of the products that have, for every group of `selection`, at least one
-/// pair of the group (given by their hashes); every pair in use for an empty selection. What
-/// `filtersInUse` answers for the selection's predicate, from the catalogue's filter index.
-std::vector<HRLMProductKV> filterValuesForSelection(
-    const std::vector<std::vector<std::string>>& selection, const CatalogFile& file = {});
-
 /// A filter value and how many products it would leave.
 struct FilterFacet {
   HRLMProductKV kv;

@@ -34,38 +34,5 @@ bool colorScanReady(sql::Database& db) {
   return s.step() && s.int64(0) != 0;
 }
 
-std::vector<ScanGroup> scanGroups(sql::Database& db) {
-  sql::Statement s(db,
-                   "SELECT g.grp, g.batch, g.illuminant, g.observer, "
-                   "(SELECT count(*) FROM HCFColorEntry e WHERE e.grp = g.grp) "
-                   "FROM HCFColorGroup g ORDER BY g.grp");
-  std::vector<ScanGroup> out;
-  while (s.step()) {
-    out.push_back({s.int64(0), s.text(1), s.optionalText(2), s.optionalText(3),
-                   static_cast<std::uint64_t>(s.int64(4))});
-  }
-  return out;
-}
-
-void readScanGroup(sql::Database& db, std::int64_t id,
-                   const std::function<void(const ScanEntry&)>& each) {
-  sql::Statement s(db,
-                   "SELECT rank, position, L, a, b FROM HCFColorEntry WHERE grp = ?1 "
-                   "ORDER BY rank, position");
-  s.bind(1, id);
-  while (s.step()) {
-    each({static_cast<std::uint32_t>(s.int64(0)), static_cast<std::uint32_t>(s.int64(1)),
-          static_cast<float>(s.real(2)), static_cast<float>(s.real(3)),
-          static_cast<float>(s.real(4))});
-  }
-}
-
-std::optional<std::int64_t> productAtRank(sql::Database& db, std::uint32_t rank) {
-  sql::Statement s(db, "SELECT product FROM HCFProductRank WHERE rank = ?1");
-  s.bind(1, static_cast<std::int64_t>(rank));
-  if (!s.step()) return std::nullopt;
-  return s.int64(0);
-}
-
 }  // namespace store
 HCF_NAMESPACE_END

@@ -70,32 +70,6 @@ CREATE TABLE IF NOT EXISTS HCFColorEntry(
   L REAL NOT NULL, a REAL NOT NULL, b REAL NOT NULL,
   PRIMARY KEY(grp, rank, position)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS HCFColumnCache(name TEXT PRIMARY KEY, data BLOB NOT NULL);
-CREATE TRIGGER IF NOT EXISTS HCFColumnCache_productAdded AFTER INSERT ON HRLMOfflineProduct
-  BEGIN DELETE FROM HCFColumnCache; END;
-CREATE TRIGGER IF NOT EXISTS HCFColumnCache_productChanged AFTER UPDATE ON HRLMOfflineProduct
-  BEGIN DELETE FROM HCFColumnCache; END;
-CREATE TRIGGER IF NOT EXISTS HCFColumnCache_productRemoved AFTER DELETE ON HRLMOfflineProduct
-  BEGIN DELETE FROM HCFColumnCache; END;
-CREATE TRIGGER IF NOT EXISTS HCFColumnCache_colorAdded AFTER INSERT ON HRLMBatchedLab
-  BEGIN DELETE FROM HCFColumnCache; END;
-CREATE TRIGGER IF NOT EXISTS HCFColumnCache_colorChanged AFTER UPDATE ON HRLMBatchedLab
-  BEGIN DELETE FROM HCFColumnCache; END;
-CREATE TRIGGER IF NOT EXISTS HCFColumnCache_colorRemoved AFTER DELETE ON HRLMBatchedLab
-  BEGIN DELETE FROM HCFColumnCache; END;
-CREATE TRIGGER IF NOT EXISTS HCFColumnCache_attributeAdded
-  AFTER INSERT ON HRLMOfflineProduct_attributes BEGIN DELETE FROM HCFColumnCache; END;
-CREATE TRIGGER IF NOT EXISTS HCFColumnCache_attributeChanged
-  AFTER UPDATE ON HRLMOfflineProduct_attributes BEGIN DELETE FROM HCFColumnCache; END;
-CREATE TRIGGER IF NOT EXISTS HCFColumnCache_attributeRemoved
-  AFTER DELETE ON HRLMOfflineProduct_attributes BEGIN DELETE FROM HCFColumnCache; END;
-CREATE TRIGGER IF NOT EXISTS HCFColumnCache_pairChanged AFTER UPDATE ON HRLMProductKV
-  BEGIN DELETE FROM HCFColumnCache; END;
-CREATE TRIGGER IF NOT EXISTS HCFColumnCache_filterAdded
-  AFTER INSERT ON HRLMOfflineProduct_filters BEGIN DELETE FROM HCFColumnCache; END;
-CREATE TRIGGER IF NOT EXISTS HCFColumnCache_filterChanged
-  AFTER UPDATE ON HRLMOfflineProduct_filters BEGIN DELETE FROM HCFColumnCache; END;
-CREATE TRIGGER IF NOT EXISTS HCFColumnCache_filterRemoved
-  AFTER DELETE ON HRLMOfflineProduct_filters BEGIN DELETE FROM HCFColumnCache; END;
 CREATE TABLE IF NOT EXISTS HRLMProductDownloadLogEntry(
   id INTEGER PRIMARY KEY AUTOINCREMENT, date INTEGER, sdkKey TEXT);
 CREATE TABLE IF NOT EXISTS HTintraModule(
@@ -114,9 +88,34 @@ DROP TABLE IF EXISTS HRLMProductImage; DROP TABLE IF EXISTS HRLMBatchedLab;
 DROP TABLE IF EXISTS HRLMSpectrum;
 )sql";
 
+// The tables whose rows the column cache is derived from, and the changes of each that make
+// it stale: any of them empties the cache, whoever writes through SQLite.
+struct Watched {
+  const char* table;
+  std::vector<const char*> changes;
+};
+const std::vector<Watched>& cacheSources() {
+  static const std::vector<Watched> sources = {
+      {"HRLMOfflineProduct", {"INSERT", "UPDATE", "DELETE"}},
+      {"HRLMBatchedLab", {"INSERT", "UPDATE", "DELETE"}},
+      {"HRLMOfflineProduct_attributes", {"INSERT", "UPDATE", "DELETE"}},
+      {"HRLMOfflineProduct_filters", {"INSERT", "UPDATE", "DELETE"}},
+      {"HRLMProductKV", {"UPDATE"}},
+  };
+  return sources;
+}
+
+std::string triggerName(const Watched& w, const char* change) {
+  return std::string("HCFColumnCache_") + w.table + "_" + change;
+}
+
 }  // namespace
 
 void dropSecondaryIndexes(sql::Database& db) {
+  for (const auto& w : cacheSources()) {
+    for (const char* change : w.changes)
+      db.exec("DROP TRIGGER IF EXISTS " + triggerName(w, change));
+  }
   db.exec(R"sql(
 DROP INDEX IF EXISTS HRLMOfflineProduct_name; DROP INDEX IF EXISTS HRLMOfflineProduct_code;
 DROP INDEX IF EXISTS HRLMOfflineProduct_defaultOrder; DROP INDEX IF EXISTS HRLMProductKV_key;
@@ -126,22 +125,18 @@ DROP INDEX IF EXISTS HRLMOfflineProduct_filters_kv;
 DROP INDEX IF EXISTS HRLMOfflineProduct_attributes_kv; DROP INDEX IF EXISTS HRLMSpectrum_batch;
 DROP INDEX IF EXISTS HRLMSpectrum_owningProductUUID;
 DROP INDEX IF EXISTS HRLMSpectrum_owningCompositionDetailPosition;
-DROP TRIGGER IF EXISTS HCFColumnCache_productAdded; DROP TRIGGER IF EXISTS HCFColumnCache_productChanged;
-DROP TRIGGER IF EXISTS HCFColumnCache_productRemoved; DROP TRIGGER IF EXISTS HCFColumnCache_colorAdded;
-DROP TRIGGER IF EXISTS HCFColumnCache_colorChanged; DROP TRIGGER IF EXISTS HCFColumnCache_colorRemoved;
-DROP TRIGGER IF EXISTS HCFColumnCache_attributeAdded;
-DROP TRIGGER IF EXISTS HCFColumnCache_attributeChanged;
-DROP TRIGGER IF EXISTS HCFColumnCache_attributeRemoved;
-DROP TRIGGER IF EXISTS HCFColumnCache_pairChanged;
-DROP TRIGGER IF EXISTS HCFColumnCache_filterAdded;
-DROP TRIGGER IF EXISTS HCFColumnCache_filterChanged;
-DROP TRIGGER IF EXISTS HCFColumnCache_filterRemoved;
 )sql");
 }
 
-void createSchema(sql::Database& db) { db.exec(kSchema); }
-
-std::int64_t wipeVersion(StoreKind kind) { return kind == StoreKind::DeviceData ? 6 : 10; }
+void createSchema(sql::Database& db) {
+  db.exec(kSchema);
+  for (const auto& w : cacheSources()) {
+    for (const char* change : w.changes) {
+      db.exec("CREATE TRIGGER IF NOT EXISTS " + triggerName(w, change) + " AFTER " + change +
+              " ON " + w.table + " BEGIN DELETE FROM HCFColumnCache; END");
+    }
+  }
+}
 
 std::unique_ptr<sql::Database> open(const std::filesystem::path& file, StoreKind kind,
                                     sql::OpenMode mode) {

@@ -58,8 +58,5 @@ bool isDamage(const sql::Failure& failure);
 /// one) so that the kit starts from an empty store and asks for a download.
 void setAsideDamagedCatalog(const std::filesystem::path& file, const sql::Failure& failure);
 
-/// The schema version at which a store of `kind` is discarded instead of migrated.
-std::int64_t wipeVersion(StoreKind kind);
-
 }  // namespace store
 HCF_NAMESPACE_END

@@ -224,7 +224,8 @@ TEST_F(ProductCatalogTest, TheStoredColumnFormAnswersAsTheProductsDo) {
        "UPDATE HRLMProductKV SET valTranslated = 'Quixotic Teal' WHERE id IN (SELECT kv FROM "
        "HRLMOfflineProduct_attributes WHERE product BETWEEN 100 AND 104)"},
       {"products removed by a writer without triggers",
-       "DROP TRIGGER HCFColumnCache_productRemoved; DROP TRIGGER HCFColumnCache_colorRemoved;"
+       "DROP TRIGGER HCFColumnCache_HRLMOfflineProduct_DELETE;"
+       "DROP TRIGGER HCFColumnCache_HRLMBatchedLab_DELETE;"
        "DELETE FROM HRLMBatchedLab WHERE product <= 40;"
        "DELETE FROM HRLMOfflineProduct WHERE id <= 40"},
   };
