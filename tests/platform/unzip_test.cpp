@@ -6,8 +6,10 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -32,7 +34,8 @@ class UnzipTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(root_); }
 
-  fs::path makeZip(const std::vector<Entry>& entries) {
+  // `stored`: entries are kept uncompressed, so their bytes can be found in the archive.
+  fs::path makeZip(const std::vector<Entry>& entries, bool stored = false) {
     const fs::path file = root_ / "package.zip";
     int error = 0;
     zip_t* z = zip_open(file.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
@@ -40,6 +43,7 @@ class UnzipTest : public ::testing::Test {
       zip_source_t* src = zip_source_buffer(z, e.content.data(), e.content.size(), 0);
       const zip_int64_t i = zip_file_add(z, e.name.c_str(), src, ZIP_FL_ENC_UTF_8);
       EXPECT_GE(i, 0) << e.name;
+      if (stored) zip_set_file_compression(z, static_cast<zip_uint64_t>(i), ZIP_CM_STORE, 0);
       if (e.link) {
         zip_file_set_external_attributes(z, static_cast<zip_uint64_t>(i), 0, ZIP_OPSYS_UNIX,
                                          static_cast<zip_uint32_t>(S_IFLNK | 0777) << 16);
@@ -103,4 +107,75 @@ TEST_F(UnzipTest, AFolderLinkPlacedInTheDestinationDoesNotLeadOutside) {
   const auto zip = makeZip({{"sub/x.txt", "x"}});
   EXPECT_FALSE(unzipFileAtPath(zip, root_ / "dest").ok());
   EXPECT_FALSE(fs::exists(root_ / "outside/x.txt"));
+}
+
+namespace {
+
+// Rewrites the bytes of an archive: `edit` gets them whole.
+void rewrite(const fs::path& file, const std::function<void(std::string&)>& edit) {
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  edit(bytes);
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Sets the uncompressed size of the last entry, in its local header and the central directory.
+void declareSize(std::string& zip, std::uint32_t size) {
+  const auto patch = [&](const char* signature, std::size_t offset) {
+    std::memcpy(zip.data() + zip.rfind(signature) + offset, &size, 4);
+  };
+  patch("PK\x03\x04", 22);
+  patch("PK\x01\x02", 24);
+}
+
+}  // namespace
+
+// The limits count what actually inflates; whatever the unpack wrote before it stopped is gone.
+TEST_F(UnzipTest, InflatedBytesAreCountedAndAFailedUnpackLeavesNothing) {
+  const std::string zeros(20 << 20, '\0');
+  std::string noise(6000, ' ');
+  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 7919 % 251);
+  struct Case {
+    const char* name;
+    std::vector<Entry> entries;
+    std::function<void(std::string&)> edit;
+    hcf::zip::UnzipLimits limits;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"declared honestly, too dense",
+       {{"ok.txt", "ok"}, {"zeros", zeros}},
+       nullptr,
+       {},
+       "times its own size"},
+      {"declares 1000 bytes, inflates to 20 MiB",
+       {{"ok.txt", "ok"}, {"zeros", zeros}},
+       [](std::string& z) { declareSize(z, 1000); },
+       {},
+       "more than the 1000 bytes it declares"},
+      {"more than the total",
+       {{"a", noise}, {"b", noise}},
+       nullptr,
+       {10000, 10000, 1000000, 0},
+       "more than 10000 bytes"},
+      {"checksum fails",
+       {{"ok.txt", "ok"}, {"noise", noise}},
+       [&](std::string& z) { z[z.find(noise.substr(100, 16)) + 3] ^= 1; },
+       {},
+       "is damaged"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto zip = makeZip(c.entries, c.name == std::string("checksum fails"));
+    if (c.edit) rewrite(zip, c.edit);
+    fs::remove_all(root_ / "dest");
+    auto r = unzipFileAtPath(zip, root_ / "dest", c.limits);
+    ASSERT_FALSE(r.ok());
+    EXPECT_NE(r.error().localizedDescription.find(c.message), std::string::npos)
+        << r.error().localizedDescription;
+    EXPECT_FALSE(fs::exists(root_ / "dest/ok.txt"));
+    EXPECT_FALSE(fs::exists(root_ / "dest/zeros"));
+    EXPECT_FALSE(fs::exists(root_ / "dest/noise"));
+  }
 }

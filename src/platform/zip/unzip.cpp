@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <zip.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -65,38 +67,77 @@ Result<std::vector<std::filesystem::path>> unzipFileAtPath(
   return unzipFileAtPath(archive, destination, UnzipLimits{});
 }
 
+namespace {
+
+// The files one unpack wrote; removed again unless the unpack completes.
+class Written {
+ public:
+  ~Written() {
+    if (kept_) return;
+    std::error_code ec;
+    for (const auto& f : files_) std::filesystem::remove(f, ec);
+  }
+  void add(std::filesystem::path f) { files_.push_back(std::move(f)); }
+  std::vector<std::filesystem::path> keep() {
+    kept_ = true;
+    return std::move(files_);
+  }
+
+ private:
+  std::vector<std::filesystem::path> files_;
+  bool kept_ = false;
+};
+
+}  // namespace
+
 Result<std::vector<std::filesystem::path>> unzipFileAtPath(const std::filesystem::path& archive,
                                                            const std::filesystem::path& destination,
                                                            const UnzipLimits& limits) {
-  const auto tooLarge = [&] {
-    return refuse("it unpacks to more than " + sizeText(limits.maxUnpackedBytes));
-  };
   int error = 0;
   std::unique_ptr<::zip_t, ArchiveCloser> z(zip_open(archive.c_str(), ZIP_RDONLY, &error));
   if (!z) return refuse(archive.filename().string() + " is not a zip archive");
   const zip_int64_t count = zip_get_num_entries(z.get(), 0);
   if (count < 0 || count > limits.maxEntries) return refuse("too many entries");
+  std::error_code ec;
+  const std::uint64_t archiveBytes = std::filesystem::file_size(archive, ec);
+  const std::uint64_t ratioCap =
+      std::max(limits.ratioFloorBytes,
+               ec || archiveBytes > UINT64_MAX / std::max<std::uint64_t>(limits.maxRatio, 1)
+                   ? UINT64_MAX
+                   : archiveBytes * limits.maxRatio);
+  const std::uint64_t totalCap = std::min(limits.maxUnpackedBytes, ratioCap);
+  const auto tooLarge = [&] {
+    if (totalCap < limits.maxUnpackedBytes) {
+      return refuse("it unpacks to more than " + std::to_string(limits.maxRatio) +
+                    " times its own size");
+    }
+    return refuse("it unpacks to more than " + sizeText(limits.maxUnpackedBytes));
+  };
 
-  // First every entry is checked; nothing is written unless all pass.
+  // First every entry is checked; nothing is written unless all pass. The declared sizes only
+  // reject early: what counts is what inflates.
+  std::vector<zip_uint64_t> declared(static_cast<std::size_t>(count), 0);
   zip_uint64_t total = 0;
   for (zip_int64_t i = 0; i < count; ++i) {
     zip_stat_t st;
     if (zip_stat_index(z.get(), static_cast<zip_uint64_t>(i), 0, &st) != 0 ||
-        !(st.valid & ZIP_STAT_NAME)) {
+        !(st.valid & ZIP_STAT_NAME) || !(st.valid & ZIP_STAT_SIZE)) {
       return refuse("an entry cannot be read");
     }
     const std::string name = st.name;
     if (!safeName(name)) return refuse("entry \"" + name + "\" would land outside the folder");
     if (isLink(z.get(), static_cast<zip_uint64_t>(i)))
       return refuse("entry \"" + name + "\" is a link");
-    total += (st.valid & ZIP_STAT_SIZE) ? st.size : 0;
-    if (total > limits.maxUnpackedBytes) return tooLarge();
+    declared[static_cast<std::size_t>(i)] = st.size;
+    if (st.size > totalCap || total + st.size > totalCap) return tooLarge();
+    total += st.size;
   }
 
-  std::error_code ec;
   std::filesystem::create_directories(destination, ec);
   const auto root = std::filesystem::weakly_canonical(destination, ec);
-  std::vector<std::filesystem::path> written;
+  Written written;
+  std::uint64_t inflated = 0;
+  std::vector<char> buffer(std::size_t{1} << 18);
   for (zip_int64_t i = 0; i < count; ++i) {
     zip_stat_t st;
     zip_stat_index(z.get(), static_cast<zip_uint64_t>(i), 0, &st);
@@ -118,19 +159,33 @@ Result<std::vector<std::filesystem::path>> unzipFileAtPath(const std::filesystem
     std::filesystem::remove(target, ec);  // never write through an existing link
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     if (!out) return refuse("cannot write " + target.string());
-    std::vector<char> buffer(std::size_t{1} << 18);
-    zip_int64_t n;
+    written.add(target);
+    const zip_uint64_t entryCap = declared[static_cast<std::size_t>(i)];
     zip_uint64_t got = 0;
-    while ((n = zip_fread(in.get(), buffer.data(), buffer.size())) > 0) {
+    zip_int64_t n;
+    // One byte more than declared is asked for, so that an entry inflating past its size is
+    // seen before a single surplus byte is written.
+    while ((n = zip_fread(in.get(), buffer.data(),
+                          std::min<zip_uint64_t>(buffer.size(), entryCap - got + 1))) > 0) {
       got += static_cast<zip_uint64_t>(n);
-      if (got > limits.maxUnpackedBytes) return tooLarge();
+      inflated += static_cast<zip_uint64_t>(n);
+      if (got > entryCap) {
+        return refuse("entry \"" + name + "\" unpacks to more than the " +
+                      std::to_string(entryCap) + " bytes it declares");
+      }
+      if (inflated > totalCap) return tooLarge();
       out.write(buffer.data(), n);
     }
-    if (n < 0) return refuse("entry \"" + name + "\" is damaged");
+    if (n < 0)
+      return refuse("entry \"" + name + "\" is damaged (" + zip_file_strerror(in.get()) + ")");
+    if (got != entryCap) {
+      return refuse("entry \"" + name + "\" holds " + std::to_string(got) + " bytes, not the " +
+                    std::to_string(entryCap) + " it declares");
+    }
+    out.close();
     if (!out) return refuse("cannot write " + target.string());
-    written.push_back(target);
   }
-  return written;
+  return written.keep();
 }
 
 }  // namespace zip
