@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hcf/core/json.h"
@@ -25,5 +26,11 @@ using BatchAlignmentProvider = std::function<std::optional<BatchAlignment>(std::
 void setBatchAlignmentProvider(BatchAlignmentProvider provider);
 /// The alignment of `sourceBatch` from the installed provider; none without one.
 std::optional<BatchAlignment> batchAlignmentFor(std::int32_t sourceBatch);
+
+/// What makes `bytes` unfit to be kept as the alignment document of `sourceBatch`, or none: it
+/// must be a JSON object whose "uANN" holds, for this batch, at least one network that maps a
+/// colour to a colour; "aANN", when present, an object; "priorities", when present, an array.
+std::optional<std::string> alignmentDocumentProblem(std::string_view bytes,
+                                                    std::int32_t sourceBatch);
 
 HCF_NAMESPACE_END

@@ -1,13 +1,16 @@
 #include "hcf/calibration/hi_color_reading.h"
 
 #include <mutex>
+#include <set>
 
+#include "../core/json_text.h"
 #include "../core/number_text.h"
 #include "batch_alignment.h"
 #include "hcf/calibration/sense2xyz.h"
 #include "hcf/calibration/tintra_adjust.h"
 #include "hcf/color/cie_std_math.h"
 #include "hcf/core/ht_utility.h"
+#include "hcf/core/log.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -16,11 +19,19 @@ namespace {
 constexpr const char* kReferenceBatch = "95";
 constexpr std::int32_t kReferenceBatchNumber = 95;
 
-// A network found in an alignment document (a missing level or a malformed network: none).
-std::shared_ptr<const TintraNN> networkAt(const std::optional<JsonValue>& doc,
-                                          std::initializer_list<std::string> path) {
-  if (!doc) return nullptr;
-  const JsonValue* node = &*doc;
+// The network at `path` of an alignment document, as text for messages.
+std::string pathText(std::initializer_list<std::string> path) {
+  std::string text;
+  for (const auto& key : path) text += (text.empty() ? "" : "/") + key;
+  return text;
+}
+
+// The network at `path` if it is one that maps a colour to a colour under both observers.
+// Nothing when a level is missing; nothing and `why` when the network is malformed.
+std::shared_ptr<const TintraNN> checkedNetwork(const JsonValue& doc,
+                                               std::initializer_list<std::string> path,
+                                               std::string* why) {
+  const JsonValue* node = &doc;
   for (const auto& key : path) {
     if (!node->is_object()) return nullptr;
     const auto it = node->find(key);
@@ -28,7 +39,38 @@ std::shared_ptr<const TintraNN> networkAt(const std::optional<JsonValue>& doc,
     node = &*it;
   }
   auto net = TintraNN::initFromDic(*node);
-  return net ? *net : nullptr;
+  if (!net) {
+    *why = net.error().localizedDescription;
+    return nullptr;
+  }
+  for (const auto observer : {HCFStdObserver::TwoDegree, HCFStdObserver::TenDegree}) {
+    const auto out = (*net)->predictOutput(50.0, 0.0, 0.0, observer);
+    if (out.size() != 3) {
+      *why = "it gives " + std::to_string(out.size()) + " outputs for a colour, not 3";
+      return nullptr;
+    }
+  }
+  return *net;
+}
+
+// A network found in an alignment document (a missing level or a malformed network: none). A
+// malformed one is skipped, so the reading keeps the instrument's own calibration; each is
+// logged once.
+std::shared_ptr<const TintraNN> networkAt(const std::optional<JsonValue>& doc,
+                                          std::initializer_list<std::string> path) {
+  if (!doc) return nullptr;
+  std::string why;
+  auto net = checkedNetwork(*doc, path, &why);
+  if (!net && !why.empty()) {
+    static std::mutex mutex;
+    static std::set<std::string> logged;
+    const std::string where = pathText(path);
+    const std::lock_guard lock(mutex);
+    if (logged.insert(where).second) {
+      logLine("alignment network " + where + " is skipped: " + why);
+    }
+  }
+  return net;
 }
 
 std::optional<JsonValue> alignmentDocument(std::int32_t source) {
@@ -62,6 +104,28 @@ std::optional<BatchAlignment> batchAlignmentFor(std::int32_t sourceBatch) {
     provider = alignmentProvider().provider;
   }
   return provider ? provider(sourceBatch) : std::nullopt;
+}
+
+std::optional<std::string> alignmentDocumentProblem(std::string_view bytes,
+                                                    std::int32_t sourceBatch) {
+  const JsonValue doc = json_text::parseOrDiscard(bytes);
+  if (doc.is_discarded() || !doc.is_object()) return "it is not a JSON object";
+  const std::string source = std::to_string(sourceBatch);
+  const auto uANN = doc.find("uANN");
+  if (uANN == doc.end() || !uANN->is_object()) return "it has no \"uANN\" object";
+  const auto targets = uANN->find(source);
+  if (targets == uANN->end() || !targets->is_object() || targets->empty()) {
+    return "it has no networks for batch " + source;
+  }
+  if (doc.contains("aANN") && !doc["aANN"].is_object()) return "its \"aANN\" is not an object";
+  if (doc.contains("priorities") && !doc["priorities"].is_array()) {
+    return "its \"priorities\" is not an array";
+  }
+  std::string why;
+  for (const auto& [target, network] : targets->items()) {
+    if (checkedNetwork(doc, {"uANN", source, target}, &why)) return std::nullopt;
+  }
+  return "none of its networks for batch " + source + " is usable (" + why + ")";
 }
 
 // ---- HIUnifiedColor
@@ -202,11 +266,14 @@ std::optional<HCFError> HITintra11Reading::applyAdjustment() {
 
 std::optional<HCFError> HITintra40Reading::applyAdjustment() {
   if (correctionApplies()) {
-    auto net = TintraNN::initFromString(getMainAdjMethod()->adjustment_method_data());
-    if (!net) return net.error();
-    auto lab = TintraAdjust::applyANN(**net, labOf(unadjD65XYZ_), HCFStdObserver::TwoDegree);
-    if (!lab) return lab.error();
-    adj2DegD65XYZ_ = lab->XYZColor();
+    // The method's type decides, as for every other hardware version: a network or a table.
+    const HCFLabColor own = labOf(unadjD65XYZ_);
+    auto corrected = TintraAdjust::applyAdjustment(*getMainAdjMethod(), own.L, own.A, own.B,
+                                                   HCFStdObserver::TwoDegree);
+    if (!corrected) return corrected.error();
+    adj2DegD65XYZ_ = HCFLabColor::labColorWithL(corrected->L, corrected->a, corrected->b,
+                                                own.illuminant, HCFStdObserver::TwoDegree)
+                         .XYZColor();
   }
   return shiftToOtherBatches();
 }

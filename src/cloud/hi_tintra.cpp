@@ -4,6 +4,7 @@
 #include <limits>
 #include <mutex>
 
+#include "../calibration/batch_alignment.h"
 #include "hcf/cloud/cloud_endpoints.h"
 #include "hcf/cloud/hcf_net_common.h"
 #include "hcf/core/ht_utility.h"
@@ -38,6 +39,18 @@ bool hasHttpDateForm(std::string_view s) {
 std::int32_t batchOfTopCalibration(const TintraDevice& record) {
   const auto* top = TintraDeviceProtoHelper::topCalForDevice(record);
   return top ? top->batch().batch_number() : 0;
+}
+
+// A downloaded alignment document is kept only when it is one: a maintenance page or a cut-off
+// body would otherwise replace the working document for good.
+bool usableAlignment(const Bytes& data, std::int32_t batch) {
+  const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+  const auto problem = alignmentDocumentProblem(text, batch);
+  if (problem) {
+    logLine("the alignment document of batch " + std::to_string(batch) +
+            " is not kept: " + *problem);
+  }
+  return !problem;
 }
 
 std::mutex& observerMutex() {
@@ -183,7 +196,7 @@ void HITintra::fetchTintraData(const std::string& serial,
     const std::int32_t batch = batchOfTopCalibration(*record);
     client.fetchAlignmentForBatchNum(batch, [record = std::move(*record), batch, completion, fail](
                                                 std::optional<Bytes> data, std::int32_t updatedAt) {
-      if (!data) return fail(HTUtility::alignmentFetchError());
+      if (!data || !usableAlignment(*data, batch)) return fail(HTUtility::alignmentFetchError());
       HCFRealmManager::addTintraDevice(record);
       HCFRealmManager::addUpdateAlignmentHash(data, batch, updatedAt);
       completion(record);
@@ -210,6 +223,7 @@ void HITintra::updateAlignmentData() {
         .fetchAlignmentForBatchNum(
             batch, [batch, storedAt](std::optional<Bytes> data, std::int32_t updatedAt) {
               if (storedAt >= updatedAt) return;  // includes every failed download (time 0)
+              if (!data || !usableAlignment(*data, batch)) return;  // the stored one stays
               HCFRealmManager::addUpdateAlignmentHash(data, batch, updatedAt);
             });
   }

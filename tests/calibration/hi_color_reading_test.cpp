@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "../support/store_test_support.h"
 #include "fixtures.h"
@@ -145,6 +146,66 @@ TEST_F(ReadingTest, ColorOrlaUnifiesToTheOtherBatchesInTargetOrderWithBatch95AsR
   EXPECT_TRUE(HIUnifiedColor::getUnifyingANN(12, "7"));
   EXPECT_FALSE(HIUnifiedColor::getUnifyingANN(12, "8"));
   EXPECT_FALSE(HIUnifiedColor::getAdjustmentANNfromSrc(12, 95));
+}
+
+// A malformed network of an alignment document is skipped the same way whatever is wrong with
+// it: the reading keeps the instrument's own calibration and the other targets.
+TEST_F(ReadingTest, ColorOrlaSkipsMalformedAlignmentNetworks) {
+  const auto record = fx::makeRecord({.tintraModel = "4.0",
+                                      .mb24 = true,
+                                      .batchNumber = 12,
+                                      .adjustment = fx::Adjustment::Network});
+  const auto sense = measure(record, kOffChart, true);
+  const auto plain = HIColorReading::initWith(sense, record);
+  ASSERT_TRUE(plain.ok());
+  const auto twoOutputs = [](JsonValue& net) {
+    net["shape"] = {3, 4, 2};
+    net["weights"][1].erase(2);
+    net["biasWeights"][1].erase(2);
+  };
+  const auto ragged = [](JsonValue& net) { net["weights"][1][0].erase(0); };
+  struct Case {
+    const char* what;
+    std::vector<std::string> path;
+    std::function<void(JsonValue&)> spoil;
+    std::vector<int> unified;
+  };
+  const std::vector<Case> cases = {
+      {"unifying network with two outputs", {"uANN", "12", "95"}, twoOutputs, {7}},
+      {"ragged unifying network", {"uANN", "12", "95"}, ragged, {7}},
+      {"adjustment network with two outputs",
+       {"aANN", "95", "degree_order_2"},
+       twoOutputs,
+       {95, 7}},
+      {"ragged adjustment network", {"aANN", "95"}, ragged, {95, 7}},
+  };
+  std::int32_t time = 1;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    JsonValue doc = JsonValue::parse(fx::alignmentDocument(12));
+    JsonValue* net = &doc;
+    for (const auto& key : c.path) net = &(*net)[key];
+    c.spoil(*net);
+    const std::string text = doc.dump();
+    HCFRealmManager::addUpdateAlignmentHash(Bytes(text.begin(), text.end()), 12, time++);
+    auto r = HIColorReading::initWith(sense, record);
+    ASSERT_TRUE(r.ok()) << r.error().localizedDescription;
+    std::vector<int> targets;
+    for (const auto& u : *(*r)->getUnifiedColors()) targets.push_back(u.getTargetBatchNumber());
+    EXPECT_EQ(targets, c.unified);
+    EXPECT_FALSE((*r)->adj10DegD65XYZ());
+    EXPECT_EQ((*r)->adj2DegD65XYZ().X, (*plain)->adj2DegD65XYZ().X);
+  }
+}
+
+// The main method's type decides how a ColorOrla corrects, as for the other versions.
+TEST_F(ReadingTest, ColorOrlaWithATableMeasures) {
+  const auto record =
+      fx::makeRecord({.tintraModel = "4.0", .mb24 = true, .adjustment = fx::Adjustment::Table});
+  const XYZTriple patch = fx::colorCheckerXYZD50()[6];
+  auto r = HIColorReading::initWith(measure(record, patch, true), record);
+  ASSERT_TRUE(r.ok()) << r.error().localizedDescription;
+  EXPECT_LT(dE((*r)->adj2DegD65XYZ(), patch), 0.01);
 }
 
 TEST_F(ReadingTest, AccessorsAndTexts) {

@@ -179,6 +179,42 @@ TEST_F(DeviceDataTest, AlignmentRefreshReplacesOnlyNewerFiles) {
   EXPECT_EQ(requestsTo("/orla_alignment_ann/"), before + 6);
 }
 
+// A body that is not the batch's alignment document never replaces the kept one, however new
+// its date; on a first download it fails the instrument with 9011 and nothing is cached.
+TEST_F(DeviceDataTest, OnlyAlignmentDocumentsAreKept) {
+  JsonValue twoOutputs = JsonValue::parse(fx::alignmentDocument(7));
+  for (auto& [target, net] : twoOutputs["uANN"]["7"].items()) {
+    net["shape"] = {3, 2};
+    net["weights"][1].erase(net["weights"][1].size() - 1);
+    net["biasWeights"][1].erase(net["biasWeights"][1].size() - 1);
+  }
+  const std::vector<std::pair<const char*, std::string>> bodies = {
+      {"maintenance page", "<html><body>Back soon</body></html>"},
+      {"empty object", "{}"},
+      {"another batch's document", fx::alignmentDocument(12)},
+      {"networks with two outputs", twoOutputs.dump()},
+      {"cut off", fx::alignmentDocument(7).substr(0, 40)},
+  };
+  const std::string kept = fx::alignmentDocument(7);
+  for (const auto& [what, body] : bodies) {
+    SCOPED_TRACE(what);
+    HCFRealmManager::performRealmWipeForRealmURL(HCFRealmManager::storeFile(StoreKind::DeviceData));
+    HCFRealmManager::addUpdateAlignmentHash(Bytes(kept.begin(), kept.end()), 7, 1);
+    world_->putAlignment(7, {body, "Mon, 07 Dec 2026 08:49:37 GMT"});
+    HITintra::updateAlignmentData();
+    settle();
+    EXPECT_EQ(*HCFRealmManager::fetchAlignmentForSource(7)->jsonData,
+              Bytes(kept.begin(), kept.end()));
+    HCFRealmManager::performRealmWipeForRealmURL(HCFRealmManager::storeFile(StoreKind::DeviceData));
+    Outcome o = fetch(fx::orlaSerial(7));
+    ASSERT_TRUE(o.error);
+    EXPECT_EQ(o.error->code, 9011);
+    EXPECT_FALSE(HCFRealmManager::fetchTintraDeviceWithSerial(fx::orlaSerial(7)));
+  }
+  world_->putAlignment(7, {kept, "Mon, 07 Dec 2026 08:49:37 GMT"});
+  EXPECT_TRUE(fetch(fx::orlaSerial(7)).record);
+}
+
 TEST_F(DeviceDataTest, StartSetsTheKeyAndAnswersAtOnce) {
   bool called = false;
   HITintra::startWithKey(
