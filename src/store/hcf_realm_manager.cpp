@@ -8,6 +8,7 @@
 
 #include "../calibration/batch_alignment.h"
 #include "../platform/keystore/key_file.h"
+#include "cache_access.h"
 #include "catalog_columns.h"
 #include "hcf/core/log.h"
 #include "store_layout.h"
@@ -71,14 +72,8 @@ dispatch::WallTime fromNanoseconds(std::int64_t ns) {
 // Runs `work` on the device-data store; a store that cannot be used gives `fallback`.
 template <typename T, typename Work>
 T withDeviceStore(T fallback, Work work) {
-  auto store = HCFRealmManager::getB2Realm();
-  if (!store) return fallback;
-  try {
-    return work(*store->impl().db);
-  } catch (const sql::Failure& e) {
-    logLine(std::string("device-data store: ") + e.what());
-    return fallback;
-  }
+  return store::withCache(StoreKind::DeviceData, "device-data store", std::move(fallback),
+                          std::move(work));
 }
 
 std::optional<HRLMSpectroModule> readSpectro(sql::Database& db, const std::string& serial) {
@@ -197,10 +192,15 @@ std::shared_ptr<StoreHandle> HCFRealmManager::openStore(
     return cachedConnection(file, [&] { return store::open(file, kind, mode); });
   } catch (const sql::Failure& e) {
     logLine(std::string("Error creating /setting config for realm: ") + e.what());
-    if (kind != StoreKind::Products || !store::isDamage(e)) return nullptr;
+    if (!store::isDamage(e)) return nullptr;
+    // Every store of the kit is a copy: a damaged catalogue goes aside and the kit starts
+    // empty until the next download; a damaged cache goes aside and fills again.
+    if (kind == StoreKind::Products) {
+      store::setAsideDamagedCatalog(file, e);
+    } else {
+      store::setAsideDamagedCache(file, e);
+    }
   }
-  // A damaged catalogue is a downloaded copy: it goes aside and the kit starts empty.
-  store::setAsideDamagedCatalog(file, sql::Failure(26, "it cannot be opened"));
   try {
     return cachedConnection(file, [&] { return store::open(file, kind, mode); });
   } catch (const sql::Failure& e) {
@@ -242,18 +242,33 @@ bool isDamage(const sql::Failure& failure) {
   return primary == 11 || primary == 26;  // SQLITE_CORRUPT, SQLITE_NOTADB
 }
 
-void setAsideDamagedCatalog(const std::filesystem::path& file, const sql::Failure& failure) {
+namespace {
+
+// Moves a damaged store file aside; what happened, for the log.
+std::string moveAside(const std::filesystem::path& file) {
   forgetConnections();  // this thread's connection goes before its file
-  CatalogColumns::invalidate();
   std::filesystem::path aside = file;
   aside += ".damaged";
   std::error_code ec;
   std::filesystem::rename(file, aside, ec);
   removeCompanions(file);
+  return ec ? "it could not be moved aside: " + ec.message()
+            : "moved to " + aside.filename().string();
+}
+
+}  // namespace
+
+void setAsideDamagedCatalog(const std::filesystem::path& file, const sql::Failure& failure) {
+  CatalogColumns::invalidate();
+  const std::string done = moveAside(file);
   logLine("the product catalogue " + file.string() + " is damaged (" + failure.what() + "); " +
-          (ec ? "it could not be moved aside: " + ec.message()
-              : "moved to " + aside.filename().string()) +
-          "; a download is needed");
+          done + "; a download is needed");
+}
+
+void setAsideDamagedCache(const std::filesystem::path& file, const sql::Failure& failure) {
+  const std::string done = moveAside(file);
+  logLine("the store " + file.string() + " is damaged (" + failure.what() + "); " + done +
+          "; a new one is made and filled again from the cloud");
 }
 
 }  // namespace store

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "cache_access.h"
 #include "hcf/core/log.h"
 #include "hcf/platform/dispatch/queues.h"
 #include "hcf/store/hcf_realm_manager.h"
@@ -36,14 +37,8 @@ T withProducts(T fallback, Work work) {
 
 template <typename T, typename Work>
 T withLog(T fallback, Work work) {
-  auto store = HCFRealmManager::realmForDownloadLog();
-  if (!store) return fallback;
-  try {
-    return work(*store->impl().db);
-  } catch (const sql::Failure& e) {
-    logLine(std::string("download log: ") + e.what());
-    return fallback;
-  }
+  return store::withCache(StoreKind::DownloadLog, "download log", std::move(fallback),
+                          std::move(work));
 }
 
 }  // namespace

@@ -57,6 +57,9 @@ bool isDamage(const sql::Failure& failure);
 /// Moves the kit's damaged catalogue `file` aside (to "<file>.damaged", replacing an earlier
 /// one) so that the kit starts from an empty store and asks for a download.
 void setAsideDamagedCatalog(const std::filesystem::path& file, const sql::Failure& failure);
+/// The same for a cache the kit fills itself (the device-data store, the download log): it is
+/// moved aside, and the next open makes a new one that fills again from the cloud.
+void setAsideDamagedCache(const std::filesystem::path& file, const sql::Failure& failure);
 
 }  // namespace store
 HCF_NAMESPACE_END

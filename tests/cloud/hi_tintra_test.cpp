@@ -2,9 +2,11 @@
 #include "hcf/cloud/hi_tintra.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <future>
 
 #include "../support/cloud_test_support.h"
@@ -213,6 +215,37 @@ TEST_F(DeviceDataTest, OnlyAlignmentDocumentsAreKept) {
   }
   world_->putAlignment(7, {kept, "Mon, 07 Dec 2026 08:49:37 GMT"});
   EXPECT_TRUE(fetch(fx::orlaSerial(7)).record);
+}
+
+// A damaged device-data store never blames the instrument: it is set aside, made again and
+// filled from the cloud.
+TEST_F(DeviceDataTest, ADamagedStoreIsMadeAgainAndFilledFromTheCloud) {
+  const std::string serial = fx::serialFor("2.0");
+  const auto file = HCFRealmManager::storeFile(StoreKind::DeviceData);
+  for (const bool wholeFile : {true, false}) {
+    SCOPED_TRACE(wholeFile ? "not a database" : "damaged pages");
+    ASSERT_TRUE(fetch(serial).record);
+    {
+      // Everything written so far into the file itself, so that damaging it loses the record.
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+      EXPECT_EQ(sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr),
+                SQLITE_OK);
+      sqlite3_close(db);
+      std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+      const auto size = std::filesystem::file_size(file);
+      f.seekp(wholeFile ? 0 : 4096);  // the whole file, or every page after the first
+      f << std::string(size, 'Z').substr(wholeFile ? 0 : 4096);
+    }
+    HCFRealmManager::performRealmWipeForRealmURL("/nonexistent");  // new connections
+    const auto before = requestsTo("/b2/");
+    Outcome o = fetch(serial);
+    ASSERT_TRUE(o.record) << o.error->localizedDescription;
+    EXPECT_EQ(requestsTo("/b2/"), before + 1);
+    EXPECT_TRUE(HCFRealmManager::fetchTintraDeviceWithSerial(serial));
+    EXPECT_TRUE(std::filesystem::exists(file.string() + ".damaged"));
+    std::filesystem::remove(file.string() + ".damaged");
+  }
 }
 
 TEST_F(DeviceDataTest, StartSetsTheKeyAndAnswersAtOnce) {

@@ -118,21 +118,27 @@ TEST_F(StoreTest, DeviceStoreAtVersionSixIsWipedAtTenKept) {
   setLogHandler(nullptr);
 }
 
-TEST_F(StoreTest, BrokenOrNewerFilesGiveNoHandleAndLookupsGiveNothing) {
+// The kit's caches are copies: a damaged one goes aside (logged) and a new one takes its place;
+// one written by a newer kit is left alone and gives nothing.
+TEST_F(StoreTest, DamagedCachesAreSetAsideAndMadeAgainNewerOnesAreLeftAlone) {
   std::vector<std::string> lines;
   setLogHandler([&](std::string_view l) { lines.emplace_back(l); });
-  const auto file = HCFRealmManager::storeFile(StoreKind::DeviceData);
   std::filesystem::create_directories(dir_);
-  std::ofstream(file) << std::string(4096, 'Z');  // not a database
-  EXPECT_FALSE(HCFRealmManager::getB2Realm());
-  EXPECT_FALSE(HCFRealmManager::fetchTintraDeviceWithSerial("X"));
-  EXPECT_TRUE(HCFRealmManager::fetchAlignmentSources().empty());
-  HCFRealmManager::addUpdateAlignmentHash(hcf::Bytes{'{', '}'}, 3, 1);  // no crash, no effect
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines[0].rfind("Error creating /setting config for realm: ", 0), 0u);
+  for (const auto kind : {StoreKind::DeviceData, StoreKind::DownloadLog}) {
+    const auto file = HCFRealmManager::storeFile(kind);
+    std::ofstream(file) << std::string(4096, 'Z');  // not a database
+    EXPECT_TRUE(HCFRealmManager::openStore(kind));
+    EXPECT_TRUE(std::filesystem::exists(file.string() + ".damaged"));
+    EXPECT_NE(lines.back().find("is damaged"), std::string::npos);
+  }
+  HCFRealmManager::addUpdateAlignmentHash(hcf::Bytes{'{', '}'}, 3, 1);
+  EXPECT_EQ(HCFRealmManager::fetchAlignmentSources(), (std::vector<std::int32_t>{3}));
+  const auto file = HCFRealmManager::storeFile(StoreKind::DeviceData);
   HCFRealmManager::performRealmWipeForRealmURL(file);
   writeOldStore(file, 14);  // written by a newer kit
   EXPECT_FALSE(HCFRealmManager::getB2Realm());
+  EXPECT_FALSE(HCFRealmManager::fetchTintraDeviceWithSerial("X"));
+  EXPECT_TRUE(std::filesystem::exists(file));
   setLogHandler(nullptr);
 }
 
