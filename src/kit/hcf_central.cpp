@@ -85,6 +85,27 @@ void createManagers(const std::string& key, bool keepKey, InitCompletion done) {
   });
 }
 
+// The device-service key a login carried; none when its answer had none (a missing or null
+// member reads "(null)" or "<null>").
+std::optional<std::string> loginDeviceKey(const HCFNetCredentials& credentials) {
+  const auto& key = credentials.b2APIKey;
+  if (!key || key->empty() || *key == "(null)" || *key == "<null>") return std::nullopt;
+  return key;
+}
+
+// Starts the services after a login. A login without a device-service key keeps the key of
+// the last one: overwriting it would lose the device service for good.
+void startAfterLogin(const HCFNetCredentials& credentials, InitCompletion done) {
+  if (auto key = loginDeviceKey(credentials)) {
+    createManagers(*key, true, std::move(done));
+    return;
+  }
+  const auto saved = loadSavedKey();
+  logLine(saved ? "the login carried no device-service key; the kept one is used"
+                : "the login carried no device-service key and none is kept");
+  createManagers(saved.value_or(""), false, std::move(done));
+}
+
 }  // namespace
 
 HCFCentral::HCFCentral() = default;
@@ -124,7 +145,7 @@ void HCFCentral::initWith(const std::string& sdkKey, InitCompletion onComplete) 
     } else if (error) {
       if (onComplete) onComplete(error);
     } else {
-      createManagers(creds().b2APIKey.value_or(""), true, onComplete);
+      startAfterLogin(creds(), onComplete);
     }
   });
 }
@@ -144,7 +165,7 @@ void HCFCentral::initWith(const std::string& sdkKey, std::weak_ptr<HCFCentralDel
       logLine("error trying to auth using sdk key...");
       initComplete(error);
     } else {
-      createManagers(creds().b2APIKey.value_or(""), true, initComplete);
+      startAfterLogin(creds(), initComplete);
     }
   });
 }
@@ -157,7 +178,7 @@ void HCFCentral::initWithCreds(const HCFNetCredentials& credentials,
     if (delegate.lock()) initComplete(std::nullopt);
     return;
   }
-  createManagers(credentials.b2APIKey.value_or(""), true, initComplete);
+  startAfterLogin(credentials, initComplete);
 }
 
 void HCFCentral::tryCasAuth(InitCompletion completion) {

@@ -100,6 +100,24 @@ TEST_F(CentralTest, OnlineStartKeepsTheDeviceKeyAndLaterStartsOnlyReport) {
   EXPECT_EQ(recorder->reports.size(), 1u);
 }
 
+// A login whose answer has no device-service key keeps the key of the last login.
+TEST_F(CentralTest, ALoginWithoutADeviceKeyKeepsTheKeptOne) {
+  std::filesystem::create_directories(dir_);
+  std::ofstream(HCFCentral::savedDeviceKeyPath()) << fx::kDemoDeviceKey << '\n';
+  world_cloud_->addLogin("no-device-key", {{"sdk_key", "no-device-key"},
+                                           {"session_token", "session-0002"},
+                                           {"subscription_id", "sub-0002"},
+                                           {"package_id", fx::kDemoPackageID}});
+  auto result = start("no-device-key");
+  ASSERT_TRUE(result);
+  ASSERT_FALSE(*result) << (*result)->localizedDescription;
+  EXPECT_EQ(HITintraSession::currentSession().apiKey(), fx::kDemoDeviceKey);
+  std::ifstream saved(HCFCentral::savedDeviceKeyPath());
+  std::string key;
+  std::getline(saved, key);
+  EXPECT_EQ(key, fx::kDemoDeviceKey);
+}
+
 TEST_F(CentralTest, RefusedKeyIsTheAuthenticationFailure) {
   auto result = start("not-a-key");
   ASSERT_TRUE(result && *result);
