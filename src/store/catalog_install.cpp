@@ -140,6 +140,8 @@ void removeDownloadLeftovers(const std::filesystem::path& folder) {
     std::optional<pid_t> pid;
     if (name.starts_with(".catalog-unpack-")) {
       pid = pidAfter(name, ".catalog-unpack-");
+    } else if (name.starts_with(".package-staging-")) {
+      pid = pidAfter(name, ".package-staging-");
     } else if (endsWith(name, ".part")) {
       const auto stem = name.substr(0, name.size() - 5);
       pid = pidAfter(stem, ".");

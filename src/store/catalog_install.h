@@ -21,7 +21,8 @@ std::optional<HCFError> installCatalogArchive(const std::filesystem::path& archi
 
 /// Removes what downloads of processes that ended without finishing left in `folder`: partial
 /// archives ("….<pid>-<n>.part", "….zip.partial-<pid>") and unpack folders
-/// (".catalog-unpack-<pid>-<n>"), when that process is gone. Those of running processes stay.
+/// (".catalog-unpack-<pid>-<n>", ".package-staging-<pid>-<n>-<serial>"), when that process is
+/// gone. Those of running processes stay.
 HCF_API void removeDownloadLeftovers(const std::filesystem::path& folder);
 
 }  // namespace store

@@ -111,10 +111,11 @@ TEST_F(ProductDownloaderTest, LeftoversOfAKilledDownloadGoWithTheNextOne) {
   const auto alive = std::to_string(::getppid());
   const std::vector<std::string> left = {
       "halvern-products-demo-package.realm.zip." + dead + "-0.part",
-      ".catalog-unpack-" + dead + "-3", "4ab.zip.partial-" + dead};
+      ".catalog-unpack-" + dead + "-3", "4ab.zip.partial-" + dead,
+      ".package-staging-" + dead + "-0-IRS1"};
   const std::vector<std::string> kept = {
       "halvern-products-demo-package.realm.zip." + alive + "-0.part",
-      ".catalog-unpack-" + alive + "-1"};
+      ".catalog-unpack-" + alive + "-1", ".package-staging-" + alive + "-2-IRS1"};
   for (const auto& name : left) std::ofstream(dir_ / name) << "partial";
   std::filesystem::create_directories(dir_ / (".catalog-unpack-" + dead + "-4") / "inner");
   for (const auto& name : kept) std::ofstream(dir_ / name) << "partial";

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <future>
 #include <mutex>
+#include <tuple>
 
 #include "../support/cloud_test_support.h"
 #include "cloud_world.h"
@@ -17,6 +18,7 @@
 #include "hcf/platform/dispatch/clock.h"
 #include "hcf/platform/http/session.h"
 #include "hcf/store/hcf_realm_manager.h"
+#include "package_builder.h"
 #include "spectrometer.h"
 
 using namespace hcf;
@@ -225,14 +227,19 @@ TEST_F(SpectroDownloadTest, EveryFailureRowComesFromARealAnswer) {
   EXPECT_EQ(c.error->code, 9011);
   EXPECT_TRUE(logged("Failed to create directory " + (dir_ / notZip).string()));
 
-  // A model that does not compile, and one that is missing from the archive.
-  for (const auto kind : {fx::PackageKind::Unsupported, fx::PackageKind::MissingModel}) {
+  // A model that does not compile, and one that is missing from the archive: 9100, saying which.
+  const std::vector<std::pair<fx::PackageKind, std::string>> defects = {
+      {fx::PackageKind::Unsupported, "the model \"spectralInverse\" does not compile"},
+      {fx::PackageKind::MissingModel, "the model \"reflectanceClamp\" is not in the package"}};
+  for (const auto& [kind, why] : defects) {
     const auto serial = fx::iriselSerial(kind);
     c = download(serial);
     ASSERT_TRUE(c.error) << serial;
     EXPECT_EQ(c.error->code, 9100);
-    EXPECT_EQ(c.error->localizedDescription,
-              "Unsupported legacy version of iOS. This feature requires iOS 11 or newer");
+    EXPECT_EQ(c.error->localizedDescription.rfind(
+                  "The model package of " + serial + " cannot be used: " + why, 0),
+              0u)
+        << c.error->localizedDescription;
     EXPECT_FALSE(HCFRealmManager::spectroExists(serial));
   }
 
@@ -248,6 +255,75 @@ TEST_F(SpectroDownloadTest, EveryFailureRowComesFromARealAnswer) {
   EXPECT_EQ(c.error->domain, "NSURLErrorDomain");
   EXPECT_EQ(c.error->code, http::url_error::kCannotConnectToHost);
   EXPECT_FALSE(HCFRealmManager::spectroExists(good));
+}
+
+// A refresh is installed whole or not at all: whatever is wrong with the new package, the one
+// before stays as it was, and nothing of the attempt is left behind.
+TEST_F(SpectroDownloadTest, ARefreshThatFailsKeepsThePackageBeforeWhole) {
+  const auto serial = fx::iriselSerial(fx::PackageKind::ThreeModels);
+  ASSERT_FALSE(get(serial).error);
+  const auto files = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(dir_)) {
+      names.push_back(fs::relative(e.path(), dir_).string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const auto before = files();
+  const auto model = [](double scale, std::int64_t in, std::int64_t out) {
+    std::vector<double> w(static_cast<std::size_t>(in * out), 0.0);
+    for (std::int64_t i = 0; i < std::min(in, out); ++i)
+      w[static_cast<std::size_t>(i * out + i)] = scale;
+    fx::OnnxGraph g({in});
+    g.weights("W", {in, out}, w).node("MatMul", {"dense_1_input__0", "W"}, "output_node0__0");
+    return g.bytes();
+  };
+  const std::string order = R"({"ann_order":["a","b"],"model":"Irisel S1","batch":"2"})";
+  const std::vector<std::tuple<const char*, hcf::Bytes, std::int64_t, std::string>> refreshes = {
+      {"second model does not compile", fx::modelPackage(serial, fx::PackageKind::Unsupported),
+       9100, "the model \"spectralInverse\" does not compile"},
+      {"models that do not fit together",
+       fx::zipArchive(
+           {{"info.json", order}, {"a.mlmodel", model(2, 32, 3)}, {"b.mlmodel", model(2, 4, 4)}}),
+       9100, "the chain does not run: model \"b\" takes 4 values, the one before gives 3"},
+      {"a weight that is not a number",
+       fx::zipArchive({{"info.json", order},
+                       {"a.mlmodel", model(std::nan(""), 32, 3)},
+                       {"b.mlmodel", model(2, 3, 3)}}),
+       9100, "the model \"a\""},
+      {"no info.json", fx::zipArchive({{"a.mlmodel", model(2, 32, 3)}}), 9100,
+       "it has no info.json"},
+      {"a model name that leaves the folder",
+       fx::zipArchive({{"info.json", R"({"ann_order":["../a","b"]})"}}), 9100,
+       "the model name \"../a.mlmodel\" is not a plain file name"},
+      {"not an archive", hcf::Bytes{'P', 'K', 3, 4}, 9011, ""},
+  };
+  for (const auto& [what, zip, code, why] : refreshes) {
+    SCOPED_TRACE(what);
+    world_->putPackage(serial, std::string(zip.begin(), zip.end()));
+    const Chain failed = download(serial);
+    ASSERT_TRUE(failed.error);
+    EXPECT_EQ(failed.error->code, code);
+    EXPECT_NE(failed.error->localizedDescription.find(why), std::string::npos)
+        << failed.error->localizedDescription;
+    EXPECT_EQ(files(), before);
+    moveClockPastRefresh();
+    const Chain kept = get(serial);  // due for a refresh that fails: the package before serves
+    ASSERT_TRUE(kept.models);
+    EXPECT_LT(worstError(kept, serial), 0.002);
+    dispatch::setWallClock({});
+  }
+  // A refresh that succeeds leaves the new package alone: no file of the one before, no archive.
+  const auto good = fx::zipArchive(
+      {{"info.json", order}, {"a.mlmodel", model(2, 32, 3)}, {"b.mlmodel", model(2, 3, 3)}});
+  world_->putPackage(serial, std::string(good.begin(), good.end()));
+  ASSERT_FALSE(download(serial).error);
+  for (const auto& name : files()) {
+    EXPECT_TRUE(name.rfind(serial, 0) == 0 || name.find(".realm") != std::string::npos) << name;
+    EXPECT_EQ(name.find("spectralInverse"), std::string::npos) << name;
+    EXPECT_EQ(name.find(".zip"), std::string::npos) << name;
+  }
 }
 
 TEST_F(SpectroDownloadTest, UnsafePackagesAndSerialsWriteNothingOutsideTheirFolder) {

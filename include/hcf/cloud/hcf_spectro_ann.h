@@ -30,19 +30,25 @@ class HCF_API HCFSpectroANN {
   /// download fails, so an old package keeps working offline) or when nothing is stored.
   static void getANNs(const std::string& serial, SpectroANNCompletion completion);
   /// Downloads the package of `serial` from the model-package storage (20 s time-out, no
-  /// caches), unpacks it into the serial's folder, compiles its models in "ann_order" order,
-  /// stores them and loads them. Errors: the transport's; 9011 for a status other than 200 or
-  /// a package that cannot be unpacked; 9100 for a model that does not compile; the load error
-  /// of a compiled model. Completes on a global queue.
+  /// caches) and installs it whole or not at all: it is unpacked into a staging folder, its
+  /// models are compiled in "ann_order" order and loaded there, and the chain is run once on a
+  /// probe input; only then does the folder take the place of the serial's folder in one
+  /// rename (the earlier package and the archive are removed) and the store learn of it. On
+  /// any failure the earlier package stays as it was. Errors: the transport's; 9011 for a
+  /// status other than 200 or a package that cannot be unpacked (the reason in
+  /// `localizedFailureReason`); 9100 for a defect of the package, saying which model and what
+  /// ("The model package of <serial> cannot be used: ..."): no info.json, a model name that is
+  /// not a plain file name, a model missing, one that does not compile, models that do not fit
+  /// together; the load error of a compiled model. Completes on a global queue.
   static void downloadANNs(const std::string& serial, SpectroANNCompletion completion);
 
   /// Loads the stored compiled models of `serial` in chain order; the first that fails to load
   /// logs "Failed to build model from compiled model: ..." and completes with its error.
   /// Completes on the calling thread.
   static void getLocalANNs(const std::string& serial, SpectroANNCompletion completion);
-  /// Writes the package to "<data>/<serial>.zip" and unpacks it into "<data>/<serial>/"; the
-  /// folder, or nothing when the serial is not a plain file name or the package cannot be
-  /// written or safely unpacked.
+  /// Unpacks the package into a new folder that then takes the place of "<data>/<serial>/" in
+  /// one rename (the archive itself is not kept); the folder, or nothing when the serial is not
+  /// a plain file name or the package cannot be written or safely unpacked.
   static std::optional<std::filesystem::path> saveZipData(const Bytes& zip,
                                                           const std::string& serial);
   /// Compiles a model file and puts the compiled folder into `folder`, replacing one of the same
