@@ -130,6 +130,30 @@ TEST_F(FakeNetwork, ACellularModemGivesWWANAndNoLocalNetwork) {
             NetworkStatus::NotReachable);
 }
 
+TEST_F(FakeNetwork, TheKernelsDeviceTypeTellsAModemFromWiFi) {
+  struct Row {
+    const char* name;
+    const char* uevent;  // nullptr: no uevent file
+    NetworkStatus expected;
+  };
+  const Row rows[] = {
+      {"wwp0s20f0u6", "DEVTYPE=wwan\nINTERFACE=wwp0s20f0u6\nIFINDEX=4\n",
+       NetworkStatus::ReachableViaWWAN},
+      {"wlp2s0", "DEVTYPE=wlan\nINTERFACE=wlp2s0\nIFINDEX=3\n", NetworkStatus::ReachableViaWiFi},
+      {"enp3s0", "INTERFACE=enp3s0\nIFINDEX=2\n", NetworkStatus::ReachableViaWiFi},
+      {"wwan0", nullptr, NetworkStatus::ReachableViaWWAN},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::remove_all(root_ / "sys");
+    routes({std::string(row.name) + " 00000000 0101A8C0 0003 00000000"});
+    interface(row.name, true);
+    if (row.uevent) std::ofstream(root_ / "sys/class/net" / row.name / "uevent") << row.uevent;
+    EXPECT_EQ(HIReachability::reachabilityForInternetConnection()->currentReachabilityStatus(),
+              row.expected);
+  }
+}
+
 TEST_F(FakeNetwork, UnreadableStateIsNotReachable) {
   auto internet = HIReachability::reachabilityForInternetConnection();
   EXPECT_FALSE(internet->reachabilityFlags().has_value());  // no proc/net/route at all

@@ -13,8 +13,20 @@ constexpr unsigned kRouteReject = 0x200;  // RTF_REJECT (an "unreachable" route)
 constexpr unsigned kInterfaceUp = 0x1;    // IFF_UP
 constexpr unsigned kInterfaceLoopback = 0x8;
 
+// By name alone, when the kernel does not say: the drivers' own modem names.
 bool isCellularName(const std::string& name) {
   return name.rfind("wwan", 0) == 0 || name.rfind("rmnet", 0) == 0 || name.rfind("ppp", 0) == 0;
+}
+
+// The DEVTYPE of the interface's uevent file: "wwan" for a modem, "wlan" for Wi-Fi; empty when
+// the file is missing or names none (wired links name none).
+std::string deviceType(const std::filesystem::path& dir) {
+  std::ifstream in(dir / "uevent");
+  std::string line;
+  while (in && std::getline(in, line)) {
+    if (line.rfind("DEVTYPE=", 0) == 0) return line.substr(8);
+  }
+  return "";
 }
 
 std::optional<std::string> readFirstLine(const std::filesystem::path& p) {
@@ -26,7 +38,8 @@ std::optional<std::string> readFirstLine(const std::filesystem::path& p) {
 
 Interface readInterface(const std::filesystem::path& dir, const std::string& name) {
   Interface i;
-  i.cellular = isCellularName(name);
+  const std::string type = deviceType(dir);
+  i.cellular = type == "wwan" || (type != "wlan" && isCellularName(name));
   if (auto flags = readFirstLine(dir / "flags")) {
     try {
       const unsigned long f = std::stoul(*flags, nullptr, 16);

@@ -25,7 +25,7 @@ struct Route4 {
 struct Interface {
   bool up = true;
   bool loopback = false;
-  bool cellular = false;  // a modem: wwan*, rmnet*, ppp*
+  bool cellular = false;  // a modem: DEVTYPE=wwan in its uevent, else named wwan*, rmnet*, ppp*
 };
 
 struct NetworkState {
