@@ -119,22 +119,26 @@ Result<std::shared_ptr<const TintraNN>> TintraNN::build(const JsonValue& doc, in
       return invalid("\"biasWeights\" must hold one vector per layer after the first");
     }
     for (std::size_t k = 1; k < layerCount; ++k) {
-      const auto rows = static_cast<std::size_t>(net->shape_[k]);
-      const auto cols = static_cast<std::size_t>(net->shape_[k - 1]);
+      const auto nodes = static_cast<std::size_t>(net->shape_[k]);
+      const auto inputs = static_cast<std::size_t>(net->shape_[k - 1]);
       const JsonValue& w = (*wIt)[k - 1];
-      if (!w.is_array() || w.size() != rows) {
+      // One row per node (weights[node][input]) or, as Keras writes its kernels, one row per
+      // input (weights[input][node]); `predict` reads the matrix by the layout it is told.
+      if (!w.is_array() || (w.size() != nodes && w.size() != inputs)) {
         return invalid("weights of layer " + std::to_string(k) + " must have " +
-                       std::to_string(rows) + " rows");
+                       std::to_string(nodes) + " rows (one per node) or " + std::to_string(inputs) +
+                       " (one per input)");
       }
+      const std::size_t width = w.size() == nodes ? inputs : nodes;
       std::vector<std::vector<double>> matrix;
-      matrix.reserve(rows);
-      for (std::size_t j = 0; j < rows; ++j) {
+      matrix.reserve(w.size());
+      for (std::size_t j = 0; j < w.size(); ++j) {
         auto row =
-            numbers(w[j], cols, "row " + std::to_string(j) + " of layer " + std::to_string(k));
+            numbers(w[j], width, "row " + std::to_string(j) + " of layer " + std::to_string(k));
         if (!row) return row.error();
         matrix.push_back(std::move(*row));
       }
-      auto bias = numbers((*bIt)[k - 1], rows, "the biases of layer " + std::to_string(k));
+      auto bias = numbers((*bIt)[k - 1], nodes, "the biases of layer " + std::to_string(k));
       if (!bias) return bias.error();
       net->layers_.push_back(NNLayer::initWithNumberOfNodes(
           net->shape_[k], std::move(matrix), std::move(*bias), (*typesIt)[k].get<std::string>()));
@@ -201,8 +205,13 @@ std::vector<double> TintraNN::predict(std::span<const double> inputs, bool isKer
     const NNLayer& layer = layers_[k];
     const auto nodes = static_cast<std::size_t>(layer.numberOfNodes());
     const auto& w = layer.weights();
-    if (isKerasAnn && (w.size() < x.size() || (!w.empty() && w[0].size() < nodes))) {
-      return {};  // the matrix is not a kernel of this shape
+    // The matrix must be laid out as this reading takes it: [input][node] for Keras kernels,
+    // else [node][input].
+    const std::size_t rows = isKerasAnn ? x.size() : nodes;
+    const std::size_t width = isKerasAnn ? nodes : x.size();
+    if (w.size() != rows) return {};
+    for (const auto& row : w) {
+      if (row.size() != width) return {};
     }
     next.assign(nodes, 0.0);
     for (std::size_t j = 0; j < nodes; ++j) {

@@ -70,24 +70,56 @@ TEST(TintraNN, TransferFunctionsByTypePrefix) {
             (std::vector<double>{0, 0.5, 2}));
 }
 
-TEST(TintraNN, KerasLayoutReadsRowsPerInput) {
-  JsonValue doc = {{"shape", {2, 2}},
-                   {"layerTypes", {"in", "LinearLayer"}},
-                   {"weights", {{{1, 2}, {3, 4}}}},
-                   {"biasWeights", {{0.5, -0.5}}}};
-  auto net = build(doc);
-  const std::vector<double> x = {10, 100};
-  EXPECT_EQ(net->predict(x, false), (std::vector<double>{210.5, 429.5}));  // w[j][i]
-  EXPECT_EQ(net->predict(x, true), (std::vector<double>{310.5, 419.5}));   // w[i][j]
-  // Not a square matrix: the Keras reading does not fit and gives nothing.
-  JsonValue wide = {{"shape", {3, 2}},
-                    {"layerTypes", {"in", "LinearLayer"}},
-                    {"weights", {{{1, 2, 3}, {4, 5, 6}}}},
-                    {"biasWeights", {{0, 0}}}};
-  auto w = build(wide);
-  EXPECT_EQ(w->predict(std::vector<double>{1, 1, 1}, false).size(), 2u);
-  EXPECT_TRUE(w->predict(std::vector<double>{1, 1, 1}, true).empty());
-  EXPECT_TRUE(w->predict(std::vector<double>{1, 1}, false).empty());  // wrong input count
+// A matrix in either layout builds; each reading takes only its own layout (a square matrix
+// fits both).
+TEST(TintraNN, WeightsInEitherLayoutArePredictedOnlyByTheirReading) {
+  struct Row {
+    const char* name;
+    JsonValue shape;
+    JsonValue weights;
+    std::vector<double> x;
+    std::vector<double> plain;  // weights[node][input]; empty: no answer
+    std::vector<double> keras;  // weights[input][node]
+  };
+  const Row rows[] = {
+      {"square", {2, 2}, {{{1, 2}, {3, 4}}}, {10, 100}, {210.5, 430.5}, {310.5, 420.5}},
+      {"3 -> 2, [node][input]", {3, 2}, {{{1, 2, 3}, {4, 5, 6}}}, {1, 10, 100}, {321.5, 654.5}, {}},
+      {"3 -> 2, [input][node]",
+       {3, 2},
+       {{{1, 4}, {2, 5}, {3, 6}}},
+       {1, 10, 100},
+       {},
+       {321.5, 654.5}},
+      {"2 -> 3, [node][input]",
+       {2, 3},
+       {{{1, 4}, {2, 5}, {3, 6}}},
+       {1, 10},
+       {41.5, 52.5, 63.5},
+       {}},
+      {"2 -> 3, [input][node]", {2, 3}, {{{1, 2, 3}, {4, 5, 6}}}, {1, 10}, {}, {41.5, 52.5, 63.5}},
+      {"3 -> 2 -> 1, [input][node]",
+       {3, 2, 1},
+       {{{1, 4}, {2, 5}, {3, 6}}, {{1}, {-1}}},
+       {1, 10, 100},
+       {},
+       {321.5 - 654.5 + 0.5}},
+  };
+  for (const auto& r : rows) {
+    JsonValue types = JsonValue::array();
+    JsonValue biases = JsonValue::array();
+    for (const auto& n : r.shape) {
+      types.push_back("LinearLayer");
+      if (types.size() > 1) biases.push_back(std::vector<double>(n.get<std::size_t>(), 0.5));
+    }
+    auto net = build({{"shape", r.shape},
+                      {"layerTypes", types},
+                      {"weights", r.weights},
+                      {"biasWeights", biases}});
+    ASSERT_TRUE(net) << r.name;
+    EXPECT_EQ(net->predict(r.x, false), r.plain) << r.name;
+    EXPECT_EQ(net->predict(r.x, true), r.keras) << r.name;
+    EXPECT_TRUE(net->predict(std::vector<double>(r.x.size() + 1, 1), false).empty()) << r.name;
+  }
 }
 
 TEST(TintraNN, OneLayerNetworkHasNoOutput) {
@@ -102,6 +134,9 @@ TEST(TintraNN, MalformedDocumentsAreRefused) {
       R"({"shape":[3,3],"layerTypes":["a"],"weights":[[[1,0,0],[0,1,0],[0,0,1]]],"biasWeights":[[0,0,0]]})",
       R"({"shape":[3,3],"layerTypes":["a","b"],"weights":[[[1,0,0],[0,1],[0,0,1]]],"biasWeights":[[0,0,0]]})",
       R"({"shape":[3,3],"layerTypes":["a","b"],"weights":[[[1,0,0],[0,1,0]]],"biasWeights":[[0,0,0]]})",
+      // 3 -> 2 in neither layout, and ragged in the Keras one.
+      R"({"shape":[3,2],"layerTypes":["a","b"],"weights":[[[1,0,0],[0,1,0],[0,0,1]]],"biasWeights":[[0,0]]})",
+      R"({"shape":[3,2],"layerTypes":["a","b"],"weights":[[[1,0],[0,1],[0]]],"biasWeights":[[0,0]]})",
       R"({"shape":[3,3],"layerTypes":["a","b"],"weights":[[[1,0,0],[0,1,0],[0,0,1]]],"biasWeights":[[0,0]]})",
       R"({"shape":[3,3],"layerTypes":["a","b"],"weights":[[[1,0,"x"],[0,1,0],[0,0,1]]],"biasWeights":[[0,0,0]]})",
       R"({"shape":[3,0],"layerTypes":["a","b"],"weights":[[]],"biasWeights":[[]]})",

@@ -15,8 +15,10 @@
 
 HCF_NAMESPACE_BEGIN
 
-/// One layer: its node count, its weights (one row per node of this layer, one weight per
-/// node of the layer before) and biases, and its type. The input layer has neither.
+/// One layer: its node count, its weights and biases, and its type. The weights are a matrix
+/// of one row per node of this layer with one weight per node of the layer before
+/// (weights[node][input]), or, as Keras writes its kernels, the transpose (weights[input][node]).
+/// The input layer has neither.
 class HCF_API NNLayer {
  public:
   /// An input layer.
@@ -49,8 +51,9 @@ class HCF_API NNLayer {
 /// observers. Evaluation is plain double-precision arithmetic on the caller's thread.
 class HCF_API TintraNN {
  public:
-  /// Builds a network from a parsed document. A document with missing keys, ragged or
-  /// mis-sized matrices, or weights that disagree with "shape" is refused with an error.
+  /// Builds a network from a parsed document. Each layer's weights may be in either layout of
+  /// `NNLayer`. A document with missing keys, ragged or mis-sized matrices, or weights that
+  /// disagree with "shape" in both layouts is refused with an error.
   static Result<std::shared_ptr<const TintraNN>> initFromDic(const JsonValue& document);
   /// Parses JSON text, then as `initFromDic`. Networks built from the same text are shared, so
   /// rebuilding one for every measurement costs a look-up.
@@ -64,8 +67,9 @@ class HCF_API TintraNN {
   /// This network's outputs for inputs L/100, (a+128)/256, (b+128)/256.
   std::vector<double> predictOutput(double L, double a, double b) const;
   /// The last layer's outputs for `inputs`: weights read as weights[node][input], or as
-  /// weights[input][node] (Keras kernels) when `isKerasAnn`. Empty when the inputs or the
-  /// weights do not fit that reading, and for a network of one layer.
+  /// weights[input][node] (Keras kernels) when `isKerasAnn`. Empty when the inputs do not fit,
+  /// when a layer's matrix is not laid out as that reading takes it (a square matrix fits
+  /// both), and for a network of one layer.
   std::vector<double> predict(std::span<const double> inputs, bool isKerasAnn) const;
   /// The transfer function of a layer type (the derivative flag has no effect).
   static double applyTransferFunction(std::string_view type, double input, bool useDerivative);
