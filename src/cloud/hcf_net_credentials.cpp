@@ -6,6 +6,7 @@
 #include "hcf/cloud/cloud_endpoints.h"
 #include "hcf/cloud/hcf_net_common.h"
 #include "hcf/core/ht_utility.h"
+#include "hcf/platform/http/session.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -20,6 +21,21 @@ std::string asText(const JsonValue& dict, const char* key) {
   if (it->is_string()) return it->get<std::string>();
   if (it->is_boolean()) return it->get<bool>() ? "1" : "0";
   return it->dump();
+}
+
+// A login answered with an error status. The cloud being down, overloaded or slow (5xx, 408,
+// 429) is an outage, told apart as the transport's failures are, so that the kit starts
+// offline; 400, 401 and 403 refuse the key; any other status is the server's own error.
+HCFError loginStatusError(const HCFError& answer, const std::string& url) {
+  const std::int64_t status = answer.code;
+  if (status >= 500 || status == 408 || status == 429) {
+    const std::string message =
+        "The cloud is not available now (HTTP " + std::to_string(status) + " from " + url + ").";
+    return HCFError{kURLErrorDomain, http::url_error::kBadServerResponse,  message, message,
+                    message,         NativeError{"http", status, "status"}};
+  }
+  if (status == 400 || status == 401 || status == 403) return HTUtility::loginRefusedError(status);
+  return answer;
 }
 
 }  // namespace
@@ -64,15 +80,18 @@ void HCFNetCas::authSDKUsingKey(
   const std::string url = CloudEndpoints::current().apiHost + "/cas" + "/sdk/auth";
   HCFNetCommon::postJSON(
       JsonValue{{"token", sdkKey}}, {{"CAST", kCastHeaderValue}}, url,
-      [onComplete = std::move(onComplete)](std::optional<JsonValue> json,
-                                           std::optional<HCFError> error) {
+      [onComplete = std::move(onComplete), url](std::optional<JsonValue> json,
+                                                std::optional<HCFError> error) {
         if (error && error->isTransportError()) {
           return onComplete(std::nullopt, std::move(error));
+        }
+        if (error && error->domain == kHCFErrorDomain && error->code >= 400 && error->code < 600) {
+          return onComplete(std::nullopt, loginStatusError(*error, url));
         }
         // A reply that is not an object carries no credentials: taking it for a login would
         // replace working credentials with empty ones.
         if (error || !json || !json->is_object()) {
-          return onComplete(std::nullopt, HTUtility::authenticationFailedError());
+          return onComplete(std::nullopt, HTUtility::loginAnswerUnreadableError());
         }
         onComplete(HCFNetCredentials::sdkAuthResponseFromDictionary(*json), std::nullopt);
       });

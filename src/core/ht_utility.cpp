@@ -113,6 +113,21 @@ HCFError HTUtility::illegalObserver() {
 HCFError HTUtility::authenticationFailedError() {
   return make("Authentication failed: the cloud refused the SDK key.", kAuthenticationFailed);
 }
+HCFError HTUtility::loginRefusedError(std::int64_t status) {
+  return make(
+      "Authentication failed: the cloud refused the SDK key (HTTP " + std::to_string(status) + ").",
+      kAuthenticationFailed);
+}
+HCFError HTUtility::loginAnswerUnreadableError() {
+  return make("Authentication failed: the cloud's answer to the login carries no credentials.",
+              kAuthenticationFailed);
+}
+HCFError HTUtility::notLoggedInError() {
+  return make(
+      "Not logged in: the kit started without the cloud; this needs a login, which is tried "
+      "again at the next start.",
+      kAuthenticationFailed);
+}
 HCFError HTUtility::serverResponseError(std::string_view message, std::int64_t code) {
   return makeWith("Server Error:%@", message, code);
 }

@@ -1,5 +1,6 @@
 #include "hcf/kit/hcf_central.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,20 +48,20 @@ std::optional<std::string> loadSavedKey() {
   return key;
 }
 
-// Kept for offline starts; written whole (temporary file, then renamed), user-only.
+// Kept for offline starts; written whole (temporary file, then renamed) and readable by the
+// user alone from the moment it exists.
 void saveKey(const std::string& key) {
   const auto path = HCFCentral::savedDeviceKeyPath();
   std::error_code ec;
   std::filesystem::create_directories(path.parent_path(), ec);
   const auto partial = path.string() + ".partial-" + std::to_string(::getpid());
-  {
-    std::ofstream out(partial, std::ios::trunc);
-    out << key << '\n';
-    if (!out) return;
-  }
-  ::chmod(partial.c_str(), S_IRUSR | S_IWUSR);
-  std::filesystem::rename(partial, path, ec);
-  if (ec) std::filesystem::remove(partial, ec);
+  const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  const std::string line = key + "\n";
+  const bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  ::close(fd);
+  if (written) std::filesystem::rename(partial, path, ec);
+  if (!written || ec) std::filesystem::remove(partial, ec);
 }
 
 // Starts the device-data service with `key` and makes the managers, on the main queue (the
@@ -129,18 +130,48 @@ std::filesystem::path HCFCentral::savedDeviceKeyPath() {
   return HCFRealmManager::docDirectory() / "device-service.key";
 }
 
+namespace {
+
+// A transport failure that means the cloud cannot be reached now (the kit may start offline);
+// a refused certificate is not one: it is reported as it is.
+bool isOutage(const HCFError& error) {
+  return error.isTransportError() && error.code != http::url_error::kServerCertificateUntrusted &&
+         error.code != http::url_error::kSecureConnectionFailed;
+}
+
+bool hasSession(const HCFNetCredentials& c) {
+  return c.sessionToken && !c.sessionToken->empty() && *c.sessionToken != "(null)" &&
+         *c.sessionToken != "<null>";
+}
+
+void restartSession(const std::string& sdkKey, InitCompletion done) {
+  // The same key with a session: the session stays. Another key, or none yet: a new login.
+  if (HCFCentral::creds().sdkKey == sdkKey && hasSession(HCFCentral::creds())) {
+    done(std::nullopt);
+    return;
+  }
+  HCFCentral::tryCasAuthWithSDKKey(sdkKey, [sdkKey, done](std::optional<HCFError> error) {
+    if (error) setCreds(HCFNetCredentials::credsWithSDKKey(sdkKey));
+    done(error);
+  });
+}
+
+}  // namespace
+
 void HCFCentral::initWith(const std::string& sdkKey, InitCompletion onComplete) {
-  setCreds(HCFNetCredentials::credsWithSDKKey(sdkKey));
   // Downloads of an earlier run killed before they finished leave partial files behind.
   store::removeDownloadLeftovers(HCFRealmManager::docDirectory());
   if (isInitialized()) {
-    dispatch::mainQueue().async([onComplete] {
-      if (onComplete) onComplete(std::nullopt);
+    restartSession(sdkKey, [onComplete](std::optional<HCFError> error) {
+      dispatch::mainQueue().async([onComplete, error] {
+        if (onComplete) onComplete(error);
+      });
     });
     return;
   }
+  setCreds(HCFNetCredentials::credsWithSDKKey(sdkKey));
   tryCasAuthWithSDKKey(sdkKey, [sdkKey, onComplete](std::optional<HCFError> error) {
-    if (error && error->isTransportError()) {
+    if (error && isOutage(*error)) {
       tryWorkingOffline(sdkKey, onComplete);
     } else if (error) {
       if (onComplete) onComplete(error);
@@ -152,14 +183,16 @@ void HCFCentral::initWith(const std::string& sdkKey, InitCompletion onComplete) 
 
 void HCFCentral::initWith(const std::string& sdkKey, std::weak_ptr<HCFCentralDelegate> delegate) {
   setDelegate(delegate);
-  setCreds(HCFNetCredentials::credsWithSDKKey(sdkKey));
   store::removeDownloadLeftovers(HCFRealmManager::docDirectory());
   if (isInitialized()) {
-    if (delegate.lock()) initComplete(std::nullopt);
+    restartSession(sdkKey, [delegate](std::optional<HCFError> error) {
+      if (delegate.lock()) initComplete(error);
+    });
     return;
   }
+  setCreds(HCFNetCredentials::credsWithSDKKey(sdkKey));
   tryCasAuthWithSDKKey(sdkKey, [sdkKey](std::optional<HCFError> error) {
-    if (error && error->isTransportError()) {
+    if (error && isOutage(*error)) {
       tryWorkingOffline(sdkKey, HTUtility::noInternetError());
     } else if (error) {
       logLine("error trying to auth using sdk key...");
@@ -186,15 +219,26 @@ void HCFCentral::tryCasAuth(InitCompletion completion) {
 }
 
 void HCFCentral::tryCasAuthWithSDKKey(const std::string& sdkKey, InitCompletion onComplete) {
-  HCFNetCas::authSDKUsingKey(sdkKey, [onComplete](std::optional<HCFNetCredentials> credentials,
+  HCFNetCas::authSDKUsingKey(sdkKey,
+                             [sdkKey, onComplete](std::optional<HCFNetCredentials> credentials,
                                                   std::optional<HCFError> error) {
-    if (credentials) {
-      setCreds(*credentials);
-      if (onComplete) onComplete(std::nullopt);
-    } else if (onComplete) {
-      onComplete(error ? error : HTUtility::authenticationFailedError());
-    }
-  });
+                               if (credentials) {
+                                 // What the answer lacks ("(null)", as a missing member reads) is
+                                 // what the kit knew.
+                                 const auto missing = [](const std::optional<std::string>& v) {
+                                   return !v || v->empty() || *v == "(null)" || *v == "<null>";
+                                 };
+                                 if (missing(credentials->sdkKey)) credentials->sdkKey = sdkKey;
+                                 if (missing(credentials->b2APIKey)) {
+                                   const auto known = creds().b2APIKey;
+                                   credentials->b2APIKey = !missing(known) ? known : loadSavedKey();
+                                 }
+                                 setCreds(*credentials);
+                                 if (onComplete) onComplete(std::nullopt);
+                               } else if (onComplete) {
+                                 onComplete(error ? error : HTUtility::authenticationFailedError());
+                               }
+                             });
 }
 
 void HCFCentral::tryWorkingOffline(const std::string& /*sdkKey*/, InitCompletion onComplete) {

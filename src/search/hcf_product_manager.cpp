@@ -40,7 +40,7 @@ void HCFProductManager::checkIfProductDownloadRequired(RequiredCompletion comple
   };
   dispatch::globalQueue(dispatch::QueuePriority::Default).async([answer] {
     const auto creds = loggedIn();
-    if (!creds) return answer(false, HTUtility::authenticationFailedError());
+    if (!creds) return answer(false, HTUtility::notLoggedInError());
     HCFRealmManager::offlineProductCountForPredicate(
         predicate::Predicate::truePredicate(), [answer, creds](std::uint64_t count) {
           if (count == 0) return answer(true, std::nullopt);
@@ -49,9 +49,11 @@ void HCFProductManager::checkIfProductDownloadRequired(RequiredCompletion comple
                 HCFNetTintVault::fetchProductsStatusUsingCredentials(
                     *creds, [answer, lastDownload](std::optional<HCFNetProductsStatusResponse> s,
                                                    std::optional<HCFError> error) {
-                      if (!s) return answer(true, error);
-                      answer(lastDownload - s->productsUpdatedAt < Date::duration::zero(),
-                             std::nullopt);
+                      // Without the server's answer nothing says a download is needed.
+                      if (!s) return answer(false, error);
+                      // The log keeps the server's own date of the catalogue installed: any
+                      // other date, later or earlier (a catalogue rolled back), is a new one.
+                      answer(lastDownload != s->productsUpdatedAt, std::nullopt);
                     });
               });
         });
@@ -68,7 +70,7 @@ void HCFProductManager::downloadProductsWithDelegate(
     if (!creds) {
       onMain([delegate] {
         if (auto d = delegate.lock()) {
-          d->productDownloaderDidFailWithError(HTUtility::authenticationFailedError());
+          d->productDownloaderDidFailWithError(HTUtility::notLoggedInError());
         }
       });
       return;
@@ -93,7 +95,7 @@ void HCFProductManager::cancelDownload() {
 void HCFProductManager::fetchProductsStatus(HCFNetTintVault::StatusCompletion completion) const {
   const auto creds = loggedIn();
   if (!creds) {
-    if (completion) completion(std::nullopt, HTUtility::authenticationFailedError());
+    if (completion) completion(std::nullopt, HTUtility::notLoggedInError());
     return;
   }
   HCFNetTintVault::fetchProductsStatusUsingCredentials(

@@ -112,7 +112,11 @@ std::filesystem::path HCFRealmManager::docDirectory() {
     dir = isRunningUnitTests() ? std::filesystem::temp_directory_path() : defaultDataDirectory();
   }
   std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
+  if (!std::filesystem::exists(dir, ec)) {
+    // The kit's own folder holds keys and logs: the user's alone.
+    std::filesystem::create_directories(dir, ec);
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all, ec);
+  }
   return dir;
 }
 

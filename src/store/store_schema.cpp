@@ -143,6 +143,12 @@ std::unique_ptr<sql::Database> open(const std::filesystem::path& file, StoreKind
   std::error_code ec;
   std::filesystem::create_directories(file.parent_path(), ec);
   auto db = std::make_unique<sql::Database>(file, mode);
+  // The device data and the download log (which names the SDK key) are the user's alone; the
+  // journal files the database makes beside them take the same mode.
+  if (kind != StoreKind::Products) {
+    std::filesystem::permissions(
+        file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
+  }
   const std::int64_t found = db->userVersion();
   const VersionRule rule = versionRule(found, kind);
   if (rule == VersionRule::Newer) {

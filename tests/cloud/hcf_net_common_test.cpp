@@ -43,10 +43,12 @@ class NetCommonTest : public ::testing::Test {
   // Runs a JSON request and waits (in real time, bounded) for its completion.
   JsonResult request(const std::string& path, const std::string& method = "GET",
                      hcf::http::Headers headers = {},
-                     std::optional<std::chrono::milliseconds> timeout = std::nullopt) {
+                     std::optional<std::chrono::milliseconds> timeout = std::nullopt,
+                     const std::string& body = "") {
     hcf::http::Request r;
     r.url = url(path);
     r.method = method;
+    r.body.assign(body.begin(), body.end());
     r.headers = std::move(headers);
     r.timeout = timeout;
     std::promise<JsonResult> done;
@@ -196,7 +198,8 @@ TEST_F(NetCommonTest, TransportFailuresKeepTheUrlLoadingDomain) {
   ASSERT_TRUE(r.error);
   EXPECT_TRUE(r.error->isTransportError());
   EXPECT_EQ(r.error->code, -1004);
-  EXPECT_EQ(r.error->localizedDescription, "Could not connect to the server.");
+  EXPECT_EQ(r.error->localizedDescription,
+            "Could not connect to the server (127.0.0.1:" + std::to_string(port) + ").");
   ASSERT_TRUE(r.error->native);
   EXPECT_EQ(r.error->native->library, "curl");
 
@@ -317,4 +320,70 @@ TEST_F(NetCommonTest, AFinishedStreamLetsGoOfItsEventsWhileItsTaskIsKept) {
     owner.reset();  // only the events hold the owner now, and the owner holds the task
     EXPECT_EQ(gone.wait_for(20s), std::future_status::ready) << path;
   }
+}
+
+// Redirects keep credentials with their origin: within it the request goes on as it was; to
+// another host it goes without the headers that may carry a secret, and never with a body.
+TEST_F(NetCommonTest, RedirectsLeaveCredentialsWithTheirOrigin) {
+  hcf_cloud::CloudServer other;
+  hcf_cloud::addTransportTestRoutes(other);
+  other.start();
+  const hcf::http::Headers secrets = {{"Session-Token", "s3cret"},
+                                      {"HI-Auth-Token", "k3y"},
+                                      {"CAST", "c4st"},
+                                      {"Cas-Sub-Id", "sub"}};
+  struct Case {
+    const char* what;
+    std::string location;
+    int status;
+    std::string method;
+    bool arrives;        // the request reaches /test/json
+    bool withSecrets;    // ... with the secret headers
+    std::int64_t error;  // or fails with this code
+  };
+  const std::vector<Case> cases = {
+      {"same origin", url("/test/json"), 302, "GET", true, true, 0},
+      {"same origin, POST kept by 307", "/test/json", 307, "POST", true, true, 0},
+      {"another host", other.baseUrl() + "/test/json", 302, "GET", true, false, 0},
+      {"another host, body to re-send", other.baseUrl() + "/test/json", 307, "POST", false, false,
+       hcf::http::url_error::kUnsupportedURL},
+      {"a loop", url("/test/echo"), 302, "GET", false, false,
+       hcf::http::url_error::kTooManyRedirects},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    server_.clearRequests();
+    other.clearRequests();
+    server_.setFault("/test/echo", {.status = c.status, .location = c.location});
+    const JsonResult r = request("/test/echo", c.method, secrets, std::nullopt,
+                                 c.method == "POST" ? R"({"token":"sdk-key"})" : "");
+    std::vector<hcf_cloud::SeenRequest> arrived;
+    for (const auto* s : {&server_, &other}) {
+      for (const auto& seen : s->requests()) {
+        if (seen.path == "/test/json") arrived.push_back(seen);
+      }
+    }
+    if (c.error) {
+      ASSERT_TRUE(r.error);
+      EXPECT_EQ(r.error->code, c.error) << r.error->localizedDescription;
+    } else {
+      EXPECT_FALSE(r.error) << r.error->localizedDescription;
+    }
+    ASSERT_EQ(arrived.size(), c.arrives ? 1u : 0u);
+    if (!c.arrives) continue;
+    EXPECT_EQ(arrived[0].method, c.method);
+    for (const auto& [name, value] : secrets) {
+      EXPECT_EQ(arrived[0].headers.count(name), c.withSecrets ? 1u : 0u) << name;
+    }
+  }
+  other.stop();
+}
+
+// The time-out is a silence, not a bound on the whole answer: a steady trickle that takes far
+// longer than the time-out arrives.
+TEST_F(NetCommonTest, ASteadySlowAnswerIsNotCutByTheTimeOut) {
+  server_.setFault("/test/json", {.trickle = 1500ms});
+  const JsonResult r = request("/test/json", "GET", {}, 400ms);
+  EXPECT_FALSE(r.error) << r.error->localizedDescription;
+  EXPECT_TRUE(r.json);
 }

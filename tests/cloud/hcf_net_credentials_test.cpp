@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <tuple>
 
 #include "cloud_world.h"
 #include "fixtures.h"
@@ -70,6 +71,31 @@ TEST_F(LoginTest, RefusedKeysAndNonJsonAnswersAreTheAuthenticationFailure) {
     EXPECT_FALSE(creds) << body;
     ASSERT_TRUE(error) << body;
     EXPECT_EQ(error->code, 9001) << body;
+  }
+}
+
+// A status at login is a refusal only for 400, 401 and 403; the cloud being down, overloaded or
+// slow is an outage, told apart as the transport's failures are.
+TEST_F(LoginTest, StatusesAtLoginAreRefusalsOrOutages) {
+  const std::vector<std::tuple<int, const char*, std::int64_t, const char*>> rows = {
+      {400, "com.halverninc", 9001, "the cloud refused the SDK key (HTTP 400)"},
+      {401, "com.halverninc", 9001, "the cloud refused the SDK key (HTTP 401)"},
+      {403, "com.halverninc", 9001, "the cloud refused the SDK key (HTTP 403)"},
+      {404, "com.halverninc", 404, "Server Error:"},
+      {408, "NSURLErrorDomain", -1011, "The cloud is not available now (HTTP 408"},
+      {429, "NSURLErrorDomain", -1011, "The cloud is not available now (HTTP 429"},
+      {502, "NSURLErrorDomain", -1011, "The cloud is not available now (HTTP 502"},
+      {503, "NSURLErrorDomain", -1011, "The cloud is not available now (HTTP 503"},
+  };
+  for (const auto& [status, domain, code, text] : rows) {
+    server_.setFault("/cas/sdk/auth", {.status = status, .body = "{}"});
+    auto [creds, error] = login(hcf_cloud::fixtures::kDemoSdkKey);
+    EXPECT_FALSE(creds) << status;
+    ASSERT_TRUE(error) << status;
+    EXPECT_EQ(error->domain, domain) << status;
+    EXPECT_EQ(error->code, code) << status;
+    EXPECT_NE(error->localizedDescription.find(text), std::string::npos)
+        << error->localizedDescription;
   }
 }
 

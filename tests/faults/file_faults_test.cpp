@@ -268,14 +268,16 @@ TEST_F(FileFaults, ACatalogueWithDamagedPagesIsSetAsideAndDownloadedAgain) {
   EXPECT_EQ(storedProducts(), kCatalogSize);
 }
 
-TEST_F(FileFaults, ACorruptDeviceStoreIsKeptAndCalibrationsStillCome) {
+// The device-data store is a cache: a corrupt one is moved aside whole and made again.
+TEST_F(FileFaults, ACorruptDeviceStoreIsSetAsideAndCalibrationsStillCome) {
   const auto file = HCFRealmManager::storeFile(StoreKind::DeviceData);
   corrupt(file);
   reopenStores();
   const auto before = fileBytes(file);
   const auto cal = fetchCalibration(cachedSerial());
   EXPECT_FALSE(cal.error) << "from the cloud, as when nothing is cached";
-  EXPECT_EQ(fileBytes(file), before);
+  EXPECT_EQ(fileBytes(file.string() + ".damaged"), before);
+  EXPECT_TRUE(HCFRealmManager::fetchTintraDeviceWithSerial(cachedSerial()));
 }
 
 TEST_F(FileFaults, StoresOfANewerVersionAreRefusedAndKept) {

@@ -81,10 +81,12 @@ TEST_F(CentralTest, OnlineStartKeepsTheDeviceKeyAndLaterStartsOnlyReport) {
   ASSERT_TRUE(found);
   EXPECT_EQ(found->size(), 1u);
 
-  // Once initialised: success on the main queue, no traffic, the new key kept in the creds.
+  // Once initialised with the same key: success on the main queue, no traffic, the session
+  // kept. Another key logs in again and its answer is reported.
   const auto before = server_.requests().size();
+  const auto session = HCFCentral::creds().sessionToken;
   bool called = false;
-  HCFCentral::initWith("another-key", [&](std::optional<HCFError> e) {
+  HCFCentral::initWith(fx::kDemoSdkKey, [&](std::optional<HCFError> e) {
     called = true;
     EXPECT_FALSE(e);
   });
@@ -92,10 +94,19 @@ TEST_F(CentralTest, OnlineStartKeepsTheDeviceKeyAndLaterStartsOnlyReport) {
   advance(1ms);
   EXPECT_TRUE(called);
   EXPECT_EQ(server_.requests().size(), before);
+  EXPECT_EQ(HCFCentral::creds().sessionToken, session);
+  std::optional<std::optional<HCFError>> other;
+  HCFCentral::initWith("another-key", [&](std::optional<HCFError> e) { other = e; });
+  settle();
+  advance(1ms);
+  ASSERT_TRUE(other && *other);
+  EXPECT_EQ((*other)->code, error_code::kAuthenticationFailed);
+  EXPECT_EQ(server_.requests().size(), before + 1);
   EXPECT_EQ(HCFCentral::creds().sdkKey, "another-key");
   auto recorder = std::make_shared<DelegateRecorder>();
   HCFCentral::initWith("k", std::weak_ptr<HCFCentralDelegate>());  // no delegate: no report
   HCFCentral::initWith("k", recorder);
+  settle();
   advance(1ms);
   EXPECT_EQ(recorder->reports.size(), 1u);
 }
@@ -116,6 +127,23 @@ TEST_F(CentralTest, ALoginWithoutADeviceKeyKeepsTheKeptOne) {
   std::string key;
   std::getline(saved, key);
   EXPECT_EQ(key, fx::kDemoDeviceKey);
+}
+
+// The cloud answering 503 at login is an outage, not a refusal: the kit starts offline with the
+// kept key, and what needs a login says that none has happened.
+TEST_F(CentralTest, AnOutageAtLoginStartsOfflineWithTheKeptKey) {
+  std::filesystem::create_directories(dir_);
+  std::ofstream(HCFCentral::savedDeviceKeyPath()) << fx::kDemoDeviceKey << '\n';
+  server_.setFault("/cas/sdk/auth", {.status = 503, .body = ""});
+  auto result = start(fx::kDemoSdkKey);
+  ASSERT_TRUE(result);
+  ASSERT_FALSE(*result) << (*result)->localizedDescription;
+  EXPECT_TRUE(HCFCentral::isInitialized());
+  std::optional<HCFError> status;
+  HCFCentral::productManager()->fetchProductsStatus([&](auto, auto e) { status = e; });
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->code, error_code::kAuthenticationFailed);
+  EXPECT_EQ(status->localizedDescription.rfind("Not logged in", 0), 0u);
 }
 
 TEST_F(CentralTest, RefusedKeyIsTheAuthenticationFailure) {

@@ -142,6 +142,22 @@ TEST_F(StoreTest, DamagedCachesAreSetAsideAndMadeAgainNewerOnesAreLeftAlone) {
   setLogHandler(nullptr);
 }
 
+// The kit's folder and the stores that hold keys are the user's alone.
+TEST_F(StoreTest, TheDataFolderAndTheCachesAreTheUsersAlone) {
+  const auto fresh = dir_ / "fresh" / "hcf";
+  HCFRealmManager::setDocDirectory(fresh);
+  EXPECT_EQ(HCFRealmManager::docDirectory(), fresh);
+  EXPECT_EQ(std::filesystem::status(fresh).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
+  for (const auto kind : {StoreKind::DeviceData, StoreKind::DownloadLog}) {
+    ASSERT_TRUE(HCFRealmManager::openStore(kind));
+    EXPECT_EQ(std::filesystem::status(HCFRealmManager::storeFile(kind)).permissions() &
+                  std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  }
+  HCFRealmManager::setDocDirectory(dir_);
+}
+
 TEST_F(StoreTest, KeyIsSixtyFourBytesKeptForTheUserAlone) {
   const Bytes key = HCFRealmManager::getKey();
   ASSERT_EQ(key.size(), 64u);

@@ -1,8 +1,13 @@
 #include "cloud_server.h"
 
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -10,10 +15,55 @@
 
 namespace hcf_cloud {
 
+namespace {
+
+// Address reuse only: a port left in TIME_WAIT by a stopped server binds again at once, but a
+// port another socket listens on does not. (The HTTP library's default also sets SO_REUSEPORT,
+// which lets a second server share a port with the first without a word.)
+void reuseAddressOnly(socket_t sock) {
+  int yes = 1;
+  ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+}
+
+// Why `host`:`port` could not be bound: the library does not say, so the bind is tried again
+// here with the same options and the system's reason kept.
+std::string bindFailure(const std::string& host, int port) {
+  const std::string where = host + ":" + std::to_string(port);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+      rc != 0) {
+    return "cannot listen on " + where + ": " + ::gai_strerror(rc);
+  }
+  int error = 0;
+  for (const addrinfo* a = found; a; a = a->ai_next) {
+    const int sock = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    if (sock < 0) {
+      error = errno;
+      continue;
+    }
+    reuseAddressOnly(sock);
+    const bool bound = ::bind(sock, a->ai_addr, a->ai_addrlen) == 0;
+    error = bound ? 0 : errno;
+    ::close(sock);
+    if (bound) break;
+  }
+  ::freeaddrinfo(found);
+  if (error == EADDRINUSE) return "port " + std::to_string(port) + " is in use";
+  if (error == 0) return "cannot listen on " + where;
+  return "cannot listen on " + where + ": " + std::strerror(error);
+}
+
+}  // namespace
+
 // Each answer closes its connection ("Connection: close"): an idle kept-alive connection would
 // hold a worker until its time-out and delay stop() by seconds.
 CloudServer::CloudServer() {
   server_.set_keep_alive_max_count(1);
+  server_.set_socket_options(reuseAddressOnly);
   // One handler per method that looks the route up in our own table, so that routes may be
   // added while the server runs (the HTTP library's own table is not safe for that).
   const auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
@@ -45,10 +95,14 @@ CloudServer::CloudServer() {
 CloudServer::~CloudServer() { stop(); }
 
 int CloudServer::start(const std::string& host, int port) {
+  if (port < 0 || port > 65535) {
+    throw std::invalid_argument("port " + std::to_string(port) +
+                                " is not a port (1 to 65535, or 0 for any free one)");
+  }
   host_ = host;
   port_ =
       port == 0 ? server_.bind_to_any_port(host) : (server_.bind_to_port(host, port) ? port : -1);
-  if (port_ <= 0) throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port));
+  if (port_ <= 0) throw std::runtime_error(bindFailure(host, port));
   {
     const std::lock_guard lock(mutex_);
     stopped_ = false;
@@ -114,6 +168,11 @@ void CloudServer::serve(const Handler& handler, const httplib::Request& req,
     }
   }
   if (fault && fault->delay.count() > 0) pause(fault->delay);
+  if (fault && fault->location) {
+    res.status = fault->status.value_or(302);
+    res.set_header("Location", *fault->location);
+    return;
+  }
 
   Answer answer = handler(req);
   if (fault) {

@@ -37,6 +37,8 @@ struct Fault {
   std::optional<std::size_t> announce;
   /// Replaces the body by a JSON array of zeros this many bytes long, made as it is sent.
   std::optional<std::size_t> hugeBody;
+  /// Answers with a redirect to this URL instead (status `status`, else 302).
+  std::optional<std::string> location;
   int times = -1;  ///< how many requests it hits (−1: all)
 };
 
@@ -69,7 +71,9 @@ class CloudServer {
   CloudServer& operator=(const CloudServer&) = delete;
 
   /// Listens on `host`:`port` (0: any free port) on a thread of its own; returns the port.
-  /// Throws std::runtime_error when the address cannot be bound.
+  /// Throws std::invalid_argument for a port outside 0 to 65535, and std::runtime_error when
+  /// the address cannot be bound ("port N is in use" when another socket listens on it: the
+  /// port is never shared).
   int start(const std::string& host = "127.0.0.1", int port = 0);
   /// Stops listening; waiting answers (delays) are released at once.
   void stop();

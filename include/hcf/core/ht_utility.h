@@ -37,8 +37,14 @@ class HCF_API HTUtility {
   static HCFError scanError();                                            ///< 9016
   static HCFError unsupportedOS();                                        ///< 9100
   static HCFError illegalObserver();                                      ///< 9920
-  /// The cloud refused the credentials, or its answer was not JSON (9001).
+  /// The cloud refused the credentials (9001).
   static HCFError authenticationFailedError();
+  /// The cloud refused the SDK key with `status` (400, 401 or 403) (9001).
+  static HCFError loginRefusedError(std::int64_t status);
+  /// The cloud's answer to a login carried no credentials (9001).
+  static HCFError loginAnswerUnreadableError();
+  /// A call that needs a login when none has succeeded yet, after an offline start (9001).
+  static HCFError notLoggedInError();
   /// "Server Error:<message>" with the HTTP status as the code.
   static HCFError serverResponseError(std::string_view message, std::int64_t code);
   /// An instrument did not answer in time (9931): "<what> did not arrive in time".

@@ -43,27 +43,49 @@ HCFError urlError(std::int64_t code, std::string message, CURLcode curl) {
   return e;
 }
 
-// The platform's error for a failed transfer.
-HCFError transportError(CURLcode code, long osErrno, bool tooLarge) {
+// The host (with its port when the URL names one) of `url`; empty when it has none.
+std::string hostOf(const std::string& url) {
+  std::string host;
+  CURLU* u = curl_url();
+  if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
+    char* part = nullptr;
+    if (curl_url_get(u, CURLUPART_HOST, &part, 0) == CURLUE_OK) {
+      host = part;
+      curl_free(part);
+    }
+    if (curl_url_get(u, CURLUPART_PORT, &part, 0) == CURLUE_OK) {
+      host += std::string(":") + part;
+      curl_free(part);
+    }
+  }
+  curl_url_cleanup(u);
+  return host;
+}
+
+// The platform's error for a failed transfer to `host`.
+HCFError transportError(CURLcode code, long osErrno, bool tooLarge, const std::string& host) {
   using namespace url_error;
   if (tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
     return urlError(kDataLengthExceedsMaximum, "resource exceeds maximum size", code);
   }
+  const std::string named = host.empty() ? "" : " (" + host + ")";
   switch (code) {
     case CURLE_OPERATION_TIMEDOUT:
       return urlError(kTimedOut, "The request timed out.", code);
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
-      return urlError(kCannotFindHost, "A server with the specified hostname could not be found.",
+      return urlError(kCannotFindHost,
+                      "A server with the specified hostname could not be found" + named + ".",
                       code);
     case CURLE_COULDNT_CONNECT:
       if (osErrno == ENETUNREACH || osErrno == EHOSTUNREACH) {
         return urlError(kNotConnectedToInternet, "The Internet connection appears to be offline.",
                         code);
       }
-      return urlError(kCannotConnectToHost, "Could not connect to the server.", code);
+      return urlError(kCannotConnectToHost, "Could not connect to the server" + named + ".", code);
     case CURLE_PEER_FAILED_VERIFICATION:
-      return urlError(kServerCertificateUntrusted, "The certificate for this server is invalid.",
+      return urlError(kServerCertificateUntrusted,
+                      "The certificate of the server" + named + " was refused: it is not valid.",
                       code);
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
@@ -72,8 +94,8 @@ HCFError transportError(CURLcode code, long osErrno, bool tooLarge) {
     case CURLE_SSL_ENGINE_NOTFOUND:
     case CURLE_USE_SSL_FAILED:
       return urlError(kSecureConnectionFailed,
-                      "An SSL error has occurred and a secure connection to the server cannot be "
-                      "made.",
+                      "An SSL error has occurred and a secure connection to the server" + named +
+                          " cannot be made.",
                       code);
     case CURLE_PARTIAL_FILE:
     case CURLE_RECV_ERROR:
@@ -120,6 +142,16 @@ struct Transfer {
   Bytes body;
   Response response;
   bool tooLarge = false;
+  // Redirects are followed here, not by libcurl, so that no credential leaves its origin.
+  long status = 0;           // of the response being received
+  bool redirecting = false;  // that response is a redirect: its body is not wanted
+  int redirects = 0;
+  // The time-out is an idle one: the transfer fails when nothing moves for that long.
+  std::chrono::steady_clock::time_point lastActivity;
+  std::chrono::milliseconds idleLimit{0};
+  curl_off_t lastBytes = -1;
+  bool idleExpired = false;
+  std::optional<HCFError> redirectError;
   dispatch::WorkInFlight inFlight;  // the manual-clock main queue waits for the answer
 
   ~Transfer() {
@@ -155,6 +187,7 @@ size_t onStreamBody(Transfer& t, const char* data, size_t n) {
 size_t onBody(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   const size_t n = size * count;
+  if (t->redirecting) return n;
   if (t->stream) return onStreamBody(*t, data, n);
   if (t->body.size() + n > t->request.maxBodyBytes) {
     t->tooLarge = true;
@@ -164,13 +197,38 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
   return n;
 }
 
+int onProgress(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
+               curl_off_t ulnow) {
+  (void)dltotal;
+  (void)ultotal;
+  auto* t = static_cast<Transfer*>(user);
+  const auto now = std::chrono::steady_clock::now();
+  if (dlnow + ulnow != t->lastBytes) {
+    t->lastBytes = dlnow + ulnow;
+    t->lastActivity = now;
+    return 0;
+  }
+  if (now - t->lastActivity <= t->idleLimit) return 0;
+  t->idleExpired = true;
+  return 1;  // aborts the transfer
+}
+
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   const size_t n = size * count;
   std::string_view line(data, n);
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
   if (line.rfind("HTTP/", 0) == 0) {
-    t->response.headers.clear();  // a new response (after a redirect or a 100 Continue)
+    t->response.headers.clear();  // a new response (after a 100 Continue)
+    const auto space = line.find(' ');
+    t->status = space == std::string_view::npos
+                    ? 0
+                    : std::atol(std::string(line.substr(space + 1, 3)).c_str());
+    t->redirecting = false;
+  } else if (line.empty()) {
+    const bool redirect = t->status == 301 || t->status == 302 || t->status == 303 ||
+                          t->status == 307 || t->status == 308;
+    t->redirecting = redirect && headerValue(t->response.headers, "Location").has_value();
   } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
     std::string_view value = line.substr(colon + 1);
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
@@ -178,6 +236,96 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     t->response.headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
   }
   return n;
+}
+
+// The error of a transfer that failed with `result`.
+HCFError failure(Transfer& t, CURLcode result) {
+  if (t.idleExpired) return transportError(CURLE_OPERATION_TIMEDOUT, 0, false, "");
+  long osErrno = 0;
+  curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &osErrno);
+  return transportError(result, osErrno, t.tooLarge, hostOf(t.request.url));
+}
+
+bool isCredentialSafe(std::string_view header) {
+  for (const char* safe : {"Accept", "Accept-Encoding", "Accept-Language", "Cache-Control",
+                           "Content-Type", "Pragma", "User-Agent"}) {
+    if (equalsIgnoringCase(header, safe)) return true;
+  }
+  return false;
+}
+
+// "scheme://host:port" of a URL (the port made explicit), empty when it cannot be read.
+std::string originOf(const std::string& url) {
+  std::string origin;
+  CURLU* u = curl_url();
+  char* scheme = nullptr;
+  char* host = nullptr;
+  char* port = nullptr;
+  if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+      curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+      curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+      curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+    origin = std::string(scheme) + "://" + host + ":" + port;
+    for (char& c : origin) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  curl_free(scheme);
+  curl_free(host);
+  curl_free(port);
+  curl_url_cleanup(u);
+  return origin;
+}
+
+// Turns `t` into the request its redirect asks for, or says why it is not followed. Within the
+// origin the request goes on as it was; to another origin it goes without any header that may
+// carry a credential, and a body is never sent there; https never leads to http.
+std::optional<HCFError> followRedirect(Transfer& t) {
+  using namespace url_error;
+  char* target = nullptr;
+  curl_easy_getinfo(t.easy, CURLINFO_REDIRECT_URL, &target);
+  const std::string to = target ? target : "";
+  const auto refused = [&](std::int64_t code, const std::string& why) {
+    return urlError(code, why, CURLE_TOO_MANY_REDIRECTS);
+  };
+  if (to.empty()) return refused(kUnsupportedURL, "The server's redirect has no target.");
+  if (++t.redirects > 16) return refused(kTooManyRedirects, "too many HTTP redirects");
+  const std::string from = t.request.url;
+  const std::string fromOrigin = originOf(from);
+  const std::string toOrigin = originOf(to);
+  if (toOrigin.rfind("http://", 0) != 0 && toOrigin.rfind("https://", 0) != 0) {
+    return refused(kUnsupportedURL, "The server redirected to a URL the session does not take.");
+  }
+  if (fromOrigin.rfind("https://", 0) == 0 && toOrigin.rfind("http://", 0) == 0) {
+    return refused(kSecureConnectionFailed, "The server (" + hostOf(from) +
+                                                ") redirected to an address that is not secure (" +
+                                                hostOf(to) + "); it was not followed.");
+  }
+  Request& r = t.request;
+  // 303, and 301/302 after a POST, continue as a GET without the body, as browsers do.
+  if (t.status == 303 || ((t.status == 301 || t.status == 302) && r.method == "POST")) {
+    r.method = "GET";
+    r.body.clear();
+  }
+  if (toOrigin != fromOrigin) {
+    if (!r.body.empty()) {
+      return refused(kUnsupportedURL, "The server (" + hostOf(from) +
+                                          ") redirected the request to " + hostOf(to) +
+                                          "; its body is not sent to another host.");
+    }
+    std::erase_if(r.headers, [](const auto& h) { return !isCredentialSafe(h.first); });
+  }
+  r.url = to;
+  // The transfer starts again from nothing.
+  curl_easy_cleanup(t.easy);
+  t.easy = nullptr;
+  if (t.headerList) curl_slist_free_all(t.headerList);
+  t.headerList = nullptr;
+  t.body.clear();
+  t.response = Response{};
+  t.tooLarge = false;
+  t.status = 0;
+  t.redirecting = false;
+  t.lastBytes = -1;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -223,24 +371,20 @@ struct Session::Impl {
     const Request& r = t->request;
     curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 16L);
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+    // The time-out bounds connecting and every silence after it, not the whole exchange: a
+    // steady but slow answer goes on, a stalled one fails.
     const long long timeout =
         r.timeout ? static_cast<long long>(r.timeout->count()) : defaultTimeoutMs.load();
-    if (t->stream && !r.timeout) {
-      // A long download is not timed as a whole: it fails when it stalls for that long. The
-      // transfer speed is sampled once a second, so a window of fewer than five seconds could
-      // take a steady but slow transfer for a stall.
-      curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout));
-      curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-      curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, std::max(5L, static_cast<long>(timeout / 1000)));
-    } else {
-      curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout));
-    }
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(1LL, timeout)));
+    t->idleLimit = std::chrono::milliseconds(timeout);
+    t->lastActivity = std::chrono::steady_clock::now();
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, t.get());
     if (!t->stream) {
       // A body announced longer than allowed is refused before any of it arrives.
       curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(r.maxBodyBytes));
@@ -288,15 +432,24 @@ struct Session::Impl {
     std::unique_ptr<Transfer> t = std::move(*it);
     running.erase(it);
     curl_multi_remove_handle(multi, easy);
+    if (result == CURLE_OK && t->redirecting) {
+      auto error = followRedirect(*t);
+      if (!error) {
+        start(std::move(t));
+        return;
+      }
+      result = CURLE_OK;
+      t->redirectError = std::move(error);
+    }
     if (t->stream) return finishStream(*t, result);
 
     std::optional<Bytes> body;
     std::optional<Response> response;
     std::optional<HCFError> error;
-    if (result != CURLE_OK) {
-      long osErrno = 0;
-      curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
-      error = transportError(result, osErrno, t->tooLarge);
+    if (t->redirectError) {
+      error = std::move(t->redirectError);
+    } else if (result != CURLE_OK) {
+      error = failure(*t, result);
     } else {
       curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &t->response.statusCode);
       char* url = nullptr;
@@ -318,10 +471,10 @@ struct Session::Impl {
     std::optional<HCFError> error;
     if (t.stopped || t.stream->cancelled) {
       error = cancelledError();
+    } else if (t.redirectError) {
+      error = std::move(t.redirectError);
     } else if (result != CURLE_OK) {
-      long osErrno = 0;
-      curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &osErrno);
-      error = transportError(result, osErrno, false);
+      error = failure(t, result);
     } else if (!deliverResponse(t)) {  // an empty body: the head alone
       error = cancelledError();
     }
@@ -357,7 +510,12 @@ struct Session::Impl {
       while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
         if (msg->msg == CURLMSG_DONE) finish(msg->easy_handle, msg->data.result);
       }
-      curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+      // Often enough to notice a short time-out's silence in time.
+      long wait = 1000;
+      for (const auto& t : running) {
+        wait = std::min<long>(wait, std::max<long>(20, t->idleLimit.count() / 4));
+      }
+      curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait), nullptr);
     }
   }
 };

@@ -118,6 +118,7 @@ inline constexpr std::int64_t kCannotFindHost = -1003;
 inline constexpr std::int64_t kCannotConnectToHost = -1004;
 inline constexpr std::int64_t kNetworkConnectionLost = -1005;
 inline constexpr std::int64_t kTooManyRedirects = -1007;
+inline constexpr std::int64_t kBadServerResponse = -1011;
 inline constexpr std::int64_t kNotConnectedToInternet = -1009;
 inline constexpr std::int64_t kCannotDecodeContentData = -1016;
 inline constexpr std::int64_t kDataLengthExceedsMaximum = -1103;
