@@ -208,6 +208,7 @@ void HCFNetProductDownloader::Transfer::logDownload() {
 void HCFNetProductDownloader::Transfer::fail(const HCFError& error) {
   if (state().failed.exchange(true)) return;
   logLine("catalogue download failed: " + error.description());
+  if (self->silenced_) return;
   dispatch::mainQueue().async([listener = self->delegate_, error] {
     if (auto d = listener.lock()) d->productDownloaderDidFailWithError(error);
   });
@@ -222,7 +223,7 @@ void HCFNetProductDownloader::Transfer::removeArchive() {
 void HCFNetProductDownloader::Transfer::postProgress(
     const std::weak_ptr<HCFNetProductDownloader>& downloader) {
   const auto me = downloader.lock();
-  if (!me) return;
+  if (!me || me->silenced_) return;
   const auto total = me->total_.load();
   const float progress = total == 0 ? 0.0f
                                     : static_cast<float>(static_cast<double>(me->running_.load()) /
@@ -262,6 +263,11 @@ void HCFNetProductDownloader::start() {
   const std::lock_guard lock(impl_->mutex);
   if (!impl_->failed) impl_->task = std::move(task);
   if (cancelled_ && impl_->task) impl_->task->cancel();
+}
+
+void HCFNetProductDownloader::cancelSilently() {
+  silenced_ = true;
+  cancel();
 }
 
 void HCFNetProductDownloader::cancel() {

@@ -1,7 +1,9 @@
 #include "hcf/cloud/hcf_net_tint_vault.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 
 #include "fixed_headers.h"
@@ -25,6 +27,14 @@ std::int64_t countOf(const JsonValue& v) {
   if (v.is_number_float()) {
     const double d = v.get<double>();
     if (std::isfinite(d) && d >= 0 && d < 9.2e18) return std::llround(d);
+  }
+  if (v.is_string()) {
+    // As the platform reads a text's integer value: leading blanks, a sign, the digits up to
+    // the first other character ("42" and " 42 items" are 42, "many" is 0).
+    const std::string& text = v.get_ref<const std::string&>();
+    errno = 0;
+    const long long n = std::strtoll(text.c_str(), nullptr, 10);
+    return errno == ERANGE ? (n < 0 ? INT64_MIN : INT64_MAX) : static_cast<std::int64_t>(n);
   }
   return 0;
 }

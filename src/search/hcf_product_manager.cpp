@@ -79,7 +79,8 @@ void HCFProductManager::downloadProductsWithDelegate(
     downloader_ = HCFNetProductDownloader::downloaderWithCredentials(*creds, delegate);
     started = downloader_;
   }
-  if (previous) previous->cancel();  // one download at a time into the same files
+  // One download at a time into the same files; the one replaced tells its listener nothing.
+  if (previous) previous->cancelSilently();
   started->start();
 }
 

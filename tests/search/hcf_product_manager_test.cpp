@@ -142,6 +142,25 @@ TEST_F(ProductManagerTest, CancellingKeepsTheInstalledCatalogue) {
   EXPECT_EQ(*logged.count(), kCatalogSize);
 }
 
+// A download replaced by another for the same listener tells it nothing: it hears about the
+// download it is waiting for, once.
+TEST_F(ProductManagerTest, AReplacedDownloadTellsItsListenerNothing) {
+  signIn();
+  const std::string archivePath = "/halvern-product-db-zips/v1/prod-dbs-demo-package.zip";
+  server_.setFault(archivePath,
+                   {.pauseAfter = 1000, .pauseFor = std::chrono::seconds(2), .times = 1});
+  auto r = std::make_shared<DownloadRecorder>();
+  manager_.downloadProductsWithDelegate(r);
+  manager_.downloadProductsWithDelegate(r);
+  r->awaitEnd();
+  // Whatever the first could still post has had its turn.
+  dispatch::mainQueue().runUntil([] { return false; },
+                                 dispatch::mainQueue().now() + std::chrono::milliseconds(10));
+  const std::lock_guard lock(r->mutex);
+  EXPECT_TRUE(r->failures.empty()) << r->failures.front().localizedDescription;
+  EXPECT_EQ(r->completions, 1);
+}
+
 TEST_F(ProductManagerTest, DelegateCallsAreForwardedAndDropTheDownloader) {
   auto r = std::make_shared<DownloadRecorder>();
   signOut();

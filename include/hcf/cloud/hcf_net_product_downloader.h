@@ -66,6 +66,9 @@ class HCF_API HCFNetProductDownloader
   /// Stops the download wherever it is (before the new store replaces the old one); the
   /// delegate hears the cancellation as a failure. Any thread.
   void cancel();
+  /// The same, telling the delegate nothing: a newer download took this one's place, and its
+  /// listener hears only about that one.
+  void cancelSilently();
 
   /// "<product-database storage>/halvern-product-db-zips/v1/prod-dbs-<package>.zip".
   std::string zipFileEndpoint() const;
@@ -96,6 +99,7 @@ class HCF_API HCFNetProductDownloader
   std::atomic<std::int64_t> total_{0};
   std::atomic<std::int64_t> running_{0};
   std::atomic<bool> cancelled_{false};
+  std::atomic<bool> silenced_{false};
   std::unique_ptr<Impl> impl_;
 };
 

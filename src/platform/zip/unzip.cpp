@@ -4,7 +4,9 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -19,6 +21,13 @@ namespace {
 
 HCFError refuse(const std::string& why) {
   return HTUtility::errWithMsg("Archive refused: " + why, 0);
+}
+
+// A file that could not be written: the system's reason (a full disk is not the archive's fault).
+HCFError writeFailure(const std::filesystem::path& file, int error) {
+  return HTUtility::errWithMsg(std::string(std::strerror(error ? error : EIO)) + ": " +
+                                   file.filename().string() + " could not be written",
+                               0);
 }
 
 struct ArchiveCloser {
@@ -157,8 +166,9 @@ Result<std::vector<std::filesystem::path>> unzipFileAtPath(const std::filesystem
         zip_fopen_index(z.get(), static_cast<zip_uint64_t>(i), 0));
     if (!in) return refuse("entry \"" + name + "\" cannot be read");
     std::filesystem::remove(target, ec);  // never write through an existing link
+    errno = 0;
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    if (!out) return refuse("cannot write " + target.string());
+    if (!out) return writeFailure(target, errno);
     written.add(target);
     const zip_uint64_t entryCap = declared[static_cast<std::size_t>(i)];
     zip_uint64_t got = 0;
@@ -174,7 +184,9 @@ Result<std::vector<std::filesystem::path>> unzipFileAtPath(const std::filesystem
                       std::to_string(entryCap) + " bytes it declares");
       }
       if (inflated > totalCap) return tooLarge();
+      errno = 0;
       out.write(buffer.data(), n);
+      if (!out) return writeFailure(target, errno);
     }
     if (n < 0)
       return refuse("entry \"" + name + "\" is damaged (" + zip_file_strerror(in.get()) + ")");
@@ -182,8 +194,9 @@ Result<std::vector<std::filesystem::path>> unzipFileAtPath(const std::filesystem
       return refuse("entry \"" + name + "\" holds " + std::to_string(got) + " bytes, not the " +
                     std::to_string(entryCap) + " it declares");
     }
+    errno = 0;
     out.close();
-    if (!out) return refuse("cannot write " + target.string());
+    if (!out) return writeFailure(target, errno);
   }
   return written.keep();
 }
