@@ -2,14 +2,17 @@
 #include "platform/zip/unzip.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -178,4 +181,27 @@ TEST_F(UnzipTest, InflatedBytesAreCountedAndAFailedUnpackLeavesNothing) {
     EXPECT_FALSE(fs::exists(root_ / "dest/zeros"));
     EXPECT_FALSE(fs::exists(root_ / "dest/noise"));
   }
+}
+
+// A file that cannot be written (here: larger than the process may write, as a full disk would
+// refuse it) is the system's failure with its reason, not the archive's.
+TEST_F(UnzipTest, AWriteFailureSaysWhyAndLeavesNothing) {
+  std::string noise(1 << 20, '\0');
+  std::mt19937 random(7);
+  for (auto& c : noise) c = static_cast<char>(random());
+  const auto zip = makeZip({{"ok.txt", "ok"}, {"big", noise}});
+  struct rlimit before {};
+  ::getrlimit(RLIMIT_FSIZE, &before);
+  const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = before;
+  small.rlim_cur = 64 * 1024;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  auto r = unzipFileAtPath(zip, root_ / "dest");
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, handler);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().localizedDescription,
+            std::string(std::strerror(EFBIG)) + ": big could not be written");
+  EXPECT_FALSE(fs::exists(root_ / "dest/ok.txt"));
+  EXPECT_FALSE(fs::exists(root_ / "dest/big"));
 }
