@@ -146,6 +146,21 @@ TEST_F(CentralTest, AnOutageAtLoginStartsOfflineWithTheKeptKey) {
   EXPECT_EQ(status->localizedDescription.rfind("Not logged in", 0), 0u);
 }
 
+// A secure connection that fails (here: a server that speaks no TLS) is not being offline: it is
+// reported, naming the host, and the kit does not quietly start without the cloud.
+TEST_F(CentralTest, AFailedSecureConnectionIsReportedNotTakenForOffline) {
+  std::filesystem::create_directories(dir_);
+  std::ofstream(HCFCentral::savedDeviceKeyPath()) << fx::kDemoDeviceKey << '\n';
+  auto base = server_.baseUrl();
+  base.replace(0, 4, "https");
+  CloudEndpoints::setCurrent(CloudEndpoints::withBase(base));
+  auto result = start(fx::kDemoSdkKey);
+  ASSERT_TRUE(result && *result);
+  EXPECT_EQ((*result)->code, http::url_error::kSecureConnectionFailed);
+  EXPECT_NE((*result)->localizedDescription.find("127.0.0.1"), std::string::npos);
+  EXPECT_FALSE(HCFCentral::isInitialized());
+}
+
 TEST_F(CentralTest, RefusedKeyIsTheAuthenticationFailure) {
   auto result = start("not-a-key");
   ASSERT_TRUE(result && *result);
