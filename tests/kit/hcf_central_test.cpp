@@ -111,18 +111,19 @@ TEST_F(CentralTest, OnlineStartKeepsTheDeviceKeyAndLaterStartsOnlyReport) {
   EXPECT_EQ(recorder->reports.size(), 1u);
 }
 
-// A login whose answer has no device-service key keeps the key of the last login.
+// A login whose answer lacks the SDK key and the device-service key keeps what the kit knew.
 TEST_F(CentralTest, ALoginWithoutADeviceKeyKeepsTheKeptOne) {
   std::filesystem::create_directories(dir_);
   std::ofstream(HCFCentral::savedDeviceKeyPath()) << fx::kDemoDeviceKey << '\n';
-  world_cloud_->addLogin("no-device-key", {{"sdk_key", "no-device-key"},
-                                           {"session_token", "session-0002"},
+  world_cloud_->addLogin("no-device-key", {{"session_token", "session-0002"},
                                            {"subscription_id", "sub-0002"},
                                            {"package_id", fx::kDemoPackageID}});
   auto result = start("no-device-key");
   ASSERT_TRUE(result);
   ASSERT_FALSE(*result) << (*result)->localizedDescription;
   EXPECT_EQ(HITintraSession::currentSession().apiKey(), fx::kDemoDeviceKey);
+  EXPECT_EQ(HCFCentral::creds().sdkKey, "no-device-key");
+  EXPECT_EQ(HCFCentral::creds().b2APIKey, fx::kDemoDeviceKey);
   std::ifstream saved(HCFCentral::savedDeviceKeyPath());
   std::string key;
   std::getline(saved, key);
