@@ -152,3 +152,32 @@ TEST(HcfCatalog, OnlineSearchesGoToTheSearchService) {
   }
   EXPECT_EQ(runHcf("search --online --store x.realm --lab 50 0 0").status, 2);
 }
+
+TEST(HcfSearch, ProductNamesCannotDriveTheTerminal) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("hcf-search-esc-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const auto lines = dir / "products.jsonl";
+  ASSERT_EQ(runHcf("catalog fixture --count 3 --names '" HCF_DATA_DIR
+                   "/colors/color-name-list.csv' --out '" +
+                   lines.string() + "'")
+                .status,
+            0);
+  // The first product is named with a sequence that sets the window title.
+  std::string text = hcf_test::slurp(lines);
+  for (std::size_t at; (at = text.find("\"100 Mph\"")) != std::string::npos;)
+    text.replace(at, 9, "\"\\u001b]0;owned\\u0007\"");
+  std::ofstream(lines, std::ios::trunc) << text;
+  ASSERT_EQ(
+      runHcf("catalog build '" + lines.string() + "' --package-id e --out '" + dir.string() + "'")
+          .status,
+      0);
+  const Outcome found =
+      runHcf("search --store '" + (dir / "halvern-products-e.realm").string() + "'");
+  ASSERT_EQ(found.status, 0) << found.err;
+  EXPECT_NE(found.out.find("\xEF\xBF\xBD]0;owned\xEF\xBF\xBD"), std::string::npos) << found.out;
+  EXPECT_EQ(found.out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(found.out.find('\x07'), std::string::npos);
+  std::filesystem::remove_all(dir);
+}

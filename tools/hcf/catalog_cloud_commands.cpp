@@ -13,6 +13,7 @@
 #include "cloud_context.h"
 #include "download_progress.h"
 #include "interrupt.h"
+#include "terminal_text.h"
 
 namespace hcf_tool {
 
@@ -38,7 +39,7 @@ int catalogDownloadCommand(const std::vector<std::string>& words) {
   }
   CloudContext cloud(args);
   if (auto e = cloud.logIn(); !e.empty()) {
-    std::cerr << "hcf catalog download: login failed: " << e << '\n';
+    std::cerr << "hcf catalog download: login failed: " << printable(e) << '\n';
     return kExitBadLines;
   }
   HCFProductManager manager;
@@ -58,7 +59,7 @@ int catalogDownloadCommand(const std::vector<std::string>& words) {
   if (const auto failure = bar->failure()) {
     std::cerr << "hcf catalog download: "
               << (cancelled ? "cancelled; the installed catalogue is unchanged"
-                            : failure->localizedDescription)
+                            : printable(failure->localizedDescription))
               << '\n';
     return kExitBadLines;
   }
@@ -82,7 +83,7 @@ int catalogStatusCommand(const std::vector<std::string>& words) {
   }
   CloudContext cloud(args);
   if (auto e = cloud.logIn(); !e.empty()) {
-    std::cerr << "hcf catalog status: login failed: " << e << '\n';
+    std::cerr << "hcf catalog status: login failed: " << printable(e) << '\n';
     return kExitBadLines;
   }
   HCFProductManager manager;
@@ -91,8 +92,8 @@ int catalogStatusCommand(const std::vector<std::string>& words) {
           [&](auto done) { manager.fetchProductsStatus(done); });
   if (!status || !std::get<0>(*status)) {
     const auto error = status ? std::get<1>(*status) : std::nullopt;
-    std::cerr << "hcf catalog status: " << (error ? error->localizedDescription : "no answer")
-              << '\n';
+    std::cerr << "hcf catalog status: "
+              << (error ? printable(error->localizedDescription) : "no answer") << '\n';
     return kExitBadLines;
   }
   const auto count = awaitAnswer<std::uint64_t, std::optional<HCFError>>(

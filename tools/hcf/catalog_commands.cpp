@@ -13,6 +13,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "package_builder.h"
+#include "terminal_text.h"
 
 namespace hcf_tool {
 
@@ -102,15 +103,15 @@ int buildCommand(const std::vector<std::string>& words) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (!build.ok()) {
     for (const auto& p : build.problems) {
-      std::cerr << args.positional[0] << ":" << p.line << ": " << p.reason << '\n';
+      std::cerr << args.positional[0] << ":" << p.line << ": " << printable(p.reason) << '\n';
     }
-    std::cerr << "hcf catalog: " << build.error->localizedDescription << '\n';
+    std::cerr << "hcf catalog: " << printable(build.error->localizedDescription) << '\n';
     return kExitBadLines;
   }
   try {
     fx::zipFileTo(archive, store.filename().string(), store);
   } catch (const std::exception& e) {
-    std::cerr << "hcf catalog: " << e.what() << '\n';
+    std::cerr << "hcf catalog: " << printable(e.what()) << '\n';
     return kExitBadLines;
   }
   printSummary(*build.summary);
@@ -132,19 +133,19 @@ int infoCommand(const std::vector<std::string>& words) {
   if (args.positional.size() != 1) throw UsageError("catalog info takes one FILE");
   const auto summary = HCFProductStoreBuilder::summarize(args.positional[0]);
   if (!summary) {
-    std::cerr << "hcf catalog: " << summary.error().localizedDescription << '\n';
+    std::cerr << "hcf catalog: " << printable(summary.error().localizedDescription) << '\n';
     return kExitBadLines;
   }
   printSummary(*summary);
   if (args.option("--plans")) {
     const auto plans = HCFProductStoreBuilder::queryPlans(args.positional[0]);
     if (!plans) {
-      std::cerr << "hcf catalog: " << plans.error().localizedDescription << '\n';
+      std::cerr << "hcf catalog: " << printable(plans.error().localizedDescription) << '\n';
       return kExitBadLines;
     }
     for (const auto& plan : *plans) {
-      std::cout << '\n' << plan.name << ":\n";
-      for (const auto& step : plan.steps) std::cout << "  " << step << '\n';
+      std::cout << '\n' << printable(plan.name) << ":\n";
+      for (const auto& step : plan.steps) std::cout << "  " << printable(step) << '\n';
     }
   }
   return kExitOk;
@@ -160,10 +161,10 @@ int checkCommand(const std::vector<std::string>& words) {
   const auto& file = args.positional[0];
   const auto problems = HCFProductStoreBuilder::check(file);
   if (!problems) {
-    std::cerr << "hcf catalog check: " << problems.error().localizedDescription << '\n';
+    std::cerr << "hcf catalog check: " << printable(problems.error().localizedDescription) << '\n';
     return kExitBadLines;
   }
-  for (const auto& p : *problems) std::cout << file << ": " << p << '\n';
+  for (const auto& p : *problems) std::cout << file << ": " << printable(p) << '\n';
   if (!problems->empty()) return kExitBadLines;
   const auto summary = HCFProductStoreBuilder::summarize(file);
   std::cout << file << ": a sound products store";
@@ -226,10 +227,10 @@ int catalogCommand(const std::vector<std::string>& args) {
     if (args[0] == "download") return catalogDownloadCommand(rest);
     if (args[0] == "status") return catalogStatusCommand(rest);
   } catch (const UsageError& e) {
-    std::cerr << "hcf catalog: " << e.what() << '\n';
+    std::cerr << "hcf catalog: " << printable(e.what()) << '\n';
     return kExitUsage;
   } catch (const std::exception& e) {
-    std::cerr << "hcf catalog: " << e.what() << '\n';
+    std::cerr << "hcf catalog: " << printable(e.what()) << '\n';
     return kExitBadLines;
   }
   std::cerr << "hcf catalog: unknown command '" << args[0] << "'\n" << kCatalogUsage;

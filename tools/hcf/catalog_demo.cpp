@@ -7,6 +7,7 @@
 #include "chart.h"
 #include "cli.h"
 #include "download_progress.h"
+#include "terminal_text.h"
 
 namespace hcf_tool {
 
@@ -19,16 +20,18 @@ constexpr std::uint64_t kMatches = 3;
 
 // "#rrggbb" of the product's first colour, "-" without one.
 std::string productHex(const HCFHalvernCloudProduct& p) {
-  return p.internalColors && !p.internalColors->empty() ? "#" + p.internalColors->front().hex()
-                                                        : std::string("-");
+  return p.internalColors && !p.internalColors->empty()
+             ? "#" + printable(p.internalColors->front().hex())
+             : std::string("-");
 }
 
 void printMatches(const Results& results, bool terminal) {
   for (std::size_t i = 0; i < results.size(); ++i) {
     const auto& r = results[i];
     const auto hex = productHex(r.product);
-    std::printf("      %zu  %-12s %-30s  \u0394E00 %5.2f  %s %s\n", i + 1, r.product.code().c_str(),
-                r.product.name().c_str(), static_cast<double>(r.deltaE.value_or(0)), hex.c_str(),
+    std::printf("      %zu  %-12s %-30s  \u0394E00 %5.2f  %s %s\n", i + 1,
+                printable(r.product.code()).c_str(), printable(r.product.name()).c_str(),
+                static_cast<double>(r.deltaE.value_or(0)), hex.c_str(),
                 swatch(hex, terminal).c_str());
   }
 }
@@ -103,14 +106,15 @@ int catalogDemo(SimSession& s, const std::vector<MeasuredSample>& samples, bool 
   if (!required) return kExitBadLines;
   const auto& [needed, whyNot] = *required;
   std::printf("  download needed: %s%s\n", needed ? "yes" : "no",
-              whyNot ? (" (" + whyNot->localizedDescription + ")").c_str() : "");
+              whyNot ? (" (" + printable(whyNot->localizedDescription) + ")").c_str() : "");
   if (needed) {
     std::fflush(stdout);
     auto bar = std::make_shared<ProgressBar>("catalogue");
     manager->downloadProductsWithDelegate(bar);
     s.runUntil([&] { return bar->ended(); }, std::chrono::minutes(5));
     if (const auto failure = bar->failure()) {
-      std::fprintf(stderr, "hcf: catalogue download: %s\n", failure->localizedDescription.c_str());
+      std::fprintf(stderr, "hcf: catalogue download: %s\n",
+                   printable(failure->localizedDescription).c_str());
       return kExitBadLines;
     }
   }
@@ -152,8 +156,9 @@ int catalogDemo(SimSession& s, const std::vector<MeasuredSample>& samples, bool 
       printMatches(inspirations, terminal);
     } else {
       std::printf("      (search failed: %s)\n",
-                  found && std::get<1>(*found) ? std::get<1>(*found)->localizedDescription.c_str()
-                                               : "no answer");
+                  found && std::get<1>(*found)
+                      ? printable(std::get<1>(*found)->localizedDescription).c_str()
+                      : "no answer");
     }
   }
   if (htmlFile) {

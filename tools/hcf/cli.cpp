@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "terminal_text.h"
+
 namespace hcf_tool {
 
 namespace {
@@ -107,7 +109,7 @@ int runBatchLines(const std::function<std::string(std::string_view)>& convertLin
     try {
       out += convertLine(line);
     } catch (const UsageError& e) {
-      std::cerr << "line " << lineNumber << ": " << e.what() << '\n';
+      std::cerr << "line " << lineNumber << ": " << printable(e.what()) << '\n';
       out += "error";
       status = kExitBadLines;
     }

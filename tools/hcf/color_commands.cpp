@@ -8,6 +8,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "terminal_text.h"
 
 namespace hcf_tool {
 
@@ -258,7 +259,7 @@ int colorCommand(const std::vector<std::string>& words) {
       return adapt(args);
     }
   } catch (const UsageError& e) {
-    std::cerr << "hcf color " << command << ": " << e.what() << '\n';
+    std::cerr << "hcf color " << command << ": " << printable(e.what()) << '\n';
     return kExitUsage;
   }
   std::cerr << "hcf color: unknown command '" << command << "'\n" << kColorUsage;

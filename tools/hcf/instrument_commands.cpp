@@ -13,6 +13,7 @@
 #include "fixtures.h"
 #include "measurement_output.h"
 #include "sim_session.h"
+#include "terminal_text.h"
 
 namespace hcf_tool {
 
@@ -34,10 +35,10 @@ struct StatePrinter : HCFConnectionManagerDelegate {
     std::printf("    state: %s\n", stateName(state));
   }
   void onWarning(const HCFError& w) override {
-    std::printf("    warning: %s\n", w.localizedDescription.c_str());
+    std::printf("    warning: %s\n", printable(w.localizedDescription).c_str());
   }
   void onError(const HCFError& e) override {
-    std::printf("    error: %s\n", e.localizedDescription.c_str());
+    std::printf("    error: %s\n", printable(e.localizedDescription).c_str());
   }
 };
 
@@ -173,7 +174,7 @@ void silence(SimSession& s, const HCFColorInstrument& device) {
 }
 
 int fail(const char* what, const HCFError& error) {
-  std::fprintf(stderr, "hcf: %s: %s\n", what, error.localizedDescription.c_str());
+  std::fprintf(stderr, "hcf: %s: %s\n", what, printable(error.localizedDescription).c_str());
   return kExitBadLines;
 }
 
@@ -214,7 +215,7 @@ int demoCommand(const std::vector<std::string>& words) {
   std::printf("reference cloud on %s, data in %s\n\n", s.cloudUrl().c_str(),
               s.dataDirectory().c_str());
   if (auto error = s.startKit(); !error.empty()) {
-    std::fprintf(stderr, "hcf: the kit did not start: %s\n", error.c_str());
+    std::fprintf(stderr, "hcf: the kit did not start: %s\n", printable(error).c_str());
     return kExitBadLines;
   }
   std::printf("Kit started: logged in, device-data service ready.\n\n");
@@ -234,8 +235,9 @@ int demoCommand(const std::vector<std::string>& words) {
         spectrometer ? "model package from the cloud" : "calibration record from the cloud");
     if (auto e = connect(s, serial)) return fail("connect", *e);
     auto device = HCFCentral::connectionManager()->connectedDevice();
-    std::printf("  connected: serial %s, firmware %s, model %s\n", device->serial().c_str(),
-                device->firmwareVersion().c_str(), device->model().c_str());
+    std::printf("  connected: serial %s, firmware %s, model %s\n",
+                printable(device->serial()).c_str(), printable(device->firmwareVersion()).c_str(),
+                printable(device->model()).c_str());
     if (auto e = calibrate(s, *device)) return fail("white calibration", *e);
     std::printf("  %s\n", spectrometer ? "no white calibration needed"
                                        : "white-calibrated on its white tile");
@@ -263,8 +265,9 @@ int demoCommand(const std::vector<std::string>& words) {
     std::fprintf(stderr, "hcf: multi-connect did not connect\n");
     return kExitBadLines;
   }
-  std::printf("  chosen and ready: %s (model %s)\n", m->connectedDevice()->serial().c_str(),
-              m->connectedDevice()->model().c_str());
+  std::printf("  chosen and ready: %s (model %s)\n",
+              printable(m->connectedDevice()->serial()).c_str(),
+              printable(m->connectedDevice()->model()).c_str());
   m->multiConnectStop();
   disconnectCurrent(s);
   s.pass(10ms);  // the listener hears the cycle end before the next part begins
@@ -329,7 +332,7 @@ int measureCommand(const std::vector<std::string>& words) {
   auto scan = measure(s, *device, chart[index], index, error);
   if (!scan) return fail("measure", *error);
   if (args.option("--json")) {
-    std::cout << HCFTintVaultSerialization::colorScanToDictionary(*scan).dump(2) << '\n';
+    std::cout << printableJson(HCFTintVaultSerialization::colorScanToDictionary(*scan)) << '\n';
   } else {
     printScan(chart[index].name, *scan, isatty(STDOUT_FILENO) == 1, chart[index].lab);
   }

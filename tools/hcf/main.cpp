@@ -11,6 +11,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "interrupt.h"
+#include "terminal_text.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ int run(int argc, char** argv) {
       return hcf_tool::kExitOk;
     }
   } catch (const std::exception& e) {
-    std::cerr << "hcf: " << e.what() << '\n';
+    std::cerr << "hcf: " << hcf_tool::printable(e.what()) << '\n';
     return hcf_tool::kExitUsage;
   }
   std::cerr << "hcf: unknown command '" << command << "'\n" << kUsage;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "chart.h"
+#include "terminal_text.h"
 
 namespace hcf_tool {
 
@@ -13,8 +14,8 @@ void printDiscovered(const std::vector<HPeripheralWRSSI>& found) {
   for (const auto& r : found) {
     const auto name = r.peripheral ? r.peripheral->name() : std::nullopt;
     const auto serial = r.serial();
-    std::printf("  %-26s %-14s %s\n", name.value_or("(no name)").c_str(),
-                serial ? serial->c_str() : "-",
+    std::printf("  %-26s %-14s %s\n", name ? printable(*name).c_str() : "(no name)",
+                serial ? printable(*serial).c_str() : "-",
                 r.rssi ? (std::to_string(*r.rssi) + " dBm").c_str() : "connected");
   }
 }
@@ -22,7 +23,8 @@ void printDiscovered(const std::vector<HPeripheralWRSSI>& found) {
 void printScan(const std::string& title, const HCFColorScan& scan, bool terminal,
                const std::optional<HCFLabColor>& reference) {
   const auto rgb = scan.rgbColor();
-  std::printf("  %s  hex #%s %s\n", title.c_str(), scan.hex().value_or("------").c_str(),
+  std::printf("  %s  hex #%s %s\n", printable(title).c_str(),
+              printable(scan.hex().value_or("------")).c_str(),
               rgb ? swatch(*rgb, terminal).c_str() : "");
   for (const auto illuminant : {HCFIlluminant::D50, HCFIlluminant::D65}) {
     for (const auto observer : {HCFStdObserver::TwoDegree, HCFStdObserver::TenDegree}) {

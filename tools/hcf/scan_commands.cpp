@@ -8,6 +8,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "terminal_text.h"
 
 namespace hcf_tool {
 
@@ -93,9 +94,9 @@ int showCommand(const std::vector<std::string>& words) {
   const auto scan = readScan(args.positional[0]);
   const bool spectral = dynamic_cast<const HCFSpectralScan*>(scan.get()) != nullptr;
   std::cout << "kind        " << (spectral ? "spectral" : "tristimulus") << '\n'
-            << "serial      " << scan->serial << '\n'
-            << "model       " << scan->model << '\n'
-            << "hex         " << scan->hex().value_or("-") << '\n';
+            << "serial      " << printable(scan->serial) << '\n'
+            << "model       " << printable(scan->model) << '\n'
+            << "hex         " << printable(scan->hex().value_or("-")) << '\n';
   std::cout << "illuminant  L a b (2°)  |  L a b (10°)\n";
   for (const auto& name : HTColorUtils::allIlluminants()) {
     const auto illuminant = HTColorUtils::fromIlluminantStr(name);
@@ -118,7 +119,7 @@ int scanCommand(const std::vector<std::string>& args) {
     if (args[0] == "lab") return labCommand(rest);
     if (args[0] == "show") return showCommand(rest);
   } catch (const UsageError& e) {
-    std::cerr << "hcf scan: " << e.what() << '\n';
+    std::cerr << "hcf scan: " << printable(e.what()) << '\n';
     return kExitUsage;
   }
   std::cerr << "hcf scan: unknown command '" << args[0] << "'\n" << kScanUsage;

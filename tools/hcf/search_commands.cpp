@@ -12,6 +12,7 @@
 #include "cli.h"
 #include "cloud_context.h"
 #include "commands.h"
+#include "terminal_text.h"
 
 namespace hcf_tool {
 
@@ -217,24 +218,25 @@ int runSearch(std::vector<std::string> words) {
     }
   }
   if (error) {
-    std::cerr << "hcf search: " << error->localizedDescription << '\n';
+    std::cerr << "hcf search: " << printable(error->localizedDescription) << '\n';
     return kExitBadLines;
   }
   if (args.option("--json")) {
-    std::cout << HCFTintVaultSerialization::productSearchResultsToArray(results).dump(2) << '\n';
+    std::cout << printableJson(HCFTintVaultSerialization::productSearchResultsToArray(results))
+              << '\n';
     return kExitOk;
   }
   std::uint64_t rank = search.skip;
   for (const auto& r : results) {
     const auto hex = r.product.internalColors && !r.product.internalColors->empty()
-                         ? r.product.internalColors->front().hex()
+                         ? printable(r.product.internalColors->front().hex())
                          : std::string("-");
     char difference[32] = "-";
     if (r.deltaE)
       std::snprintf(difference, sizeof difference, "%.2f", static_cast<double>(*r.deltaE));
     std::printf("%4llu  %-12s %-32s %8s  %-8s %s\n", static_cast<unsigned long long>(++rank),
-                r.product.code().c_str(), r.product.name().c_str(), difference, hex.c_str(),
-                swatch(hex, isatty(STDOUT_FILENO) == 1).c_str());
+                printable(r.product.code()).c_str(), printable(r.product.name()).c_str(),
+                difference, hex.c_str(), swatch(hex, isatty(STDOUT_FILENO) == 1).c_str());
   }
   return kExitOk;
 }
@@ -249,7 +251,7 @@ int runFilters(std::vector<std::string> words) {
   if (!args.positional.empty()) throw UsageError("unexpected '" + args.positional[0] + "'");
   auto counts = openCatalog(args.option("--store")).filterCounts(false, selections);
   if (!counts) {
-    std::cerr << "hcf filters: " << counts.error().localizedDescription << '\n';
+    std::cerr << "hcf filters: " << printable(counts.error().localizedDescription) << '\n';
     return kExitBadLines;
   }
   // By key; a selected value is shown even when nothing else would be left with it.
@@ -262,14 +264,14 @@ int runFilters(std::vector<std::string> words) {
     if (!shown) values.push_back({kv, 0});
   }
   for (const auto& [key, values] : byKey) {
-    std::cout << key << '\n';
+    std::cout << printable(key) << '\n';
     for (const auto& c : values) {
       const bool selected = std::any_of(selections.begin(), selections.end(), [&](const auto& kv) {
         return kv.key == c.filter.key && kv.val == c.filter.val;
       });
       std::cout << (selected ? "  * " : "    ")
-                << c.filter.valTranslated.value_or(c.filter.val.value_or("")) << " (" << c.products
-                << ")\n";
+                << printable(c.filter.valTranslated.value_or(c.filter.val.value_or(""))) << " ("
+                << c.products << ")\n";
     }
   }
   return kExitOk;
@@ -281,7 +283,7 @@ int searchCommand(const std::vector<std::string>& args) {
   try {
     return runSearch(args);
   } catch (const UsageError& e) {
-    std::cerr << "hcf search: " << e.what() << '\n';
+    std::cerr << "hcf search: " << printable(e.what()) << '\n';
     return kExitUsage;
   }
 }
@@ -290,7 +292,7 @@ int filtersCommand(const std::vector<std::string>& args) {
   try {
     return runFilters(args);
   } catch (const UsageError& e) {
-    std::cerr << "hcf filters: " << e.what() << '\n';
+    std::cerr << "hcf filters: " << printable(e.what()) << '\n';
     return kExitUsage;
   }
 }
