@@ -24,12 +24,22 @@ double hueDegrees(double radians) {
 }
 
 // The same hue with the true π. π to ten decimals shrinks every angle by about 1.3e-10 of
-// itself, so two hues exactly half a turn apart would come out a hair over 180° apart when
-// one of them was shifted up by 360; the hue branches are decided on these exact angles.
+// itself, 5e-8° on a hue shifted up by 360°; the hue branches are decided on these exact angles.
 double trueHueDegrees(double radians) {
   const double h = radians * (180.0 / M_PI);
   return h < 0 ? h + 360.0 : h;
 }
+
+// How far beyond half a turn two hues must be before the formula's branches count them as
+// more than 180° apart. Hues exactly opposite (one colour's a and b the other's times any
+// negative number) come out up to a few ulps of 360° (6e-14° each) either side of 180° apart,
+// and taking the wrapped branch for them moves the mean hue by 180° and the difference by up
+// to about 50. This margin is a thousand times that rounding and far below any measured hue.
+constexpr double kHalfTurnMargin = 1e-10;
+
+// Whether two hues in [0°, 360°) are more than half a turn apart, so that the shorter arc
+// between them crosses 0° and the mean hue and the hue difference wrap.
+bool huesApart(double h1t, double h2t) { return std::fabs(h1t - h2t) > 180.0 + kHalfTurnMargin; }
 
 }  // namespace
 
@@ -53,7 +63,7 @@ double CieStdMath::deltaE2000WithL(double L1, double a1, double b1, double L2, d
   const double h2p = hueDegrees(r2);
   const double h1t = trueHueDegrees(r1);
   const double h2t = trueHueDegrees(r2);
-  const bool apart = std::fabs(h1t - h2t) > 180.0;  // the hues straddle 0°/360°
+  const bool apart = huesApart(h1t, h2t);
 
   double Hbarp = (h1p + h2p) / 2.0;
   if (apart) Hbarp = h1t + h2t < 360.0 ? (h1p + h2p + 360.0) / 2.0 : (h1p + h2p - 360.0) / 2.0;
