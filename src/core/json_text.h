@@ -5,17 +5,16 @@
 #include <string_view>
 
 #include "hcf/core/json.h"
+#include "hcf/core/json_read.h"
 
 HCF_NAMESPACE_BEGIN
 namespace json_text {
 
-/// The deepest nesting of arrays and objects accepted. The kit's own documents nest a few
-/// levels; the JSON library copies, compares and writes values recursively, so a document a
-/// million levels deep would exhaust the stack of whoever touched it next.
-inline constexpr std::size_t kMaxDepth = 512;
+/// The deepest nesting of arrays and objects accepted (see `kJsonMaxDepth`).
+inline constexpr std::size_t kMaxDepth = kJsonMaxDepth;
 
-/// The offset at which `text` first nests deeper than `kMaxDepth`, or npos (strings skipped).
-std::size_t tooDeepAt(std::string_view text);
+/// The offset at which `text` first nests deeper than `maxDepth`, or npos (strings skipped).
+std::size_t tooDeepAt(std::string_view text, std::size_t maxDepth = kMaxDepth);
 
 /// `JsonValue::parse` for outside text: throws `JsonValue::exception` when the text is not JSON
 /// or nests deeper than `kMaxDepth`.
