@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cie_tables.h"
+#include "hcf/color/cie_std_math.h"
 #include "hcf/color/ht_color_utils.h"
 #include "hcf/color/matrix_math.h"
 #include "hcf/core/exception.h"
@@ -87,6 +88,13 @@ void HCFCieSpectralMath::interpolate(std::span<const double> in, std::span<doubl
 Result<HCFXYZColor> HCFCieSpectralMath::xyzFromSpectrum(std::span<const double> samples,
                                                         unsigned start, HCFIlluminant illuminant,
                                                         HCFStdObserver observer) {
+  return xyzFromSpectrum(samples, start, illuminant, observer, HCFWhiteReference::Table);
+}
+
+Result<HCFXYZColor> HCFCieSpectralMath::xyzFromSpectrum(std::span<const double> samples,
+                                                        unsigned start, HCFIlluminant illuminant,
+                                                        HCFStdObserver observer,
+                                                        HCFWhiteReference white) {
   const std::size_t n = samples.size();
   if (n == 0) return HTUtility::errWithMsg("Spectrum has no samples", 0);
   if (start < cieWavelengthStart || start + kStep10 * (n - 1) > cieWavelengthEnd) {
@@ -121,8 +129,28 @@ Result<HCFXYZColor> HCFCieSpectralMath::xyzFromSpectrum(std::span<const double> 
   const double N = MatrixMath::sumWithVector(yS, m);
   if (N == 0) return HTUtility::errWithMsg("Spectrum lies where the observer sees nothing", 0);
   // 100 · (Σ/N): a perfect reflector's Σ equals N, so Y is 100 exactly.
-  const double X = 100.0 * (MatrixMath::sumWithVector(xRS, m) / N);
   const double Y = 100.0 * (MatrixMath::sumWithVector(yRS, m) / N);
+  if (white == HCFWhiteReference::Integrated) {
+    // X and Z relative to the same sums over a perfect reflector (x̄·S and z̄·S, multiplied in
+    // the order the curve's products are, so a flat curve of 1 gives a ratio of exactly 1),
+    // carried to the tabulated white that Lab divides by.
+    std::vector<double> xS(m), zS(m);
+    MatrixMath::vectorMult(xbar, S, xS, m);
+    MatrixMath::vectorMult(zbar, S, zS, m);
+    const double Nx = MatrixMath::sumWithVector(xS, m);
+    const double Nz = MatrixMath::sumWithVector(zS, m);
+    if (Nx == 0 || Nz == 0) {
+      return HTUtility::errWithMsg("Spectrum from " + std::to_string(start) + " nm with " +
+                                       std::to_string(n) +
+                                       " samples has a white without X or Z to be relative to",
+                                   0);
+    }
+    const Vector3& w = CieStdMath::wpArrayForObserver(observer, illuminant);
+    const double X = (MatrixMath::sumWithVector(xRS, m) / Nx) * (w[0] * 100.0);
+    const double Z = (MatrixMath::sumWithVector(zRS, m) / Nz) * (w[2] * 100.0);
+    return HCFXYZColor::XYZColorWithX(X, Y, Z, illuminant, observer);
+  }
+  const double X = 100.0 * (MatrixMath::sumWithVector(xRS, m) / N);
   const double Z = 100.0 * (MatrixMath::sumWithVector(zRS, m) / N);
   return HCFXYZColor::XYZColorWithX(X, Y, Z, illuminant, observer);
 }
