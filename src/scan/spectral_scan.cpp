@@ -1,5 +1,9 @@
 #include "hcf/scan/spectral_scan.h"
 
+#include <cmath>
+#include <optional>
+#include <string>
+
 #include "hcf/calibration/hcf_ml_model.h"
 #include "hcf/color/hcf_cie_spectral_math.h"
 #include "hcf/color/ht_color_utils.h"
@@ -7,9 +11,42 @@
 
 HCF_NAMESPACE_BEGIN
 
+namespace {
+
+// A curve from 400 nm every 10 nm reaches 700 nm with 31 samples, the end of the tables
+// (830 nm) with 44.
+constexpr std::size_t kMinSamples = 31;
+constexpr std::size_t kMaxSamples = 44;
+
+std::string sampleText(double v) {
+  if (std::isnan(v)) return "nan";
+  return v < 0 ? "-inf" : "inf";
+}
+
+std::optional<HCFError> curveRefusal(const std::vector<double>& curve) {
+  if (curve.size() < kMinSamples || curve.size() > kMaxSamples) {
+    return HTUtility::invalidDataError("\"curve\" has " + std::to_string(curve.size()) +
+                                       (curve.size() == 1 ? " sample" : " samples") +
+                                       ": a scan's curve needs " + std::to_string(kMinSamples) +
+                                       " to " + std::to_string(kMaxSamples) +
+                                       " (400 nm to 700–830 nm every 10 nm)");
+  }
+  for (std::size_t i = 0; i < curve.size(); ++i) {
+    if (!std::isfinite(curve[i])) {
+      return HTUtility::invalidDataError("\"curve[" + std::to_string(i) +
+                                         "]\" is not a finite number (" + sampleText(curve[i]) +
+                                         ")");
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 Result<std::shared_ptr<HCFSpectralScan>> HCFSpectralScan::initWithSerial(
     const std::string& serial, const std::string& model, std::vector<double> senses,
     std::vector<double> curve) {
+  if (auto refusal = curveRefusal(curve)) return *refusal;
   auto scan = std::make_shared<HCFSpectralScan>();
   scan->serial = serial;
   scan->model = model;

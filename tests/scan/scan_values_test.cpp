@@ -1,7 +1,12 @@
 // Colour values of both scan kinds and the batched-Lab filter.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
+#include "hcf/color/cie_std_math.h"
 #include "hcf/color/hcf_cie_spectral_math.h"
+#include "hcf/core/ht_utility.h"
 #include "hcf/scan/spectral_scan.h"
 #include "hcf/scan/tristim_scan.h"
 
@@ -95,14 +100,88 @@ TEST(SpectralScan, ColourValuesCurvePointsAndCurvesThatCannotBeIntegrated) {
   EXPECT_NEAR(scan->lchColor(HCFStdObserver::TwoDegree, HCFIlluminant::D50)->L, lab50.L, 1e-12);
   EXPECT_FALSE(scan->auxSearchLab());
 
-  EXPECT_FALSE(HCFSpectralScan::initWithSerial("s", "m", {}, {}).ok());
-  // From 400 nm, 44 samples end at 830 nm, the end of the tables; 45 go beyond.
-  EXPECT_TRUE(HCFSpectralScan::initWithSerial("s", "m", {}, std::vector<double>(44, 0.5)).ok());
-  EXPECT_FALSE(HCFSpectralScan::initWithSerial("s", "m", {}, std::vector<double>(45, 0.5)).ok());
-  EXPECT_TRUE(HCFSpectralScan::initWithSerial("s", "m", {}, std::vector<double>(5, 0.5)).ok());
   HCFSpectralScan blank;
   EXPECT_FALSE(blank.lab(HCFStdObserver::TwoDegree, HCFIlluminant::D50));
   EXPECT_FALSE(blank.hex());
+}
+
+TEST(SpectralScan, CurvesMustCover400To700NmWithinTheTables) {
+  // From 400 nm, 31 samples reach 700 nm and 44 the end of the tables (830 nm).
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Row {
+    std::vector<double> curve;
+    const char* error;  // the message after "Invalid data: "; nullptr when the scan is made
+  };
+  const Row rows[] = {
+      {std::vector<double>(31, 0.5), nullptr},
+      {std::vector<double>(32, 0.5), nullptr},
+      {std::vector<double>(44, 0.5), nullptr},
+      {{},
+       "\"curve\" has 0 samples: a scan's curve needs 31 to 44 (400 nm to 700–830 nm every 10 nm)"},
+      {{0.5},
+       "\"curve\" has 1 sample: a scan's curve needs 31 to 44 (400 nm to 700–830 nm every 10 nm)"},
+      {std::vector<double>(30, 0.5),
+       "\"curve\" has 30 samples: a scan's curve needs 31 to 44 (400 nm to 700–830 nm every 10 "
+       "nm)"},
+      {std::vector<double>(45, 0.5),
+       "\"curve\" has 45 samples: a scan's curve needs 31 to 44 (400 nm to 700–830 nm every 10 "
+       "nm)"},
+      {[&] {
+         auto c = std::vector<double>(31, 0.5);
+         c[30] = nan;
+         return c;
+       }(),
+       "\"curve[30]\" is not a finite number (nan)"},
+  };
+  for (const auto& row : rows) {
+    const auto scan = HCFSpectralScan::initWithSerial("s", "m", {}, row.curve);
+    if (!row.error) {
+      EXPECT_TRUE(scan.ok()) << row.curve.size();
+      continue;
+    }
+    ASSERT_FALSE(scan.ok()) << row.curve.size();
+    EXPECT_EQ(scan.error().code, error_code::kInvalidData);
+    EXPECT_EQ(scan.error().localizedDescription, std::string("Invalid data: ") + row.error);
+  }
+}
+
+TEST(SpectralIntegration, PerfectWhiteAgainstTheTableAndTheIntegratedWhite) {
+  using M = HCFCieSpectralMath;
+  const std::vector<double> white(31, 1.0);
+  // The default pairs the 400–700 nm sums with the tabulated white: a faint cast, kept because
+  // the catalogue's colours are computed the same way.
+  const auto d50 = M::xyzFromSpectrum(white, 400, HCFIlluminant::D50, HCFStdObserver::TwoDegree);
+  ASSERT_TRUE(d50.ok());
+  EXPECT_EQ(d50->Y, 100.0);
+  EXPECT_NEAR(d50->toLab().A, -0.19, 0.005);
+  EXPECT_NEAR(d50->toLab().B, 0.09, 0.005);
+  // Beyond 660 nm z̄ is zero: the integrated white has no Z to be relative to.
+  const std::vector<double> red(14, 1.0);
+  EXPECT_TRUE(M::xyzFromSpectrum(red, 700, HCFIlluminant::D50, HCFStdObserver::TwoDegree).ok());
+  EXPECT_FALSE(M::xyzFromSpectrum(red, 700, HCFIlluminant::D50, HCFStdObserver::TwoDegree,
+                                  HCFWhiteReference::Integrated)
+                   .ok());
+  const auto yellow = yellowCurve();
+  for (const auto ill :
+       {HCFIlluminant::D50, HCFIlluminant::D65, HCFIlluminant::A, HCFIlluminant::B,
+        HCFIlluminant::C, HCFIlluminant::F2, HCFIlluminant::F7, HCFIlluminant::F11}) {
+    for (const auto obs : {HCFStdObserver::TwoDegree, HCFStdObserver::TenDegree}) {
+      const auto lab =
+          M::xyzFromSpectrum(white, 400, ill, obs, HCFWhiteReference::Integrated)->toLab();
+      EXPECT_NEAR(lab.L, 100.0, 1e-12) << static_cast<int>(ill) << "/" << static_cast<int>(obs);
+      EXPECT_NEAR(lab.A, 0.0, 1e-12) << static_cast<int>(ill) << "/" << static_cast<int>(obs);
+      EXPECT_NEAR(lab.B, 0.0, 1e-12) << static_cast<int>(ill) << "/" << static_cast<int>(obs);
+      // A colour keeps its Y and moves by the white's cast, no more.
+      const auto table = *M::xyzFromSpectrum(yellow, 400, ill, obs);
+      const auto tableWhite = *M::xyzFromSpectrum(white, 400, ill, obs);
+      const auto integrated =
+          *M::xyzFromSpectrum(yellow, 400, ill, obs, HCFWhiteReference::Integrated);
+      const auto& wp = CieStdMath::wpArrayForObserver(obs, ill);
+      EXPECT_EQ(integrated.Y, table.Y);
+      EXPECT_NEAR(integrated.X, table.X / tableWhite.X * wp[0] * 100, 1e-9);
+      EXPECT_NEAR(integrated.Z, table.Z / tableWhite.Z * wp[2] * 100, 1e-9);
+    }
+  }
 }
 
 TEST(TristimScan, StoredLabsPerObserverSeenUnderAnyIlluminant) {

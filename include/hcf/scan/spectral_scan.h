@@ -17,8 +17,11 @@ class HCF_API HCFSpectralScan : public HCFColorScan {
   HCFSpectralScan() = default;
 
   /// The scan of a curve (samples from 400 nm every 10 nm) and its raw sensor vector, with its
-  /// 16 batched Labs (batch "s1-1"; D50, D65, C, B, A, F2, F7, F11, each 2° then 10°). A curve
-  /// that is empty or reaches beyond 830 nm is an error.
+  /// 16 batched Labs (batch "s1-1"; D50, D65, C, B, A, F2, F7, F11, each 2° then 10°). The
+  /// curve must cover the instruments' range, 400 to 700 nm, and stay within the tables, so
+  /// hold 31 to 44 samples, each a finite number; otherwise error 9930 naming the curve:
+  /// `"curve" has 1 sample: a scan's curve needs 31 to 44 (400 nm to 700–830 nm every 10 nm)`
+  /// or `"curve[3]" is not a finite number (nan)`.
   static Result<std::shared_ptr<HCFSpectralScan>> initWithSerial(const std::string& serial,
                                                                  const std::string& model,
                                                                  std::vector<double> senses,
