@@ -1,5 +1,13 @@
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <system_error>
+
 #include "hcf/color/ht_color_utils.h"
 #include "hcf/core/ht_utility.h"
+#include "hcf/core/json_read.h"
 #include "hcf/scan/spectral_scan.h"
 #include "hcf/scan/tristim_scan.h"
 #include "hcf/serialization/tint_vault_serialization.h"
@@ -13,6 +21,11 @@ namespace {
 template <typename T>
 using Read = Result<std::optional<T>>;
 
+// Where a spectral scan's curve starts and how far apart its samples are: the only grid the
+// kit integrates exactly.
+constexpr double kCurveStart = HCFSpectralScan::kWaveLengthStart;
+constexpr double kCurveStep = HCFSpectralScan::kWavelengthStep;
+
 HCFError wrongType(std::string_view key, std::string_view expected) {
   return HTUtility::invalidDataError("\"" + std::string(key) + "\" must be " +
                                      std::string(expected));
@@ -20,6 +33,28 @@ HCFError wrongType(std::string_view key, std::string_view expected) {
 
 HCFError missingKey(std::string_view what, std::string_view key) {
   return HTUtility::invalidDataError(std::string(what) + " lacks \"" + std::string(key) + "\"");
+}
+
+// A number that is not finite as a message shows it.
+std::string notFiniteText(double v) {
+  if (std::isnan(v)) return "nan";
+  return v < 0 ? "-inf" : "inf";
+}
+
+HCFError notFinite(std::string_view path, double v) {
+  return HTUtility::invalidDataError("\"" + std::string(path) + "\" is not a finite number (" +
+                                     notFiniteText(v) + ")");
+}
+
+// `error` with `context` put before what it says ("Invalid data: <context>: …").
+HCFError within(const HCFError& error, std::string_view context) {
+  static constexpr std::string_view kPrefix = "Invalid data: ";
+  std::string_view what = error.localizedDescription;
+  if (what.starts_with(kPrefix)) what.remove_prefix(kPrefix.size());
+  HCFError out = HTUtility::invalidDataError(std::string(context) + ": " + std::string(what));
+  out.code = error.code;
+  out.native = error.native;
+  return out;
 }
 
 bool has(const JsonValue& d, const char* key) { return d.contains(key); }
@@ -38,13 +73,18 @@ Result<std::vector<double>> numbers(const JsonValue& d, const char* key) {
   out.reserve(v.size());
   for (const auto& x : v) {
     if (!x.is_number()) return wrongType(key, "an array of numbers");
-    out.push_back(x.get<double>());
+    const double n = x.get<double>();
+    if (!std::isfinite(n))
+      return notFinite(std::string(key) + "[" + std::to_string(out.size()) + "]", n);
+    out.push_back(n);
   }
   return out;
 }
 
-Read<HCFLabColor> readLab(const JsonValue& d, std::string_view key) {
-  if (!d.is_object()) return wrongType(key, "a Lab dictionary");
+// `path` names the dictionary in messages about its values ("adjusted_lab" gives
+// "adjusted_lab.L"); an empty path names the values alone.
+Read<HCFLabColor> readLab(const JsonValue& d, std::string_view path) {
+  if (!d.is_object()) return wrongType(path.empty() ? "Lab" : path, "a Lab dictionary");
   const char* const plain[] = {"L", "a", "b"};
   const char* const d50[] = {"d50L", "d50a", "d50b"};
   const char* const* names = nullptr;
@@ -59,6 +99,10 @@ Read<HCFLabColor> readLab(const JsonValue& d, std::string_view key) {
   for (int i = 0; i < 3; ++i) {
     if (!d[names[i]].is_number()) return wrongType(names[i], "a number");
     v[i] = d[names[i]].get<double>();
+    if (!std::isfinite(v[i])) {
+      return notFinite(path.empty() ? std::string(names[i]) : std::string(path) + "." + names[i],
+                       v[i]);
+    }
   }
   HCFLabColor lab = HCFLabColor::labColorWithL(v[0], v[1], v[2], HCFIlluminant::D50);
   if (hasValue(d, "observer")) {
@@ -74,15 +118,41 @@ Read<HCFLabColor> readLab(const JsonValue& d, std::string_view key) {
   return std::optional(lab);
 }
 
-Read<HCFGenericBatchedLab> readBatchedLab(const JsonValue& d) {
+Read<HCFGenericBatchedLab> readBatchedLab(const JsonValue& d, std::string_view path) {
   if (!d.is_object()) return wrongType("batched_labs", "an array of batched-Lab dictionaries");
   if (!has(d, "batch") || !has(d, "lab")) return std::optional<HCFGenericBatchedLab>();
   auto batch = text(d, "batch");
   if (!batch) return batch.error();
-  auto lab = readLab(d["lab"], "lab");
+  auto lab = readLab(d["lab"], path.empty() ? std::string("lab") : std::string(path) + ".lab");
   if (!lab) return lab.error();
   if (!*lab) return std::optional<HCFGenericBatchedLab>();
   return std::optional(HCFGenericBatchedLab::batchedLabWith(**lab, *batch));
+}
+
+Result<std::vector<HCFGenericBatchedLab>> readBatchedLabs(const JsonValue& array,
+                                                          std::string_view path) {
+  if (!array.is_array()) return wrongType("batched_labs", "an array of batched-Lab dictionaries");
+  std::vector<HCFGenericBatchedLab> out;
+  for (std::size_t i = 0; i < array.size(); ++i) {
+    auto lab = readBatchedLab(
+        array[i], path.empty() ? std::string() : std::string(path) + "[" + std::to_string(i) + "]");
+    if (!lab) return lab.error();
+    if (*lab) out.push_back(std::move(**lab));
+  }
+  return out;
+}
+
+// "start" and "step" may be left out (or null), and otherwise must be where the kit's curves
+// are: any other grid would be integrated as if it were this one.
+std::optional<HCFError> gridRefusal(const JsonValue& d, const char* key, double expected) {
+  if (!hasValue(d, key)) return std::nullopt;
+  const auto& v = d[key];
+  if (!v.is_number()) return wrongType(key, "a number");
+  const double n = v.get<double>();
+  if (n == expected) return std::nullopt;
+  return HTUtility::invalidDataError("\"" + std::string(key) + "\" is " +
+                                     (std::isfinite(n) ? v.dump() : notFiniteText(n)) +
+                                     " nm: a scan's curve runs from 400 nm every 10 nm");
 }
 
 Result<std::shared_ptr<HCFColorScan>> readSpectral(const JsonValue& d) {
@@ -95,13 +165,13 @@ Result<std::shared_ptr<HCFColorScan>> readSpectral(const JsonValue& d) {
   if (!model) return model.error();
   auto senses = numbers(d, "raw_color");
   if (!senses) return senses.error();
+  if (auto refusal = gridRefusal(d, "start", kCurveStart)) return *refusal;
+  if (auto refusal = gridRefusal(d, "step", kCurveStep)) return *refusal;
   auto curve = numbers(d, "curve");
   if (!curve) return curve.error();
   auto scan =
       HCFSpectralScan::initWithSerial(*serial, *model, std::move(*senses), std::move(*curve));
-  if (!scan)
-    return HTUtility::invalidDataError("\"curve\" is not a reflectance curve from 400 nm: " +
-                                       scan.error().localizedDescription);
+  if (!scan) return scan.error();
   return std::shared_ptr<HCFColorScan>(*scan);
 }
 
@@ -134,7 +204,7 @@ Result<std::shared_ptr<HCFColorScan>> readTristim(const JsonValue& d) {
     scan->adjusted10DegreeLab = *lab10;
   }
   if (hasValue(d, "batched_labs")) {
-    auto labs = HCFTintVaultSerialization::batchedLabsFromArray(d["batched_labs"]);
+    auto labs = readBatchedLabs(d["batched_labs"], "batched_labs");
     if (!labs) return labs.error();
     scan->batchedLabs = std::move(*labs);
   }
@@ -149,7 +219,7 @@ JsonValue spectralDictionary(const HCFColorScan& scan) {
     senses = spectral->senseValues;
     curve = spectral->curve;
   } else {
-    // Another kind of scan with a spectrometer's model: its curve as it gives it.
+    // Another kind of scan that gives a curve: the curve as it gives it.
     if (const auto* tristim = dynamic_cast<const HCFTristimScan*>(&scan))
       senses = tristim->colorSense;
     if (const auto points = scan.spectralCurve()) {
@@ -185,20 +255,180 @@ JsonValue tristimDictionary(const HCFColorScan& scan) {
   return d;
 }
 
+// The path of the first text in `v` that is not UTF-8 ("serial", "batched_labs[2].batch").
+std::optional<std::string> firstNonUtf8(const JsonValue& v, const std::string& path) {
+  if (v.is_string()) {
+    try {
+      (void)v.dump(-1, ' ', false, JsonValue::error_handler_t::strict);
+      return std::nullopt;
+    } catch (const JsonValue::type_error&) {
+      return path;
+    }
+  }
+  if (v.is_object()) {
+    for (const auto& [key, member] : v.items()) {
+      if (auto at = firstNonUtf8(member, path.empty() ? key : path + "." + key)) return at;
+    }
+  } else if (v.is_array()) {
+    for (std::size_t i = 0; i < v.size(); ++i) {
+      if (auto at = firstNonUtf8(v[i], path + "[" + std::to_string(i) + "]")) return at;
+    }
+  }
+  return std::nullopt;
+}
+
+// The checked dictionary of a scan, with its texts checked to be UTF-8 as JSON text needs.
+Result<JsonValue> writableDictionary(const HCFColorScan& scan) {
+  auto d = HCFTintVaultSerialization::colorScanToCheckedDictionary(scan);
+  if (!d) return d;
+  if (const auto at = firstNonUtf8(*d, "")) {
+    return HTUtility::invalidDataError("The scan cannot be written: \"" + *at +
+                                       "\" is not UTF-8 text");
+  }
+  return d;
+}
+
+std::string jsonText(const JsonValue& v) { return v.dump(2, ' ', false) + "\n"; }
+
+Result<std::vector<std::shared_ptr<HCFColorScan>>> scansFromValue(const JsonValue& v) {
+  std::vector<std::shared_ptr<HCFColorScan>> out;
+  if (v.is_object()) {
+    auto scan = HCFTintVaultSerialization::colorScanFromDictionary(v);
+    if (!scan) return scan.error();
+    out.push_back(std::move(*scan));
+    return out;
+  }
+  if (!v.is_array()) {
+    return HTUtility::invalidDataError(
+        "JSON text holds neither a scan dictionary nor a list of them");
+  }
+  out.reserve(v.size());
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const std::string entry = "entry " + std::to_string(i);
+    if (!v[i].is_object()) return HTUtility::invalidDataError(entry + " is not a scan dictionary");
+    auto scan = HCFTintVaultSerialization::colorScanFromDictionary(v[i]);
+    if (!scan) return within(scan.error(), entry);
+    out.push_back(std::move(*scan));
+  }
+  return out;
+}
+
+Result<std::shared_ptr<HCFColorScan>> oneScan(
+    Result<std::vector<std::shared_ptr<HCFColorScan>>> scans) {
+  if (!scans) return scans.error();
+  if (scans->size() != 1) {
+    return HTUtility::invalidDataError("JSON text holds " + std::to_string(scans->size()) +
+                                       " scans where one was expected");
+  }
+  return std::move(scans->front());
+}
+
+Result<std::string> fileText(const std::filesystem::path& path) {
+  const auto failed = [&path](int err) {
+    HCFError e = HTUtility::errWithMsg(
+        path.string() + " cannot be read: " + std::generic_category().message(err), 0);
+    e.native = NativeError{"errno", err, std::generic_category().message(err)};
+    return e;
+  };
+  errno = 0;
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                             &std::fclose);
+  if (!file) return failed(errno ? errno : EIO);
+  std::string text;
+  char buffer[1 << 16];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, n);
+  if (std::ferror(file.get())) return failed(errno ? errno : EIO);
+  return text;
+}
+
 }  // namespace
 
 bool HCFTintVaultSerialization::isSpectroScan(const HCFColorScan& scan) {
-  return dynamic_cast<const HCFSpectralScan*>(&scan) != nullptr || scan.model.rfind("11", 0) == 0;
+  if (dynamic_cast<const HCFSpectralScan*>(&scan) != nullptr) return true;
+  const auto curve = scan.spectralCurve();
+  return curve && !curve->empty();
 }
 
 JsonValue HCFTintVaultSerialization::colorScanToDictionary(const HCFColorScan& scan) {
   return isSpectroScan(scan) ? spectralDictionary(scan) : tristimDictionary(scan);
 }
 
+Result<JsonValue> HCFTintVaultSerialization::colorScanToCheckedDictionary(
+    const HCFColorScan& scan) {
+  // The spectral form has no room for wavelengths: a curve given by another kind of scan
+  // must lie where the form says it does.
+  if (dynamic_cast<const HCFSpectralScan*>(&scan) == nullptr) {
+    if (const auto points = scan.spectralCurve()) {
+      for (std::size_t i = 0; i < points->size(); ++i) {
+        const auto at = (*points)[i].wavelength;
+        if (at != HCFSpectralScan::kWaveLengthStart + HCFSpectralScan::kWavelengthStep * i) {
+          return HTUtility::invalidDataError("The scan cannot be written: \"curve[" +
+                                             std::to_string(i) + "]\" is at " + std::to_string(at) +
+                                             " nm: a scan's curve runs from 400 nm every 10 nm");
+        }
+      }
+    }
+  }
+  JsonValue d = colorScanToDictionary(scan);
+  const auto read = colorScanFromDictionary(d);
+  if (!read) return within(read.error(), "The scan cannot be written");
+  return d;
+}
+
 Result<std::shared_ptr<HCFColorScan>> HCFTintVaultSerialization::colorScanFromDictionary(
     const JsonValue& dictionary) {
   if (!dictionary.is_object()) return wrongType("scan", "a dictionary");
   return has(dictionary, "curve") ? readSpectral(dictionary) : readTristim(dictionary);
+}
+
+Result<std::vector<std::shared_ptr<HCFColorScan>>> HCFTintVaultSerialization::colorScansFromText(
+    std::string_view text) {
+  auto json = parseJson(text);
+  if (!json) return json.error();
+  return scansFromValue(*json);
+}
+
+Result<std::shared_ptr<HCFColorScan>> HCFTintVaultSerialization::colorScanFromText(
+    std::string_view text) {
+  return oneScan(colorScansFromText(text));
+}
+
+Result<std::vector<std::shared_ptr<HCFColorScan>>> HCFTintVaultSerialization::colorScansFromFile(
+    const std::filesystem::path& path) {
+  auto text = fileText(path);
+  if (!text) return text.error();
+  auto scans = colorScansFromText(*text);
+  if (!scans) return within(scans.error(), path.string());
+  return scans;
+}
+
+Result<std::shared_ptr<HCFColorScan>> HCFTintVaultSerialization::colorScanFromFile(
+    const std::filesystem::path& path) {
+  auto text = fileText(path);
+  if (!text) return text.error();
+  auto scan = colorScanFromText(*text);
+  if (!scan) return within(scan.error(), path.string());
+  return scan;
+}
+
+Result<std::string> HCFTintVaultSerialization::colorScanToText(const HCFColorScan& scan) {
+  auto d = writableDictionary(scan);
+  if (!d) return d.error();
+  return jsonText(*d);
+}
+
+Result<std::string> HCFTintVaultSerialization::colorScansToText(
+    const std::vector<std::shared_ptr<HCFColorScan>>& scans) {
+  JsonValue list = JsonValue::array();
+  for (std::size_t i = 0; i < scans.size(); ++i) {
+    const std::string entry = "entry " + std::to_string(i);
+    if (!scans[i]) return HTUtility::invalidDataError(entry + " is not a scan");
+    auto d = writableDictionary(*scans[i]);
+    if (!d) return within(d.error(), entry);
+    list.push_back(std::move(*d));
+  }
+  return jsonText(list);
 }
 
 namespace {
@@ -226,7 +456,7 @@ JsonValue HCFTintVaultSerialization::labColorToD50Dictionary(const HCFLabColor& 
 }
 
 Result<HCFLabColor> HCFTintVaultSerialization::labColorFromDictionary(const JsonValue& dictionary) {
-  auto lab = readLab(dictionary, "Lab");
+  auto lab = readLab(dictionary, "");
   if (!lab) return lab.error();
   if (!*lab) return missingKey("A Lab dictionary", "L\", \"a\" and \"b");
   return **lab;
@@ -241,7 +471,7 @@ JsonValue HCFTintVaultSerialization::batchedLabToDictionary(const HCFBatchedLabC
 
 Result<HCFGenericBatchedLab> HCFTintVaultSerialization::batchedLabfromDictionary(
     const JsonValue& dictionary) {
-  auto lab = readBatchedLab(dictionary);
+  auto lab = readBatchedLab(dictionary, "");
   if (!lab) return lab.error();
   if (!*lab) return missingKey("A batched Lab", "batch\" or a readable \"lab");
   return **lab;
@@ -249,14 +479,7 @@ Result<HCFGenericBatchedLab> HCFTintVaultSerialization::batchedLabfromDictionary
 
 Result<std::vector<HCFGenericBatchedLab>> HCFTintVaultSerialization::batchedLabsFromArray(
     const JsonValue& array) {
-  if (!array.is_array()) return wrongType("batched_labs", "an array of batched-Lab dictionaries");
-  std::vector<HCFGenericBatchedLab> out;
-  for (const auto& entry : array) {
-    auto lab = readBatchedLab(entry);
-    if (!lab) return lab.error();
-    if (*lab) out.push_back(std::move(**lab));
-  }
-  return out;
+  return readBatchedLabs(array, "");
 }
 
 JsonValue HCFTintVaultSerialization::batchedLabsToArray(

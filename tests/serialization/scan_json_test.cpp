@@ -2,6 +2,12 @@
 // dictionaries from outside whose values have the wrong types.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <limits>
+
 #include "hcf/core/ht_utility.h"
 #include "hcf/scan/spectral_scan.h"
 #include "hcf/scan/tristim_scan.h"
@@ -33,6 +39,17 @@ JsonValue spectralDictionary() {
           {"step", 10},
           {"curve", curve}};
 }
+
+// A scan of another kind that gives its curve with wavelengths, 31 samples from `start` nm.
+struct CurveScan : HCFColorScan {
+  explicit CurveScan(std::uint64_t from) : start(from) {}
+  std::optional<std::vector<HCFSpectralPoint>> spectralCurve() const override {
+    std::vector<HCFSpectralPoint> points;
+    for (std::uint64_t i = 0; i < 31; ++i) points.push_back({start + 10 * i, 0.5});
+    return points;
+  }
+  std::uint64_t start;
+};
 
 }  // namespace
 
@@ -78,16 +95,139 @@ TEST(ScanJson, SpectralScanRoundTripsAndRecomputesItsBatchedLabs) {
   for (std::size_t i = 0; i < 16; ++i) {
     EXPECT_TRUE(back->batchedLabs[i].lab.isEqualToLab(scan->batchedLabs[i].lab));
   }
-  // "batch", "start" and "step" are not taken over.
+  // "batch" is not taken over.
   JsonValue odd = spectralDictionary();
   odd["batch"] = "x";
-  odd["start"] = 380;
   auto oddScan = S::colorScanFromDictionary(odd);
   ASSERT_TRUE(oddScan.ok());
   EXPECT_EQ(dynamic_cast<HCFSpectralScan&>(**oddScan).batch(), "s1-1");
-  EXPECT_TRUE((*oddScan)
-                  ->lab(HCFStdObserver::TwoDegree, HCFIlluminant::D50)
-                  ->isEqualToLab(*scan->lab(HCFStdObserver::TwoDegree, HCFIlluminant::D50)));
+}
+
+TEST(ScanJson, OnlyCurvesFrom400NmEvery10NmCoveringTheInstrumentRangeRead) {
+  struct Row {
+    JsonValue start, step;  // null: left out
+    std::size_t samples;
+    const char* error;  // a part of the message; nullptr when the scan reads
+  };
+  const Row rows[] = {
+      {400, 10, 31, nullptr},
+      {nullptr, nullptr, 31, nullptr},
+      {400.0, 10.0, 32, nullptr},
+      {400, 10, 44, nullptr},
+      {405, 10, 31, "\"start\" is 405 nm: a scan's curve runs from 400 nm every 10 nm"},
+      {380, 10, 33, "\"start\" is 380 nm"},
+      {410, 10, 30, "\"start\" is 410 nm"},
+      {400, 5, 61, "\"step\" is 5 nm"},
+      {400, 20, 16, "\"step\" is 20 nm"},
+      {"400", 10, 31, "\"start\" must be a number"},
+      {400, 10, 1, "\"curve\" has 1 sample: a scan's curve needs 31 to 44"},
+      {400, 10, 30, "\"curve\" has 30 samples"},
+      {400, 10, 45, "\"curve\" has 45 samples"},
+  };
+  for (const auto& row : rows) {
+    JsonValue d = spectralDictionary();
+    d["start"] = row.start;
+    d["step"] = row.step;
+    d["curve"] = std::vector<double>(row.samples, 0.5);
+    const auto read = S::colorScanFromDictionary(d);
+    const std::string shown =
+        row.start.dump() + "/" + row.step.dump() + "/" + std::to_string(row.samples);
+    if (!row.error) {
+      EXPECT_TRUE(read.ok()) << shown << ": " << read.error().localizedDescription;
+      continue;
+    }
+    ASSERT_FALSE(read.ok()) << shown;
+    EXPECT_EQ(read.error().code, error_code::kInvalidData);
+    EXPECT_NE(read.error().localizedDescription.find(row.error), std::string::npos)
+        << shown << ": " << read.error().localizedDescription;
+  }
+}
+
+TEST(ScanJson, ScansThatWouldNotReadBackAreNotWritten) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const auto spectralScan = [] {
+    return std::dynamic_pointer_cast<HCFSpectralScan>(
+        *S::colorScanFromDictionary(spectralDictionary()));
+  };
+  const auto tristimScan = [] {
+    return std::dynamic_pointer_cast<HCFTristimScan>(
+        *S::colorScanFromDictionary(tristimDictionary()));
+  };
+  struct Row {
+    std::function<std::shared_ptr<HCFColorScan>()> make;
+    const char* error;
+  };
+  const Row rows[] = {
+      {[&] {
+         auto s = spectralScan();
+         s->curve[3] = nan;
+         return s;
+       },
+       "\"curve[3]\" is not a finite number (nan)"},
+      {[&] {
+         auto s = spectralScan();
+         s->senseValues[1] = inf;
+         return s;
+       },
+       "\"raw_color[1]\" is not a finite number (inf)"},
+      {[&] {
+         auto s = spectralScan();
+         s->curve.resize(1);
+         return s;
+       },
+       "\"curve\" has 1 sample"},
+      {[&] {
+         auto t = tristimScan();
+         t->colorSense[2] = -inf;
+         return t;
+       },
+       "\"raw_color[2]\" is not a finite number (-inf)"},
+      {[&] {
+         auto t = tristimScan();
+         t->adjusted2DegreeLab.L = nan;
+         return t;
+       },
+       "\"adjusted_lab.L\" is not a finite number"},
+      {[&] {
+         auto t = tristimScan();
+         t->adjusted10DegreeLab->B = inf;
+         return t;
+       },
+       "\"adjusted_lab_10_degree.b\" is not a finite number"},
+      {[&] {
+         auto t = tristimScan();
+         t->batchedLabs[1].lab.A = nan;
+         return t;
+       },
+       "\"batched_labs[1].lab.a\" is not a finite number"},
+      {[&] {
+         auto t = tristimScan();
+         t->serial = "00C0\xFF";
+         return t;
+       },
+       "\"serial\" is not UTF-8 text"},
+      {[] { return std::make_shared<CurveScan>(405); },
+       "\"curve[0]\" is at 405 nm: a scan's curve runs from 400 nm every 10 nm"},
+  };
+  for (const auto& row : rows) {
+    const auto scan = row.make();
+    const auto one = S::colorScanToText(*scan);
+    ASSERT_FALSE(one.ok()) << row.error;
+    EXPECT_EQ(one.error().code, error_code::kInvalidData);
+    EXPECT_TRUE(one.error().localizedDescription.starts_with(
+        std::string("Invalid data: The scan cannot be written: ") + row.error))
+        << one.error().localizedDescription;
+    const auto list = S::colorScansToText({tristimScan(), scan});
+    ASSERT_FALSE(list.ok()) << row.error;
+    EXPECT_NE(list.error().localizedDescription.find("entry 1: The scan cannot be written: "),
+              std::string::npos)
+        << list.error().localizedDescription;
+  }
+  EXPECT_FALSE(S::colorScansToText({nullptr}).ok());
+  const auto onGrid = S::colorScanToText(CurveScan(400));
+  ASSERT_TRUE(onGrid.ok()) << onGrid.error().localizedDescription;
+  EXPECT_NE(dynamic_cast<HCFSpectralScan*>(S::colorScanFromText(*onGrid)->get()), nullptr);
 }
 
 TEST(ScanJson, ReadersPresenceRules) {
@@ -133,13 +273,18 @@ TEST(ScanJson, ReadersPresenceRules) {
   EXPECT_EQ((*labs)[0].batch, "9");
   EXPECT_EQ(S::batchedLabsToSpectrumLabsArray(*labs)[0]["L"], 5);
 
-  // A tristimulus scan with a spectrometer's model is written in the spectral form.
-  HCFTristimScan t;
-  t.model = "11.0";
-  EXPECT_TRUE(S::isSpectroScan(t));
-  EXPECT_TRUE(S::colorScanToDictionary(t).contains("curve"));
-  t.model = "1.1";
-  EXPECT_FALSE(S::isSpectroScan(t));
+  // A colorimeter's scan is written in its own form whatever its model says, and reads back.
+  JsonValue eleven = tristimDictionary();
+  eleven["model"] = "11.0";
+  const auto t = S::colorScanFromText(eleven.dump());
+  ASSERT_TRUE(t.ok()) << t.error().localizedDescription;
+  EXPECT_FALSE(S::isSpectroScan(**t));
+  const auto written = S::colorScanToText(**t);
+  ASSERT_TRUE(written.ok()) << written.error().localizedDescription;
+  const auto back = S::colorScanFromText(*written);
+  ASSERT_TRUE(back.ok()) << back.error().localizedDescription;
+  ASSERT_NE(dynamic_cast<HCFTristimScan*>(back->get()), nullptr);
+  EXPECT_EQ(S::colorScanToDictionary(**back), S::colorScanToDictionary(**t));
 }
 
 TEST(ScanJson, ValuesOfTheWrongTypeAreRefusedWithAnError) {
@@ -185,4 +330,83 @@ TEST(ScanJson, ValuesOfTheWrongTypeAreRefusedWithAnError) {
   EXPECT_FALSE(S::labColorFromDictionary(JsonValue(3)).ok());
   EXPECT_FALSE(S::batchedLabfromDictionary(JsonValue::array()).ok());
   EXPECT_FALSE(S::batchedLabsFromArray(JsonValue::object()).ok());
+}
+
+TEST(ScanText, OneScanOrAListOfThemAndWhyNot) {
+  const std::string t = tristimDictionary().dump();
+  const std::string s = spectralDictionary().dump();
+  struct Row {
+    std::string text;
+    std::size_t scans;  // read by colorScansFromText
+    const char* error;  // a part of its message; nullptr when it reads
+  };
+  const Row rows[] = {
+      {t, 1, nullptr},
+      {"[" + s + ", " + t + "]", 2, nullptr},
+      {"[]", 0, nullptr},
+      {"not json", 0, "Invalid data: JSON text is not valid at line 1, column 2"},
+      {std::string(90000, '[') + std::string(90000, ']'), 0,
+       "JSON text nests deeper than 512 levels at line 1, column 513"},
+      {"42", 0, "JSON text holds neither a scan dictionary nor a list of them"},
+      {"[" + t + ", 3]", 0, "Invalid data: entry 1 is not a scan dictionary"},
+      {"[" + t +
+           R"(, {"curve": [0.5], "model": "m", "serial": "s", "raw_color": [], "batch": "b"}])",
+       0, "Invalid data: entry 1: \"curve\" has 1 sample"},
+      {R"({"batch": "1", "serial": "s", "raw_color": "red", "adjusted_lab": {}})", 0,
+       "Invalid data: \"raw_color\" must be an array of numbers"},
+  };
+  for (const auto& row : rows) {
+    const std::string shown = row.text.substr(0, 60);
+    const auto scans = S::colorScansFromText(row.text);
+    const auto one = S::colorScanFromText(row.text);
+    if (!row.error) {
+      ASSERT_TRUE(scans.ok()) << shown << ": " << scans.error().localizedDescription;
+      EXPECT_EQ(scans->size(), row.scans) << shown;
+      EXPECT_EQ(one.ok(), row.scans == 1) << shown;
+      if (row.scans != 1) {
+        EXPECT_EQ(one.error().localizedDescription, "Invalid data: JSON text holds " +
+                                                        std::to_string(row.scans) +
+                                                        " scans where one was expected");
+      }
+      continue;
+    }
+    ASSERT_FALSE(scans.ok()) << shown;
+    EXPECT_EQ(scans.error().code, error_code::kInvalidData);
+    EXPECT_NE(scans.error().localizedDescription.find(row.error), std::string::npos)
+        << shown << ": " << scans.error().localizedDescription;
+    ASSERT_FALSE(one.ok());
+    EXPECT_EQ(one.error(), scans.error());
+  }
+}
+
+TEST(ScanText, TheListThePythonModuleSavesReadsAndIsWrittenTheSameWay) {
+  const std::filesystem::path file = HCF_TEST_DATA_DIR "/scans/saved_by_python.json";
+  const auto scans = S::colorScansFromFile(file);
+  ASSERT_TRUE(scans.ok()) << scans.error().localizedDescription;
+  ASSERT_EQ(scans->size(), 2u);
+  const auto* spectral = dynamic_cast<const HCFSpectralScan*>((*scans)[0].get());
+  ASSERT_NE(spectral, nullptr);
+  EXPECT_EQ(spectral->curve.size(), 31u);
+  EXPECT_EQ(spectral->curve[30], 0.17);
+  const auto* tristim = dynamic_cast<const HCFTristimScan*>((*scans)[1].get());
+  ASSERT_NE(tristim, nullptr);
+  EXPECT_EQ(tristim->adjusted10DegreeLab->B, -29.75);
+
+  // Written back, the list is the file byte for byte: what the module reads.
+  std::ifstream in(file, std::ios::binary);
+  const std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto written = S::colorScansToText(*scans);
+  ASSERT_TRUE(written.ok()) << written.error().localizedDescription;
+  EXPECT_EQ(*written, saved);
+
+  EXPECT_FALSE(S::colorScanFromFile(file).ok());  // two scans where one was expected
+  for (const auto& [path, reason] :
+       {std::pair{file.parent_path() / "missing.json", "No such file or directory"},
+        std::pair{file.parent_path(), "Is a directory"}}) {
+    const auto refused = S::colorScansFromFile(path);
+    ASSERT_FALSE(refused.ok()) << path;
+    EXPECT_EQ(refused.error().localizedDescription, path.string() + " cannot be read: " + reason);
+    ASSERT_TRUE(refused.error().native);
+    EXPECT_EQ(refused.error().native->library, "errno");
+  }
 }

@@ -6,14 +6,17 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <istream>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "hcf/core/json.h"
+#include "hcf/core/json_read.h"
 #include "hcf/core/result.h"
 #include "hcf/products/hcf_product.h"
 #include "hcf/products/hcf_product_filter_set.h"
@@ -28,16 +31,64 @@ class HCF_API HCFTintVaultSerialization {
  public:
   HCFTintVaultSerialization() = delete;
 
-  /// True for a spectral scan, or a scan whose model begins with "11".
+  /// True for a scan written in the spectral form: a spectral scan, or a scan of another kind
+  /// that gives a spectral curve. A colorimeter's scan is never one, whatever its model.
   static bool isSpectroScan(const HCFColorScan& scan);
 
   /// The spectral form ("batch", "model", "serial", "raw_color", "start", "step", "curve") or
   /// the tristimulus form ("batch", "model", "serial", "raw_color", "adjusted_lab",
   /// "adjusted_lab_10_degree" when that Lab is set, "batched_labs" when there are any).
+  /// Values are taken as they are: a value that is not a finite number would be written as
+  /// null, which no reader takes. To write a scan, use `colorScanToCheckedDictionary` or
+  /// `colorScanToText`, which refuse such a scan.
   static JsonValue colorScanToDictionary(const HCFColorScan& scan);
+  /// `colorScanToDictionary` when `colorScanFromDictionary` reads it back; otherwise error
+  /// 9930 "The scan cannot be written: <why it would not read>", for instance
+  /// `The scan cannot be written: "curve[3]" is not a finite number (nan)`.
+  static Result<JsonValue> colorScanToCheckedDictionary(const HCFColorScan& scan);
   /// A spectral scan when "curve" is present (needs "model", "raw_color", "serial", "batch"),
   /// else a tristimulus scan (needs "batch", "serial", "raw_color", "adjusted_lab").
+  /// Every number must be finite: the error names the first that is not, as
+  /// "raw_color[1]", "adjusted_lab.L" or "batched_labs[0].lab.b". A spectral scan's curve
+  /// holds samples from 400 nm every 10 nm, from 400 nm to at least 700 nm and at most 830 nm
+  /// (31 to 44 samples), the range the kit integrates exactly; "start" and "step", when
+  /// present and not null, must be 400 and 10. Such refusals name the field, for instance
+  /// `"start" is 405 nm: a scan's curve runs from 400 nm every 10 nm` or
+  /// `"curve" has 1 sample: a scan's curve needs 31 to 44 (400 nm to 700–830 nm every 10 nm)`.
   static Result<std::shared_ptr<HCFColorScan>> colorScanFromDictionary(const JsonValue& dictionary);
+
+  // ---- scan text and files ------------------------------------------------------------------
+  //
+  // A scan file holds one scan dictionary, or a JSON list of them; the Python module's
+  // `hcf.save_scans` writes the list, `hcf.save_scan` the single dictionary, and its
+  // `hcf.load_scans` reads both. Text is read with `parseJson` (nesting at most
+  // `kJsonMaxDepth`); every refusal is error 9930, except a file that cannot be read.
+
+  /// The scans of JSON text holding one scan dictionary or a list of them (an empty list gives
+  /// none), in order. Errors: those of `parseJson`; "JSON text holds neither a scan dictionary
+  /// nor a list of them"; "entry N is not a scan dictionary"; "entry N: <why the scan does not
+  /// read>" (N from 0; a single dictionary is entry 0).
+  static Result<std::vector<std::shared_ptr<HCFColorScan>>> colorScansFromText(
+      std::string_view text);
+  /// The one scan of JSON text: a scan dictionary, or a list of exactly one. Errors: those of
+  /// `colorScansFromText`, and "JSON text holds N scans where one was expected".
+  static Result<std::shared_ptr<HCFColorScan>> colorScanFromText(std::string_view text);
+  /// `colorScansFromText` of the file at `path`, errors prefixed with the path ("Invalid data:
+  /// scans.json: entry 1: …"). A file that cannot be read is error code 0 "<path> cannot be
+  /// read: <the system's reason>", with the errno in `native` (library "errno").
+  static Result<std::vector<std::shared_ptr<HCFColorScan>>> colorScansFromFile(
+      const std::filesystem::path& path);
+  /// `colorScanFromText` of the file at `path`, with the errors of `colorScansFromFile`.
+  static Result<std::shared_ptr<HCFColorScan>> colorScanFromFile(const std::filesystem::path& path);
+  /// The scan's dictionary as JSON text (indented by two, UTF-8, ending in a line feed), or the
+  /// error of `colorScanToCheckedDictionary`; a text field that is not UTF-8 is refused as
+  /// `The scan cannot be written: "serial" is not UTF-8 text`.
+  static Result<std::string> colorScanToText(const HCFColorScan& scan);
+  /// The scans as a JSON list of their dictionaries, laid out as `colorScanToText` and as
+  /// `hcf.save_scans` writes it; the first scan that cannot be written fails the whole text
+  /// with "entry N: <why>" (a null pointer is "entry N is not a scan").
+  static Result<std::string> colorScansToText(
+      const std::vector<std::shared_ptr<HCFColorScan>>& scans);
 
   /// "L", "a", "b", "observer" ("TWO_DEGREE"/"TEN_DEGREE"), "illuminant" ("D50", …).
   static JsonValue labColorToDictionary(const HCFLabColor& lab);
