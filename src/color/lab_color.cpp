@@ -35,13 +35,14 @@ HCFXYZColor HCFLabColor::XYZColor() const {
 }
 
 HCFLchColor HCFLabColor::lchColor() const {
-  const double C = std::sqrt(A * A + B * B);
-  const double H = std::atan2(B, A);
-  double h = C > 0 ? H / M_PI * 180.0 : 360.0 - std::fabs(H) / M_PI * 180.0;
-  if (h < 0) {
-    h += 360.0;
-  } else if (h >= 360.0) {
-    h -= 360.0;
+  // hypot keeps the chroma of tiny a and b from underflowing to 0 and of huge ones finite.
+  const double C = std::hypot(A, B);
+  double h = 0.0;  // a neutral has no hue; −0 in a or b must not turn it to 180° or 360°
+  if (C > 0) {
+    h = std::atan2(B, A) * (180.0 / M_PI);
+    if (h < 0) h += 360.0;
+    // A hue a hair below 0° rounds up to 360° when shifted, which is 0° again; −0 becomes 0.
+    if (h >= 360.0 || h == 0.0) h = 0.0;
   }
   return {L, C, h, illuminant, stdObserver};
 }

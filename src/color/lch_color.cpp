@@ -16,7 +16,8 @@ HCFLchColor HCFLchColor::LchColorWithL(double L, double c, double h, HCFIllumina
 }
 
 HCFLabColor HCFLchColor::toLAB() const {
-  const double radians = h * M_PI / 180.0;
+  // Whole turns come off first, exactly, so that a hue of any size gives a finite angle.
+  const double radians = std::fmod(h, 360.0) * M_PI / 180.0;
   return {L, c * std::cos(radians), c * std::sin(radians), illuminant, stdObserver};
 }
 

@@ -47,17 +47,29 @@ TEST(LabColor, EqualityNeedsSameIlluminantAndObserver) {
   EXPECT_FALSE(a.isEqualToLab(other));
 }
 
-TEST(LabColor, LchOfNeutralAndAxisColours) {
-  const auto neutral = HCFLabColor::labColorWithL(50, 0, 0, HCFIlluminant::D50).lchColor();
-  EXPECT_EQ(neutral.c, 0);
-  EXPECT_EQ(neutral.h, 0);
-  const auto down = HCFLabColor::labColorWithL(50, 0, -10, HCFIlluminant::D50).lchColor();
-  EXPECT_DOUBLE_EQ(down.h, 270);
-  EXPECT_EQ(down.c, 10);
-  // Negative zero in b: atan2 gives −π; the neutral branch still lands in [0, 360).
-  const auto negZero = HCFLabColor::labColorWithL(50, -0.0, -0.0, HCFIlluminant::D50).lchColor();
-  EXPECT_GE(negZero.h, 0);
-  EXPECT_LT(negZero.h, 360);
+TEST(LabColor, LchHueIsInAHalfOpenTurnAndZeroForNeutrals) {
+  struct Row {
+    double a, b, C, h;
+  };
+  const Row rows[] = {
+      {0, 0, 0, 0},
+      {-0.0, 0, 0, 0},  // atan2 would say 180°
+      {-0.0, -0.0, 0, 0},
+      {0, -0.0, 0, 0},
+      {0, -10, 10, 270},
+      {-3, 0, 3, 180},
+      {-3, -0.0, 3, 180},
+      {1, -1e-20, 1, 0},  // 360° − 6e-19° rounds to 360°, which is 0°
+      {1, -0.0, 1, 0},
+      {1e-200, 1e-200, std::sqrt(2.0) * 1e-200, 45},  // the squares underflow
+      {-1e300, 1e300, std::sqrt(2.0) * 1e300, 135},   // the squares overflow
+  };
+  for (const Row& r : rows) {
+    const auto lch = HCFLabColor::labColorWithL(50, r.a, r.b, HCFIlluminant::D50).lchColor();
+    EXPECT_DOUBLE_EQ(lch.c, r.C) << r.a << ", " << r.b;
+    EXPECT_DOUBLE_EQ(lch.h, r.h) << r.a << ", " << r.b;
+    EXPECT_FALSE(std::signbit(lch.h)) << r.a << ", " << r.b;
+  }
   const auto lch =
       HCFLabColor::labColorWithL(40, -30, 10, HCFIlluminant::C, HCFStdObserver::TenDegree)
           .lchColor();

@@ -39,7 +39,8 @@ struct HCF_API HCFLabColor {
   /// CIE XYZ (white Y = 100) under the same illuminant and observer.
   /// @throws HCFException when the illuminant is outside 0–7.
   HCFXYZColor XYZColor() const;
-  /// Lightness, chroma and hue angle (degrees in [0, 360)); a neutral colour gets hue 0.
+  /// Lightness, chroma and hue angle in degrees, always in [0, 360). A neutral colour (chroma 0,
+  /// whatever the signs of its zeros) gets hue 0.
   HCFLchColor lchColor() const;
   /// The sRGB colour (components clamped to 0–1). @throws HCFException for an unknown illuminant.
   HCFRGBColor rgbColor() const;

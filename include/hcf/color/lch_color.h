@@ -24,7 +24,8 @@ struct HCF_API HCFLchColor {
   static HCFLchColor LchColorWithL(double L, double c, double h, HCFIlluminant illuminant,
                                    HCFStdObserver observer);
 
-  /// The CIELAB colour: a = c·cos h, b = c·sin h; same illuminant and observer.
+  /// The CIELAB colour: a = c·cos h, b = c·sin h; same illuminant and observer. A hue outside
+  /// [0, 360) counts by its remainder of whole turns.
   HCFLabColor toLAB() const;
   /// "HCFLCHColor: L: 50.00, c: 10.00, h: 270.00".
   std::string description() const;
