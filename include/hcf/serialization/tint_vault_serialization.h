@@ -44,7 +44,10 @@ class HCF_API HCFTintVaultSerialization {
   static JsonValue colorScanToDictionary(const HCFColorScan& scan);
   /// `colorScanToDictionary` when `colorScanFromDictionary` reads it back; otherwise error
   /// 9930 "The scan cannot be written: <why it would not read>", for instance
-  /// `The scan cannot be written: "curve[3]" is not a finite number (nan)`.
+  /// `The scan cannot be written: "curve[3]" is not a finite number (nan)`. A curve given by
+  /// another kind of scan must also lie at 400 nm, 410 nm, …, as the form cannot say otherwise:
+  /// `The scan cannot be written: "curve[0]" is at 405 nm: a scan's curve runs from 400 nm
+  /// every 10 nm`.
   static Result<JsonValue> colorScanToCheckedDictionary(const HCFColorScan& scan);
   /// A spectral scan when "curve" is present (needs "model", "raw_color", "serial", "batch"),
   /// else a tristimulus scan (needs "batch", "serial", "raw_color", "adjusted_lab").
@@ -67,7 +70,7 @@ class HCF_API HCFTintVaultSerialization {
   /// The scans of JSON text holding one scan dictionary or a list of them (an empty list gives
   /// none), in order. Errors: those of `parseJson`; "JSON text holds neither a scan dictionary
   /// nor a list of them"; "entry N is not a scan dictionary"; "entry N: <why the scan does not
-  /// read>" (N from 0; a single dictionary is entry 0).
+  /// read>" (N from 0; a single dictionary's refusal is the reader's own, unprefixed).
   static Result<std::vector<std::shared_ptr<HCFColorScan>>> colorScansFromText(
       std::string_view text);
   /// The one scan of JSON text: a scan dictionary, or a list of exactly one. Errors: those of
