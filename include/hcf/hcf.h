@@ -17,6 +17,7 @@
 #include "hcf/cloud/hi_tintra.h"
 #include "hcf/color/cie_std_math.h"
 #include "hcf/color/color_enums.h"
+#include "hcf/color/color_names.h"
 #include "hcf/color/hcf_cie_spectral_math.h"
 #include "hcf/color/hsb_color.h"
 #include "hcf/color/ht_color_utils.h"
