@@ -84,6 +84,11 @@ inline constexpr double k25Pow7 = 6103515625.0;
 /// The index of an illuminant in the tables above; raises HCFException outside 0–7.
 std::size_t illuminantIndex(HCFIlluminant illuminant);
 
+/// Raises HCFException (name "Illegal Argument Exception") when a finite input gave a result
+/// that is not finite, i.e. one beyond the range of a double: "`what` of (in) is out of range".
+/// An input that is not finite already is passed on as it is.
+void requireFiniteResult(const char* what, const Vector3& in, const Vector3& out);
+
 /// (r, g, b) = m × (x, y, z) for a row-major 3×3 matrix.
 inline Vector3 mul3(const Matrix3x3& m, double x, double y, double z) noexcept {
   return {m[0] * x + m[1] * y + m[2] * z, m[3] * x + m[4] * y + m[5] * z,

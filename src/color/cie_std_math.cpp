@@ -2,6 +2,7 @@
 #include "hcf/color/cie_std_math.h"
 
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -24,6 +25,17 @@ std::size_t cie::illuminantIndex(HCFIlluminant illuminant) {
   return static_cast<std::size_t>(illuminant);
 }
 
+void cie::requireFiniteResult(const char* what, const Vector3& in, const Vector3& out) {
+  const auto finite = [](const Vector3& v) {
+    return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
+  };
+  if (!finite(in) || finite(out)) return;
+  char text[160];
+  std::snprintf(text, sizeof text, "%s of (%.17g, %.17g, %.17g) is out of range", what, in[0],
+                in[1], in[2]);
+  throw HCFException(kIllegalArgumentException, text);
+}
+
 namespace {
 
 // f(t) of XYZ -> Lab.
@@ -31,8 +43,14 @@ double labF(double t) {
   return t > kEpsilon ? std::pow(t, kCubeRootExponent) : (kKappa * t + 16.0) / 116.0;
 }
 
-// The cube of Lab -> XYZ, taken in single precision.
-double cubeSingle(double v) { return static_cast<double>(std::pow(static_cast<float>(v), 3.0f)); }
+// Beyond this the cube of Lab -> XYZ no longer fits in single precision.
+constexpr double kSingleCubeLimit = 6.9e12;
+
+// The cube of Lab -> XYZ, taken in single precision where it fits and in double beyond.
+double cubeSingle(double v) {
+  if (std::fabs(v) > kSingleCubeLimit) return v * v * v;
+  return static_cast<double>(std::pow(static_cast<float>(v), 3.0f));
+}
 
 double compand(double c) {
   if (c > kSrgbLinearThreshold) {
@@ -64,12 +82,28 @@ const Matrix3x3& rgbToXyzByInverse(HCFIlluminant illuminant) {
                                        : inverses[8];
 }
 
+// The cone responses M·w of a white; a white whose responses are not all finite and positive
+// (zero, negative or not a number) cannot be adapted from or to.
+Vector3 coneResponses(const Vector3& white) {
+  Vector3 rho{};
+  MatrixMath::matrixMult(kBradford, white, 3, 3, 1, rho);
+  for (const double r : rho) {
+    if (!(r > 0) || !std::isfinite(r)) {
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    "(%.17g, %.17g, %.17g) is not a white point: its cone responses must be "
+                    "positive",
+                    white[0], white[1], white[2]);
+      throw HCFException(kIllegalArgumentException, text);
+    }
+  }
+  return rho;
+}
+
 // Bradford matrix M⁻¹ · diag(M·dst / M·src) · M, built with the matrix helpers.
 Matrix3x3 bradfordBetween(const Vector3& src, const Vector3& dst) {
-  Vector3 rhoS{};
-  Vector3 rhoD{};
-  MatrixMath::matrixMult(kBradford, src, 3, 3, 1, rhoS);
-  MatrixMath::matrixMult(kBradford, dst, 3, 3, 1, rhoD);
+  const Vector3 rhoS = coneResponses(src);
+  const Vector3 rhoD = coneResponses(dst);
   Matrix3x3 inverse{};
   if (!MatrixMath::matrixInv(kBradford, 3, inverse)) {
     throw std::logic_error("Bradford matrix is singular");
@@ -80,6 +114,12 @@ Matrix3x3 bradfordBetween(const Vector3& src, const Vector3& dst) {
   Matrix3x3 out{};
   MatrixMath::matrixMult(inverse, scale, 3, 3, 3, left);
   MatrixMath::matrixMult(left, kBradford, 3, 3, 3, out);
+  for (const double v : out) {
+    if (!std::isfinite(v)) {
+      throw HCFException(kIllegalArgumentException,
+                         "The adaptation between these white points is out of range");
+    }
+  }
   return out;
 }
 
@@ -87,6 +127,12 @@ void applyToTriples(const Matrix3x3& m, std::span<const double> input, std::size
                     std::span<double> output) {
   if (input.size() / 3 < len || output.size() / 3 < len) {
     throw std::invalid_argument("XYZ array shorter than " + std::to_string(len) + " triples");
+  }
+  // Every triple is checked before any is written, so a refused array leaves the output (which
+  // may be the input) as it was.
+  for (std::size_t i = 0; i < len; ++i) {
+    const Vector3 in = {input[3 * i], input[3 * i + 1], input[3 * i + 2]};
+    requireFiniteResult("Adaptation", in, mul3(m, in[0], in[1], in[2]));
   }
   for (std::size_t i = 0; i < len; ++i) {
     const Vector3 v = mul3(m, input[3 * i], input[3 * i + 1], input[3 * i + 2]);
@@ -150,7 +196,9 @@ XYZTriple CieStdMath::lab2xyzWithL(double L, double a, double b, HCFIlluminant w
   const double xr = fx3 > kEpsilon ? fx3 : (116.0 * fx - 16.0) / kKappa;
   const double yr = L > kLinearLightnessLimit ? fy3 : L / kKappa;
   const double zr = fz3 > kEpsilon ? fz3 : (116.0 * fz - 16.0) / kKappa;
-  return {w[0] * 100.0 * xr, w[1] * 100.0 * yr, w[2] * 100.0 * zr};
+  const Vector3 out = {w[0] * 100.0 * xr, w[1] * 100.0 * yr, w[2] * 100.0 * zr};
+  requireFiniteResult("XYZ", {L, a, b}, out);
+  return {out[0], out[1], out[2]};
 }
 
 RGBTriple CieStdMath::xyz2sRGBWithX(double x, double y, double z, HCFIlluminant wp,
@@ -177,6 +225,7 @@ XYZTriple CieStdMath::sRGB2XYZWith(double r, double g, double b, HCFIlluminant w
                        : wp == HCFIlluminant::D65 ? kRgbToXyzD65
                                                   : rgbToXyzByInverse(wp);
   const Vector3 v = mul3(m, lr, lg, lb);
+  requireFiniteResult("XYZ", {r, g, b}, v);
   return {v[0], v[1], v[2]};
 }
 
@@ -204,6 +253,7 @@ XYZTriple CieStdMath::adapt(double sX, double sY, double sZ, HCFIlluminant sWP, 
     }
   }
   const Vector3 out = mul3(t, sX, sY, sZ);
+  requireFiniteResult("Adaptation", {sX, sY, sZ}, out);
   return {out[0], out[1], out[2]};
 }
 

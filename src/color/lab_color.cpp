@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "../core/number_text.h"
+#include "cie_constants.h"
 #include "hcf/color/cie_std_math.h"
 #include "hcf/color/ht_color_utils.h"
 
@@ -44,6 +45,7 @@ HCFLchColor HCFLabColor::lchColor() const {
     // A hue a hair below 0° rounds up to 360° when shifted, which is 0° again; −0 becomes 0.
     if (h >= 360.0 || h == 0.0) h = 0.0;
   }
+  cie::requireFiniteResult("LCh", {L, A, B}, {L, C, h});
   return {L, C, h, illuminant, stdObserver};
 }
 

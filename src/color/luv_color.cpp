@@ -5,6 +5,7 @@
 #include "../core/number_text.h"
 #include "cie_constants.h"
 #include "hcf/color/cie_std_math.h"
+#include "hcf/core/exception.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -19,17 +20,27 @@ HCFLuvColor HCFLuvColor::luvColorWithL(double L, double u, double v, HCFIllumina
 
 HCFXYZColor HCFLuvColor::toXYZ() const {
   const Vector3& w = CieStdMath::wpArrayForObserver(stdObserver, illuminant);
+  // L* = 0 is black, whatever u* and v* say.
+  if (L == 0) return {0.0, 0.0, 0.0, illuminant, stdObserver};
+  // U = 13·L*·u' and V = 13·L*·v': with them nothing is divided by a tiny L*.
   const double dn = w[0] + 15.0 * w[1] + 3.0 * w[2];
-  const double un = 4.0 * w[0] / dn;
-  const double vn = 9.0 * w[1] / dn;
-  const double Y =
-      L > cie::kLinearLightnessLimit ? std::pow((L + 16.0) / 116.0, 3.0) : L / cie::kKappa;
-  const double a = (52.0 * L / (u + 13.0 * L * un) - 1.0) / 3.0;
-  const double bb = -5.0 * Y;
-  const double d = Y * (39.0 * L / (v + 13.0 * L * vn) - 5.0);
-  const double X = (d - bb) / (a + 1.0 / 3.0);
-  const double Z = X * a + bb;
-  return {100.0 * X, 100.0 * Y, 100.0 * Z, illuminant, stdObserver};
+  const double U = u + 13.0 * L * (4.0 * w[0] / dn);
+  const double V = v + 13.0 * L * (9.0 * w[1] / dn);
+  if (V == 0) {
+    throw HCFException(kIllegalArgumentException,
+                       "CIELUV " + description() + " has no XYZ: its v' is 0");
+  }
+  const bool cube = L > cie::kLinearLightnessLimit;
+  const double Y = cube ? std::pow((L + 16.0) / 116.0, 3.0) : L / cie::kKappa;
+  // Y / V. On the linear segment L* goes over V before it is made smaller by κ: as L* tends to
+  // 0 with u* and v* kept, X and Z tend to finite values, and a tiny L* must not take them to 0
+  // or to not-a-number.
+  const double yOverV = cube ? Y / V : (L / V) / cie::kKappa;
+  const double X = yOverV * (9.0 * U / 4.0);
+  const double Z = yOverV * ((156.0 * L - 3.0 * U - 20.0 * V) / 4.0);
+  const Vector3 out = {100.0 * X, 100.0 * Y, 100.0 * Z};
+  cie::requireFiniteResult("XYZ", {L, u, v}, out);
+  return {out[0], out[1], out[2], illuminant, stdObserver};
 }
 
 std::string HCFLuvColor::description() const {

@@ -1,5 +1,6 @@
 #include "hcf/color/xyz_color.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "../core/number_text.h"
@@ -41,15 +42,27 @@ HCFLabColor HCFXYZColor::toLab() const {
 
 HCFLuvColor HCFXYZColor::toLUV() const {
   const Vector3& w = CieStdMath::wpArrayForObserver(stdObserver, illuminant);
-  const double d = X + 15.0 * Y + 3.0 * Z;
-  const double up = 4.0 * X / d;
-  const double vp = 9.0 * Y / d;
-  const double dn = w[0] + 15.0 * w[1] + 3.0 * w[2];
-  const double upn = 4.0 * w[0] / dn;
-  const double vpn = 9.0 * w[1] / dn;
   const double yr = (Y / 100.0) / w[1];
   const double Ls = yr > cie::kEpsilon ? 116.0 * std::cbrt(yr) - 16.0 : cie::kKappa * yr;
-  return {Ls, 13.0 * Ls * (up - upn), 13.0 * Ls * (vp - vpn), illuminant, stdObserver};
+  // Black: u* and v* are 13·L* times a chromaticity difference, so 0 whatever X and Z say.
+  if (Ls == 0) return {0.0, 0.0, 0.0, illuminant, stdObserver};
+  // u' and v' depend on the ratios of X, Y and Z only. Scaled by a power of two (exact) to a
+  // largest magnitude below 1, X + 15Y + 3Z cannot overflow.
+  int e = 0;
+  std::frexp(std::max({std::fabs(X), std::fabs(Y), std::fabs(Z)}), &e);
+  const double x = std::ldexp(X, -e);
+  const double y = std::ldexp(Y, -e);
+  const double z = std::ldexp(Z, -e);
+  const double d = x + 15.0 * y + 3.0 * z;
+  if (d == 0) {
+    throw HCFException(kIllegalArgumentException,
+                       "XYZ " + description() + " has no chromaticity: X + 15Y + 3Z is 0");
+  }
+  const double dn = w[0] + 15.0 * w[1] + 3.0 * w[2];
+  const double u = 13.0 * Ls * (4.0 * x / d - 4.0 * w[0] / dn);
+  const double v = 13.0 * Ls * (9.0 * y / d - 9.0 * w[1] / dn);
+  cie::requireFiniteResult("CIELUV", {X, Y, Z}, {Ls, u, v});
+  return {Ls, u, v, illuminant, stdObserver};
 }
 
 HCFLchColor HCFXYZColor::toLCH() const { return toLab().lchColor(); }

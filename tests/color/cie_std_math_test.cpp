@@ -240,6 +240,17 @@ TEST(Adaptation, MatricesToAndFromCustomWhites) {
   EXPECT_THROW(CieStdMath::tod50FromCustomIllumn(tooShort, 2, light, out), std::invalid_argument);
 }
 
+TEST(Adaptation, AWhiteWithoutPositiveConeResponsesIsRefused) {
+  const Vector3 notWhites[] = {{0, 0, 0}, {-0.9, 1, 0.8}, {1, -1, 1}, {NAN, 1, 1}};
+  for (const Vector3& w : notWhites) {
+    std::array<double, 3> xyz = {0.5, 0.5, 0.5};
+    EXPECT_THROW(CieStdMath::d50toNewIll(w), HCFException) << w[0];
+    EXPECT_THROW(CieStdMath::toD65FromNewIll(w), HCFException) << w[0];
+    EXPECT_THROW(CieStdMath::tod50FromCustomIllumn(xyz, 1, w, xyz), HCFException) << w[0];
+    EXPECT_EQ(xyz[0], 0.5);
+  }
+}
+
 TEST(InstrumentLight, VersionsAndTheirWhites) {
   EXPECT_EQ(CieStdMath::refIllumXYZfor("2.0"), CieStdMath::refIllumXYZfor("1.3"));
   EXPECT_EQ(*CieStdMath::refIllumXYZfor("2.0"), (Vector3{0.96, 1.0, 0.92}));

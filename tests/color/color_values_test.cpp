@@ -1,9 +1,13 @@
 // The colour value classes.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <functional>
+#include <limits>
 #include <random>
 
+#include "hcf/color/cie_std_math.h"
 #include "hcf/color/hsb_color.h"
 #include "hcf/color/lab_color.h"
 #include "hcf/color/luv_color.h"
@@ -186,8 +190,137 @@ TEST(LuvColor, WhiteAndDarkSegment) {
   EXPECT_NEAR(dark.L, 24389.0 / 27.0 * 0.001, 1e-12);
   EXPECT_EQ(HCFLuvColor::luvColorWithL(50, 1, -2, HCFIlluminant::D50).description(),
             "Luv: 50.00, 1.00, -2.00");
-  // Black divides by zero, as the formula does: not-a-number, no crash.
-  EXPECT_TRUE(std::isnan(HCFXYZColor::XYZColorWithX(0, 0, 0, HCFIlluminant::D50).toLUV().u));
+  // Black is (0, 0, 0) both ways, whatever u* and v* say.
+  const auto black = HCFXYZColor::XYZColorWithX(0, 0, 0, HCFIlluminant::D50).toLUV();
+  EXPECT_EQ(black.L, 0);
+  EXPECT_EQ(black.u, 0);
+  EXPECT_EQ(black.v, 0);
+  const auto backToBlack = HCFLuvColor::luvColorWithL(0, 30, -20, HCFIlluminant::D50).toXYZ();
+  EXPECT_EQ(backToBlack.X, 0);
+  EXPECT_EQ(backToBlack.Y, 0);
+  EXPECT_EQ(backToBlack.Z, 0);
+}
+
+TEST(Conversions, FiniteInputGivesFiniteOutputOrARefusal) {
+  using Triple = std::array<double, 3>;
+  struct Row {
+    const char* name;
+    std::function<Triple(double, double, double)> convert;
+  };
+  const auto d50 = HCFIlluminant::D50;
+  const auto two = HCFStdObserver::TwoDegree;
+  const Row rows[] = {
+      {"XYZ -> Lab",
+       [&](double x, double y, double z) {
+         const auto t =
+             CieStdMath::xyz2LabWith(x, y, z, HCFIlluminant::A, HCFStdObserver::TenDegree);
+         return Triple{t.L, t.a, t.b};
+       }},
+      {"Lab -> XYZ",
+       [&](double x, double y, double z) {
+         const auto t = CieStdMath::lab2xyzWithL(x, y, z, HCFIlluminant::D65, two);
+         return Triple{t.X, t.Y, t.Z};
+       }},
+      {"XYZ -> sRGB",
+       [&](double x, double y, double z) {
+         const auto t =
+             CieStdMath::xyz2sRGBWithX(x, y, z, HCFIlluminant::F11, HCFStdObserver::TenDegree);
+         return Triple{t.R, t.G, t.B};
+       }},
+      {"sRGB -> XYZ",
+       [&](double x, double y, double z) {
+         const auto t = CieStdMath::sRGB2XYZWith(x, y, z, HCFIlluminant::A);
+         return Triple{t.X, t.Y, t.Z};
+       }},
+      {"sRGB -> Lab",
+       [&](double x, double y, double z) {
+         const auto t = CieStdMath::sRGB2LabWith(x, y, z, HCFIlluminant::D65);
+         return Triple{t.L, t.a, t.b};
+       }},
+      {"RGB colour -> Lab",
+       [&](double x, double y, double z) {
+         const auto t =
+             HCFRGBColor::rgbColorWithR(x, y, z, HCFRGBSpace::sRGB).labColor(HCFIlluminant::C);
+         return Triple{t.L, t.A, t.B};
+       }},
+      {"Lab colour -> RGB",
+       [&](double x, double y, double z) {
+         const auto t = HCFLabColor::labColorWithL(x, y, z, d50).rgbColor();
+         return Triple{t.r, t.g, t.b};
+       }},
+      {"adapt",
+       [&](double x, double y, double z) {
+         const auto t = CieStdMath::adapt(x, y, z, HCFIlluminant::A, two, HCFIlluminant::D65,
+                                          HCFStdObserver::TenDegree);
+         return Triple{t.X, t.Y, t.Z};
+       }},
+      {"Lab under another illuminant",
+       [&](double x, double y, double z) {
+         const auto t =
+             HCFLabColor::labColorWithL(x, y, z, d50).toLabWithIlluminant(HCFIlluminant::F2);
+         return Triple{t.L, t.A, t.B};
+       }},
+      {"adapt to a custom white",
+       [&](double x, double y, double z) {
+         Triple t = {x, y, z};
+         CieStdMath::d50XYZArr2CustomIllumn(t, 1, *CieStdMath::refIllumXYZfor("3.0"), t);
+         return t;
+       }},
+      {"instrument light",
+       [&](double x, double y, double z) {
+         const auto t = *CieStdMath::tintra2newLight(x, y, z, true, "2.1");
+         return Triple{t.X, t.Y, t.Z};
+       }},
+      {"XYZ -> Luv",
+       [&](double x, double y, double z) {
+         const auto t = HCFXYZColor::XYZColorWithX(x, y, z, d50).toLUV();
+         return Triple{t.L, t.u, t.v};
+       }},
+      {"Luv -> XYZ",
+       [&](double x, double y, double z) {
+         const auto t = HCFLuvColor::luvColorWithL(x, y, z, d50).toXYZ();
+         return Triple{t.X, t.Y, t.Z};
+       }},
+      {"Lab -> LCh",
+       [&](double x, double y, double z) {
+         const auto t = HCFLabColor::labColorWithL(x, y, z, d50).lchColor();
+         return Triple{t.L, t.c, t.h};
+       }},
+      {"LCh -> Lab",
+       [&](double x, double y, double z) {
+         const auto t = HCFLchColor::LchColorWithL(x, y, z, d50).toLAB();
+         return Triple{t.L, t.A, t.B};
+       }},
+      {"platform colour -> HSB",
+       [&](double x, double y, double z) {
+         const auto t = HCFHSBColor::colorWithUIColor(PlatformColor::colorWithRed(x, y, z, 1));
+         return Triple{t.hue, t.saturation, t.brightness};
+       }},
+  };
+  const double edges[] = {0.0, -0.0, 5e-324, 1e-300, 1e-5,   1,
+                          50,  -1,   -50,    1e300,  -1e300, std::numeric_limits<double>::max()};
+  // Only a result beyond a double's range may be refused: never one of these.
+  const auto ordinary = [](double v) {
+    return v == 0 || (std::fabs(v) >= 1e-5 && std::fabs(v) <= 50);
+  };
+  for (const Row& row : rows) {
+    for (const double x : edges) {
+      for (const double y : edges) {
+        for (const double z : edges) {
+          try {
+            const Triple t = row.convert(x, y, z);
+            ASSERT_TRUE(std::isfinite(t[0]) && std::isfinite(t[1]) && std::isfinite(t[2]))
+                << row.name << " (" << x << ", " << y << ", " << z << ") gave (" << t[0] << ", "
+                << t[1] << ", " << t[2] << ")";
+          } catch (const HCFException& e) {
+            ASSERT_EQ(e.name(), kIllegalArgumentException) << row.name;
+            ASSERT_FALSE(ordinary(x) && ordinary(y) && ordinary(z))
+                << row.name << " (" << x << ", " << y << ", " << z << "): " << e.what();
+          }
+        }
+      }
+    }
+  }
 }
 
 TEST(LchColor, ToLabAndTexts) {

@@ -47,8 +47,10 @@ struct LabColumns {
 /// The kit's colorimetric constants and conversions. Units: XYZ handed to and returned by the
 /// Lab and sRGB routines is on the scale where the white has Y = 100; white points have Y = 1;
 /// sRGB components are 0 to 1. Every routine that needs a white point raises `HCFException`
-/// (name "Illegal Argument Exception") for an illuminant outside 0–7. All routines are
-/// stateless and callable from any thread.
+/// (name "Illegal Argument Exception") for an illuminant outside 0–7. A conversion or adaptation
+/// of finite values whose result would not fit in a double raises the same exception instead of
+/// returning an infinity or not-a-number; values that are not finite already go through as the
+/// arithmetic takes them. All routines are stateless and callable from any thread.
 class HCF_API CieStdMath {
  public:
   CieStdMath() = delete;
@@ -70,7 +72,8 @@ class HCF_API CieStdMath {
   /// CIELAB of X, Y, Z (white Y = 100) under the illuminant's white for `observer`.
   static LabTriple xyz2LabWith(double x, double y, double z, HCFIlluminant wp,
                                HCFStdObserver observer);
-  /// XYZ (white Y = 100) of a CIELAB colour. The three cubes are taken in single precision.
+  /// XYZ (white Y = 100) of a CIELAB colour. The three cubes are taken in single precision (in
+  /// double for values beyond single precision's range).
   static XYZTriple lab2xyzWithL(double L, double a, double b, HCFIlluminant wp,
                                 HCFStdObserver observer);
   /// sRGB (0–1, clamped) of X, Y, Z (white Y = 100); negative inputs count as 0. Under the
@@ -88,7 +91,10 @@ class HCF_API CieStdMath {
   /// The output is on the scale of the input.
   static XYZTriple adapt(double sX, double sY, double sZ, HCFIlluminant sWP, HCFStdObserver sObs,
                          HCFIlluminant dWP, HCFStdObserver dObs);
-  /// Bradford matrix from the D50 2° white to `newIll` (a white with Y = 1).
+  /// Bradford matrix from the D50 2° white to `newIll` (a white with Y = 1). This and the
+  /// routines below that take a white raise `HCFException` (name "Illegal Argument Exception")
+  /// for a white whose cone responses (the Bradford matrix times it) are not all positive and
+  /// finite, such as (0, 0, 0): there is no adapting to or from it.
   static Matrix3x3 d50toNewIll(const Vector3& newIll);
   /// Bradford matrix from the D65 2° white to `newIll`.
   static Matrix3x3 d65toNewIll(const Vector3& newIll);
@@ -97,7 +103,8 @@ class HCF_API CieStdMath {
   /// Bradford matrix from `newIll` to the D65 2° white.
   static Matrix3x3 toD65FromNewIll(const Vector3& newIll);
   /// Adapts `len` XYZ triples from D50 2° to `newIllumXYZ`. `outputArr` may be `input`.
-  /// @throws std::invalid_argument when a span holds fewer than 3·len values.
+  /// @throws std::invalid_argument when a span holds fewer than 3·len values; HCFException when
+  ///         a triple's result would not fit in a double, before anything is written.
   static void d50XYZArr2CustomIllumn(std::span<const double> input, std::size_t len,
                                      const Vector3& newIllumXYZ, std::span<double> outputArr);
   /// Adapts `len` XYZ triples from D65 2° to `newIllumXYZ`.

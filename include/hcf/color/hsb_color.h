@@ -14,6 +14,8 @@ struct HCF_API HCFHSBColor {
 
   /// Reads a platform colour's hue, saturation and brightness (alpha ignored) and scales them
   /// to degrees and percent.
+  /// @throws HCFException (name "Illegal Argument Exception") when a percentage of finite
+  ///         components would not fit in a double (components beyond about 1.8e306).
   static HCFHSBColor colorWithUIColor(const PlatformColor& color);
 
   double getH() const noexcept { return hue; }

@@ -41,6 +41,8 @@ struct HCF_API HCFLabColor {
   HCFXYZColor XYZColor() const;
   /// Lightness, chroma and hue angle in degrees, always in [0, 360). A neutral colour (chroma 0,
   /// whatever the signs of its zeros) gets hue 0.
+  /// @throws HCFException (name "Illegal Argument Exception") when the chroma of finite a and b
+  ///         would not fit in a double.
   HCFLchColor lchColor() const;
   /// The sRGB colour (components clamped to 0–1). @throws HCFException for an unknown illuminant.
   HCFRGBColor rgbColor() const;

@@ -24,8 +24,11 @@ struct HCF_API HCFLuvColor {
   static HCFLuvColor luvColorWithL(double L, double u, double v, HCFIlluminant illuminant,
                                    HCFStdObserver observer);
 
-  /// CIE XYZ (white Y = 100), same illuminant and observer. L = 0 divides by zero and gives
-  /// not-a-number components, as the formula does. @throws HCFException for an unknown illuminant.
+  /// CIE XYZ (white Y = 100), same illuminant and observer. L* = 0 is black, (0, 0, 0), whatever
+  /// u* and v* are.
+  /// @throws HCFException (name "Illegal Argument Exception") for an unknown illuminant, for a
+  ///         colour whose v' = v*/(13·L*) + v'n is 0 (no XYZ has it), and when the XYZ of finite
+  ///         values would not fit in a double.
   HCFXYZColor toXYZ() const;
   /// "Luv: 50.00, 1.00, -2.00".
   std::string description() const;

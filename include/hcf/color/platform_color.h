@@ -27,8 +27,11 @@ struct HCF_API PlatformColor {
     return PlatformColor{red, green, blue, alpha};
   }
 
-  /// Hue (0 to 1, a full turn), saturation and brightness of the colour: brightness is the
-  /// largest component, saturation the spread over it, hue 0 for a grey.
+  /// Hue (in [0, 1), a full turn), saturation and brightness of the colour: brightness is the
+  /// largest component, saturation the spread over it (0 when no component is positive), hue 0
+  /// for a grey. Finite components give finite values: a negative component takes saturation
+  /// above 1, and where the spread over a tiny largest component would not fit in a double the
+  /// saturation is the largest double.
   PlatformHSB hsb() const noexcept;
 };
 

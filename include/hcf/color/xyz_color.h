@@ -39,7 +39,11 @@ struct HCF_API HCFXYZColor {
   HCFXYZColor toXYZWithIlluminant(HCFIlluminant illuminant) const;
   /// CIELAB under the same illuminant and observer. @throws HCFException for an unknown illuminant.
   HCFLabColor toLab() const;
-  /// CIELUV under the same illuminant and observer. @throws HCFException for an unknown illuminant.
+  /// CIELUV under the same illuminant and observer. Black (L* = 0) is (0, 0, 0).
+  /// @throws HCFException (name "Illegal Argument Exception") for an unknown illuminant, for a
+  ///         colour with X + 15Y + 3Z = 0 but Y not 0 (possible only with negative components),
+  ///         which has no chromaticity, and when u* or v* of finite values would not fit in a
+  ///         double.
   HCFLuvColor toLUV() const;
   /// `toLab()` then its LCh.
   HCFLchColor toLCH() const;
