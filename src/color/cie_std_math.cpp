@@ -67,19 +67,30 @@ double linearize(double c) {
 
 double clamp01(double v) { return v > 1.0 ? 1.0 : (v < 0.0 ? 0.0 : v); }
 
-// The inverses of the XYZ -> sRGB matrices of the illuminants other than D50 and D65 (and of
-// the D65 fallback for unknown illuminants), computed once.
-const Matrix3x3& rgbToXyzByInverse(HCFIlluminant illuminant) {
-  static const std::array<Matrix3x3, 9> inverses = [] {
-    std::array<Matrix3x3, 9> out{};
+// Linear sRGB -> XYZ (0–1) per illuminant. D50 and D65 start from their published matrices,
+// the others from the inverse of their XYZ -> sRGB matrix. Those carry six or seven decimals,
+// which put sRGB white up to 1e-6 off the illuminant's white (L* 100.00002, a* and b* 1e-4), so
+// each column is scaled to send (1, 1, 1) onto the 2° white: m · diag(m⁻¹ · white). A matrix
+// that already lands on it (D50's) is kept as published.
+const Matrix3x3& rgbToXyz(std::size_t illuminant) {
+  static const std::array<Matrix3x3, 8> matrices = [] {
+    std::array<Matrix3x3, 8> out{};
     for (std::size_t i = 0; i < out.size(); ++i) {
-      const Matrix3x3& m = i < 8 ? kXyzToRgb[i] : kXyzToRgb[1];
-      if (!MatrixMath::matrixInv(m, 3, out[i])) throw std::logic_error("sRGB matrix is singular");
+      Matrix3x3 m = i == 0 ? kRgbToXyzD50 : kRgbToXyzD65;
+      if (i > 1 && !MatrixMath::matrixInv(kXyzToRgb[i], 3, m)) {
+        throw std::logic_error("sRGB matrix is singular");
+      }
+      const Vector3& w = kWhite2[i];
+      out[i] = m;
+      if (mul3(m, 1.0, 1.0, 1.0) == w) continue;
+      Matrix3x3 inverse{};
+      if (!MatrixMath::matrixInv(m, 3, inverse)) throw std::logic_error("sRGB matrix is singular");
+      const Vector3 scale = mul3(inverse, w[0], w[1], w[2]);
+      for (std::size_t k = 0; k < 9; ++k) out[i][k] = m[k] * scale[k % 3];
     }
     return out;
   }();
-  return isKnownIlluminant(illuminant) ? inverses[static_cast<std::size_t>(illuminant)]
-                                       : inverses[8];
+  return matrices[illuminant];
 }
 
 // The cone responses M·w of a white; a white whose responses are not all finite and positive
@@ -221,9 +232,8 @@ XYZTriple CieStdMath::sRGB2XYZWith(double r, double g, double b, HCFIlluminant w
   const double lr = linearize(r);
   const double lg = linearize(g);
   const double lb = linearize(b);
-  const Matrix3x3& m = wp == HCFIlluminant::D50   ? kRgbToXyzD50
-                       : wp == HCFIlluminant::D65 ? kRgbToXyzD65
-                                                  : rgbToXyzByInverse(wp);
+  // An illuminant outside 0–7 gets D65's matrix, as the XYZ -> sRGB direction does.
+  const Matrix3x3& m = rgbToXyz(isKnownIlluminant(wp) ? static_cast<std::size_t>(wp) : 1);
   const Vector3 v = mul3(m, lr, lg, lb);
   requireFiniteResult("XYZ", {r, g, b}, v);
   return {v[0], v[1], v[2]};
@@ -231,7 +241,7 @@ XYZTriple CieStdMath::sRGB2XYZWith(double r, double g, double b, HCFIlluminant w
 
 LabTriple CieStdMath::sRGB2LabWith(double r, double g, double b, HCFIlluminant wp) {
   const XYZTriple xyz = sRGB2XYZWith(r, g, b, wp);
-  return xyz2LabWith(xyz.X * 100.0, xyz.Y * 100.0, xyz.Z * 100.0, wp, HCFStdObserver::TenDegree);
+  return xyz2LabWith(xyz.X * 100.0, xyz.Y * 100.0, xyz.Z * 100.0, wp, HCFStdObserver::TwoDegree);
 }
 
 XYZTriple CieStdMath::adapt(double sX, double sY, double sZ, HCFIlluminant sWP, HCFStdObserver sObs,

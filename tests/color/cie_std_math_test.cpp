@@ -165,31 +165,37 @@ TEST(XyzToSrgb, CompandingUsesTheSinglePrecisionPower) {
   EXPECT_EQ(dark.G, 12.92 * (1.876011 * (0.01 / 100.0)));
 }
 
-TEST(SrgbToXyz, KnownMatricesAndInvertedOnes) {
-  const XYZTriple white50 = CieStdMath::sRGB2XYZWith(1, 1, 1, HCFIlluminant::D50);
-  EXPECT_NEAR(white50.X, 0.4360747 + 0.3850649 + 0.1430804, 1e-15);
-  EXPECT_NEAR(white50.Y, 1.0, 1e-6);
-  // Illuminants other than D50 and D65 invert their XYZ -> sRGB matrix; sRGB white then comes
-  // back to the illuminant's white (the matrices carry six decimals).
-  for (const auto ill : {HCFIlluminant::A, HCFIlluminant::B, HCFIlluminant::C, HCFIlluminant::F2,
-                         HCFIlluminant::F7, HCFIlluminant::F11}) {
+TEST(SrgbToXyz, WhiteLandsOnTheIlluminantsWhite) {
+  for (const auto ill : kAllIlluminants) {
     const XYZTriple w = CieStdMath::sRGB2XYZWith(1, 1, 1, ill);
     const Vector3& ref = CieStdMath::wpArrayForObserver(HCFStdObserver::TwoDegree, ill);
-    EXPECT_NEAR(w.X, ref[0], 2e-5) << static_cast<int>(ill);
-    EXPECT_NEAR(w.Y, ref[1], 2e-5);
-    EXPECT_NEAR(w.Z, ref[2], 2e-5);
+    EXPECT_NEAR(w.X, ref[0], 1e-15) << static_cast<int>(ill);
+    EXPECT_NEAR(w.Y, ref[1], 1e-15) << static_cast<int>(ill);
+    EXPECT_NEAR(w.Z, ref[2], 1e-15) << static_cast<int>(ill);
   }
+  // D50's published matrix already lands on its white and is used as it is.
+  EXPECT_EQ(CieStdMath::sRGB2XYZWith(1, 0, 0, HCFIlluminant::D50).X, 0.4360747);
+  EXPECT_EQ(CieStdMath::sRGB2XYZWith(0, 0, 1, HCFIlluminant::D50).Z, 0.7141733);
   // Companded 0.04045 is on the linear side, just above it on the power curve.
-  EXPECT_EQ(CieStdMath::sRGB2XYZWith(0.04045, 0, 0, HCFIlluminant::D65).Y,
-            0.2126729 * (0.04045 / 12.92));
-  // sRGB -> Lab uses the 10° observer's white.
-  const LabTriple lab = CieStdMath::sRGB2LabWith(0.2, 0.5, 0.7, HCFIlluminant::D65);
-  const XYZTriple xyz = CieStdMath::sRGB2XYZWith(0.2, 0.5, 0.7, HCFIlluminant::D65);
-  const LabTriple expected = CieStdMath::xyz2LabWith(xyz.X * 100, xyz.Y * 100, xyz.Z * 100,
-                                                     HCFIlluminant::D65, HCFStdObserver::TenDegree);
-  EXPECT_EQ(lab.L, expected.L);
-  EXPECT_EQ(lab.a, expected.a);
-  EXPECT_EQ(lab.b, expected.b);
+  const double fullRed = CieStdMath::sRGB2XYZWith(1, 0, 0, HCFIlluminant::D65).Y;
+  EXPECT_DOUBLE_EQ(CieStdMath::sRGB2XYZWith(0.04045, 0, 0, HCFIlluminant::D65).Y,
+                   fullRed * (0.04045 / 12.92));
+}
+
+TEST(SrgbToLab, WhiteIsTheIlluminantsWhiteUnderTheTwoDegreeObserver) {
+  for (const auto ill : kAllIlluminants) {
+    const LabTriple white = CieStdMath::sRGB2LabWith(1, 1, 1, ill);
+    EXPECT_NEAR(white.L, 100, 1e-9) << static_cast<int>(ill);
+    EXPECT_NEAR(white.a, 0, 1e-9) << static_cast<int>(ill);
+    EXPECT_NEAR(white.b, 0, 1e-9) << static_cast<int>(ill);
+    const XYZTriple xyz = CieStdMath::sRGB2XYZWith(0.2, 0.5, 0.7, ill);
+    const LabTriple expected = CieStdMath::xyz2LabWith(xyz.X * 100, xyz.Y * 100, xyz.Z * 100, ill,
+                                                       HCFStdObserver::TwoDegree);
+    const LabTriple lab = CieStdMath::sRGB2LabWith(0.2, 0.5, 0.7, ill);
+    EXPECT_EQ(lab.L, expected.L);
+    EXPECT_EQ(lab.a, expected.a);
+    EXPECT_EQ(lab.b, expected.b);
+  }
 }
 
 TEST(Adaptation, IdentityAndWhiteToWhite) {

@@ -361,10 +361,9 @@ TEST(RGBColor, LabUsesTheTwoDegreeObserver) {
     const auto lab = white.labColor(HCFIlluminant{ill});
     EXPECT_EQ(lab.stdObserver, HCFStdObserver::TwoDegree);
     EXPECT_EQ(lab.illuminant, HCFIlluminant{ill});
-    // sRGB white is the illuminant's white (matrices carry six or seven decimals).
-    EXPECT_NEAR(lab.L, 100, 1e-3) << ill;
-    EXPECT_NEAR(lab.A, 0, 2e-3) << ill;
-    EXPECT_NEAR(lab.B, 0, 2e-3) << ill;
+    EXPECT_NEAR(lab.L, 100, 1e-9) << ill;
+    EXPECT_NEAR(lab.A, 0, 1e-9) << ill;
+    EXPECT_NEAR(lab.B, 0, 1e-9) << ill;
   }
   const auto search = HCFRGBColor::rgbColorWithR(0.2, 0.4, 0.6, HCFRGBSpace::sRGB);
   EXPECT_TRUE(search.auxSearchLab().isEqualToLab(search.labColor(HCFIlluminant::D50)));

@@ -80,9 +80,12 @@ class HCF_API CieStdMath {
   /// 10° observer the colour is first adapted to the 2° white of the same illuminant.
   static RGBTriple xyz2sRGBWithX(double x, double y, double z, HCFIlluminant wp,
                                  HCFStdObserver observer);
-  /// XYZ on the 0–1 scale of an sRGB colour whose white is the illuminant's.
+  /// XYZ on the 0–1 scale of an sRGB colour whose white is the illuminant's 2° white: (1, 1, 1)
+  /// gives that white to rounding. An illuminant outside 0–7 gets D65's matrix.
   static XYZTriple sRGB2XYZWith(double r, double g, double b, HCFIlluminant wp);
-  /// CIELAB under the illuminant and the 10° observer of an sRGB colour.
+  /// CIELAB under the illuminant and the 2° observer of an sRGB colour (its XYZ is relative to
+  /// the 2° white), as `HCFRGBColor::labColor` gives it: sRGB white is (100, 0, 0) under every
+  /// illuminant. @throws HCFException for an illuminant outside 0–7.
   static LabTriple sRGB2LabWith(double r, double g, double b, HCFIlluminant wp);
 
   // ---- Chromatic adaptation ------------------------------------------------------------
