@@ -1,25 +1,36 @@
 #include "hcf/color/rgb_color.h"
 
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
-#include <limits>
 
 #include "../core/number_text.h"
 #include "hcf/color/cie_std_math.h"
+#include "hcf/core/exception.h"
 #include "hcf/core/json.h"
 
 HCF_NAMESPACE_BEGIN
 
 namespace {
 
-// Truncation toward zero to a 32-bit signed integer, saturating out of range and giving 0 for
-// not-a-number (what the phone's processors do; a plain cast would be undefined there).
-std::int32_t truncateToInt32(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
-  if (v <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
-  return static_cast<std::int32_t>(v);
+// A component's two hexadecimal digits: times 255, rounded to the nearest integer and clamped
+// to 0–255.
+unsigned hexByte(double component, const HCFRGBColor& color) {
+  if (std::isnan(component)) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "RGB (%.17g, %.17g, %.17g) has no hex: a component is not a number", color.r,
+                  color.g, color.b);
+    throw HCFException(kIllegalArgumentException, text);
+  }
+  const double v = std::round(component * 255.0);
+  return v <= 0.0 ? 0u : v >= 255.0 ? 255u : static_cast<unsigned>(v);
+}
+
+int hexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
 }  // namespace
@@ -32,14 +43,28 @@ HCFRGBColor HCFRGBColor::rgbColorWithUIColor(const PlatformColor& color) {
   return {color.red, color.green, color.blue, HCFRGBSpace::sRGB};
 }
 
+std::optional<HCFRGBColor> HCFRGBColor::rgbColorWithHex(std::string_view hex) {
+  if (!hex.empty() && hex.front() == '#') hex.remove_prefix(1);
+  if (hex.size() != 6) return std::nullopt;
+  double components[3];
+  for (std::size_t i = 0; i < 3; ++i) {
+    const int high = hexDigitValue(hex[2 * i]);
+    const int low = hexDigitValue(hex[2 * i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    components[i] = static_cast<double>(16 * high + low) / 255.0;
+  }
+  return HCFRGBColor{components[0], components[1], components[2], HCFRGBSpace::sRGB};
+}
+
 std::string HCFRGBColor::hex() const {
-  char buf[32];
-  // %X prints the 32-bit pattern, so a negative component shows as its two's complement.
-  std::snprintf(buf, sizeof buf, "%02X%02X%02X",
-                static_cast<std::uint32_t>(truncateToInt32(r * 255.0)),
-                static_cast<std::uint32_t>(truncateToInt32(g * 255.0)),
-                static_cast<std::uint32_t>(truncateToInt32(b * 255.0)));
-  return buf;
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const unsigned bytes[] = {hexByte(r, *this), hexByte(g, *this), hexByte(b, *this)};
+  std::string out;
+  for (const unsigned byte : bytes) {
+    out += kDigits[byte >> 4];
+    out += kDigits[byte & 0xF];
+  }
+  return out;
 }
 
 PlatformColor HCFRGBColor::color() const { return PlatformColor::colorWithRed(r, g, b, 1.0); }

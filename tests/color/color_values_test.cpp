@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <random>
+#include <string>
 
 #include "hcf/color/cie_std_math.h"
 #include "hcf/color/hsb_color.h"
@@ -333,13 +334,66 @@ TEST(LchColor, ToLabAndTexts) {
   EXPECT_EQ(lch.description(), "HCFLCHColor: L: 50.00, c: 10.00, h: 90.00");
 }
 
-TEST(RGBColor, HexTruncatesTowardZero) {
-  EXPECT_EQ(HCFRGBColor::rgbColorWithR(1, 0.5, 0, HCFRGBSpace::sRGB).hex(), "FF7F00");
-  EXPECT_EQ(HCFRGBColor::rgbColorWithR(1.0, 1.0, 1.0, HCFRGBSpace::sRGB).hex(), "FFFFFF");
-  EXPECT_EQ(HCFRGBColor::rgbColorWithR(1.2, 0, 0, HCFRGBSpace::sRGB).hex(), "1320000");
-  EXPECT_EQ(HCFRGBColor::rgbColorWithR(-0.01, 0, 0, HCFRGBSpace::sRGB).hex(), "FFFFFFFE0000");
-  // Far out of range and not-a-number saturate or give zero instead of undefined behaviour.
-  EXPECT_EQ(HCFRGBColor::rgbColorWithR(1e300, NAN, 0, HCFRGBSpace::sRGB).hex(), "7FFFFFFF0000");
+TEST(RGBColor, HexRoundsAndClampsEachComponentToTwoDigits) {
+  struct Row {
+    double r, g, b;
+    const char* hex;
+  };
+  const Row rows[] = {
+      {1, 1, 1, "FFFFFF"},
+      {1, 0.5, 0, "FF8000"},  // 127.5 rounds up
+      {0x12 / 255.0, 0xAB / 255.0, 0xEF / 255.0, "12ABEF"},
+      {126.49 / 255, 126.51 / 255, 254.6 / 255, "7E7FFF"},
+      {1.2, -0.01, -0.0, "FF0000"},
+      {1e300, -1e300, 5e-324, "FF0000"},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(HCFRGBColor::rgbColorWithR(r.r, r.g, r.b, HCFRGBSpace::sRGB).hex(), r.hex) << r.hex;
+  }
+  EXPECT_THROW((void)HCFRGBColor::rgbColorWithR(0, NAN, 0, HCFRGBSpace::sRGB).hex(), HCFException);
+  // L* 50 is sRGB 118.9, and white is white under every illuminant and observer.
+  EXPECT_EQ(HCFLabColor::labColorWithL(50, 0, 0, HCFIlluminant::D50).hex(), "777777");
+  for (int ill = 0; ill < 8; ++ill) {
+    for (const auto obs : {HCFStdObserver::TwoDegree, HCFStdObserver::TenDegree}) {
+      EXPECT_EQ(HCFLabColor::labColorWithL(100, 0, 0, HCFIlluminant{ill}, obs).hex(), "FFFFFF")
+          << ill;
+    }
+  }
+}
+
+TEST(RGBColor, HexReadsExactlySixDigitsAfterAnOptionalHash) {
+  struct Row {
+    const char* text;
+    const char* hex;  // what the colour read writes back; null where the text is refused
+  };
+  const Row rows[] = {
+      {"12ABef", "12ABEF"},  {"#12abEF", "12ABEF"}, {"000000", "000000"}, {"#FFFFFF", "FFFFFF"},
+      {"", nullptr},         {"#", nullptr},        {"12ABE", nullptr},   {"12ABEF0", nullptr},
+      {"##12ABEF", nullptr}, {"-1-1-1", nullptr},   {"+1+1+1", nullptr},  {"0x0x0x", nullptr},
+      {" 12ABE", nullptr},   {"12ABE ", nullptr},   {"12 ABE", nullptr},  {"12ABEG", nullptr},
+  };
+  for (const Row& r : rows) {
+    const auto rgb = HCFRGBColor::rgbColorWithHex(r.text);
+    ASSERT_EQ(rgb.has_value(), r.hex != nullptr) << '"' << r.text << '"';
+    if (rgb) {
+      EXPECT_EQ(rgb->hex(), r.hex);
+    }
+  }
+}
+
+TEST(RGBColor, HexGridRoundTripsThroughLabUnderEveryIlluminant) {
+  const char* digits = "0123456789ABCDEF";
+  for (int i = 0; i < 4096; ++i) {
+    // Each component one of 00, 11, ..., FF.
+    const std::string hex = {digits[i >> 8],        digits[i >> 8], digits[(i >> 4) & 15],
+                             digits[(i >> 4) & 15], digits[i & 15], digits[i & 15]};
+    const auto rgb = HCFRGBColor::rgbColorWithHex(hex);
+    ASSERT_TRUE(rgb) << hex;
+    ASSERT_EQ(rgb->hex(), hex);
+    for (int ill = 0; ill < 8; ++ill) {
+      ASSERT_EQ(rgb->labColor(HCFIlluminant{ill}).hex(), hex) << "illuminant " << ill;
+    }
+  }
 }
 
 TEST(RGBColor, ComponentsJsonAndTexts) {

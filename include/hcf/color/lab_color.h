@@ -48,7 +48,8 @@ struct HCF_API HCFLabColor {
   HCFRGBColor rgbColor() const;
   /// `rgbColor()` as a platform colour with alpha 1.
   PlatformColor uiColor() const;
-  /// `rgbColor()` as six hexadecimal digits, upper case, no leading '#'.
+  /// `rgbColor()` as six hexadecimal digits, upper case, no leading '#' (see `HCFRGBColor::hex`).
+  /// @throws HCFException for an unknown illuminant or a component that is not a number.
   std::string hex() const;
 
   /// CIEDE2000 difference with this colour first and `other` second (symmetric).

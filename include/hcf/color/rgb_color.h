@@ -1,7 +1,9 @@
 // RGB colour value (sRGB, components 0–1).
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "hcf/color/color_enums.h"
 #include "hcf/color/platform_color.h"
@@ -21,6 +23,10 @@ struct HCF_API HCFRGBColor {
 
   /// A colour from its three components in `space`.
   static HCFRGBColor rgbColorWithR(double r, double g, double b, HCFRGBSpace space);
+  /// The sRGB colour of exactly six hexadecimal digits (either case), optionally after one '#':
+  /// each pair of digits over 255. Empty for anything else (a sign, "0x", spaces, another
+  /// number of digits).
+  static std::optional<HCFRGBColor> rgbColorWithHex(std::string_view hex);
   /// The red, green and blue of a platform colour (alpha ignored), in sRGB.
   static HCFRGBColor rgbColorWithUIColor(const PlatformColor& color);
 
@@ -32,9 +38,11 @@ struct HCF_API HCFRGBColor {
   double g255() const noexcept { return g * 255.0; }
   double b255() const noexcept { return b * 255.0; }
 
-  /// "%02X%02X%02X" of each component times 255 truncated toward zero to a 32-bit signed
-  /// integer: 1, 0.5, 0 gives "FF7F00". A component above 1 gives three or more digits; a
-  /// negative one prints as its 32-bit two's complement, as the stored form has always done.
+  /// Six upper-case hexadecimal digits, two a component: the component times 255 rounded to the
+  /// nearest integer (halves away from zero) and clamped to 00–FF. 1, 0.5, 0 gives "FF8000";
+  /// a component above 1 gives FF and a negative one 00. `rgbColorWithHex` reads the digits back
+  /// to a colour with the same digits.
+  /// @throws HCFException (name "Illegal Argument Exception") when a component is not a number.
   std::string hex() const;
   /// The platform colour with alpha 1.
   PlatformColor color() const;
