@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,14 +26,25 @@ void requireSize(std::span<const double> s, std::size_t needed, const char* what
   }
 }
 
+// rows × cols, refused where the product does not fit in a size_t (it would wrap to a small
+// number that a short span passes, and the loops would run far beyond it).
+std::size_t elements(std::size_t rows, std::size_t cols, const char* what) {
+  if (cols != 0 && rows > std::numeric_limits<std::size_t>::max() / cols) {
+    throw std::invalid_argument(std::string("MatrixMath: ") + what + " of " + std::to_string(rows) +
+                                " by " + std::to_string(cols) +
+                                " elements is larger than memory can address");
+  }
+  return rows * cols;
+}
+
 }  // namespace
 
 void MatrixMath::matrixMult(std::span<const double> left, std::span<const double> right,
                             std::size_t leftRows, std::size_t leftCrightR, std::size_t rightCols,
                             std::span<double> matrixProd) {
-  requireSize(left, leftRows * leftCrightR, "left factor");
-  requireSize(right, leftCrightR * rightCols, "right factor");
-  requireSize(matrixProd, leftRows * rightCols, "product");
+  requireSize(left, elements(leftRows, leftCrightR, "left factor"), "left factor");
+  requireSize(right, elements(leftCrightR, rightCols, "right factor"), "right factor");
+  requireSize(matrixProd, elements(leftRows, rightCols, "product"), "product");
   for (std::size_t i = 0; i < leftRows; ++i) {
     for (std::size_t j = 0; j < rightCols; ++j) {
       double sum = 0.0;
@@ -61,13 +73,14 @@ void MatrixMath::vectorMult(std::span<const double> left, std::span<const double
 
 bool MatrixMath::matrixInv(std::span<const double> matrix, std::size_t mSize,
                            std::span<double> inverse) {
-  requireSize(matrix, mSize * mSize, "matrix");
-  requireSize(inverse, mSize * mSize, "inverse");
+  const std::size_t count = elements(mSize, mSize, "matrix");
+  requireSize(matrix, count, "matrix");
+  requireSize(inverse, count, "inverse");
   if (mSize == 0) return true;
   if (mSize > static_cast<std::size_t>(INT_MAX)) return false;  // beyond LAPACK's sizes
   // LAPACK reads the row-major copy as column-major, i.e. it inverts the transpose; read back
   // row-major, the inverse of the transpose is the inverse of the matrix itself.
-  std::vector<double> scratch(matrix.begin(), matrix.begin() + static_cast<long>(mSize * mSize));
+  std::vector<double> scratch(matrix.begin(), matrix.begin() + static_cast<long>(count));
   const int n = static_cast<int>(mSize);
   std::vector<int> pivots(mSize);
   int info = 0;
@@ -82,8 +95,9 @@ bool MatrixMath::matrixInv(std::span<const double> matrix, std::size_t mSize,
 
 void MatrixMath::matrixTrans(std::span<const double> matrix, std::size_t inRows, std::size_t inCols,
                              std::span<double> transMatrix) {
-  requireSize(matrix, inRows * inCols, "matrix");
-  requireSize(transMatrix, inRows * inCols, "transpose");
+  const std::size_t count = elements(inRows, inCols, "matrix");
+  requireSize(matrix, count, "matrix");
+  requireSize(transMatrix, count, "transpose");
   for (std::size_t i = 0; i < inRows; ++i) {
     for (std::size_t j = 0; j < inCols; ++j) transMatrix[j * inRows + i] = matrix[i * inCols + j];
   }

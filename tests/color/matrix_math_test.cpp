@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <limits>
 #include <vector>
 
 using namespace hcf;
@@ -88,4 +89,23 @@ TEST(MatrixMath, InputIsNotChangedAndShortSpansAreRefused) {
   EXPECT_THROW(MatrixMath::matrixMult(m, m, 2, 2, 2, small), std::invalid_argument);
   EXPECT_THROW(MatrixMath::matrixTrans(m, 2, 3, inv), std::invalid_argument);
   EXPECT_THROW((void)MatrixMath::sumWithVector(m, 5), std::invalid_argument);
+}
+
+TEST(MatrixMath, SizesWhoseElementCountOverflowsAreRefused) {
+  // Every product of two sizes wraps to 0, which empty spans would pass.
+  constexpr std::size_t k32 = std::size_t{1} << (std::numeric_limits<std::size_t>::digits / 2);
+  constexpr std::size_t k33 = 2 * k32;
+  struct Row {
+    std::size_t rows, inner, cols;
+  };
+  const Row rows[] = {{k32, k32, k32}, {k32, k33, k32}, {k33, k32, k33}};
+  const std::vector<double> none;
+  std::vector<double> out;
+  for (const Row& r : rows) {
+    EXPECT_THROW(MatrixMath::matrixMult(none, none, r.rows, r.inner, r.cols, out),
+                 std::invalid_argument)
+        << r.rows << " " << r.inner << " " << r.cols;
+    EXPECT_THROW(MatrixMath::matrixTrans(none, r.rows, r.inner, out), std::invalid_argument);
+  }
+  EXPECT_THROW((void)MatrixMath::matrixInv(none, k32, out), std::invalid_argument);
 }

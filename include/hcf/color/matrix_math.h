@@ -10,7 +10,8 @@ HCF_NAMESPACE_BEGIN
 
 /// Products, sums, transposition and inversion of row-major matrices. Every operation checks
 /// that the spans hold the elements the sizes call for and raises `std::invalid_argument`
-/// when one is too short.
+/// when one is too short, or when a count of elements (rows times columns) does not fit in a
+/// `std::size_t`.
 class HCF_API MatrixMath {
  public:
   MatrixMath() = delete;
