@@ -84,6 +84,10 @@ inline constexpr double k25Pow7 = 6103515625.0;
 /// The index of an illuminant in the tables above; raises HCFException outside 0–7.
 std::size_t illuminantIndex(HCFIlluminant illuminant);
 
+/// Whether the sample sets the weights of CMC and CIE94 under `reference`: true for Sample,
+/// false for Standard; raises HCFException (name "Illegal Argument Exception") for any other.
+bool weightsFromSample(HCFDeltaEReference reference);
+
 /// Raises HCFException (name "Illegal Argument Exception") when a finite input gave a result
 /// that is not finite, i.e. one beyond the range of a double: "`what` of (in) is out of range".
 /// An input that is not finite already is passed on as it is.

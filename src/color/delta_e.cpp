@@ -1,10 +1,12 @@
-// Colour differences: CIEDE2000, CMC l:c and CIE94, one pair at a time or one sample against
-// many standards.
+// Colour differences: CIEDE2000, CMC l:c, CIE94 and CIE 1976, one pair at a time or one sample
+// against many standards, and the CIELAB difference components.
 #include <cmath>
 #include <stdexcept>
+#include <string>
 
 #include "cie_constants.h"
 #include "hcf/color/cie_std_math.h"
+#include "hcf/core/exception.h"
 #include "lightness_weights.h"
 
 HCF_NAMESPACE_BEGIN
@@ -42,6 +44,19 @@ constexpr double kHalfTurnMargin = 1e-10;
 bool huesApart(double h1t, double h2t) { return std::fabs(h1t - h2t) > 180.0 + kHalfTurnMargin; }
 
 }  // namespace
+
+bool cie::weightsFromSample(HCFDeltaEReference reference) {
+  switch (reference) {
+    case HCFDeltaEReference::Sample:
+      return true;
+    case HCFDeltaEReference::Standard:
+      return false;
+  }
+  throw HCFException(kIllegalArgumentException,
+                     "Unknown colour-difference reference " +
+                         std::to_string(static_cast<std::int64_t>(reference)) +
+                         ": it is the sample (0) or the standard (1)");
+}
 
 double CieStdMath::deltaE2000WithL(double L1, double a1, double b1, double L2, double a2,
                                    double b2) {
@@ -146,6 +161,31 @@ double CieStdMath::deltaE1994WithL(double L1, double a1, double b1, double L2, d
   const double tc = dC / SC;
   const double th = dH / SH;
   return std::sqrt(tl * tl + tc * tc + th * th);
+}
+
+double CieStdMath::deltaE1976WithL(double L1, double a1, double b1, double L2, double a2,
+                                   double b2) {
+  return std::hypot(L2 - L1, a2 - a1, b2 - b1);
+}
+
+LabDifference CieStdMath::labDifference(const LabTriple& sample, const LabTriple& standard) {
+  const double Cs = std::hypot(sample.a, sample.b);
+  const double Cr = std::hypot(standard.a, standard.b);
+  double dH = 0.0;  // 0 when either colour is neutral
+  if (Cs > 0 && Cr > 0) {
+    // The hue difference from the unit hue vectors, whose cross product is its sine and dot
+    // product its cosine: no wrap at 0° to get wrong.
+    const double xs = sample.a / Cs;
+    const double ys = sample.b / Cs;
+    const double xr = standard.a / Cr;
+    const double yr = standard.b / Cr;
+    double dh = std::atan2(xr * ys - yr * xs, xr * xs + yr * ys);
+    // Hues exactly opposite have no side; they count as half a turn anticlockwise.
+    if (std::fabs(dh) > M_PI - kHalfTurnMargin * (M_PI / 180.0)) dh = M_PI;
+    dH = 2.0 * std::sqrt(Cs) * std::sqrt(Cr) * std::sin(dh / 2.0);
+  }
+  return {sample.L - standard.L, Cs - Cr, dH,
+          deltaE1976WithL(standard.L, standard.a, standard.b, sample.L, sample.a, sample.b)};
 }
 
 HCF_NAMESPACE_END

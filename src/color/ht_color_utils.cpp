@@ -3,7 +3,9 @@
 #include <array>
 #include <cctype>
 
+#include "cie_constants.h"
 #include "hcf/color/lab_color.h"
+#include "lightness_weights.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -96,6 +98,15 @@ double HTColorUtils::deltaEForSample(const HCFLabColor& sample, const HCFLabColo
     default:
       return sample.deltaE00(standard);
   }
+}
+
+double HTColorUtils::deltaEForSample(const HCFLabColor& sample, const HCFLabColor& standard,
+                                     HCFDeltaEMethod method, HCFDeltaEReference reference) {
+  // CIEDE2000 is symmetric; only the asymmetric formulas trade places.
+  if (cie::weightsFromSample(reference) || delta_e::isCiede2000(method)) {
+    return deltaEForSample(sample, standard, method);
+  }
+  return deltaEForSample(standard, sample, method);
 }
 
 HCF_NAMESPACE_END

@@ -12,6 +12,7 @@ HCF_NAMESPACE_BEGIN
 namespace {
 // Tolerance of isEqualToLab per component.
 constexpr double kLabEqualTolerance = 1e-11;
+
 }  // namespace
 
 HCFLabColor HCFLabColor::labColorWithL(double L, double a, double b, HCFIlluminant illuminant) {
@@ -66,6 +67,26 @@ double HCFLabColor::deltaEcmc(const HCFLabColor& other, std::int32_t dEcmcType) 
 
 double HCFLabColor::deltaE94(const HCFLabColor& other, std::int32_t dE94Type) const {
   return CieStdMath::deltaE1994WithL(L, A, B, other.L, other.A, other.B, dE94Type != 0 ? 1 : 0);
+}
+
+double HCFLabColor::deltaEcmc(const HCFLabColor& standard, std::int32_t dEcmcType,
+                              HCFDeltaEReference reference) const {
+  return cie::weightsFromSample(reference) ? deltaEcmc(standard, dEcmcType)
+                                           : standard.deltaEcmc(*this, dEcmcType);
+}
+
+double HCFLabColor::deltaE94(const HCFLabColor& standard, std::int32_t dE94Type,
+                             HCFDeltaEReference reference) const {
+  return cie::weightsFromSample(reference) ? deltaE94(standard, dE94Type)
+                                           : standard.deltaE94(*this, dE94Type);
+}
+
+double HCFLabColor::deltaE76(const HCFLabColor& other) const {
+  return CieStdMath::deltaE1976WithL(L, A, B, other.L, other.A, other.B);
+}
+
+LabDifference HCFLabColor::labDifference(const HCFLabColor& standard) const {
+  return CieStdMath::labDifference({L, A, B}, {standard.L, standard.A, standard.B});
 }
 
 std::string HCFLabColor::description() const {

@@ -18,6 +18,7 @@
 #include "hcf/color/cie_std_math.h"
 #include "hcf/color/ht_color_utils.h"
 #include "hcf/color/lab_color.h"
+#include "hcf/core/exception.h"
 
 using namespace hcf;
 
@@ -150,6 +151,112 @@ TEST(DeltaE, CIE94MatchesHandComputedValues) {
               std::sqrt(100 + std::pow(5 / 1.225, 2)), 1e-12);
   EXPECT_NEAR(CieStdMath::deltaE1994WithL(50, 3, 4, 40, 0, 0, 5),
               std::sqrt(25 + std::pow(5 / 1.24, 2)), 1e-12);
+}
+
+TEST(DeltaE, StandardOrientationOfCMCIsLittleCmsWithTheStandardFirst) {
+  // Little CMS's cmsCMCdeltaE takes its weights from the first colour, the reference.
+  struct Row {
+    HCFDeltaEMethod method;
+    double l;
+  };
+  const Row rows[] = {{HCFDeltaEMethod::CMC21, 2}, {HCFDeltaEMethod::CMC11, 1}};
+  std::mt19937 rng(17);
+  std::uniform_real_distribution<double> L(1, 100);
+  std::uniform_real_distribution<double> ab(-120, 120);
+  for (const Row& r : rows) {
+    for (int i = 0; i < 2000; ++i) {
+      const auto sample = lab(L(rng), ab(rng), ab(rng));
+      const auto standard = lab(L(rng), ab(rng), ab(rng));
+      const cmsCIELab s{sample.L, sample.A, sample.B};
+      const cmsCIELab t{standard.L, standard.A, standard.B};
+      const double expected = cmsCMCdeltaE(&t, &s, r.l, 1);
+      // The kit's ten-decimal π keeps the two apart by up to about 5e-10 of the value.
+      ASSERT_NEAR(
+          HTColorUtils::deltaEForSample(sample, standard, r.method, HCFDeltaEReference::Standard),
+          expected, 1e-9 * expected)
+          << "l " << r.l << " pair " << i;
+      // The kit's own orientation is the other way round.
+      ASSERT_NEAR(
+          HTColorUtils::deltaEForSample(sample, standard, r.method, HCFDeltaEReference::Sample),
+          cmsCMCdeltaE(&s, &t, r.l, 1), 1e-9 * expected)
+          << "l " << r.l << " pair " << i;
+    }
+  }
+}
+
+TEST(DeltaE, OrientationChoosesWhichColourSetsTheWeights) {
+  // Sample (50, 3, 4) has chroma 5, standard (40, 0, 0) none: ΔL = −10, ΔC = −5, ΔH = 0. The
+  // neutral standard's weights are 1 (and kL); the sample's are SC = 1 + K1·5.
+  const auto sample = lab(50, 3, 4);
+  const auto standard = lab(40, 0, 0);
+  const double slStandard = 0.040975 * 40 / (1 + 0.01765 * 40);  // CMC SL at L* 40
+  const double sc0 = 0.638;                                      // CMC's SC at chroma 0
+  struct Row {
+    HCFDeltaEMethod method;
+    HCFDeltaEReference reference;
+    double expected;
+  };
+  const Row rows[] = {
+      {HCFDeltaEMethod::CIE94GraphicArts, HCFDeltaEReference::Standard, std::sqrt(125.0)},
+      {HCFDeltaEMethod::CIE94Textiles, HCFDeltaEReference::Standard, std::sqrt(50.0)},
+      {HCFDeltaEMethod::CIE94GraphicArts, HCFDeltaEReference::Sample,
+       std::sqrt(100 + std::pow(5 / 1.225, 2))},
+      {HCFDeltaEMethod::CIE94Textiles, HCFDeltaEReference::Sample,
+       std::sqrt(25 + std::pow(5 / 1.24, 2))},
+      {HCFDeltaEMethod::CMC11, HCFDeltaEReference::Standard, std::hypot(10 / slStandard, 5 / sc0)},
+      {HCFDeltaEMethod::CIEDE2000, HCFDeltaEReference::Standard, sample.deltaE00(standard)},
+  };
+  for (const Row& r : rows) {
+    EXPECT_NEAR(HTColorUtils::deltaEForSample(sample, standard, r.method, r.reference), r.expected,
+                1e-12)
+        << static_cast<int>(r.method) << " " << static_cast<int>(r.reference);
+  }
+  EXPECT_EQ(sample.deltaE94(standard, 1, HCFDeltaEReference::Standard), std::sqrt(50.0));
+  EXPECT_EQ(sample.deltaEcmc(standard, 0, HCFDeltaEReference::Sample),
+            sample.deltaEcmc(standard, 0));
+  EXPECT_THROW((void)HTColorUtils::deltaEForSample(sample, standard, HCFDeltaEMethod::CIEDE2000,
+                                                   HCFDeltaEReference{2}),
+               HCFException);
+}
+
+TEST(DeltaE, LabDifferenceComponentsAndTheSignOfHueDifference) {
+  struct Row {
+    double sample[3], standard[3];
+    double dL, dC, dH;
+  };
+  const Row rows[] = {
+      {{50, 0, 10}, {50, 10, 0}, 0, 0, std::sqrt(200.0)},   // a quarter turn anticlockwise
+      {{50, 10, 0}, {50, 0, 10}, 0, 0, -std::sqrt(200.0)},  // and clockwise
+      {{50, 10, -1}, {50, 10, 1}, 0, 0, -2},                // clockwise across 0°
+      {{50, 10, 1}, {50, 10, -1}, 0, 0, 2},                 // anticlockwise across 0°
+      {{55, 3, 4}, {50, 0, 0}, 5, 5, 0},                    // neutral standard: no hue
+      {{50, 3, 4}, {50, 6, 8}, 0, -5, 0},                   // same hue, less chroma
+      {{50, -3, -4}, {50, 3, 4}, 0, 0, 10},                 // exactly opposite: +180°
+      {{50, 3, 4}, {50, -3, -4}, 0, 0, 10},
+      {{50, -9, -12}, {50, 3, 4}, 0, 10, 2 * std::sqrt(75.0)},
+  };
+  for (const Row& r : rows) {
+    const auto s = lab(r.sample[0], r.sample[1], r.sample[2]);
+    const auto t = lab(r.standard[0], r.standard[1], r.standard[2]);
+    const LabDifference d = s.labDifference(t);
+    EXPECT_NEAR(d.dL, r.dL, 1e-12) << r.sample[1] << ", " << r.sample[2];
+    EXPECT_NEAR(d.dC, r.dC, 1e-12) << r.sample[1] << ", " << r.sample[2];
+    EXPECT_NEAR(d.dH, r.dH, 1e-12) << r.sample[1] << ", " << r.sample[2];
+    EXPECT_NEAR(d.dE * d.dE, d.dL * d.dL + d.dC * d.dC + d.dH * d.dH, 1e-12);
+  }
+  // ΔE*ab is Little CMS's cmsDeltaE, and its square splits into the three components.
+  std::mt19937 rng(19);
+  std::uniform_real_distribution<double> L(0, 100);
+  std::uniform_real_distribution<double> ab(-120, 120);
+  for (int i = 0; i < 2000; ++i) {
+    const cmsCIELab s{L(rng), ab(rng), ab(rng)};
+    const cmsCIELab t{L(rng), ab(rng), ab(rng)};
+    const LabDifference d = CieStdMath::labDifference({s.L, s.a, s.b}, {t.L, t.a, t.b});
+    const double expected = cmsDeltaE(&s, &t);
+    ASSERT_NEAR(d.dE, expected, 1e-13 * expected) << i;
+    ASSERT_EQ(lab(s.L, s.a, s.b).deltaE76(lab(t.L, t.a, t.b)), d.dE) << i;
+    ASSERT_NEAR(d.dL * d.dL + d.dC * d.dC + d.dH * d.dH, d.dE * d.dE, 1e-12 * d.dE * d.dE) << i;
+  }
 }
 
 TEST(CMC, LightnessWeightSwitchesAtSixteen) {

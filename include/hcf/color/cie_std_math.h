@@ -31,6 +31,20 @@ struct RGBTriple {
   double B = 0;
 };
 
+/// The CIELAB differences of a sample from a standard, each the sample's value minus the
+/// standard's. ΔE*ab² = ΔL*² + ΔC*ab² + ΔH*ab² to rounding.
+struct LabDifference {
+  double dL = 0;  ///< ΔL*: positive when the sample is lighter
+  double dC = 0;  ///< ΔC*ab: positive when the sample has more chroma
+  /// ΔH*ab = 2·√(C*sample·C*standard)·sin(Δh/2), signed by the hue-angle difference Δh, the
+  /// sample's hue minus the standard's taken the short way round, in (−180°, 180°]: positive
+  /// when the sample's hue lies anticlockwise of the standard's (from +a* towards +b*),
+  /// negative when clockwise, 0 when either colour is neutral. Hues exactly opposite (within
+  /// 1e-10°) count as +180°.
+  double dH = 0;
+  double dE = 0;  ///< ΔE*ab (CIE 1976), never negative
+};
+
 /// A white point or other 3-vector.
 using Vector3 = std::array<double, 3>;
 /// A 3×3 matrix, row-major.
@@ -128,17 +142,28 @@ class HCF_API CieStdMath {
 
   /// CIEDE2000 (kL = kC = kH = 1), symmetric in its two colours.
   static double deltaE2000WithL(double L1, double a1, double b1, double L2, double a2, double b2);
-  /// CMC l:c; colour 1 sets the weights.
+  /// CMC l:c; colour 1 sets the weights (its L*, C*ab and hue, the hue weight switching at
+  /// 164° ≤ h ≤ 345° inclusive). The kit passes the sample as colour 1 (`deltaEForSample`,
+  /// `HCFLabColor::deltaEcmc`, `deltaEBatch`), so its CMC takes the weights from the sample,
+  /// the reverse of ISO 105-J03, whose standard (reference) sets them: pass the standard as
+  /// colour 1, or ask for `HCFDeltaEReference::Standard`, for that orientation.
   static double deltaEcmc_l(float l, float c, double L1, double a1, double b1, double L2, double a2,
                             double b2);
-  /// CIE94; colour 1 sets the chroma weights. tg 0 uses the graphic-arts weights, any other
-  /// value the textile weights.
+  /// CIE94; colour 1 sets the chroma weights, which makes the kit's CIE94 take them from the
+  /// sample, the reverse of CIE 116 (as for CMC above). tg 0 uses the graphic-arts weights
+  /// (kL = 1, K1 = 0.045, K2 = 0.015), any other value the textile weights (2, 0.048, 0.014).
   static double deltaE1994WithL(double L1, double a1, double b1, double L2, double a2, double b2,
                                 std::int32_t tg);
+  /// ΔE*ab (CIE 1976): the distance √(ΔL*² + Δa*² + Δb*²) between the two colours, symmetric,
+  /// with no overflow in the squares.
+  static double deltaE1976WithL(double L1, double a1, double b1, double L2, double a2, double b2);
+  /// ΔL*, ΔC*ab, ΔH*ab (signed) and ΔE*ab of `sample` from `standard`; see `LabDifference`.
+  static LabDifference labDifference(const LabTriple& sample, const LabTriple& standard);
 
   /// One sample against many standards: out[i] is the difference by `method` of `sample`
-  /// (colour 1, the one that sets the weights) and standard i, equal within 1e-12 to the
-  /// single-pair routine. Methods outside 1–4 use CIEDE2000.
+  /// (colour 1, the one that sets the weights of CMC and CIE94: the kit's orientation) and
+  /// standard i, equal within 1e-12 to the single-pair routine. Methods outside 1–4 use
+  /// CIEDE2000.
   /// @throws std::invalid_argument when the columns differ in length or `out` is shorter.
   static void deltaEBatch(HCFDeltaEMethod method, const LabTriple& sample,
                           const LabColumns& standards, std::span<double> out);

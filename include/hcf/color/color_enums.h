@@ -43,6 +43,17 @@ enum class HCFDeltaEMethod : std::int64_t {
   CIE94Textiles = 4,     ///< CIE94 with textile weights
 };
 
+/// Which colour of a pair sets the weights of the asymmetric differences, CMC l:c and CIE94:
+/// their lightness, chroma and hue weights follow that colour's L*, C*ab and hue.
+enum class HCFDeltaEReference : std::int64_t {
+  /// The sample sets the weights: the kit's own orientation, the one of every call that takes
+  /// no `HCFDeltaEReference`, and the one catalogue ranking relies on. It is the reverse of
+  /// ISO 105-J03 (CMC) and CIE 116 (CIE94).
+  Sample = 0,
+  /// The standard, the reference colour, sets the weights, as ISO 105-J03 and CIE 116 define.
+  Standard = 1,
+};
+
 /// True for the eight defined illuminants (0–7).
 constexpr bool isKnownIlluminant(HCFIlluminant illuminant) noexcept {
   const auto v = static_cast<std::int64_t>(illuminant);

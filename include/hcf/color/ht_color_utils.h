@@ -45,9 +45,17 @@ class HCF_API HTColorUtils {
   static HCFDeltaEMethod fromDeltaEStr(std::string_view name);
 
   /// The colour difference of `sample` against `standard` by `method`. In the asymmetric
-  /// formulas (CMC, CIE94) the sample sets the weights. Methods outside 1–4 use CIEDE2000.
+  /// formulas (CMC, CIE94) the sample sets the weights: the kit's orientation, the reverse of
+  /// ISO 105-J03 and CIE 116 (see `HCFDeltaEReference`). Methods outside 1–4 use CIEDE2000.
   static double deltaEForSample(const HCFLabColor& sample, const HCFLabColor& standard,
                                 HCFDeltaEMethod method);
+  /// The same with the weights of CMC and CIE94 set by the colour `reference` names:
+  /// `HCFDeltaEReference::Standard` gives the differences of ISO 105-J03 and CIE 116, whose
+  /// standard is the reference. CIEDE2000 is symmetric and the same either way.
+  /// @throws HCFException (name "Illegal Argument Exception") for a `reference` outside the
+  ///         enumeration.
+  static double deltaEForSample(const HCFLabColor& sample, const HCFLabColor& standard,
+                                HCFDeltaEMethod method, HCFDeltaEReference reference);
 };
 
 HCF_NAMESPACE_END

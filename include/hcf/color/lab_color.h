@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "hcf/color/cie_std_math.h"
 #include "hcf/color/color_enums.h"
 #include "hcf/color/platform_color.h"
 #include "hcf/core/export.h"
@@ -56,11 +57,30 @@ struct HCF_API HCFLabColor {
   /// Illuminant and observer are not looked at.
   double deltaE00(const HCFLabColor& other) const;
   /// CMC difference with this colour as the one that sets the weights: type 0 is l:c = 2:1,
-  /// any other value 1:1.
+  /// any other value 1:1. The kit calls this colour the sample and `other` the standard, so
+  /// the sample sets the weights: the reverse of ISO 105-J03 (see `HCFDeltaEReference`).
   double deltaEcmc(const HCFLabColor& other, std::int32_t dEcmcType) const;
+  /// CMC difference of this colour, the sample, from `standard`, with the weights set by the
+  /// colour `reference` names; `HCFDeltaEReference::Standard` is the CMC of ISO 105-J03.
+  /// @throws HCFException (name "Illegal Argument Exception") for a `reference` outside the
+  ///         enumeration.
+  double deltaEcmc(const HCFLabColor& standard, std::int32_t dEcmcType,
+                   HCFDeltaEReference reference) const;
   /// CIE94 difference with this colour setting the chroma weights: type 0 uses the
-  /// graphic-arts weights, any other value the textile weights.
+  /// graphic-arts weights, any other value the textile weights. As for CMC, this colour is the
+  /// sample, and the sample setting the weights is the reverse of CIE 116.
   double deltaE94(const HCFLabColor& other, std::int32_t dE94Type) const;
+  /// CIE94 difference of this colour, the sample, from `standard`, with the chroma weights set
+  /// by the colour `reference` names; `HCFDeltaEReference::Standard` is the CIE94 of CIE 116.
+  /// @throws HCFException (name "Illegal Argument Exception") for a `reference` outside the
+  ///         enumeration.
+  double deltaE94(const HCFLabColor& standard, std::int32_t dE94Type,
+                  HCFDeltaEReference reference) const;
+  /// ΔE*ab (CIE 1976), the distance to `other` in L*a*b* (symmetric).
+  double deltaE76(const HCFLabColor& other) const;
+  /// ΔL*, ΔC*ab, ΔH*ab (signed) and ΔE*ab of this colour, the sample, from `standard`; see
+  /// `LabDifference`. Illuminant and observer are not looked at, as in the differences above.
+  LabDifference labDifference(const HCFLabColor& standard) const;
 
   /// "HCFLabColor: L: 50.00, a: 1.00, b: -2.00".
   std::string description() const;
