@@ -51,7 +51,8 @@ def save_scan(scan, path):
 
 
 def _write_json(data, path):
-    text = json.dumps(data, indent=2, ensure_ascii=False) + "\n"
+    # NaN and infinities have no JSON text: the kit refuses to read them back.
+    text = json.dumps(data, indent=2, ensure_ascii=False, allow_nan=False) + "\n"
     folder = os.path.dirname(os.path.abspath(path))
     fd, partial = tempfile.mkstemp(prefix=".scan-", suffix=".partial", dir=folder)
     try:

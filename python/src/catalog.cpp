@@ -21,8 +21,10 @@ hcf::HCFProductKV kvOf(py::handle object) {
   if (py::isinstance<hcf::HCFProductKV>(object)) return object.cast<hcf::HCFProductKV>();
   if (py::isinstance<py::tuple>(object) || py::isinstance<py::list>(object)) {
     const auto items = py::reinterpret_borrow<py::sequence>(object);
-    if (items.size() == 2 && py::isinstance<py::str>(items[0]) && py::isinstance<py::str>(items[1])) {
-      return hcf::HCFProductKV::kvWithKey(items[0].cast<std::string>(), items[1].cast<std::string>());
+    if (items.size() == 2 && py::isinstance<py::str>(items[0]) &&
+        py::isinstance<py::str>(items[1])) {
+      return hcf::HCFProductKV::kvWithKey(items[0].cast<std::string>(),
+                                          items[1].cast<std::string>());
     }
   }
   throw py::type_error("a filter is an hcf.Filter or a (key, value) pair of texts");
@@ -37,17 +39,10 @@ std::shared_ptr<const hcf::HCFColorSearchTerm> termOf(py::handle color) {
   }
   auto term = std::make_shared<hcf::HCFGenericColorSearchTerm>();
   if (py::isinstance<py::str>(color)) {
-    std::string hex = color.cast<std::string>();
-    if (!hex.empty() && hex[0] == '#') hex.erase(0, 1);
-    unsigned r = 0, g = 0, b = 0;
-    int used = 0;
-    if (hex.size() != 6 || std::sscanf(hex.c_str(), "%2x%2x%2x%n", &r, &g, &b, &used) != 3 ||
-        used != 6) {
-      throw py::value_error("a hex colour is \"#RRGGBB\", not '" + color.cast<std::string>() + "'");
-    }
-    term->auxLab = hcf::HCFRGBColor::rgbColorWithR(r / 255.0, g / 255.0, b / 255.0,
-                                                   hcf::HCFRGBSpace::sRGB)
-                       .labColor(HCFIlluminant::D50);
+    const std::string hex = color.cast<std::string>();
+    const auto rgb = hcf::HCFRGBColor::rgbColorWithHex(hex);
+    if (!rgb) throw py::value_error("a hex colour is \"#RRGGBB\", not '" + hex + "'");
+    term->auxLab = rgb->labColor(HCFIlluminant::D50);
     return term;
   }
   const hcf::HCFLabColor lab = labOf(color, "the colour of a search");
@@ -66,8 +61,8 @@ py::dict attributesOf(const hcf::HCFHalvernCloudProduct& p) {
 }
 
 void bindKV(py::module_& m) {
-  py::class_<hcf::HCFProductKV>(m, "Filter",
-                                "A product's key/value pair with its display texts (hcf::HCFProductKV).")
+  py::class_<hcf::HCFProductKV>(
+      m, "Filter", "A product's key/value pair with its display texts (hcf::HCFProductKV).")
       .def(py::init(&hcf::HCFProductKV::kvWithKey), "key"_a, "value"_a, "HCFProductKV::kvWithKey")
       .def_property_readonly("key", [](const hcf::HCFProductKV& kv) { return text(kv.key); })
       .def_property_readonly("value", [](const hcf::HCFProductKV& kv) { return text(kv.val); })
@@ -75,15 +70,20 @@ void bindKV(py::module_& m) {
                              [](const hcf::HCFProductKV& kv) { return text(kv.keyTranslated); })
       .def_property_readonly("value_translated",
                              [](const hcf::HCFProductKV& kv) { return text(kv.valTranslated); })
-      .def("to_dict", [](const hcf::HCFProductKV& kv) {
-             return toPython(hcf::HCFTintVaultSerialization::kvToDictionary(kv));
-           }, "HCFTintVaultSerialization::kvToDictionary")
-      .def("__eq__", [](const hcf::HCFProductKV& a, py::handle b) {
-             return py::isinstance<hcf::HCFProductKV>(b) && a == b.cast<hcf::HCFProductKV>();
-           }, "Key and value equal; the translations do not count.")
-      .def("__hash__", [](const hcf::HCFProductKV& kv) {
-             return static_cast<py::ssize_t>(kv.hash());
-           })
+      .def(
+          "to_dict",
+          [](const hcf::HCFProductKV& kv) {
+            return toPython(hcf::HCFTintVaultSerialization::kvToDictionary(kv));
+          },
+          "HCFTintVaultSerialization::kvToDictionary")
+      .def(
+          "__eq__",
+          [](const hcf::HCFProductKV& a, py::handle b) {
+            return py::isinstance<hcf::HCFProductKV>(b) && a == b.cast<hcf::HCFProductKV>();
+          },
+          "Key and value equal; the translations do not count.")
+      .def("__hash__",
+           [](const hcf::HCFProductKV& kv) { return static_cast<py::ssize_t>(kv.hash()); })
       .def("__repr__", [](const hcf::HCFProductKV& kv) {
         return "hcf.Filter(" + py::repr(py::str(text(kv.key))).cast<std::string>() + ", " +
                py::repr(py::str(text(kv.val))).cast<std::string>() + ")";
@@ -100,46 +100,65 @@ void bindProduct(py::module_& m) {
       .def_property_readonly("collection", &P::collection)
       .def_property_readonly("attributes", &attributesOf,
                              "{key: value} of the product's attributes, first of each key.")
-      .def_property_readonly("filters", [](const P& p) {
-        return p.filters.value_or(std::vector<hcf::HCFProductKV>{});
-      }, "The product's filter pairs.")
-      .def_property_readonly("colors", &P::colors,
-                             "The reference colours (batch \"adjusted\") as Labs (HCFHalvernCloudProduct::colors).")
-      .def_property_readonly("hex", [](const P& p) -> std::optional<std::string> {
-        const auto colors = p.colors();
-        if (colors.empty()) return std::nullopt;
-        return colors.front().hex();
-      }, "The first colour's hex, or None.")
+      .def_property_readonly(
+          "filters",
+          [](const P& p) { return p.filters.value_or(std::vector<hcf::HCFProductKV>{}); },
+          "The product's filter pairs.")
+      .def_property_readonly(
+          "colors", &P::colors,
+          "The reference colours (batch \"adjusted\") as Labs (HCFHalvernCloudProduct::colors).")
+      .def_property_readonly(
+          "hex",
+          [](const P& p) -> std::optional<std::string> {
+            const auto colors = p.colors();
+            if (colors.empty()) return std::nullopt;
+            return colors.front().hex();
+          },
+          "The first colour's hex, or None.")
       .def("batched_labs", &P::batchedLabsWithIllum, "illuminant"_a = py::none(),
            "observer"_a = py::none(),
            "The measured colours other than the reference, as (batch, Lab) "
            "(HCFHalvernCloudProduct::batchedLabsWithIllum).")
-      .def("to_dict", [](const P& p) {
-             return toPython(hcf::HCFTintVaultSerialization::productToDictionary(p));
-           }, "The kit's product dictionary (HCFTintVaultSerialization::productToDictionary).")
-      .def_static("from_dict", [](py::handle d) {
-             return hcf::HCFTintVaultSerialization::productFromDictionary(fromPython(d));
-           }, "dictionary"_a, "HCFTintVaultSerialization::productFromDictionary")
-      .def("__eq__", [](const P& a, py::handle b) {
+      .def(
+          "to_dict",
+          [](const P& p) {
+            return toPython(hcf::HCFTintVaultSerialization::productToDictionary(p));
+          },
+          "The kit's product dictionary (HCFTintVaultSerialization::productToDictionary).")
+      .def_static(
+          "from_dict",
+          [](py::handle d) {
+            return hcf::HCFTintVaultSerialization::productFromDictionary(fromPython(d));
+          },
+          "dictionary"_a, "HCFTintVaultSerialization::productFromDictionary")
+      .def("__eq__",
+           [](const P& a, py::handle b) {
              return py::isinstance<P>(b) && a.isEqualToProduct(b.cast<P>());
            })
-      .def("__repr__", [](const P& p) {
-        return "hcf.Product(" + py::repr(py::str(p.code())).cast<std::string>() + ", " +
-               py::repr(py::str(p.name())).cast<std::string>() + ")";
-      })
+      .def("__repr__",
+           [](const P& p) {
+             return "hcf.Product(" + py::repr(py::str(p.code())).cast<std::string>() + ", " +
+                    py::repr(py::str(p.name())).cast<std::string>() + ")";
+           })
       .def("__str__", &P::description);
   py::setattr(m.attr("Product"), "__hash__", py::none());
 
   py::class_<hcf::HCFProductSearchResult>(m, "SearchResult",
                                           "A search hit (hcf::HCFProductSearchResult).")
       .def_readonly("product", &hcf::HCFProductSearchResult::product)
-      .def_property_readonly("delta_e", [](const hcf::HCFProductSearchResult& r) -> std::optional<double> {
-        if (!r.deltaE) return std::nullopt;
-        return static_cast<double>(*r.deltaE);
-      }, "The colour difference (single precision, as ranked), or None for other searches.")
-      .def("to_dict", [](const hcf::HCFProductSearchResult& r) {
-             return toPython(hcf::HCFTintVaultSerialization::productSearchResultToDictionary(r));
-           }, "HCFTintVaultSerialization::productSearchResultToDictionary")
+      .def_property_readonly(
+          "delta_e",
+          [](const hcf::HCFProductSearchResult& r) -> std::optional<double> {
+            if (!r.deltaE) return std::nullopt;
+            return static_cast<double>(*r.deltaE);
+          },
+          "The colour difference (single precision, as ranked), or None for other searches.")
+      .def(
+          "to_dict",
+          [](const hcf::HCFProductSearchResult& r) {
+            return toPython(hcf::HCFTintVaultSerialization::productSearchResultToDictionary(r));
+          },
+          "HCFTintVaultSerialization::productSearchResultToDictionary")
       .def("__repr__", [](const hcf::HCFProductSearchResult& r) {
         return "<hcf.SearchResult " + r.description() + ">";
       });
@@ -192,11 +211,12 @@ void bindCatalog(py::module_& m) {
       .def(py::init([](const std::filesystem::path& file) {
              return take(hcf::HCFProductCatalog::open(file));
            }),
-           "store"_a, "Opens a products store; hcf.Error when it is not one (HCFProductCatalog::open).")
+           "store"_a,
+           "Opens a products store; hcf.Error when it is not one (HCFProductCatalog::open).")
       .def_property_readonly("file", &hcf::HCFProductCatalog::file)
-      .def("__len__", [](const hcf::HCFProductCatalog& c) {
-             return take(c.count());
-           }, "How many products, inspirations included (HCFProductCatalog::count).")
+      .def(
+          "__len__", [](const hcf::HCFProductCatalog& c) { return take(c.count()); },
+          "How many products, inspirations included (HCFProductCatalog::count).")
       .def(
           "filter_values",
           [](const hcf::HCFProductCatalog& c, py::handle selected, bool inspirations) {
@@ -214,11 +234,11 @@ void bindCatalog(py::module_& m) {
       "search",
       [](const hcf::HCFProductCatalog& c, py::object color, std::optional<std::string> text,
          py::object filters, bool inspirations, hcf::HCFDeltaEMethod method,
-         HCFIlluminant illuminant, HCFStdObserver observer, std::uint64_t limit,
-         std::uint64_t skip, py::object sort) {
-        const auto search = searchOf({std::move(color), std::move(text), std::move(filters),
-                                      inspirations, method, illuminant, observer, limit, skip,
-                                      std::move(sort)});
+         HCFIlluminant illuminant, HCFStdObserver observer, std::uint64_t limit, std::uint64_t skip,
+         py::object sort) {
+        const auto search =
+            searchOf({std::move(color), std::move(text), std::move(filters), inspirations, method,
+                      illuminant, observer, limit, skip, std::move(sort)});
         py::gil_scoped_release unlocked;
         return take(c.search(search));
       },

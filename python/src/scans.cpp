@@ -20,8 +20,8 @@ py::list batchedLabs(const std::vector<hcf::HCFGenericBatchedLab>& labs) {
 
 std::string scanRepr(const hcf::HCFColorScan& scan, const char* kind) {
   const auto lab = scan.lab(HCFStdObserver::TwoDegree, HCFIlluminant::D50);
-  std::string text = std::string("hcf.") + kind + "(serial='" + scan.serial + "', model='" +
-                     scan.model + "'";
+  std::string text =
+      std::string("hcf.") + kind + "(serial='" + scan.serial + "', model='" + scan.model + "'";
   if (lab) text += ", D50 2° " + py::repr(py::cast(*lab)).cast<std::string>();
   return text + ")";
 }
@@ -69,9 +69,11 @@ void bindScans(py::module_& m) {
       .def(
           "to_dict",
           [](const hcf::HCFColorScan& s) {
-            return toPython(hcf::HCFTintVaultSerialization::colorScanToDictionary(s));
+            return toPython(take(hcf::HCFTintVaultSerialization::colorScanToCheckedDictionary(s)));
           },
-          "The kit's scan dictionary (HCFTintVaultSerialization::colorScanToDictionary).")
+          "The kit's scan dictionary (HCFTintVaultSerialization::colorScanToCheckedDictionary); "
+          "hcf.Error for a scan whose dictionary would not read back (a value that is not a "
+          "finite number).")
       .def_static(
           "from_dict",
           [](py::handle d) {
@@ -106,8 +108,7 @@ void bindScans(py::module_& m) {
           "senses"_a = std::vector<double>{},
           "The scan of reflectance samples from 400 nm every 10 nm "
           "(HCFSpectralScan::initWithSerial).")
-      .def_readonly("curve", &hcf::HCFSpectralScan::curve,
-                    "Reflectance from 400 nm every 10 nm.")
+      .def_readonly("curve", &hcf::HCFSpectralScan::curve, "Reflectance from 400 nm every 10 nm.")
       .def_readonly("sense_values", &hcf::HCFSpectralScan::senseValues, "The raw sensor vector.")
       .def(
           "xyz",
