@@ -102,6 +102,13 @@ Result<HCFXYZColor> HCFCieSpectralMath::xyzFromSpectrum(std::span<const double> 
                                      std::to_string(n) + " samples leaves 340–830 nm",
                                  0);
   }
+  // The curve's samples are taken as lying on the tables' 10 nm grid under every illuminant;
+  // a start between two grid points would be read as the one before it under some.
+  if ((start - cieWavelengthStart) % kStep10 != 0) {
+    return HTUtility::errWithMsg("Spectrum from " + std::to_string(start) +
+                                     " nm is not on the 10 nm grid of the tables (340, 350, …)",
+                                 0);
+  }
   const bool fluorescent = HTColorUtils::toIlluminantStr(illuminant).value_or("D50")[0] == 'F';
   const unsigned step = fluorescent ? kStep5 : kStep10;
   const std::size_t m = fluorescent ? 2 * n - 1 : n;

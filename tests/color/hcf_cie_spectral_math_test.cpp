@@ -123,6 +123,9 @@ TEST(SpectralIntegration, CurvesOutsideTheTablesAreErrors) {
   EXPECT_FALSE(S::xyzFromSpectrum(ones, 330, HCFIlluminant::D65, HCFStdObserver::TwoDegree).ok());
   EXPECT_FALSE(S::xyzFromSpectrum(ones, 540, HCFIlluminant::D65, HCFStdObserver::TwoDegree).ok());
   EXPECT_TRUE(S::xyzFromSpectrum(ones, 530, HCFIlluminant::D65, HCFStdObserver::TwoDegree).ok());
+  for (const auto illuminant : {HCFIlluminant::D65, HCFIlluminant::F2}) {
+    EXPECT_FALSE(S::xyzFromSpectrum(ones, 405, illuminant, HCFStdObserver::TwoDegree).ok());
+  }
   EXPECT_FALSE(S::xyzFromSpectrum({}, 400, HCFIlluminant::D65, HCFStdObserver::TwoDegree).ok());
   // Where the observer sees nothing (340–350 nm) there is nothing to normalise by.
   EXPECT_FALSE(S::xyzFromSpectrum(std::vector<double>{1, 1}, 340, HCFIlluminant::D65,

@@ -42,7 +42,8 @@ class HCF_API HCFCieSpectralMath {
   /// and `observer`, relative to the tabulated white (`HCFWhiteReference::Table`). Under F2,
   /// F7 and F11 the curve is doubled to 5 nm (midpoint means) and the 5-nm tables are used.
   /// Normalised over the sampled range, so a perfect reflector gives Y = 100 exactly. A curve
-  /// that is empty, starts below 340 nm or ends after 830 nm is an error.
+  /// that is empty, starts below 340 nm, starts off the 10 nm grid (405 nm) or ends after
+  /// 830 nm is an error.
   /// @throws HCFException for an illuminant outside 0–7.
   static Result<HCFXYZColor> xyzFromSpectrum(std::span<const double> samples, unsigned start,
                                              HCFIlluminant illuminant, HCFStdObserver observer);
