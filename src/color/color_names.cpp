@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "hcf/color/ht_color_utils.h"
 #include "hcf/core/ht_utility.h"
 
 HCF_NAMESPACE_BEGIN
@@ -66,32 +67,73 @@ Result<HCFStdObserver> observerNamed(std::string_view name) {
                 "2, 2\u00b0, 2deg or 1931; 10, 10\u00b0, 10deg or 1964");
 }
 
+namespace {
+
+using M = HCFDeltaEMethod;
+
+// Keys without separators: "de_cmc_21" is "decmc21", "cmc:2:1" is "cmc21".
+constexpr std::array<std::pair<const char*, M>, 18> kMethodNames = {{
+    {"de2000", M::CIEDE2000},
+    {"ciede2000", M::CIEDE2000},
+    {"2000", M::CIEDE2000},
+    {"de00", M::CIEDE2000},
+    {"decmc21", M::CMC21},
+    {"cmc", M::CMC21},
+    {"cmc21", M::CMC21},
+    {"decmc11", M::CMC11},
+    {"cmc11", M::CMC11},
+    {"de94gfx", M::CIE94GraphicArts},
+    {"cie94", M::CIE94GraphicArts},
+    {"cie94graphicarts", M::CIE94GraphicArts},
+    {"cie94gfx", M::CIE94GraphicArts},
+    {"de94", M::CIE94GraphicArts},
+    {"de94textiles", M::CIE94Textiles},
+    {"cie94textiles", M::CIE94Textiles},
+    {"de94text", M::CIE94Textiles},
+    {"cie94text", M::CIE94Textiles},
+}};
+
+constexpr std::array<const char*, 5> kCIE76Names = {"de76", "cie76", "cie1976", "deltaeab",
+                                                    "de1976"};
+
+constexpr const char* kMethodList =
+    "de_2000 or ciede2000, de_cmc_21 or cmc, de_cmc_11 or cmc11, de_94_gfx or cie94, "
+    "de_94_textiles or cie94-textiles";
+
+bool namesCIE76(const std::string& key) {
+  for (const char* n : kCIE76Names) {
+    if (key == n) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 Result<HCFDeltaEMethod> deltaEMethodNamed(std::string_view name) {
-  using M = HCFDeltaEMethod;
-  // Keys without separators: "de_cmc_21" is "decmc21", "cmc:2:1" is "cmc21".
-  static constexpr std::array<std::pair<const char*, M>, 18> kNames = {{
-      {"de2000", M::CIEDE2000},
-      {"ciede2000", M::CIEDE2000},
-      {"2000", M::CIEDE2000},
-      {"de00", M::CIEDE2000},
-      {"decmc21", M::CMC21},
-      {"cmc", M::CMC21},
-      {"cmc21", M::CMC21},
-      {"decmc11", M::CMC11},
-      {"cmc11", M::CMC11},
-      {"de94gfx", M::CIE94GraphicArts},
-      {"cie94", M::CIE94GraphicArts},
-      {"cie94graphicarts", M::CIE94GraphicArts},
-      {"cie94gfx", M::CIE94GraphicArts},
-      {"de94", M::CIE94GraphicArts},
-      {"de94textiles", M::CIE94Textiles},
-      {"cie94textiles", M::CIE94Textiles},
-      {"de94text", M::CIE94Textiles},
-      {"cie94text", M::CIE94Textiles},
-  }};
-  return lookUp(kNames, folded(name, true), name, "colour-difference method",
-                "de_2000 or ciede2000, de_cmc_21 or cmc, de_cmc_11 or cmc11, de_94_gfx or cie94, "
-                "de_94_textiles or cie94-textiles");
+  const std::string key = folded(name, true);
+  if (namesCIE76(key)) {
+    return HTUtility::errWithMsg("'" + std::string(name) +
+                                     "' names CIE 1976 (ΔE*ab), which is no colour-difference "
+                                     "method of searches and stored colours (" +
+                                     kMethodList + ")",
+                                 error_code::kInvalidData);
+  }
+  return lookUp(kMethodNames, key, name, "colour-difference method", kMethodList);
+}
+
+Result<HCFDeltaEFormula> deltaEFormulaNamed(std::string_view name) {
+  const std::string key = folded(name, true);
+  if (namesCIE76(key)) return HCFDeltaEFormula{};
+  for (const auto& [n, method] : kMethodNames) {
+    if (key == n) return HCFDeltaEFormula{method};
+  }
+  return HTUtility::errWithMsg("unknown colour-difference method '" + std::string(name) + "' (" +
+                                   kMethodList + ", de_76 or cie76)",
+                               error_code::kInvalidData);
+}
+
+std::string deltaEFormulaName(const HCFDeltaEFormula& formula) {
+  return formula.method ? HTColorUtils::toDeltaEStr(*formula.method) : "de_76";
 }
 
 HCF_NAMESPACE_END

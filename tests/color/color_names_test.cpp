@@ -73,12 +73,37 @@ TEST(ColorNames, EveryAcceptedSpellingAndEveryRefusal) {
       {"method", "cmc:2:2", ""},
       {"method", "94_gfx", ""},
       {"method", "", ""},
+      {"method", "de76",
+       "error: 'de76' names CIE 1976 (ΔE*ab), which is no colour-difference "
+       "method of searches and stored colours (de_2000 or ciede2000, "
+       "de_cmc_21 or cmc, de_cmc_11 or cmc11, de_94_gfx or cie94, "
+       "de_94_textiles or cie94-textiles)"},
+      {"formula", "de_76", "de_76"},
+      {"formula", "CIE76", "de_76"},
+      {"formula", "deltaEab", "de_76"},
+      {"formula", "cie1976", "de_76"},
+      {"formula", "cmc:1:1", "de_cmc_11"},
+      {"formula", "2000", "de_2000"},
+      {"formula", "cie94-textiles", "de_94_textiles"},
+      {"formula", "de_77",
+       "error: unknown colour-difference method 'de_77' (de_2000 or ciede2000, de_cmc_21 or cmc, "
+       "de_cmc_11 or cmc11, de_94_gfx or cie94, de_94_textiles or cie94-textiles, de_76 or "
+       "cie76)"},
   };
   for (const auto& row : rows) {
     const std::string kind = row.kind;
-    const std::string got = kind == "illuminant" ? outcome(illuminantNamed(row.name))
-                            : kind == "observer" ? outcome(observerNamed(row.name))
-                                                 : outcome(deltaEMethodNamed(row.name));
+    std::string got;
+    if (kind == "illuminant") {
+      got = outcome(illuminantNamed(row.name));
+    } else if (kind == "observer") {
+      got = outcome(observerNamed(row.name));
+    } else if (kind == "method") {
+      got = outcome(deltaEMethodNamed(row.name));
+    } else {
+      const auto formula = deltaEFormulaNamed(row.name);
+      got =
+          formula ? deltaEFormulaName(*formula) : "error: " + formula.error().localizedDescription;
+    }
     if (*row.expected == '\0') {
       EXPECT_EQ(got.rfind("error: unknown colour-difference method", 0), 0u) << row.name;
     } else {

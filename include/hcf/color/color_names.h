@@ -3,6 +3,8 @@
 // that is none of them is an error listing the names there are.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "hcf/color/color_enums.h"
@@ -29,7 +31,28 @@ HCF_API Result<HCFStdObserver> observerNamed(std::string_view name);
 ///   CIE94 graphic arts: de_94_gfx, cie94, cie94-graphic-arts, cie94-gfx
 ///   CIE94 textiles:    de_94_textiles, cie94-textiles
 /// Anything else is error 9930 "unknown colour-difference method 'NAME' (…)" listing the
-/// first name of each.
+/// first name of each. A name of CIE 1976 ΔE*ab (see `deltaEFormulaNamed`) is error 9930 too,
+/// saying that it is no `HCFDeltaEMethod`.
 HCF_API Result<HCFDeltaEMethod> deltaEMethodNamed(std::string_view name);
+
+/// A colour-difference formula as named: one of the `HCFDeltaEMethod`s, or CIE 1976 ΔE*ab
+/// (`HCFLabColor::deltaE76`), which has no `HCFDeltaEMethod` value because stored forms and
+/// searches do not carry it.
+struct HCFDeltaEFormula {
+  /// The method; empty for CIE 1976 ΔE*ab.
+  std::optional<HCFDeltaEMethod> method;
+
+  bool isCIE76() const { return !method.has_value(); }
+  friend bool operator==(const HCFDeltaEFormula&, const HCFDeltaEFormula&) = default;
+};
+
+/// The formula named `name`: the names of `deltaEMethodNamed`, and for CIE 1976 ΔE*ab "de_76",
+/// "de76", "cie76", "cie1976" or "deltaeab" (case and separators ignored alike). Anything else
+/// is error 9930 "unknown colour-difference method 'NAME' (…)" listing the first name of each.
+HCF_API Result<HCFDeltaEFormula> deltaEFormulaNamed(std::string_view name);
+
+/// The formula's first name: "de_2000", "de_cmc_21", "de_cmc_11", "de_94_gfx",
+/// "de_94_textiles" or "de_76".
+HCF_API std::string deltaEFormulaName(const HCFDeltaEFormula& formula);
 
 HCF_NAMESPACE_END
