@@ -13,6 +13,7 @@
 #include "cloud_context.h"
 #include "download_progress.h"
 #include "interrupt.h"
+#include "output_format.h"
 #include "terminal_text.h"
 
 namespace hcf_tool {
@@ -23,7 +24,17 @@ using namespace hcf;
 
 constexpr const char* kOptions =
     "      --sim uses the reference cloud on loopback; otherwise the cloud of HCF_CLOUD_URL\n"
-    "      with --sdk-key KEY (or HCF_SDK_KEY). --data DIR is the kit's data directory.\n";
+    "      with --sdk-key KEY (or HCF_SDK_KEY). --data DIR is the kit's data directory (by\n"
+    "      default $XDG_DATA_HOME/hcf or ~/.local/share/hcf), --sim or not.\n";
+
+// Logs in to the cloud of `args` with the kit's data directory that of --data, or its own.
+std::unique_ptr<CloudContext> loggedIn(const Args& args) {
+  auto cloud = std::make_unique<CloudContext>(args);
+  // Not the simulated session's temporary folder, which goes when the command ends.
+  HCFRealmManager::setDocDirectory(args.option("--data"));
+  if (auto e = cloud->logIn(); !e.empty()) throw Failure("login failed: " + e);
+  return cloud;
+}
 
 }  // namespace
 
@@ -37,11 +48,7 @@ int catalogDownloadCommand(const std::vector<std::string>& words) {
                  "      was and nothing downloaded is left behind.\n";
     return kExitOk;
   }
-  CloudContext cloud(args);
-  if (auto e = cloud.logIn(); !e.empty()) {
-    std::cerr << "hcf catalog download: login failed: " << printable(e) << '\n';
-    return kExitBadLines;
-  }
+  const auto cloud = loggedIn(args);
   HCFProductManager manager;
   auto bar = std::make_shared<ProgressBar>("catalogue");
   const StopRequests stops;
@@ -57,55 +64,60 @@ int catalogDownloadCommand(const std::vector<std::string>& words) {
     }
   }
   if (const auto failure = bar->failure()) {
-    std::cerr << "hcf catalog download: "
-              << (cancelled ? "cancelled; the installed catalogue is unchanged"
-                            : printable(failure->localizedDescription))
-              << '\n';
-    return kExitBadLines;
+    throw Failure(cancelled ? "cancelled; the installed catalogue is unchanged"
+                            : failure->localizedDescription);
   }
   const auto count = awaitAnswer<std::uint64_t, std::optional<HCFError>>(
       [&](auto done) { manager.countDownloadedProducts(done); });
-  std::printf(
-      "%llu products installed in %s\n",
-      static_cast<unsigned long long>(count ? std::get<0>(*count) : 0),
-      HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID).c_str());
+  std::cout
+      << (count ? std::get<0>(*count) : 0) << " products installed in "
+      << HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID).string()
+      << '\n';
   return kExitOk;
 }
 
 int catalogStatusCommand(const std::vector<std::string>& words) {
-  const Args args = Args::parse(words, {"--sdk-key", "--data"}, {"--sim"});
+  const Args args = Args::parse(words, {"--sdk-key", "--data", "--format"}, {"--sim", kJsonFlag});
   if (args.help) {
     std::cout << "usage: hcf catalog status [--sim] [--sdk-key KEY] [--data DIR]\n"
+                 "                          [--format text|json|csv]\n"
                  "      When the cloud's catalogue last changed, how many products are stored,\n"
                  "      and whether a download is needed.\n"
               << kOptions;
     return kExitOk;
   }
-  CloudContext cloud(args);
-  if (auto e = cloud.logIn(); !e.empty()) {
-    std::cerr << "hcf catalog status: login failed: " << printable(e) << '\n';
-    return kExitBadLines;
-  }
+  const Format format = formatOf(args);
+  const auto cloud = loggedIn(args);
   HCFProductManager manager;
   const auto status =
       awaitAnswer<std::optional<HCFNetProductsStatusResponse>, std::optional<HCFError>>(
           [&](auto done) { manager.fetchProductsStatus(done); });
   if (!status || !std::get<0>(*status)) {
     const auto error = status ? std::get<1>(*status) : std::nullopt;
-    std::cerr << "hcf catalog status: "
-              << (error ? printable(error->localizedDescription) : "no answer") << '\n';
-    return kExitBadLines;
+    throw Failure(error ? error->localizedDescription : "the cloud did not answer");
   }
   const auto count = awaitAnswer<std::uint64_t, std::optional<HCFError>>(
       [&](auto done) { manager.countDownloadedProducts(done); });
   const auto required = awaitAnswer<bool, std::optional<HCFError>>(
       [&](auto done) { manager.checkIfProductDownloadRequired(done); });
-  std::printf("cloud catalogue changed   %s\n",
-              HCFNetCommon::RFC3339StringFromDate(std::get<0>(*status)->productsUpdatedAt).c_str());
-  std::printf("products stored           %llu\n",
-              static_cast<unsigned long long>(count ? std::get<0>(*count) : 0));
-  std::printf("download needed           %s\n",
-              required ? (std::get<0>(*required) ? "yes" : "no") : "(no answer)");
+  if (!required) throw Failure("the kit did not tell whether a download is needed");
+  const std::string changed =
+      HCFNetCommon::RFC3339StringFromDate(std::get<0>(*status)->productsUpdatedAt);
+  const std::uint64_t stored = count ? std::get<0>(*count) : 0;
+  const bool needed = std::get<0>(*required);
+  if (format == Format::Json) {
+    std::cout << jsonText({{"cloud_catalogue_changed", changed},
+                           {"products_stored", stored},
+                           {"download_needed", needed}})
+              << '\n';
+  } else if (format == Format::Csv) {
+    std::cout << "cloud_catalogue_changed,products_stored,download_needed\n"
+              << csvRow({changed, std::to_string(stored), needed ? "yes" : "no"}) << '\n';
+  } else {
+    std::cout << "cloud catalogue changed   " << printable(changed) << '\n'
+              << "products stored           " << stored << '\n'
+              << "download needed           " << (needed ? "yes" : "no") << '\n';
+  }
   return kExitOk;
 }
 

@@ -4,15 +4,21 @@
 
 #include <hcf/hcf.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 
 #include "catalog_fixture.h"
 #include "cli.h"
 #include "commands.h"
+#include "input_files.h"
+#include "output_format.h"
 #include "package_builder.h"
+#include "store_file.h"
 #include "terminal_text.h"
 
 namespace hcf_tool {
@@ -31,17 +37,25 @@ constexpr const char* kCatalogUsage =
     "      download archive DIR/prod-dbs-ID.zip from product dictionaries, one per line\n"
     "      ('-' reads standard input). Bad lines are listed with their numbers and nothing\n"
     "      is written.\n"
-    "  info [--plans] FILE\n"
+    "  info [--plans] [--format text|json|csv] FILE\n"
     "      Products, inspirations, colours, spectra, filter values, colour groups and the\n"
-    "      schema version of a products store; --plans adds SQLite's plans of its key\n"
-    "      queries.\n"
+    "      schema version of a products store ('-': standard input); --plans adds SQLite's\n"
+    "      plans of its key queries.\n"
     "  check FILE\n"
     "      Checks a products store against the published layout (docs/store-format.md) and\n"
     "      names each problem; exits 1 when there is one. The file is only read.\n"
     "  fixture [--count N] [--synthetic N] [--names CSV] --out FILE\n"
-    "      Writes a catalogue as product lines: the fixture catalogue of the named-colour\n"
-    "      list (CSV, default data/colors/color-name-list.csv; --count limits it), or N\n"
-    "      synthetic products.\n";
+    "      Writes a catalogue as product lines ('-': standard output): the fixture catalogue\n"
+    "      of the named-colour list built into the program (or of the list in CSV, with the\n"
+    "      columns name,hex; --count limits it), or N synthetic products.\n"
+    "  download [--sim] [--sdk-key KEY] [--data DIR]\n"
+    "      Downloads and installs the product catalogue from the cloud (--sim: the reference\n"
+    "      cloud on loopback) into the kit's data directory.\n"
+    "  status [--sim] [--sdk-key KEY] [--data DIR] [--format text|json|csv]\n"
+    "      When the cloud's catalogue changed, how many products are stored, and whether a\n"
+    "      download is needed.\n"
+    "\n"
+    "'hcf catalog COMMAND --help' tells more.\n";
 
 std::size_t countOption(const Args& args, const std::string& name) {
   const auto text = args.option(name);
@@ -51,6 +65,16 @@ std::size_t countOption(const Args& args, const std::string& name) {
     throw UsageError(name + " takes a whole number from 1, not '" + *text + "'");
   }
   return static_cast<std::size_t>(n);
+}
+
+// Raises Failure with the system's reason when `file` cannot be opened for reading.
+void readable(const std::string& file) {
+  errno = 0;
+  if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
+    std::fclose(f);
+    return;
+  }
+  throw Failure("cannot read '" + file + "': " + std::strerror(errno));
 }
 
 bool validPackageId(const std::string& id) {
@@ -63,15 +87,41 @@ bool validPackageId(const std::string& id) {
   return id != "." && id != "..";
 }
 
-void printSummary(const HCFProductStoreSummary& s) {
-  std::cout << "products       " << s.products << '\n'
-            << "inspirations   " << s.inspirations << '\n'
-            << "colours        " << s.colors << '\n'
-            << "spectra        " << s.spectra << '\n'
-            << "filter values  " << s.filters << '\n'
-            << "colour groups  " << s.colorGroups
-            << (s.scanLayoutReady ? "" : " (scan layout not prepared)") << '\n'
-            << "schema version " << s.schemaVersion << '\n';
+void printSummary(const HCFProductStoreSummary& s, Format format) {
+  const std::pair<const char*, std::uint64_t> counts[] = {
+      {"products", s.products}, {"inspirations", s.inspirations}, {"colours", s.colors},
+      {"spectra", s.spectra},   {"filter values", s.filters},     {"colour groups", s.colorGroups},
+  };
+  if (format == Format::Json) {
+    JsonValue out = JsonValue::object();
+    for (const auto& [name, n] : counts) {
+      std::string key = name;
+      std::replace(key.begin(), key.end(), ' ', '_');
+      out[key] = n;
+    }
+    out["scan_layout_ready"] = s.scanLayoutReady;
+    out["schema_version"] = s.schemaVersion;
+    std::cout << jsonText(out) << '\n';
+    return;
+  }
+  if (format == Format::Csv) {
+    std::cout << "products,inspirations,colours,spectra,filter_values,colour_groups,"
+                 "scan_layout_ready,schema_version\n";
+    std::vector<std::string> row;
+    for (const auto& [name, n] : counts) row.push_back(std::to_string(n));
+    row.push_back(s.scanLayoutReady ? "yes" : "no");
+    row.push_back(std::to_string(s.schemaVersion));
+    std::cout << csvRow(row) << '\n';
+    return;
+  }
+  for (const auto& [name, n] : counts) {
+    std::cout << name << std::string(15 - std::string_view(name).size(), ' ') << n;
+    if (std::string_view(name) == "colour groups" && !s.scanLayoutReady) {
+      std::cout << " (scan layout not prepared)";
+    }
+    std::cout << '\n';
+  }
+  std::cout << "schema version " << s.schemaVersion << '\n';
 }
 
 int buildCommand(const std::vector<std::string>& words) {
@@ -90,8 +140,8 @@ int buildCommand(const std::vector<std::string>& words) {
   std::ifstream file;
   std::istream* in = &std::cin;
   if (args.positional[0] != "-") {
+    readable(args.positional[0]);
     file.open(args.positional[0], std::ios::binary);
-    if (!file) throw UsageError("cannot read '" + args.positional[0] + "'");
     in = &file;
   }
   const std::filesystem::path out(*dir);
@@ -103,18 +153,19 @@ int buildCommand(const std::vector<std::string>& words) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (!build.ok()) {
     for (const auto& p : build.problems) {
-      std::cerr << args.positional[0] << ":" << p.line << ": " << printable(p.reason) << '\n';
+      std::cerr << printable(args.positional[0]) << ":" << p.line << ": " << printable(p.reason)
+                << '\n';
     }
-    std::cerr << "hcf catalog: " << printable(build.error->localizedDescription) << '\n';
-    return kExitBadLines;
+    throw Failure(build.error->localizedDescription);
   }
   try {
     fx::zipFileTo(archive, store.filename().string(), store);
   } catch (const std::exception& e) {
-    std::cerr << "hcf catalog: " << printable(e.what()) << '\n';
-    return kExitBadLines;
+    hcf::logLine(e.what());
+    throw Failure("cannot write the archive " + archive.string() +
+                  (errno ? std::string(": ") + std::strerror(errno) : std::string()));
   }
-  printSummary(*build.summary);
+  printSummary(*build.summary, Format::Text);
   std::error_code ec;
   std::printf("store          %s (%.1f MB)\narchive        %s (%.1f MB)\n", store.c_str(),
               static_cast<double>(std::filesystem::file_size(store, ec)) / 1e6, archive.c_str(),
@@ -125,24 +176,21 @@ int buildCommand(const std::vector<std::string>& words) {
 }
 
 int infoCommand(const std::vector<std::string>& words) {
-  const Args args = Args::parse(words, {}, {"--plans"});
-  if (args.help) {
-    std::cout << kCatalogUsage;
-    return kExitOk;
-  }
+  const Args args = Args::parse(words, {"--format"}, {"--plans", kJsonFlag});
+  if (args.help) return std::cout << kCatalogUsage, kExitOk;
   if (args.positional.size() != 1) throw UsageError("catalog info takes one FILE");
-  const auto summary = HCFProductStoreBuilder::summarize(args.positional[0]);
-  if (!summary) {
-    std::cerr << "hcf catalog: " << printable(summary.error().localizedDescription) << '\n';
-    return kExitBadLines;
+  const Format format = formatOf(args);
+  if (args.has("--plans") && format != Format::Text) {
+    throw UsageError("--plans prints text only");
   }
-  printSummary(*summary);
-  if (args.option("--plans")) {
-    const auto plans = HCFProductStoreBuilder::queryPlans(args.positional[0]);
-    if (!plans) {
-      std::cerr << "hcf catalog: " << printable(plans.error().localizedDescription) << '\n';
-      return kExitBadLines;
-    }
+  std::unique_ptr<TempFolder> copy;
+  const auto file = readablePath(args.positional[0], copy, "hcf-store");
+  const auto summary = HCFProductStoreBuilder::summarize(file);
+  if (!summary) throw Failure(summary.error().localizedDescription);
+  printSummary(*summary, format);
+  if (args.has("--plans")) {
+    const auto plans = HCFProductStoreBuilder::queryPlans(file);
+    if (!plans) throw Failure(plans.error().localizedDescription);
     for (const auto& plan : *plans) {
       std::cout << '\n' << printable(plan.name) << ":\n";
       for (const auto& step : plan.steps) std::cout << "  " << printable(step) << '\n';
@@ -153,37 +201,50 @@ int infoCommand(const std::vector<std::string>& words) {
 
 int checkCommand(const std::vector<std::string>& words) {
   const Args args = Args::parse(words, {});
-  if (args.help) {
-    std::cout << kCatalogUsage;
-    return kExitOk;
-  }
+  if (args.help) return std::cout << kCatalogUsage, kExitOk;
   if (args.positional.size() != 1) throw UsageError("catalog check takes one FILE");
-  const auto& file = args.positional[0];
+  const std::string& name = args.positional[0];
+  std::unique_ptr<TempFolder> copy;
+  const auto file = readablePath(args.positional[0], copy, "hcf-store");
   const auto problems = HCFProductStoreBuilder::check(file);
-  if (!problems) {
-    std::cerr << "hcf catalog check: " << printable(problems.error().localizedDescription) << '\n';
-    return kExitBadLines;
-  }
-  for (const auto& p : *problems) std::cout << file << ": " << printable(p) << '\n';
-  if (!problems->empty()) return kExitBadLines;
+  if (!problems) throw Failure(problems.error().localizedDescription);
+  for (const auto& p : *problems) std::cout << printable(name) << ": " << printable(p) << '\n';
+  if (!problems->empty()) return kExitFailed;
   const auto summary = HCFProductStoreBuilder::summarize(file);
-  std::cout << file << ": a sound products store";
+  std::cout << printable(name) << ": a sound products store";
   if (summary) std::cout << " of " << summary->products << " products";
   std::cout << '\n';
   return kExitOk;
 }
 
+// The named colours of --names CSV ('-': standard input), else those built into the program.
+std::vector<fx::NamedColor> namedColours(const Args& args) {
+  const auto file = args.option("--names");
+  if (!file) return fx::builtInNamedColors();
+  std::unique_ptr<TempFolder> copy;
+  const auto path = readablePath(*file, copy, "hcf-names");
+  if (*file != "-") readable(*file);
+  auto colours = fx::namedColors(path);
+  if (colours.empty()) throw Failure(inputName(*file) + " holds no named colours (name,hex)");
+  return colours;
+}
+
 int fixtureCommand(const std::vector<std::string>& words) {
   const Args args = Args::parse(words, {"--count", "--synthetic", "--names", "--out"});
-  if (args.help) {
-    std::cout << kCatalogUsage;
-    return kExitOk;
-  }
+  if (args.help) return std::cout << kCatalogUsage, kExitOk;
   const auto outFile = args.option("--out");
   if (!outFile || !args.positional.empty()) throw UsageError("catalog fixture needs --out FILE");
   const std::size_t synthetic = countOption(args, "--synthetic");
-  std::ofstream out(*outFile, std::ios::binary | std::ios::trunc);
-  if (!out) throw UsageError("cannot write '" + *outFile + "'");
+  const std::size_t count = countOption(args, "--count");
+  const auto names = synthetic > 0 ? std::vector<fx::NamedColor>{} : namedColours(args);
+  const bool toStdout = *outFile == "-";
+  std::ofstream file;
+  if (!toStdout) {
+    errno = 0;
+    file.open(*outFile, std::ios::binary | std::ios::trunc);
+    if (!file) throw Failure("cannot write '" + *outFile + "': " + std::strerror(errno));
+  }
+  std::ostream& out = toStdout ? std::cout : file;
   std::uint64_t bytes = 0, products = 0;
   if (synthetic > 0) {
     // In slices, so that a large catalogue never sits in memory whole.
@@ -197,44 +258,46 @@ int fixtureCommand(const std::vector<std::string>& words) {
       products += slice.size();
     }
   } else {
-    const auto names =
-        fx::namedColors(args.option("--names").value_or("data/colors/color-name-list.csv"));
-    const std::size_t count = countOption(args, "--count");
     const auto catalog = fx::catalogProducts(names, count > 0 ? count : names.size());
     bytes = fx::writeProductLines(out, catalog);
     products = catalog.size();
   }
-  out.close();
-  if (!out) throw UsageError("could not write '" + *outFile + "'");
-  std::printf("%llu products, %.1f MB in %s\n", static_cast<unsigned long long>(products),
-              static_cast<double>(bytes) / 1e6, outFile->c_str());
+  if (!toStdout) {
+    errno = 0;
+    file.close();
+    if (!file) throw Failure("could not write '" + *outFile + "': " + std::strerror(errno));
+  }
+  char summary[160];
+  std::snprintf(summary, sizeof summary, "%llu products, %.1f MB in ",
+                static_cast<unsigned long long>(products), static_cast<double>(bytes) / 1e6);
+  (toStdout ? std::cerr : std::cout)
+      << summary << (toStdout ? "standard output" : *outFile) << '\n';
   return kExitOk;
 }
 
 }  // namespace
 
-int catalogCommand(const std::vector<std::string>& args) {
-  if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    (args.empty() ? std::cerr : std::cout) << kCatalogUsage;
-    return args.empty() ? kExitUsage : kExitOk;
+int catalogCommand(const std::vector<std::string>& words) {
+  if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+    (words.empty() ? std::cerr : std::cout) << kCatalogUsage;
+    return words.empty() ? kExitUsage : kExitOk;
   }
-  const std::vector<std::string> rest(args.begin() + 1, args.end());
-  try {
-    if (args[0] == "build") return buildCommand(rest);
-    if (args[0] == "info") return infoCommand(rest);
-    if (args[0] == "check") return checkCommand(rest);
-    if (args[0] == "fixture") return fixtureCommand(rest);
-    if (args[0] == "download") return catalogDownloadCommand(rest);
-    if (args[0] == "status") return catalogStatusCommand(rest);
-  } catch (const UsageError& e) {
-    std::cerr << "hcf catalog: " << printable(e.what()) << '\n';
-    return kExitUsage;
-  } catch (const std::exception& e) {
-    std::cerr << "hcf catalog: " << printable(e.what()) << '\n';
-    return kExitBadLines;
+  static const std::pair<const char*, int (*)(const std::vector<std::string>&)> kVerbs[] = {
+      {"build", buildCommand},
+      {"info", infoCommand},
+      {"check", checkCommand},
+      {"fixture", fixtureCommand},
+      {"download", catalogDownloadCommand},
+      {"status", catalogStatusCommand},
+  };
+  for (const auto& [name, body] : kVerbs) {
+    if (words[0] == name) {
+      return reported(std::string("hcf catalog ") + name,
+                      [&, body = body] { return body(after(words)); });
+    }
   }
-  std::cerr << "hcf catalog: unknown command '" << args[0] << "'\n" << kCatalogUsage;
-  return kExitUsage;
+  throw UsageError("unknown command '" + words[0] +
+                   "' (build, info, check, fixture, download, status)");
 }
 
 }  // namespace hcf_tool

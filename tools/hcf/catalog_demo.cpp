@@ -1,6 +1,8 @@
 #include "catalog_demo.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "await_answer.h"
@@ -62,8 +64,9 @@ std::string escaped(const std::string& text) {
 // A page with each measured colour beside its matches: nothing to fetch, no script.
 void writePage(const std::string& file, const std::vector<MeasuredSample>& samples,
                const std::vector<Results>& matches, const Results& inspirations) {
+  errno = 0;
   std::ofstream out(file);
-  if (!out) throw UsageError("cannot write " + file);
+  if (!out) throw Failure("cannot write '" + file + "': " + std::strerror(errno));
   const auto chip = [](const std::string& hex, const std::string& label) {
     return "<div class=\"chip\"><div class=\"sw\" style=\"background:" + escaped(hex) +
            "\"></div><div>" + label + "</div></div>";
@@ -93,6 +96,9 @@ void writePage(const std::string& file, const std::vector<MeasuredSample>& sampl
     row(samples.front(), inspirations);
   }
   out << "</body></html>\n";
+  errno = 0;
+  out.close();
+  if (!out) throw Failure("could not write '" + file + "': " + std::strerror(errno));
 }
 
 }  // namespace
@@ -103,7 +109,7 @@ int catalogDemo(SimSession& s, const std::vector<MeasuredSample>& samples, bool 
   std::printf("\nProduct catalogue:\n");
   const auto required = awaitAnswer<bool, std::optional<HCFError>>(
       [&](auto done) { manager->checkIfProductDownloadRequired(done); });
-  if (!required) return kExitBadLines;
+  if (!required) throw Failure("the kit did not tell whether a catalogue download is needed");
   const auto& [needed, whyNot] = *required;
   std::printf("  download needed: %s%s\n", needed ? "yes" : "no",
               whyNot ? (" (" + printable(whyNot->localizedDescription) + ")").c_str() : "");
@@ -113,9 +119,7 @@ int catalogDemo(SimSession& s, const std::vector<MeasuredSample>& samples, bool 
     manager->downloadProductsWithDelegate(bar);
     s.runUntil([&] { return bar->ended(); }, std::chrono::minutes(5));
     if (const auto failure = bar->failure()) {
-      std::fprintf(stderr, "hcf: catalogue download: %s\n",
-                   printable(failure->localizedDescription).c_str());
-      return kExitBadLines;
+      throw Failure("catalogue download: " + failure->localizedDescription);
     }
   }
   const auto count = awaitAnswer<std::uint64_t, std::optional<HCFError>>(

@@ -17,23 +17,25 @@ namespace hcf_tool {
 inline constexpr std::size_t kSimCatalogSize = 2000;
 
 // The cloud to use: the reference cloud on loopback (--sim), else the kit's endpoints
-// (HCF_CLOUD_URL) with the SDK key of --sdk-key or HCF_SDK_KEY. Keeps the session alive.
+// (HCF_CLOUD_URL, which must be set) with the SDK key of --sdk-key or HCF_SDK_KEY. Keeps the
+// session alive.
 struct CloudContext {
   std::unique_ptr<SimSession> sim;
   std::string sdkKey;
 
   explicit CloudContext(const Args& args) {
     using namespace hcf;
-    if (args.option("--sim")) {
+    if (args.has("--sim")) {
       sim = std::make_unique<SimSession>();
       sim->publishCatalog(kSimCatalogSize);
       sdkKey = "demo-sdk-key";
     } else {
+      const char* url = std::getenv("HCF_CLOUD_URL");
+      if (!url || !*url) throw UsageError("no cloud configured: set HCF_CLOUD_URL or use --sim");
       const char* env = std::getenv("HCF_SDK_KEY");
       sdkKey = args.option("--sdk-key").value_or(env ? env : "");
       if (sdkKey.empty()) throw UsageError("give --sdk-key KEY (or HCF_SDK_KEY), or use --sim");
     }
-    if (const auto data = args.option("--data")) HCFRealmManager::setDocDirectory(*data);
   }
 
   // Logs in; the error text, or empty.

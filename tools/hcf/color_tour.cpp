@@ -1,9 +1,9 @@
 // hcf tour: a short tour of the kit's colour science on the colour-checker chart.
 #include <hcf/hcf.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,6 +12,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "embedded_data.h"
+#include "output_format.h"
 
 namespace hcf_tool {
 
@@ -54,8 +55,18 @@ std::string swatch(const std::string& hex, bool terminal) {
   return out;
 }
 
-int tourCommand(const std::vector<std::string>& /*args*/) {
-  const bool terminal = isatty(STDOUT_FILENO) == 1;
+int tourCommand(const std::vector<std::string>& words) {
+  const Args args = Args::parse(words, {});
+  if (args.help) {
+    std::cout << "usage: hcf tour\n"
+                 "  The colour science on the 24-patch colour-checker chart: the patches under\n"
+                 "  D50 and D65, as LCh and hex; one patch under every illuminant; the colour\n"
+                 "  differences of two patches by every method; the nearest patches to a colour.\n"
+                 "  Swatches are drawn on a terminal unless NO_COLOR is set or TERM is dumb.\n";
+    return kExitOk;
+  }
+  if (!args.positional.empty()) throw UsageError("tour takes no arguments");
+  const bool terminal = colourOutput();
   const auto patches = colorChecker();
 
   std::printf("hcf %s: colour science tour\n\n", hcf::version());

@@ -1,9 +1,7 @@
 // hcf: the kit from a shell.
 #include <hcf/hcf.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -11,6 +9,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "interrupt.h"
+#include "output_format.h"
 #include "terminal_text.h"
 
 namespace {
@@ -39,30 +38,28 @@ int run(int argc, char** argv) {
     return hcf_tool::kExitUsage;
   }
   const std::string& command = words[0];
-  const std::vector<std::string> rest(words.begin() + 1, words.end());
-  try {
-    if (command == "catalog") return hcf_tool::catalogCommand(rest);
-    if (command == "color") return hcf_tool::colorCommand(rest);
-    if (command == "demo") return hcf_tool::demoCommand(rest);
-    if (command == "scan") return hcf_tool::scanCommand(rest);
-    if (command == "search") return hcf_tool::searchCommand(rest);
-    if (command == "filters") return hcf_tool::filtersCommand(rest);
-    if (command == "tour") return hcf_tool::tourCommand(rest);
-    if (command == "discover") return hcf_tool::discoverCommand(rest);
-    if (command == "measure") return hcf_tool::measureCommand(rest);
-    if (command == "version" || command == "--version") {
-      std::cout << "hcf " << hcf::version() << '\n';
-      return hcf_tool::kExitOk;
-    }
-    if (command == "help" || command == "--help" || command == "-h") {
-      std::cout << kUsage;
-      return hcf_tool::kExitOk;
-    }
-  } catch (const std::exception& e) {
-    std::cerr << "hcf: " << hcf_tool::printable(e.what()) << '\n';
-    return hcf_tool::kExitUsage;
+  if (command == "help" || command == "--help" || command == "-h") {
+    std::cout << kUsage;
+    return hcf_tool::kExitOk;
   }
-  std::cerr << "hcf: unknown command '" << command << "'\n" << kUsage;
+  if (command == "version" || command == "--version") {
+    std::cout << "hcf " << hcf::version() << '\n';
+    return hcf_tool::kExitOk;
+  }
+  static const std::pair<const char*, int (*)(const std::vector<std::string>&)> kCommands[] = {
+      {"catalog", hcf_tool::catalogCommand}, {"color", hcf_tool::colorCommand},
+      {"demo", hcf_tool::demoCommand},       {"scan", hcf_tool::scanCommand},
+      {"search", hcf_tool::searchCommand},   {"filters", hcf_tool::filtersCommand},
+      {"tour", hcf_tool::tourCommand},       {"discover", hcf_tool::discoverCommand},
+      {"measure", hcf_tool::measureCommand},
+  };
+  for (const auto& [name, body] : kCommands) {
+    if (command == name) {
+      return hcf_tool::reported(std::string("hcf ") + name,
+                                [&, body = body] { return body(hcf_tool::after(words)); });
+    }
+  }
+  std::cerr << "hcf: unknown command '" << hcf_tool::printable(command) << "'\n" << kUsage;
   return hcf_tool::kExitUsage;
 }
 
@@ -70,12 +67,9 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   hcf_tool::handleInterrupts();
-  const int status = run(argc, argv);
+  const int status = hcf_tool::finishOutput(run(argc, argv));
   // The kit's threads (the D-Bus thread of a BlueZ session, HTTP workers) may still be
   // running: the program ends here, its output written, without tearing the kit's
   // process-wide objects down under them (a late D-Bus event met a destroyed main queue).
-  std::cout.flush();
-  std::cerr.flush();
-  std::fflush(nullptr);
   std::_Exit(status);
 }

@@ -1,15 +1,64 @@
 #include "measurement_output.h"
 
+#include <hcf/core/json.h>
+
 #include <cstdio>
+#include <iostream>
 
 #include "chart.h"
+#include "color_options.h"
 #include "terminal_text.h"
 
 namespace hcf_tool {
 
 using namespace hcf;
 
-void printDiscovered(const std::vector<HPeripheralWRSSI>& found) {
+namespace {
+
+std::string observerText(HCFStdObserver observer) {
+  return observer == HCFStdObserver::TenDegree ? "10" : "2";
+}
+
+// Every illuminant with both observers, in the order of HTColorUtils::allIlluminants.
+template <typename Visit>
+void eachColour(const HCFColorScan& scan, Visit visit) {
+  for (const auto& name : HTColorUtils::allIlluminants()) {
+    const auto illuminant = named(illuminantNamed(name));
+    for (const auto observer : {HCFStdObserver::TwoDegree, HCFStdObserver::TenDegree}) {
+      visit(name, observer, scan.lab(observer, illuminant));
+    }
+  }
+}
+
+}  // namespace
+
+void printDiscovered(const std::vector<HPeripheralWRSSI>& found, Format format) {
+  if (format == Format::Json) {
+    JsonValue list = JsonValue::array();
+    for (const auto& r : found) {
+      const auto name = r.peripheral ? r.peripheral->name() : std::nullopt;
+      const auto serial = r.serial();
+      list.push_back({{"name", name ? JsonValue(*name) : JsonValue(nullptr)},
+                      {"serial", serial ? JsonValue(*serial) : JsonValue(nullptr)},
+                      {"rssi", r.rssi ? JsonValue(*r.rssi) : JsonValue(nullptr)}});
+    }
+    std::cout << jsonText(list) << '\n';
+    return;
+  }
+  if (format == Format::Csv) {
+    std::cout << "name,serial,rssi\n";
+    for (const auto& r : found) {
+      const auto name = r.peripheral ? r.peripheral->name() : std::nullopt;
+      std::cout << csvRow({name.value_or(""), r.serial().value_or(""),
+                           r.rssi ? std::to_string(*r.rssi) : ""})
+                << '\n';
+    }
+    return;
+  }
+  if (found.empty()) {
+    std::cerr << "no instruments found\n";
+    return;
+  }
   std::printf("  %-26s %-14s %s\n", "name", "serial", "RSSI");
   for (const auto& r : found) {
     const auto name = r.peripheral ? r.peripheral->name() : std::nullopt;
@@ -20,12 +69,12 @@ void printDiscovered(const std::vector<HPeripheralWRSSI>& found) {
   }
 }
 
-void printScan(const std::string& title, const HCFColorScan& scan, bool terminal,
+void printScan(const std::string& title, const HCFColorScan& scan, bool colour,
                const std::optional<HCFLabColor>& reference) {
   const auto rgb = scan.rgbColor();
   std::printf("  %s  hex #%s %s\n", printable(title).c_str(),
               printable(scan.hex().value_or("------")).c_str(),
-              rgb ? swatch(*rgb, terminal).c_str() : "");
+              rgb ? swatch(*rgb, colour).c_str() : "");
   for (const auto illuminant : {HCFIlluminant::D50, HCFIlluminant::D65}) {
     for (const auto observer : {HCFStdObserver::TwoDegree, HCFStdObserver::TenDegree}) {
       const auto lab = scan.lab(observer, illuminant);
@@ -53,6 +102,46 @@ void printScan(const std::string& title, const HCFColorScan& scan, bool terminal
       }
       std::printf("\n");
     }
+  }
+}
+
+std::string scanKind(const HCFColorScan& scan) {
+  return dynamic_cast<const HCFSpectralScan*>(&scan) ? "spectral" : "tristimulus";
+}
+
+JsonValue scanColoursJson(const HCFColorScan& scan) {
+  JsonValue colours = JsonValue::array();
+  eachColour(scan, [&](const std::string& illuminant, HCFStdObserver observer,
+                       const std::optional<HCFLabColor>& lab) {
+    if (!lab) return;
+    colours.push_back({{"illuminant", illuminant},
+                       {"observer", observerText(observer)},
+                       {"L", lab->L},
+                       {"a", lab->A},
+                       {"b", lab->B}});
+  });
+  JsonValue out = {{"kind", scanKind(scan)}, {"serial", scan.serial}, {"model", scan.model}};
+  out["hex"] = scan.hex() ? JsonValue(*scan.hex()) : JsonValue(nullptr);
+  out["lab"] = std::move(colours);
+  return out;
+}
+
+void printScanColoursCsv(const std::vector<std::shared_ptr<HCFColorScan>>& scans) {
+  std::cout << "scan,kind,serial,model,hex,illuminant,observer,L,a,b\n";
+  for (std::size_t i = 0; i < scans.size(); ++i) {
+    const HCFColorScan& scan = *scans[i];
+    eachColour(scan, [&](const std::string& illuminant, HCFStdObserver observer,
+                         const std::optional<HCFLabColor>& lab) {
+      std::vector<std::string> row = {
+          std::to_string(i),       scanKind(scan), scan.serial,           scan.model,
+          scan.hex().value_or(""), illuminant,     observerText(observer)};
+      if (lab) {
+        row.insert(row.end(), {formatNumber(lab->L), formatNumber(lab->A), formatNumber(lab->B)});
+      } else {
+        row.insert(row.end(), 3, "");
+      }
+      std::cout << csvRow(row) << '\n';
+    });
   }
 }
 

@@ -1,13 +1,14 @@
-// hcf scan lab | show: a saved scan dictionary looked at from a shell.
+// hcf scan lab | show: saved scan files looked at from a shell.
 #include <hcf/hcf.h>
 
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
 
 #include "cli.h"
+#include "color_options.h"
 #include "commands.h"
+#include "input_files.h"
+#include "measurement_output.h"
+#include "output_format.h"
 #include "terminal_text.h"
 
 namespace hcf_tool {
@@ -15,52 +16,59 @@ namespace hcf_tool {
 namespace {
 
 using namespace hcf;
+using Scans = std::vector<std::shared_ptr<HCFColorScan>>;
 
 constexpr const char* kScanUsage =
     "usage: hcf scan <command> [options] FILE\n"
     "\n"
-    "FILE holds a scan dictionary (JSON) as the kit writes it; '-' reads standard input.\n"
+    "FILE holds one scan dictionary (JSON) as the kit writes it, or a list of them as the\n"
+    "Python module's hcf.save_scans writes it; '-' reads standard input.\n"
     "\n"
     "commands:\n"
     "  lab [--illuminant NAME] [--observer NAME] FILE\n"
-    "      The scan's L a b. Illuminant D50 (default), D65, A, B, C, F2, F7, F11;\n"
-    "      observer 2 (default) or 10.\n"
+    "      The L a b of each scan, one line per scan. Illuminant D50 (default), D65, A, B, C,\n"
+    "      F2, F7, F11; observer 2 (default) or 10. A scan without a colour for the observer\n"
+    "      prints 'error' in its place and the exit status is 1.\n"
     "  show FILE\n"
-    "      The kind of scan, its instrument, hex colour and Lab under every illuminant and both\n"
-    "      observers.\n";
+    "      The kind of each scan, its instrument, hex colour and Lab under every illuminant and\n"
+    "      both observers.\n"
+    "\n"
+    "Both take --format text|json|csv (--json is --format json).\n";
 
-HCFIlluminant illuminantNamed(const std::string& name) {
-  const HCFIlluminant illuminant = HTColorUtils::fromIlluminantStr(name);
-  std::string upper;
-  for (const char c : name) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (HTColorUtils::toIlluminantStr(illuminant) != upper) {
-    throw UsageError("unknown illuminant '" + name + "' (D50, D65, A, B, C, F2, F7, F11)");
-  }
-  return illuminant;
+Scans readScans(const std::string& file) {
+  auto scans = HCFTintVaultSerialization::colorScansFromText(readInput(file));
+  if (!scans) throw Failure(inputName(file) + ": " + scans.error().localizedDescription);
+  if (scans->empty()) throw Failure(inputName(file) + " holds an empty list of scans");
+  return std::move(*scans);
 }
 
-HCFStdObserver observerNamed(const std::string& name) {
-  if (name == "2" || name == "2°" || name == "TWO_DEGREE") return HCFStdObserver::TwoDegree;
-  if (name == "10" || name == "10°" || name == "TEN_DEGREE") return HCFStdObserver::TenDegree;
-  throw UsageError("unknown observer '" + name + "' (2 or 10)");
+std::string observerDegrees(HCFStdObserver observer) {
+  return observer == HCFStdObserver::TenDegree ? "10" : "2";
 }
 
-std::shared_ptr<HCFColorScan> readScan(const std::string& file) {
-  std::string text;
-  if (file == "-") {
-    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-  } else {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw UsageError("cannot read '" + file + "'");
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+int labCommand(const std::vector<std::string>& words) {
+  const Args args = Args::parse(words, {"--illuminant", "--observer", "--format"}, {kJsonFlag});
+  if (args.help) return std::cout << kScanUsage, kExitOk;
+  if (args.positional.size() != 1) throw UsageError("scan lab takes one FILE");
+  const auto illuminant = illuminantOption(args, "--illuminant");
+  const auto observer = observerOption(args);
+  const Format format = formatOf(args);
+  const auto scans = readScans(args.positional[0]);
+  int status = kExitOk;
+  if (format == Format::Csv) std::cout << "L,a,b\n";
+  for (std::size_t i = 0; i < scans.size(); ++i) {
+    if (const auto lab = scans[i]->lab(observer, illuminant)) {
+      std::cout << renderFields({{"L", lab->L}, {"a", lab->A}, {"b", lab->B}}, format) << '\n';
+      continue;
+    }
+    const std::string reason =
+        (scans.size() > 1 ? "scan " + std::to_string(i) + " has" : "the scan has") +
+        std::string(" no Lab for the ") + observerDegrees(observer) + "° observer";
+    std::cerr << "hcf scan lab: " << reason << '\n';
+    std::cout << errorLine(reason, format) << '\n';
+    status = kExitFailed;
   }
-  const JsonValue json = JsonValue::parse(text, nullptr, false);
-  if (json.is_discarded()) throw UsageError("'" + file + "' is not JSON");
-  auto scan = HCFTintVaultSerialization::colorScanFromDictionary(json);
-  if (!scan) {
-    throw UsageError("'" + file + "' is not a scan: " + scan.error().localizedDescription);
-  }
-  return *scan;
+  return status;
 }
 
 std::string labText(const std::optional<HCFLabColor>& lab) {
@@ -68,62 +76,55 @@ std::string labText(const std::optional<HCFLabColor>& lab) {
   return formatNumber(lab->L) + " " + formatNumber(lab->A) + " " + formatNumber(lab->B);
 }
 
-int labCommand(const std::vector<std::string>& words) {
-  const Args args = Args::parse(words, {"--illuminant", "--observer"});
-  if (args.help) {
-    std::cout << kScanUsage;
-    return kExitOk;
+void showText(const HCFColorScan& scan) {
+  std::cout << "kind        " << scanKind(scan) << '\n'
+            << "serial      " << printable(scan.serial) << '\n'
+            << "model       " << printable(scan.model) << '\n'
+            << "hex         " << printable(scan.hex().value_or("-")) << '\n';
+  std::cout << "illuminant  L a b (2°)  |  L a b (10°)\n";
+  for (const auto& name : HTColorUtils::allIlluminants()) {
+    const auto illuminant = named(illuminantNamed(name));
+    std::cout << name << std::string(12 - name.size(), ' ')
+              << labText(scan.lab(HCFStdObserver::TwoDegree, illuminant)) << "  |  "
+              << labText(scan.lab(HCFStdObserver::TenDegree, illuminant)) << '\n';
   }
-  if (args.positional.size() != 1) throw UsageError("scan lab takes one FILE");
-  const auto illuminant = illuminantNamed(args.option("--illuminant").value_or("D50"));
-  const auto observer = observerNamed(args.option("--observer").value_or("2"));
-  const auto scan = readScan(args.positional[0]);
-  const auto lab = scan->lab(observer, illuminant);
-  if (!lab) throw UsageError("the scan has no Lab for that observer");
-  std::cout << labText(lab) << '\n';
-  return kExitOk;
 }
 
 int showCommand(const std::vector<std::string>& words) {
-  const Args args = Args::parse(words, {});
-  if (args.help) {
-    std::cout << kScanUsage;
+  const Args args = Args::parse(words, {"--format"}, {kJsonFlag});
+  if (args.help) return std::cout << kScanUsage, kExitOk;
+  if (args.positional.size() != 1) throw UsageError("scan show takes one FILE");
+  const Format format = formatOf(args);
+  const auto scans = readScans(args.positional[0]);
+  if (format == Format::Json) {
+    JsonValue list = JsonValue::array();
+    for (const auto& scan : scans) list.push_back(scanColoursJson(*scan));
+    std::cout << jsonText(list) << '\n';
     return kExitOk;
   }
-  if (args.positional.size() != 1) throw UsageError("scan show takes one FILE");
-  const auto scan = readScan(args.positional[0]);
-  const bool spectral = dynamic_cast<const HCFSpectralScan*>(scan.get()) != nullptr;
-  std::cout << "kind        " << (spectral ? "spectral" : "tristimulus") << '\n'
-            << "serial      " << printable(scan->serial) << '\n'
-            << "model       " << printable(scan->model) << '\n'
-            << "hex         " << printable(scan->hex().value_or("-")) << '\n';
-  std::cout << "illuminant  L a b (2°)  |  L a b (10°)\n";
-  for (const auto& name : HTColorUtils::allIlluminants()) {
-    const auto illuminant = HTColorUtils::fromIlluminantStr(name);
-    std::cout << name << std::string(12 - name.size(), ' ')
-              << labText(scan->lab(HCFStdObserver::TwoDegree, illuminant)) << "  |  "
-              << labText(scan->lab(HCFStdObserver::TenDegree, illuminant)) << '\n';
+  if (format == Format::Csv) {
+    printScanColoursCsv(scans);
+    return kExitOk;
+  }
+  for (std::size_t i = 0; i < scans.size(); ++i) {
+    if (scans.size() > 1) std::cout << (i > 0 ? "\n" : "") << "scan        " << i << '\n';
+    showText(*scans[i]);
   }
   return kExitOk;
 }
 
 }  // namespace
 
-int scanCommand(const std::vector<std::string>& args) {
-  if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    (args.empty() ? std::cerr : std::cout) << kScanUsage;
-    return args.empty() ? kExitUsage : kExitOk;
+int scanCommand(const std::vector<std::string>& words) {
+  if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+    (words.empty() ? std::cerr : std::cout) << kScanUsage;
+    return words.empty() ? kExitUsage : kExitOk;
   }
-  const std::vector<std::string> rest(args.begin() + 1, args.end());
-  try {
-    if (args[0] == "lab") return labCommand(rest);
-    if (args[0] == "show") return showCommand(rest);
-  } catch (const UsageError& e) {
-    std::cerr << "hcf scan: " << printable(e.what()) << '\n';
-    return kExitUsage;
+  if (words[0] == "lab") return reported("hcf scan lab", [&] { return labCommand(after(words)); });
+  if (words[0] == "show") {
+    return reported("hcf scan show", [&] { return showCommand(after(words)); });
   }
-  std::cerr << "hcf scan: unknown command '" << args[0] << "'\n" << kScanUsage;
-  return kExitUsage;
+  throw UsageError("unknown command '" + words[0] + "' (lab, show)");
 }
 
 }  // namespace hcf_tool

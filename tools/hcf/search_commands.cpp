@@ -1,17 +1,19 @@
 // hcf search | filters: the product catalogue searched from a shell, on a products store file.
 #include <hcf/hcf.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
+#include <algorithm>
 #include <iostream>
-#include <iterator>
+#include <map>
 
 #include "await_answer.h"
 #include "chart.h"
 #include "cli.h"
 #include "cloud_context.h"
+#include "color_options.h"
 #include "commands.h"
+#include "input_files.h"
+#include "output_format.h"
+#include "store_file.h"
 #include "terminal_text.h"
 
 namespace hcf_tool {
@@ -21,83 +23,66 @@ namespace {
 using namespace hcf;
 
 constexpr const char* kSearchUsage =
-    "usage: hcf search [--store FILE] (--lab L a b | --hex RRGGBB | --scan SCAN.json)\n"
+    "usage: hcf search [--store FILE | --data DIR] (--lab L a b | --hex RRGGBB | --scan FILE)\n"
     "                  [--illuminant NAME] [--observer 2|10] [--method NAME]\n"
-    "                  [--filter key=value]... [--text TEXT] [--limit N] [--skip N] [--json]\n"
-    "       hcf search [--store FILE] --text TEXT | (nothing: all products) ...\n"
+    "                  [--filter key=value]... [--text TEXT] [--limit N] [--skip N]\n"
+    "                  [--format text|json|csv]\n"
+    "       hcf search [--store FILE] --text TEXT | (no colour and no text: all products) ...\n"
+    "       hcf search --online [--inspirations] (--sim | --sdk-key KEY) (--lab ...) ...\n"
     "\n"
-    "The nearest products by colour difference (de_2000 by default; de_cmc_21, de_cmc_11,\n"
-    "de_94_gfx, de_94_textiles), or the products whose attributes contain TEXT, or all\n"
-    "products. FILE is a products store (hcf catalog build makes one); the default is the\n"
-    "store of the kit's data directory. The store is only read, never changed. One line\n"
-    "per result: rank, code, name, colour\n"
-    "difference, hex and a swatch; --json prints the search results as JSON.\n"
+    "The nearest products by colour difference (--method de_2000 by default; de_cmc_21 or cmc,\n"
+    "de_cmc_11 or cmc11, de_94_gfx or cie94, de_94_textiles or cie94-textiles), or the products\n"
+    "whose attributes contain TEXT, or all products. --lab is under D50, 2 degrees; --scan\n"
+    "takes a file of one scan ('-': standard input). FILE is a products store (hcf catalog\n"
+    "build makes one; '-' reads it from standard input); without --store, the catalogue that\n"
+    "hcf catalog download installed in DIR or in the kit's data directory. Stores are only\n"
+    "read, never changed.\n"
+    "Text prints one line per result: rank, code, name, colour difference, hex and a swatch;\n"
+    "json the search results; csv rank,code,name,delta_e,hex. Finding nothing is no failure:\n"
+    "'no products found' goes to standard error and the exit status is 0.\n"
     "--online sends the search to the cloud's search service (--sim: the reference cloud on\n"
     "loopback; else HCF_CLOUD_URL with --sdk-key KEY or HCF_SDK_KEY); --inspirations searches\n"
     "the inspirations, which only the service offers. The service ranks by de_2000 under D50,\n"
     "2 degrees.\n";
 
 constexpr const char* kFiltersUsage =
-    "usage: hcf filters [--store FILE] [--select key=value]...\n"
+    "usage: hcf filters [--store FILE | --data DIR] [--select key=value]...\n"
+    "                   [--format text|json|csv]\n"
     "\n"
     "The filter panel of the store's products: the available values by key, each with the\n"
     "number of products choosing it would leave, the selected ones marked with '*'. Values\n"
-    "of one key combine by OR: the other values of a key stay offered once one is chosen.\n";
-
-// Takes every "--name value" of `name` out of `words`.
-std::vector<std::string> takeRepeated(std::vector<std::string>& words, const std::string& name) {
-  std::vector<std::string> values;
-  for (std::size_t i = 0; i < words.size();) {
-    if (words[i] == name && i + 1 < words.size()) {
-      values.push_back(words[i + 1]);
-      words.erase(words.begin() + static_cast<std::ptrdiff_t>(i),
-                  words.begin() + static_cast<std::ptrdiff_t>(i + 2));
-    } else if (words[i].rfind(name + "=", 0) == 0) {
-      values.push_back(words[i].substr(name.size() + 1));
-      words.erase(words.begin() + static_cast<std::ptrdiff_t>(i));
-    } else {
-      ++i;
-    }
-  }
-  return values;
-}
+    "of one key combine by OR: the other values of a key stay offered once one is chosen.\n"
+    "The store is that of hcf search. json prints a list of {key, value, label, products,\n"
+    "selected}; csv the same columns.\n";
 
 std::vector<HCFProductKV> pairsOf(const std::vector<std::string>& texts) {
   std::vector<HCFProductKV> out;
   for (const auto& t : texts) {
     const auto eq = t.find('=');
-    if (eq == std::string::npos || eq == 0)
+    if (eq == std::string::npos || eq == 0) {
       throw UsageError("a filter is key=value, not '" + t + "'");
+    }
     out.push_back(HCFProductKV::kvWithKey(t.substr(0, eq), t.substr(eq + 1)));
   }
   return out;
 }
 
-// The catalogue a command reads: FILE, or the kit's own products store. Opened read-only: a
-// command never changes the file it reads.
-HCFProductCatalog openCatalog(const std::optional<std::string>& file) {
-  const std::filesystem::path path =
-      file ? std::filesystem::path(*file)
-           : HCFRealmManager::storeFile(StoreKind::Products, HCFCentral::creds().packageID);
-  auto catalog = HCFProductCatalog::open(path);
-  if (!catalog) {
-    throw UsageError(file ? catalog.error().localizedDescription
-                          : "no catalogue has been downloaded (hcf catalog download): " +
-                                catalog.error().localizedDescription);
-  }
-  return std::move(*catalog);
-}
-
-// The answer of `start`; a usage error when none comes.
+// The answer of `start`; a failure when none comes.
 template <typename... Args, typename Start>
 std::tuple<Args...> await(Start start) {
   auto answer = awaitAnswer<Args...>(std::move(start));
-  if (!answer) throw UsageError("no answer within 60 s");
+  if (!answer) throw Failure("the search service did not answer within 60 s");
   return std::move(*answer);
 }
 
-std::shared_ptr<const HCFColorSearchTerm> termOf(const Args& args,
-                                                 const std::vector<std::string>& lab) {
+HCFRGBColor hexColour(const std::string& text) {
+  const auto rgb = HCFRGBColor::rgbColorWithHex(text);
+  if (!rgb) throw UsageError("--hex takes RRGGBB, not '" + text + "'");
+  return *rgb;
+}
+
+std::shared_ptr<const HCFColorSearchTerm> termOf(const Args& args) {
+  const auto lab = args.values("--lab");
   const auto hex = args.option("--hex");
   const auto scan = args.option("--scan");
   if (static_cast<int>(!lab.empty()) + static_cast<int>(hex.has_value()) +
@@ -112,26 +97,13 @@ std::shared_ptr<const HCFColorSearchTerm> termOf(const Args& args,
     return term;
   }
   if (hex) {
-    std::string h = *hex;
-    if (!h.empty() && h[0] == '#') h.erase(0, 1);
-    unsigned r = 0, g = 0, b = 0;
-    if (h.size() != 6 || std::sscanf(h.c_str(), "%02x%02x%02x", &r, &g, &b) != 3) {
-      throw UsageError("--hex takes RRGGBB, not '" + *hex + "'");
-    }
     auto term = std::make_shared<HCFGenericColorSearchTerm>();
-    term->auxLab = HCFRGBColor::rgbColorWithR(r / 255.0, g / 255.0, b / 255.0, HCFRGBSpace::sRGB)
-                       .labColor(HCFIlluminant::D50);
+    term->auxLab = hexColour(*hex).labColor(HCFIlluminant::D50);
     return term;
   }
   if (scan) {
-    std::ifstream in(*scan, std::ios::binary);
-    if (!in) throw UsageError("cannot read '" + *scan + "'");
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const auto json = JsonValue::parse(text, nullptr, false);
-    if (json.is_discarded()) throw UsageError("'" + *scan + "' is not JSON");
-    auto parsed = HCFTintVaultSerialization::colorScanFromDictionary(json);
-    if (!parsed)
-      throw UsageError("'" + *scan + "' is not a scan: " + parsed.error().localizedDescription);
+    auto parsed = HCFTintVaultSerialization::colorScanFromText(readInput(*scan));
+    if (!parsed) throw Failure(inputName(*scan) + ": " + parsed.error().localizedDescription);
     return *parsed;
   }
   return nullptr;
@@ -147,113 +119,104 @@ std::uint64_t count(const Args& args, const std::string& name, std::uint64_t fal
   return static_cast<std::uint64_t>(n);
 }
 
-int runSearch(std::vector<std::string> words) {
-  const auto filters = pairsOf(takeRepeated(words, "--filter"));
-  // --lab takes three numbers.
-  std::vector<std::string> lab;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    if (words[i] != "--lab") continue;
-    if (i + 3 >= words.size()) throw UsageError("--lab takes L a b");
-    lab.assign(words.begin() + static_cast<std::ptrdiff_t>(i + 1),
-               words.begin() + static_cast<std::ptrdiff_t>(i + 4));
-    words.erase(words.begin() + static_cast<std::ptrdiff_t>(i),
-                words.begin() + static_cast<std::ptrdiff_t>(i + 4));
-    break;
+std::vector<HCFProductSearchResult> searchOnline(const Args& args, const HCFProductSearch& search) {
+  if (args.has("--store") || args.has("--data")) {
+    throw UsageError("--online searches the cloud, not a store");
   }
-  const Args args = Args::parse(words,
-                                {"--store", "--hex", "--scan", "--illuminant", "--observer",
-                                 "--method", "--text", "--limit", "--skip", "--sdk-key"},
-                                {"--json", "--online", "--sim", "--inspirations"});
-  if (args.help) {
-    std::cout << kSearchUsage;
-    return kExitOk;
+  CloudContext cloud(args);
+  if (auto e = cloud.logIn(); !e.empty()) throw Failure("login failed: " + e);
+  const JsonValue body{
+      {"search", HCFTintVaultSerialization::productSearchToServerDictionary(search)}};
+  auto [results, error] =
+      await<std::vector<HCFProductSearchResult>, std::optional<HCFError>>([&](auto done) {
+        HCFNetTintVault::performTintVaultProductSearchUsingCredentials(HCFCentral::creds(), body,
+                                                                       done);
+      });
+  if (error) throw Failure(error->localizedDescription);
+  return results;
+}
+
+std::string productHex(const HCFHalvernCloudProduct& product) {
+  return product.internalColors && !product.internalColors->empty()
+             ? product.internalColors->front().hex()
+             : std::string();
+}
+
+void printResults(const std::vector<HCFProductSearchResult>& results, std::uint64_t skip,
+                  Format format) {
+  if (format == Format::Json) {
+    std::cout << jsonText(withFloatDigits(
+                     HCFTintVaultSerialization::productSearchResultsToArray(results)))
+              << '\n';
+    return;
   }
+  if (format == Format::Csv) std::cout << "rank,code,name,delta_e,hex\n";
+  const bool colour = colourOutput();
+  std::uint64_t rank = skip;
+  for (const auto& r : results) {
+    const std::string difference = r.deltaE ? formatNumber(*r.deltaE) : "";
+    const std::string hex = productHex(r.product);
+    if (format == Format::Csv) {
+      std::cout << csvRow({std::to_string(++rank), r.product.code(), r.product.name(), difference,
+                           hex})
+                << '\n';
+      continue;
+    }
+    char line[512];
+    std::snprintf(line, sizeof line, "%4llu  %-12s %-32s %10s  %-8s %s\n",
+                  static_cast<unsigned long long>(++rank), printable(r.product.code()).c_str(),
+                  printable(r.product.name()).c_str(),
+                  difference.empty() ? "-" : difference.c_str(),
+                  hex.empty() ? "-" : printable(hex).c_str(), swatch(hex, colour).c_str());
+    std::cout << line;
+  }
+  if (results.empty() && format == Format::Text) std::cerr << "hcf search: no products found\n";
+}
+
+int runSearch(const std::vector<std::string>& words) {
+  const Args args =
+      Args::parse(words,
+                  {"--store", "--data", "--hex", "--scan", "--illuminant", "--observer", "--method",
+                   "--text", "--limit", "--skip", "--sdk-key", "--filter", "--format"},
+                  {kJsonFlag, "--online", "--sim", "--inspirations"}, {{"--lab", 3}});
+  if (args.help) return std::cout << kSearchUsage, kExitOk;
   if (!args.positional.empty()) throw UsageError("unexpected '" + args.positional[0] + "'");
+  const Format format = formatOf(args);
   auto search = HCFProductSearch::productSearch();
-  search.colorTerm = termOf(args, lab);
-  if (!filters.empty()) search.filters = filters;
+  if (const auto filters = pairsOf(args.values("--filter")); !filters.empty()) {
+    search.filters = filters;
+  }
   search.textTerm = args.option("--text");
   search.limit = count(args, "--limit", 20);
   search.skip = count(args, "--skip", 0);
-  if (const auto name = args.option("--illuminant")) {
-    const auto illuminant = HTColorUtils::fromIlluminantStr(*name);
-    if (HTColorUtils::toIlluminantStr(illuminant) != *name) {
-      throw UsageError("unknown illuminant '" + *name + "' (D50, D65, A, B, C, F2, F7, F11)");
-    }
-    search.colorSearchOptions.illuminant = illuminant;
-  }
-  if (const auto name = args.option("--observer")) {
-    if (*name != "2" && *name != "10")
-      throw UsageError("unknown observer '" + *name + "' (2 or 10)");
-    search.colorSearchOptions.observer =
-        *name == "10" ? HCFStdObserver::TenDegree : HCFStdObserver::TwoDegree;
-  }
-  if (const auto name = args.option("--method")) {
-    const auto method = HTColorUtils::fromDeltaEStr(*name);
-    if (HTColorUtils::toDeltaEStr(method) != *name)
-      throw UsageError("unknown method '" + *name + "'");
-    search.colorSearchOptions.deltaEMethod = method;
-  }
-  if (args.option("--inspirations")) search.searchType = 1;
+  search.colorSearchOptions.illuminant = illuminantOption(args, "--illuminant");
+  search.colorSearchOptions.observer = observerOption(args);
+  search.colorSearchOptions.deltaEMethod = methodOption(args);
+  if (args.has("--inspirations")) search.searchType = 1;
+  search.colorTerm = termOf(args);
   std::vector<HCFProductSearchResult> results;
-  std::optional<HCFError> error;
-  if (args.option("--online") || search.searchType == 1) {
+  if (args.has("--online") || search.searchType == 1) {
     // The cloud's search service answers from the cloud's catalogue.
-    if (args.option("--store")) throw UsageError("--online searches the cloud, not a store");
-    CloudContext cloud(args);
-    if (auto e = cloud.logIn(); !e.empty()) throw UsageError("login failed: " + e);
-    const JsonValue body{
-        {"search", HCFTintVaultSerialization::productSearchToServerDictionary(search)}};
-    std::tie(results, error) =
-        await<std::vector<HCFProductSearchResult>, std::optional<HCFError>>([&](auto done) {
-          HCFNetTintVault::performTintVaultProductSearchUsingCredentials(HCFCentral::creds(), body,
-                                                                         done);
-        });
+    results = searchOnline(args, search);
   } else {
-    auto found = openCatalog(args.option("--store")).search(search);
-    if (found) {
-      results = std::move(*found);
-    } else {
-      error = found.error();
-    }
+    const OpenedStore store = openStore(args);
+    auto found = store.catalog.search(search);
+    if (!found) throw Failure(found.error().localizedDescription);
+    results = std::move(*found);
   }
-  if (error) {
-    std::cerr << "hcf search: " << printable(error->localizedDescription) << '\n';
-    return kExitBadLines;
-  }
-  if (args.option("--json")) {
-    std::cout << printableJson(HCFTintVaultSerialization::productSearchResultsToArray(results))
-              << '\n';
-    return kExitOk;
-  }
-  std::uint64_t rank = search.skip;
-  for (const auto& r : results) {
-    const auto hex = r.product.internalColors && !r.product.internalColors->empty()
-                         ? printable(r.product.internalColors->front().hex())
-                         : std::string("-");
-    char difference[32] = "-";
-    if (r.deltaE)
-      std::snprintf(difference, sizeof difference, "%.2f", static_cast<double>(*r.deltaE));
-    std::printf("%4llu  %-12s %-32s %8s  %-8s %s\n", static_cast<unsigned long long>(++rank),
-                printable(r.product.code()).c_str(), printable(r.product.name()).c_str(),
-                difference, hex.c_str(), swatch(hex, isatty(STDOUT_FILENO) == 1).c_str());
-  }
+  printResults(results, search.skip, format);
   return kExitOk;
 }
 
-int runFilters(std::vector<std::string> words) {
-  const auto selections = pairsOf(takeRepeated(words, "--select"));
-  const Args args = Args::parse(words, {"--store"});
-  if (args.help) {
-    std::cout << kFiltersUsage;
-    return kExitOk;
-  }
+int runFilters(const std::vector<std::string>& words) {
+  const Args args = Args::parse(words, {"--store", "--data", "--select", "--format"}, {kJsonFlag});
+  if (args.help) return std::cout << kFiltersUsage, kExitOk;
   if (!args.positional.empty()) throw UsageError("unexpected '" + args.positional[0] + "'");
-  auto counts = openCatalog(args.option("--store")).filterCounts(false, selections);
-  if (!counts) {
-    std::cerr << "hcf filters: " << printable(counts.error().localizedDescription) << '\n';
-    return kExitBadLines;
-  }
+  const Format format = formatOf(args);
+  const auto selections = pairsOf(args.values("--select"));
+  const OpenedStore store = openStore(args);
+  auto counts = store.catalog.filterCounts(false, selections);
+  if (!counts) throw Failure(counts.error().localizedDescription);
   // By key; a selected value is shown even when nothing else would be left with it.
   std::map<std::string, std::vector<HCFProductFilterCount>> byKey;
   for (const auto& c : *counts) byKey[c.filter.key.value_or("")].push_back(c);
@@ -263,38 +226,45 @@ int runFilters(std::vector<std::string> words) {
                                    [&](const auto& c) { return c.filter.val == kv.val; });
     if (!shown) values.push_back({kv, 0});
   }
+  const auto selected = [&](const HCFProductFilterCount& c) {
+    return std::any_of(selections.begin(), selections.end(), [&](const auto& kv) {
+      return kv.key == c.filter.key && kv.val == c.filter.val;
+    });
+  };
+  JsonValue list = JsonValue::array();
+  if (format == Format::Csv) std::cout << "key,value,label,products,selected\n";
   for (const auto& [key, values] : byKey) {
-    std::cout << printable(key) << '\n';
+    if (format == Format::Text) std::cout << printable(key) << '\n';
     for (const auto& c : values) {
-      const bool selected = std::any_of(selections.begin(), selections.end(), [&](const auto& kv) {
-        return kv.key == c.filter.key && kv.val == c.filter.val;
-      });
-      std::cout << (selected ? "  * " : "    ")
-                << printable(c.filter.valTranslated.value_or(c.filter.val.value_or(""))) << " ("
-                << c.products << ")\n";
+      const std::string value = c.filter.val.value_or("");
+      const std::string label = c.filter.valTranslated.value_or(value);
+      if (format == Format::Json) {
+        list.push_back({{"key", key},
+                        {"value", value},
+                        {"label", label},
+                        {"products", c.products},
+                        {"selected", selected(c)}});
+      } else if (format == Format::Csv) {
+        std::cout << csvRow({key, value, label, std::to_string(c.products),
+                             selected(c) ? "yes" : "no"})
+                  << '\n';
+      } else {
+        std::cout << (selected(c) ? "  * " : "    ") << printable(label) << " (" << c.products
+                  << ")\n";
+      }
     }
+  }
+  if (format == Format::Json) std::cout << jsonText(list) << '\n';
+  if (byKey.empty() && format == Format::Text) {
+    std::cerr << "hcf filters: no filter values found\n";
   }
   return kExitOk;
 }
 
 }  // namespace
 
-int searchCommand(const std::vector<std::string>& args) {
-  try {
-    return runSearch(args);
-  } catch (const UsageError& e) {
-    std::cerr << "hcf search: " << printable(e.what()) << '\n';
-    return kExitUsage;
-  }
-}
+int searchCommand(const std::vector<std::string>& args) { return runSearch(args); }
 
-int filtersCommand(const std::vector<std::string>& args) {
-  try {
-    return runFilters(args);
-  } catch (const UsageError& e) {
-    std::cerr << "hcf filters: " << printable(e.what()) << '\n';
-    return kExitUsage;
-  }
-}
+int filtersCommand(const std::vector<std::string>& args) { return runFilters(args); }
 
 }  // namespace hcf_tool

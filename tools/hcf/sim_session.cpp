@@ -1,46 +1,18 @@
 #include "sim_session.h"
 
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 
 #include "await_answer.h"
 #include "catalog_fixture.h"
+#include "cli.h"
 #include "fixtures.h"
-#include "interrupt.h"
 
 namespace hcf_tool {
 
 namespace fx = hcf_cloud::fixtures;
 using namespace std::chrono_literals;
 
-namespace {
-
-// Folders of sessions whose program was killed (their process is gone) are removed.
-void removeAbandonedSessions(const std::filesystem::path& temp) {
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(temp, ec)) {
-    const auto name = entry.path().filename().string();
-    if (!name.starts_with("hcf-demo-")) continue;
-    char* end = nullptr;
-    const long pid = std::strtol(name.c_str() + 9, &end, 10);
-    if (pid <= 0 || *end != '\0' || pid == ::getpid()) continue;
-    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) continue;  // still running
-    std::filesystem::remove_all(entry.path(), ec);
-  }
-}
-
-}  // namespace
-
-SimSession::SimSession(Radio radio) {
-  const auto temp = std::filesystem::temp_directory_path();
-  removeAbandonedSessions(temp);
-  dir_ = temp / ("hcf-demo-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(dir_);
-  std::filesystem::create_directories(dir_);
-  removeOnInterrupt(dir_);
+SimSession::SimSession(Radio radio) : folder_("hcf-demo"), dir_(folder_.path()) {
   if (radio == Radio::Simulated) {
     hcf::dispatch::mainQueue().reset(std::make_shared<hcf::dispatch::ManualClock>());
   } else {
@@ -76,9 +48,6 @@ SimSession::~SimSession() {
   if (auto m = hcf::HCFCentral::connectionManager()) m->multiConnectStop();
   cloud_.reset();
   hcf::ble::setCentralFactory({});
-  std::error_code ec;
-  std::filesystem::remove_all(dir_, ec);
-  keepOnInterrupt(dir_);
 }
 
 void SimSession::publishCatalog(std::size_t count) {
@@ -86,7 +55,9 @@ void SimSession::publishCatalog(std::size_t count) {
 }
 
 std::string SimSession::startKit() {
-  if (sdkKey_.empty()) return "set HCF_SDK_KEY to the application's SDK key for HCF_CLOUD_URL";
+  if (sdkKey_.empty()) {
+    throw UsageError("set HCF_SDK_KEY to the application's SDK key for HCF_CLOUD_URL");
+  }
   // The answer is kept in state of its own: one that comes after the wait gave up is dropped.
   const auto result = awaitAnswer<std::optional<hcf::HCFError>>(
       [this](auto done) { hcf::HCFCentral::initWith(sdkKey_, done); });

@@ -1,9 +1,9 @@
 // The world the demo and the instrument commands run in: the reference cloud on loopback with
-// the generated fixtures, a temporary data directory, and the kit configured on a radio.
-// Simulated radio: simulated instruments in range and simulated time (the main queue runs on a
-// manual clock that jumps over idle time, so windows of seconds pass at once; network answers
-// are still waited for). BlueZ: the instruments bluetoothd sees, in real time, and the cloud
-// of HCF_CLOUD_URL with the key of HCF_SDK_KEY when set (the reference cloud otherwise).
+// the generated fixtures, a private temporary data directory (TempFolder "hcf-demo"), and the kit
+// configured on a radio. Simulated radio: simulated instruments in range and simulated time (the
+// main queue runs on a manual clock that jumps over idle time, so windows of seconds pass at once;
+// network answers are still waited for). BlueZ: the instruments bluetoothd sees, in real time, and
+// the cloud of HCF_CLOUD_URL with the key of HCF_SDK_KEY when set (the reference cloud otherwise).
 #pragma once
 
 #include <hcf/hcf.h>
@@ -15,6 +15,7 @@
 
 #include "reference_cloud.h"
 #include "simulated_instruments.h"
+#include "temp_folder.h"
 
 namespace hcf_tool {
 
@@ -30,7 +31,8 @@ class SimSession {
 
   /// Publishes a product catalogue of `count` products on the reference cloud (built now).
   void publishCatalog(std::size_t count);
-  /// Starts the kit with the demo SDK key; the error text, or empty.
+  /// Starts the kit with the session's SDK key; the error text, or empty. Raises UsageError
+  /// when HCF_CLOUD_URL names the cloud but HCF_SDK_KEY gives no key.
   std::string startKit();
   /// Drives the main queue until `done` or until `limit` of simulated time has passed.
   bool runUntil(const std::function<bool()>& done,
@@ -47,6 +49,7 @@ class SimSession {
   hcf_cloud::fixtures::SimulatedSpectrometer& irisel() { return instruments_->irisel; }
 
  private:
+  TempFolder folder_;  // first: removed after everything that uses it
   std::filesystem::path dir_;
   std::unique_ptr<hcf_cloud::ReferenceCloud> cloud_;
   std::string url_;

@@ -66,10 +66,11 @@ std::string printable(std::string_view text) {
   return out;
 }
 
-std::string printableJson(const hcf::JsonValue& value) {
+std::string printableJson(const hcf::JsonValue& value, int indent) {
   // With invalid bytes replaced, the dump is valid UTF-8 with every C0 control escaped: DEL and
   // C1 controls can only stand inside strings, where an escape means the same.
-  const std::string dumped = value.dump(2, ' ', false, hcf::JsonValue::error_handler_t::replace);
+  const std::string dumped =
+      value.dump(indent, ' ', false, hcf::JsonValue::error_handler_t::replace);
   std::string out;
   out.reserve(dumped.size());
   for (std::size_t i = 0; i < dumped.size(); ++i) {

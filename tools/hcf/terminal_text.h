@@ -21,6 +21,7 @@ std::string printable(std::string_view text);
 /// `value` as indented JSON that may be printed: invalid UTF-8 becomes U+FFFD, and DEL and the
 /// C1 controls, which JSON allows raw inside strings, are written as \u escapes (the C0 controls
 /// always are). The JSON stays valid and means the same, apart from replaced invalid bytes.
-std::string printableJson(const hcf::JsonValue& value);
+/// Indented by `indent` blanks a level, or on one line for -1.
+std::string printableJson(const hcf::JsonValue& value, int indent = 2);
 
 }  // namespace hcf_tool
