@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 HCF_NAMESPACE_BEGIN
 
@@ -42,7 +43,10 @@ void logLine(std::string_view line) {
     }
     return;
   }
-  static const bool enabled = std::getenv("HCF_LOG") != nullptr;
+  static const bool enabled = [] {
+    const char* setting = std::getenv("HCF_LOG");  // unset, empty or "0": off
+    return setting != nullptr && *setting != '\0' && std::string_view(setting) != "0";
+  }();
   if (enabled) std::fprintf(stderr, "hcf: %.*s\n", static_cast<int>(line.size()), line.data());
 }
 

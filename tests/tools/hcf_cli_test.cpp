@@ -172,12 +172,20 @@ TEST(HcfCommandLine, ScanTourMeasureAndProgramStatuses) {
       {"discover --ble bluez", "", 1, "", "Bluetooth state Unsupported", noBus},
       {"measure --ble bluez", "", 1, "", "Bluetooth state Unsupported", noBus},
       {"demo --help", "", 0, "usage: hcf demo", ""},
+      // The kit's log goes to standard error when HCF_LOG is set (to anything but 0 or nothing).
+      {"discover --sim", "", 0, "", "hcf: didDiscoverPeripheral", "HCF_LOG=1"},
       {"version", "", 0, "hcf ", ""},
       {"--help", "", 0, "filters", ""},
       {"frobnicate", "", 2, "", "unknown command 'frobnicate'"},
       {"", "", 2, "", "usage: hcf"},
   };
   for (const auto& row : rows) check(row);
+  for (const char* off : {"HCF_LOG=0", "HCF_LOG="}) {
+    EXPECT_EQ(
+        hcf_test::runCommand(std::string("env ") + off + " '" HCF_TOOL_PATH "' discover --sim").err,
+        "")
+        << off;
+  }
 }
 
 TEST(HcfCommandLine, OutputThatCannotBeWrittenFailsWithTheReason) {
@@ -359,6 +367,23 @@ TEST(HcfSignals, SigtermRemovesTheCommandsTemporaryFolder) {
   // 0 only when the demo finished before the signal came.
   EXPECT_TRUE(WEXITSTATUS(status) == 128 + SIGTERM || WEXITSTATUS(status) == 0)
       << WEXITSTATUS(status);
+}
+
+// A command killed outright leaves its folder behind; the next session removes it, and only
+// folders of processes that are gone.
+TEST(HcfSignals, FoldersOfKilledCommandsAreRemovedByTheNextSession) {
+  const auto temp = std::filesystem::temp_directory_path();
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const auto abandoned = temp / ("hcf-demo-" + std::to_string(gone) + "-Ab12Cd");
+  const auto alive = temp / ("hcf-demo-" + std::to_string(::getpid()) + "-Ef34Gh");
+  std::filesystem::create_directories(abandoned / "cloud");
+  std::filesystem::create_directories(alive);
+  ASSERT_EQ(runHcf("discover --sim").status, 0);
+  EXPECT_FALSE(std::filesystem::exists(abandoned));
+  EXPECT_TRUE(std::filesystem::exists(alive));
+  std::filesystem::remove_all(alive);
 }
 
 // The real BlueZ backend against the fake bluetoothd serving the same instruments: the same

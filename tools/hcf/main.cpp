@@ -18,18 +18,22 @@ constexpr const char* kUsage =
     "usage: hcf <command> [arguments]\n"
     "\n"
     "commands:\n"
-    "  catalog   prepare and inspect products stores\n"
+    "  catalog   build, check, inspect, download and look up products stores\n"
     "  color     colour conversion, chromatic adaptation and colour difference\n"
     "  demo      the measuring path on simulated instruments\n"
     "  discover  find instruments (--sim or --ble bluez)\n"
     "  measure   connect, calibrate and measure (--sim or --ble bluez)\n"
-    "  scan      the Lab of a saved scan\n"
+    "  scan      the colours of saved scans\n"
     "  search    the nearest products by colour, or by text\n"
     "  filters   the filter panel of a products store\n"
     "  tour      the colour science on the colour-checker chart\n"
     "  version   the kit's version\n"
     "\n"
-    "'hcf <command> --help' tells more.\n";
+    "'hcf <command> --help' tells more. Commands that print results take\n"
+    "--format text|json|csv; '-' reads standard input where a file is read; '--' ends the\n"
+    "options. Exit status: 0 done, 1 failed, 2 wrong command line; errors go to standard\n"
+    "error. Environment: HCF_CLOUD_URL, HCF_SDK_KEY, HCF_LOG (kit log on standard error unless\n"
+    "empty or 0), NO_COLOR and TERM=dumb (no colour swatches).\n";
 
 int run(int argc, char** argv) {
   const std::vector<std::string> words(argv + 1, argv + argc);

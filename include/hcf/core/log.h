@@ -12,7 +12,8 @@ HCF_NAMESPACE_BEGIN
 using LogHandler = std::function<void(std::string_view line)>;
 
 /// Sends the kit's log lines to `handler`; an empty handler restores the default, which writes
-/// them to standard error only when the environment variable HCF_LOG is set.
+/// them to standard error only when the environment variable HCF_LOG is set to a value other
+/// than "" and "0".
 HCF_API void setLogHandler(LogHandler handler);
 
 /// Logs one line.
