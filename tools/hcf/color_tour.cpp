@@ -10,6 +10,7 @@
 
 #include "chart.h"
 #include "cli.h"
+#include "color_options.h"
 #include "commands.h"
 #include "embedded_data.h"
 #include "output_format.h"
@@ -86,7 +87,7 @@ int tourCommand(const std::vector<std::string>& words) {
   std::printf("\n'%s' seen under every illuminant (Bradford from D50, 2°):\n",
               patches.at(14).name.c_str());
   for (const auto& name : HTColorUtils::allIlluminants()) {
-    const HCFLabColor seen = red.toLabWithIlluminant(HTColorUtils::fromIlluminantStr(name));
+    const HCFLabColor seen = red.toLabWithIlluminant(named(illuminantNamed(name)));
     std::printf("  %-4s %s  hex %s %s\n", name.c_str(), seen.description().c_str(),
                 seen.hex().c_str(), swatch(seen.rgbColor(), terminal).c_str());
   }

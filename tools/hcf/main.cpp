@@ -18,7 +18,7 @@ constexpr const char* kUsage =
     "usage: hcf <command> [arguments]\n"
     "\n"
     "commands:\n"
-    "  catalog   build, check, inspect, download and look up products stores\n"
+    "  catalog   build, check and inspect products stores; download the catalogue\n"
     "  color     colour conversion, chromatic adaptation and colour difference\n"
     "  demo      the measuring path on simulated instruments\n"
     "  discover  find instruments (--sim or --ble bluez)\n"

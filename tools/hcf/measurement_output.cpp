@@ -2,6 +2,7 @@
 
 #include <hcf/core/json.h>
 
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 
@@ -71,6 +72,13 @@ void printDiscovered(const std::vector<HPeripheralWRSSI>& found, Format format) 
 
 void printScan(const std::string& title, const HCFColorScan& scan, bool colour,
                const std::optional<HCFLabColor>& reference) {
+  eachColour(scan, [](const std::string& illuminant, HCFStdObserver observer,
+                      const std::optional<HCFLabColor>& lab) {
+    if (lab && !(std::isfinite(lab->L) && std::isfinite(lab->A) && std::isfinite(lab->B))) {
+      throw Failure("the scan's Lab under " + illuminant + " " + observerText(observer) +
+                    "° is not a finite number");
+    }
+  });
   const auto rgb = scan.rgbColor();
   std::printf("  %s  hex #%s %s\n", printable(title).c_str(),
               printable(scan.hex().value_or("------")).c_str(),
