@@ -1,4 +1,6 @@
 // The main queue, its timers, and the global queues.
+#include <poll.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -197,4 +199,34 @@ TEST_F(DispatchTest, RunReturnsAfterStopAndIsCurrentOnlyOnTheDriver) {
 TEST_F(DispatchTest, AdvanceNeedsTheManualClock) {
   queue().reset(std::make_shared<SteadyClock>());
   EXPECT_THROW(queue().advance(1s), std::logic_error);
+}
+
+// An application's own event loop: the descriptor wakes it for posted work and new timers, the
+// deadline says when a timer is due, and `runDue` never waits.
+TEST_F(DispatchTest, AnOwnEventLoopIsWokenByTheDescriptorAndTheDeadline) {
+  const int fd = queue().wakeDescriptor();
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(queue().wakeDescriptor(), fd);
+  const auto readable = [fd] {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1;
+  };
+  queue().runDue();
+  EXPECT_FALSE(readable());
+  EXPECT_FALSE(queue().nextDeadline());
+  int ran = 0;
+  std::thread([&] { queue().async([&] { ++ran; }); }).join();
+  EXPECT_TRUE(readable());
+  EXPECT_EQ(queue().nextDeadline(), queue().now());
+  EXPECT_EQ(queue().runDue(), 1u);
+  EXPECT_EQ(ran, 1);
+  EXPECT_FALSE(readable());
+  const auto timer = queue().after(5s, [&] { ++ran; });
+  EXPECT_TRUE(readable());
+  EXPECT_EQ(queue().nextDeadline(), queue().now() + 5s);
+  EXPECT_EQ(queue().runDue(), 0u);  // not due yet, and nothing waited for
+  EXPECT_FALSE(readable());
+  queue().advance(5s);
+  EXPECT_EQ(ran, 2);
+  EXPECT_FALSE(queue().nextDeadline());
 }

@@ -1,3 +1,6 @@
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -69,6 +72,16 @@ struct MainQueue::Impl {
   // The thread that drives the queue; read from any thread by isCurrent().
   std::atomic<std::thread::id> driver{std::this_thread::get_id()};
   bool stopRequested = false;
+  std::atomic<int> wakeFd{-1};
+
+  // Tells a waiting event loop that there is work (the descriptor counts; one read clears it).
+  void signal() {
+    wake.notify_all();
+    const int fd = wakeFd.load();
+    if (fd < 0) return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(fd, &one, sizeof one);
+  }
 
   Timer schedule(Duration delay, Duration interval, Task task) {
     auto state = std::make_shared<Timer::State>();
@@ -80,7 +93,7 @@ struct MainQueue::Impl {
       state->seq = nextSeq++;
       timers.push(state);
     }
-    wake.notify_all();
+    signal();
     return Timer(state);
   }
 
@@ -170,7 +183,7 @@ void MainQueue::async(Task task) {
     const std::lock_guard lock(impl_->mutex);
     impl_->tasks.push_back(std::move(task));
   }
-  impl_->wake.notify_all();
+  impl_->signal();
 }
 
 Timer MainQueue::after(Duration delay, Task task) {
@@ -245,6 +258,34 @@ void MainQueue::advance(Duration by) {
   }
   manual.set(target);
   drain();
+}
+
+int MainQueue::wakeDescriptor() {
+  const std::lock_guard lock(impl_->mutex);
+  if (impl_->wakeFd.load() < 0) {
+    const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) return -1;
+    // Work queued before the descriptor existed is announced at once.
+    if (!impl_->tasks.empty() || !impl_->timers.empty()) {
+      const std::uint64_t one = 1;
+      [[maybe_unused]] const auto written = ::write(fd, &one, sizeof one);
+    }
+    impl_->wakeFd = fd;
+  }
+  return impl_->wakeFd.load();
+}
+
+std::optional<TimePoint> MainQueue::nextDeadline() const {
+  if (impl_->hasTasks()) return impl_->clock->now();
+  return impl_->nextDue();
+}
+
+std::size_t MainQueue::runDue() {
+  if (const int fd = impl_->wakeFd.load(); fd >= 0) {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const auto got = ::read(fd, &count, sizeof count);
+  }
+  return drain();
 }
 
 const Clock& MainQueue::clock() const { return *impl_->clock; }

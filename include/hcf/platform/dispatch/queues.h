@@ -65,6 +65,23 @@ class HCF_API MainQueue {
   /// its own due time, in due order, and the tasks they queue.
   void advance(Duration by);
 
+  // An application's own event loop drives the queue with these three: it waits until
+  // `wakeDescriptor()` is readable or `nextDeadline()` has come, then calls `runDue()` on its
+  // thread, which becomes the driving thread. GLib watches the descriptor with
+  // `g_unix_fd_add` and a timeout, Qt with a `QSocketNotifier` and a single-shot `QTimer`,
+  // asio with a `posix::stream_descriptor` and a `steady_timer`, a plain loop with `poll()`.
+
+  /// A descriptor (an eventfd) that becomes readable whenever a task is posted or a timer is
+  /// scheduled, from any thread. The queue owns it; it stays open for the life of the process.
+  /// -1 when the system refuses one.
+  int wakeDescriptor();
+  /// When the queue next has work: now when tasks are queued, else the earliest timer's due
+  /// time on the queue's clock, else none.
+  std::optional<TimePoint> nextDeadline() const;
+  /// Clears the descriptor and runs what is due now, never waiting: the queued tasks and the
+  /// timers due, including what they queue for now. Returns how many ran.
+  std::size_t runDue();
+
   /// The clock the queue reads.
   const Clock& clock() const;
   std::shared_ptr<Clock> clockPtr() const;
