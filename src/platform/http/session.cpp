@@ -43,23 +43,36 @@ HCFError urlError(std::int64_t code, std::string message, CURLcode curl) {
   return e;
 }
 
-// The host (with its port when the URL names one) of `url`; empty when it has none.
-std::string hostOf(const std::string& url) {
+// A URL's parts as libcurl reads them; empty texts for the parts it lacks.
+struct UrlParts {
+  std::string scheme;
   std::string host;
+  std::string port;         // as written; empty when the URL names none
+  std::string defaultPort;  // the scheme's when none is written
+};
+
+UrlParts partsOf(const std::string& url) {
+  UrlParts parts;
   CURLU* u = curl_url();
   if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
-    char* part = nullptr;
-    if (curl_url_get(u, CURLUPART_HOST, &part, 0) == CURLUE_OK) {
-      host = part;
-      curl_free(part);
-    }
-    if (curl_url_get(u, CURLUPART_PORT, &part, 0) == CURLUE_OK) {
-      host += std::string(":") + part;
-      curl_free(part);
-    }
+    const auto get = [u](CURLUPart part, unsigned flags, std::string& out) {
+      char* text = nullptr;
+      if (curl_url_get(u, part, &text, flags) == CURLUE_OK) out = text;
+      curl_free(text);
+    };
+    get(CURLUPART_SCHEME, 0, parts.scheme);
+    get(CURLUPART_HOST, 0, parts.host);
+    get(CURLUPART_PORT, 0, parts.port);
+    get(CURLUPART_PORT, CURLU_DEFAULT_PORT, parts.defaultPort);
   }
   curl_url_cleanup(u);
-  return host;
+  return parts;
+}
+
+// The host (with its port when the URL names one) of `url`; empty when it has none.
+std::string hostOf(const std::string& url) {
+  const UrlParts parts = partsOf(url);
+  return parts.port.empty() ? parts.host : parts.host + ":" + parts.port;
 }
 
 // The platform's error for a failed transfer to `host`.
@@ -256,22 +269,10 @@ bool isCredentialSafe(std::string_view header) {
 
 // "scheme://host:port" of a URL (the port made explicit), empty when it cannot be read.
 std::string originOf(const std::string& url) {
-  std::string origin;
-  CURLU* u = curl_url();
-  char* scheme = nullptr;
-  char* host = nullptr;
-  char* port = nullptr;
-  if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
-      curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-      curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
-      curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
-    origin = std::string(scheme) + "://" + host + ":" + port;
-    for (char& c : origin) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  curl_free(scheme);
-  curl_free(host);
-  curl_free(port);
-  curl_url_cleanup(u);
+  const UrlParts parts = partsOf(url);
+  if (parts.scheme.empty() || parts.host.empty()) return "";
+  std::string origin = parts.scheme + "://" + parts.host + ":" + parts.defaultPort;
+  for (char& c : origin) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return origin;
 }
 
