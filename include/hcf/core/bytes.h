@@ -8,6 +8,7 @@
 
 HCF_NAMESPACE_BEGIN
 
+/// A run of bytes: a characteristic's value, a downloaded file, a serialised record.
 using Bytes = std::vector<std::uint8_t>;
 
 HCF_NAMESPACE_END

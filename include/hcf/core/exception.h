@@ -15,8 +15,12 @@ HCF_NAMESPACE_BEGIN
 /// space." for an unsupported RGB space).
 class HCF_API HCFException : public std::logic_error {
  public:
+  /// An exception named `name` (one of the names below, or the kit's own per operation) whose
+  /// `what()` is `reason`.
   HCFException(std::string name, const std::string& reason);
+  /// A copy with the same name and reason.
   HCFException(const HCFException&) = default;
+  /// Takes the name and reason of `other`.
   HCFException& operator=(const HCFException&) = default;
   ~HCFException() override;
 

@@ -1,6 +1,14 @@
 // Symbol visibility and the versioned namespace of the kit's binary interface.
 #pragma once
 
+/// \namespace hcf
+/// Every public name of the kit: colour values and maths, instruments and their connections,
+/// calibration, scans, products and their searches, the stores and the cloud services.
+
+/// \namespace hcf::v1
+/// The kit's first binary interface. Inline: applications write `hcf::HCFLabColor`, and the
+/// linker sees `hcf::v1::HCFLabColor`.
+
 #if defined(HCF_STATIC)
 #define HCF_API
 #else
