@@ -14,21 +14,25 @@
 
 HCF_NAMESPACE_BEGIN
 
-/// Three components of a colour, named for the space they belong to.
+/// The three components of a CIELAB colour, without illuminant or observer (those are the
+/// caller's to keep).
 struct LabTriple {
-  double L = 0;
-  double a = 0;
-  double b = 0;
+  double L = 0;  ///< lightness L*, 0 (black) to 100 (the white)
+  double a = 0;  ///< a*: positive towards red, negative towards green
+  double b = 0;  ///< b*: positive towards yellow, negative towards blue
 };
+/// The three components of a CIE XYZ colour, on the scale the routine that returns it names
+/// (white Y = 100 or Y = 1).
 struct XYZTriple {
-  double X = 0;
-  double Y = 0;
-  double Z = 0;
+  double X = 0;  ///< X
+  double Y = 0;  ///< Y, the luminance
+  double Z = 0;  ///< Z
 };
+/// The three components of an RGB colour, 0 to 1.
 struct RGBTriple {
-  double R = 0;
-  double G = 0;
-  double B = 0;
+  double R = 0;  ///< red
+  double G = 0;  ///< green
+  double B = 0;  ///< blue
 };
 
 /// The CIELAB differences of a sample from a standard, each the sample's value minus the
@@ -53,9 +57,9 @@ using Matrix3x3 = std::array<double, 9>;
 /// Many Lab colours held as three columns of equal length (the compact form colour ranking
 /// scans). Element i of each column belongs to colour i.
 struct LabColumns {
-  std::span<const double> L;
-  std::span<const double> a;
-  std::span<const double> b;
+  std::span<const double> L;  ///< lightness L* of each colour
+  std::span<const double> a;  ///< a* of each colour
+  std::span<const double> b;  ///< b* of each colour
 };
 
 /// The kit's colorimetric constants and conversions. Units: XYZ handed to and returned by the

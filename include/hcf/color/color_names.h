@@ -42,7 +42,9 @@ struct HCFDeltaEFormula {
   /// The method; empty for CIE 1976 ΔE*ab.
   std::optional<HCFDeltaEMethod> method;
 
+  /// True for CIE 1976 ΔE*ab (no method).
   bool isCIE76() const { return !method.has_value(); }
+  /// True when both name the same formula.
   friend bool operator==(const HCFDeltaEFormula&, const HCFDeltaEFormula&) = default;
 };
 

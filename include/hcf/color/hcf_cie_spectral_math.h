@@ -33,8 +33,8 @@ class HCF_API HCFCieSpectralMath {
  public:
   HCFCieSpectralMath() = delete;
 
-  static constexpr unsigned cieWavelengthStart = 340;
-  static constexpr unsigned cieWavelengthEnd = 830;
+  static constexpr unsigned cieWavelengthStart = 340;  ///< first wavelength of the tables, nm
+  static constexpr unsigned cieWavelengthEnd = 830;    ///< last wavelength of the tables, nm
   /// The last wavelength of a spectrometer model's curves: 710 nm for every model.
   static unsigned waveLengthEndFor(std::string_view model);
 

@@ -21,7 +21,9 @@ struct HCF_API HCFLabColor {
   double L = 0;  ///< lightness L*
   double A = 0;  ///< a*
   double B = 0;  ///< b*
+  /// The illuminant whose white the values are relative to.
   HCFIlluminant illuminant = HCFIlluminant::D50;
+  /// The standard observer, 2° or 10°.
   HCFStdObserver stdObserver = HCFStdObserver::TwoDegree;
 
   /// A colour under `illuminant` and the 2° observer.

@@ -12,10 +12,12 @@ struct HCFLabColor;
 
 /// Lightness, chroma and hue angle (degrees, [0, 360)) of a CIELAB colour.
 struct HCF_API HCFLchColor {
-  double L = 0;
-  double c = 0;
-  double h = 0;
+  double L = 0;  ///< lightness L*, as in CIELAB
+  double c = 0;  ///< chroma C*ab, √(a*² + b*²), never negative for a converted colour
+  double h = 0;  ///< hue angle in degrees from +a* towards +b*
+  /// The illuminant whose white the values are relative to.
   HCFIlluminant illuminant = HCFIlluminant::D50;
+  /// The standard observer, 2° or 10°.
   HCFStdObserver stdObserver = HCFStdObserver::TwoDegree;
 
   /// A colour under `illuminant` and the 2° observer.

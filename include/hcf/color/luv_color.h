@@ -12,10 +12,12 @@ struct HCFXYZColor;
 
 /// A CIELUV colour (L*, u*, v*) under an illuminant and standard observer.
 struct HCF_API HCFLuvColor {
-  double L = 0;
-  double u = 0;
-  double v = 0;
+  double L = 0;  ///< lightness L*, 0 (black) to 100 (the white)
+  double u = 0;  ///< u*
+  double v = 0;  ///< v*
+  /// The illuminant whose white the values are relative to.
   HCFIlluminant illuminant = HCFIlluminant::D50;
+  /// The standard observer, 2° or 10°.
   HCFStdObserver stdObserver = HCFStdObserver::TwoDegree;
 
   /// A colour under `illuminant` and the 2° observer.

@@ -8,19 +8,19 @@ HCF_NAMESPACE_BEGIN
 
 /// Hue, saturation and brightness of a platform colour, each 0 to 1 for in-gamut colours.
 struct PlatformHSB {
-  double hue = 0;
-  double saturation = 0;
-  double brightness = 0;
-  double alpha = 1;
+  double hue = 0;         ///< a fraction of a full turn, [0, 1); 0 for a grey
+  double saturation = 0;  ///< 0 (grey) to 1 (no white in it)
+  double brightness = 0;  ///< the largest component
+  double alpha = 1;       ///< opacity, 0 (transparent) to 1 (opaque)
 };
 
 /// An sRGB colour with alpha, components nominally 0 to 1. Components are kept as given
 /// (extended range), as a display system's colour object keeps them.
 struct HCF_API PlatformColor {
-  double red = 0;
-  double green = 0;
-  double blue = 0;
-  double alpha = 1;
+  double red = 0;    ///< red, nominally 0 to 1
+  double green = 0;  ///< green, nominally 0 to 1
+  double blue = 0;   ///< blue, nominally 0 to 1
+  double alpha = 1;  ///< opacity, 0 (transparent) to 1 (opaque)
 
   /// A colour from red, green, blue and alpha.
   static PlatformColor colorWithRed(double red, double green, double blue, double alpha) {

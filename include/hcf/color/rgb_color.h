@@ -16,10 +16,10 @@ struct HCFLabColor;
 
 /// An RGB colour with components nominally 0 to 1 (not clamped when set).
 struct HCF_API HCFRGBColor {
-  double r = 0;
-  double g = 0;
-  double b = 0;
-  HCFRGBSpace rgbSpace = HCFRGBSpace::sRGB;
+  double r = 0;                              ///< red, nominally 0 to 1
+  double g = 0;                              ///< green, nominally 0 to 1
+  double b = 0;                              ///< blue, nominally 0 to 1
+  HCFRGBSpace rgbSpace = HCFRGBSpace::sRGB;  ///< the space the components are in
 
   /// A colour from its three components in `space`.
   static HCFRGBColor rgbColorWithR(double r, double g, double b, HCFRGBSpace space);
@@ -30,13 +30,15 @@ struct HCF_API HCFRGBColor {
   /// The red, green and blue of a platform colour (alpha ignored), in sRGB.
   static HCFRGBColor rgbColorWithUIColor(const PlatformColor& color);
 
-  double red() const noexcept { return r; }
-  double green() const noexcept { return g; }
-  double blue() const noexcept { return b; }
+  double red() const noexcept { return r; }    ///< `r`, 0 to 1
+  double green() const noexcept { return g; }  ///< `g`, 0 to 1
+  double blue() const noexcept { return b; }   ///< `b`, 0 to 1
   /// The component times 255, neither rounded nor clamped.
+  ///@{
   double r255() const noexcept { return r * 255.0; }
   double g255() const noexcept { return g * 255.0; }
   double b255() const noexcept { return b * 255.0; }
+  ///@}
 
   /// Six upper-case hexadecimal digits, two a component: the component times 255 rounded to the
   /// nearest integer (halves away from zero) and clamped to 00–FF. 1, 0.5, 0 gives "FF8000";

@@ -16,10 +16,12 @@ struct HCFRGBColor;
 /// A CIE XYZ colour on the scale where the reference white has Y = 100, under an illuminant and
 /// standard observer.
 struct HCF_API HCFXYZColor {
-  double X = 0;
-  double Y = 0;
-  double Z = 0;
+  double X = 0;  ///< X
+  double Y = 0;  ///< Y, the luminance: 100 for the white
+  double Z = 0;  ///< Z
+  /// The illuminant whose white the values are relative to.
   HCFIlluminant illuminant = HCFIlluminant::D50;
+  /// The standard observer, 2° or 10°.
   HCFStdObserver stdObserver = HCFStdObserver::TwoDegree;
 
   /// A colour under `illuminant` and the 2° observer.
