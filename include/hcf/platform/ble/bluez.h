@@ -21,6 +21,7 @@
 #include "hcf/platform/dispatch/clock.h"
 
 HCF_NAMESPACE_BEGIN
+/// The BlueZ backend: the Bluetooth central over bluetoothd on the system bus.
 namespace ble::bluez {
 
 /// How the backend uses bluetoothd.
@@ -33,6 +34,7 @@ struct Options {
   /// How often a call that bluetoothd answers with "org.bluez.Error.InProgress" is tried
   /// again, and how long after.
   int inProgressRetries = 5;
+  /// The wait before each such new try.
   dispatch::Duration inProgressRetryDelay = std::chrono::milliseconds(200);
   /// After the system bus connection ends (the bus restarted), how long before each attempt
   /// to connect again. Meanwhile the centrals report Unknown.
@@ -69,7 +71,9 @@ class HCF_API Backend {
   /// clock while they are out.
   void sync(std::function<void()> done);
 
+  /// The backend's own state, shared with its centrals.
   struct Impl;
+  /// For `open`: a backend over `impl`.
   explicit Backend(std::shared_ptr<Impl> impl);
 
  private:

@@ -59,10 +59,12 @@ class HCF_API Peripheral : public std::enable_shared_from_this<Peripheral> {
   virtual std::optional<std::string> name() const = 0;
   /// The services discovered so far.
   virtual std::vector<std::shared_ptr<Service>> services() const = 0;
+  /// The connection state as this central sees it.
   virtual PeripheralState state() const = 0;
 
   /// The receiver of this peripheral's events (held without ownership); replaceable.
   void setDelegate(std::weak_ptr<PeripheralDelegate> delegate) { delegate_ = std::move(delegate); }
+  /// The receiver of this peripheral's events; none when none was set or it has gone.
   std::shared_ptr<PeripheralDelegate> delegate() const { return delegate_.lock(); }
 
   /// Discovers the services in `filter`, or all services when it is empty.

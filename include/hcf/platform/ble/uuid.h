@@ -28,8 +28,10 @@ class HCF_API UUID {
   std::string UUIDString() const;
   /// The 36-character form in lower case (how the kit's tables write its UUIDs).
   std::string lowercaseString() const;
+  /// The 128 bits, most significant byte first (the order of the text form).
   const std::array<std::uint8_t, 16>& bytes() const { return bytes_; }
 
+  /// True for the same 128 bits, however the texts were written.
   friend bool operator==(const UUID&, const UUID&) = default;
 
  private:
@@ -39,7 +41,9 @@ class HCF_API UUID {
 }  // namespace ble
 HCF_NAMESPACE_END
 
+/// Hashes a UUID by its 128 bits, so that UUIDs can key unordered containers.
 template <>
 struct std::hash<hcf::ble::UUID> {
+  /// The hash of `u`'s bytes.
   std::size_t operator()(const hcf::ble::UUID& u) const noexcept;
 };

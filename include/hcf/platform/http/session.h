@@ -14,6 +14,8 @@
 #include "hcf/core/hcf_error.h"
 
 HCF_NAMESPACE_BEGIN
+/// HTTP(S) for the cloud services: requests and streamed transfers over libcurl, and the
+/// transport errors of the URL-loading domain.
 namespace http {
 
 /// Header fields in order; names compare without regard to case.
@@ -24,10 +26,10 @@ HCF_API std::optional<std::string> headerValue(const Headers& headers, std::stri
 
 /// One request.
 struct Request {
-  std::string url;
-  std::string method = "GET";
-  Headers headers;
-  Bytes body;
+  std::string url;             ///< absolute http or https URL
+  std::string method = "GET";  ///< the HTTP method, upper case
+  Headers headers;             ///< sent as given, in order
+  Bytes body;                  ///< sent with any method but GET and HEAD
   /// The whole exchange must end within this time, or it fails with "The request timed out.";
   /// unset: the session's default.
   std::optional<std::chrono::milliseconds> timeout;
@@ -40,9 +42,9 @@ struct Request {
 
 /// An HTTP answer (any status).
 struct Response {
-  long statusCode = 0;
-  Headers headers;
-  std::string url;  ///< the final URL after redirects
+  long statusCode = 0;  ///< the HTTP status of the final response (after redirects)
+  Headers headers;      ///< the final response's header fields, in order
+  std::string url;      ///< the final URL after redirects
 };
 
 /// The outcome of a request: the body and response, or a transport error (domain
@@ -73,7 +75,9 @@ class HCF_API StreamTask {
   /// Any thread; a transfer already ended is left alone.
   void cancel();
 
+  /// The transfer's state, shared with the session's worker.
   struct State;
+  /// For `Session::streamTask`: the task over `state`.
   explicit StreamTask(std::shared_ptr<State> state) : state_(std::move(state)) {}
 
  private:
@@ -96,6 +100,7 @@ class HCF_API Session {
 
   /// The time-out of requests that do not set their own (default 60 s).
   void setDefaultTimeout(std::chrono::milliseconds timeout);
+  /// The time-out of requests that do not set their own.
   std::chrono::milliseconds defaultTimeout() const;
 
   struct Impl;
@@ -110,19 +115,33 @@ class HCF_API Session {
 
 /// The platform's codes of the URL-loading domain the session reports.
 namespace url_error {
+/// Any other transport failure ("An unknown error occurred.").
 inline constexpr std::int64_t kUnknown = -1;
+/// The transfer was cancelled or stopped by its delegate ("cancelled").
 inline constexpr std::int64_t kCancelled = -999;
+/// The exchange did not end within its time-out ("The request timed out.").
 inline constexpr std::int64_t kTimedOut = -1001;
+/// A malformed URL, a scheme other than http and https, or a redirect the session refuses.
 inline constexpr std::int64_t kUnsupportedURL = -1002;
+/// The host name could not be resolved.
 inline constexpr std::int64_t kCannotFindHost = -1003;
+/// The server refused the connection or could not be reached.
 inline constexpr std::int64_t kCannotConnectToHost = -1004;
+/// The connection broke mid-exchange, or the body was shorter than announced.
 inline constexpr std::int64_t kNetworkConnectionLost = -1005;
+/// The redirects did not end ("too many HTTP redirects").
 inline constexpr std::int64_t kTooManyRedirects = -1007;
+/// The server's answer could not be used (an unreadable login answer, for one).
 inline constexpr std::int64_t kBadServerResponse = -1011;
+/// No route to the network or the host: the machine is offline.
 inline constexpr std::int64_t kNotConnectedToInternet = -1009;
+/// The body's content encoding (gzip) could not be decoded.
 inline constexpr std::int64_t kCannotDecodeContentData = -1016;
+/// The body was longer than the request's `maxBodyBytes`.
 inline constexpr std::int64_t kDataLengthExceedsMaximum = -1103;
+/// TLS could not be set up, or a redirect would leave https for http.
 inline constexpr std::int64_t kSecureConnectionFailed = -1200;
+/// The server's certificate was refused as not valid.
 inline constexpr std::int64_t kServerCertificateUntrusted = -1202;
 }  // namespace url_error
 

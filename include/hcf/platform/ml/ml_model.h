@@ -13,19 +13,23 @@
 #include "hcf/core/result.h"
 
 HCF_NAMESPACE_BEGIN
+/// The runtime of the kit's neural networks: dense ONNX models compiled into the kit's own form
+/// and evaluated in double precision.
 namespace ml {
 
-/// The input and output feature names every model of the kit has.
+/// The input feature name every model of the kit has.
 inline constexpr const char* kInputFeature = "dense_1_input__0";
+/// The output feature name every model of the kit has.
 inline constexpr const char* kOutputFeature = "output_node0__0";
 /// The extension of a compiled model (a folder).
 inline constexpr const char* kCompiledExtension = ".mlmodelc";
 
 /// A one-dimensional array of doubles (the framework's multi-array).
 struct MultiArray {
-  std::vector<std::int64_t> shape;
-  std::vector<double> values;
+  std::vector<std::int64_t> shape;  ///< the dimensions: one, the number of values
+  std::vector<double> values;       ///< the values, in order
 
+  /// The array of `v`, shaped as one dimension of its length.
   static MultiArray vector(std::vector<double> v) {
     MultiArray m;
     m.shape = {static_cast<std::int64_t>(v.size())};
@@ -72,11 +76,16 @@ class HCF_API Model {
 
   /// The output for `input`; an input of another length than the model's is an error.
   Result<MultiArray> prediction(const MultiArray& input) const;
+  /// How many values a prediction's input must have.
   std::size_t inputLength() const;
+  /// How many values a prediction gives.
   std::size_t outputLength() const;
 
+  /// One operation of the compiled chain.
   struct Step;
+  /// The compiled chain and its sizes.
   struct Impl;
+  /// For the loaders above: the model over the compiled `impl`.
   explicit Model(std::shared_ptr<const Impl> impl);
   ~Model();
 

@@ -9,12 +9,13 @@
 #include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
+/// Named notifications within the process, and the names the kit posts and observes.
 namespace notify {
 
 /// A posted notification: its name and the object it concerns (empty when none).
 struct Notification {
-  std::string name;
-  std::any object;
+  std::string name;  ///< what happened, one of the names below or the application's own
+  std::any object;   ///< what it concerns, of the type the name documents; empty when none
 };
 
 /// Observers by notification name. `post` calls the matching observers synchronously, on the
@@ -22,7 +23,9 @@ struct Notification {
 /// an observer may add or remove observers while called.
 class HCF_API NotificationCenter {
  public:
+  /// Called with each notification of the name it was added for.
   using Observer = std::function<void(const Notification&)>;
+  /// Names one added observer, for `removeObserver`; never reused by its centre.
   using Token = std::uint64_t;
 
   /// The process's notification centre.
@@ -32,7 +35,9 @@ class HCF_API NotificationCenter {
   Token addObserver(std::string name, Observer observer);
   /// Stops the observer; unknown tokens are ignored.
   void removeObserver(Token token);
+  /// Calls every observer of the notification's name, on this thread, before returning.
   void post(const Notification& notification);
+  /// Posts the notification `name` about `object`.
   void post(std::string name, std::any object = {});
 
   NotificationCenter();

@@ -16,11 +16,16 @@
 #include "hcf/core/export.h"
 
 HCF_NAMESPACE_BEGIN
+/// Typed predicates over key paths: evaluated in memory, rendered to SQL with bound values, and
+/// printed in the platform's text form. The product searches and stores are built on them.
 namespace predicate {
 
 /// A value a key path is compared with: null, a boolean, an integer, a real or a text.
 using Value = std::variant<std::nullptr_t, bool, std::int64_t, double, std::string>;
 
+/// How a key path's value is compared with a value: ==, !=, <, <=, >, >=. In memory, numbers
+/// (booleans as 0 and 1) compare as numbers and texts by their bytes; values of different kinds
+/// are unequal and never ordered.
 enum class Comparison { Equal, NotEqual, Less, LessOrEqual, Greater, GreaterOrEqual };
 
 /// What a predicate is evaluated on: the values of its key paths and the elements of its lists.
@@ -35,25 +40,27 @@ class HCF_API Subject {
 
 /// A SQL condition and its parameters, in order of their "?" placeholders.
 struct HCF_API SqlFragment {
-  std::string sql;
-  std::vector<Value> parameters;
+  std::string sql;                ///< the condition, with a "?" for each parameter
+  std::vector<Value> parameters;  ///< the values to bind, in order
 };
 
 /// How key paths map onto a SQL schema.
 struct HCF_API SqlMapping {
-  /// The SQL expression of a key path of the current object (e.g. "p.name"), or none when the
+  /// The SQL expression of a key path of the current object ("p.name", say), or none when the
   /// path is not known (the predicate then does not render).
   std::function<std::optional<std::string>(std::string_view keyPath)> column;
   /// A list key path: the SQL that selects the owners of its elements, without the condition
-  /// (e.g. "SELECT f.product FROM filters f"), the current row's key that owners are compared
-  /// with (e.g. "p.id"), and the mapping of the elements' key paths. "Some element matches"
+  /// ("SELECT f.product FROM filters f", say), the current row's key that owners are compared
+  /// with ("p.id", say), and the mapping of the elements' key paths. "Some element matches"
   /// renders as "<owner> IN (<select> WHERE <condition>)": one pass over the matching elements,
   /// not a probe per row.
   struct List {
-    std::string select;
-    std::string owner;
-    std::shared_ptr<const SqlMapping> elements;
+    std::string select;  ///< the SELECT of the owners, without a WHERE
+    std::string owner;   ///< the current row's key the owners are compared with
+    std::shared_ptr<const SqlMapping> elements;  ///< the mapping of the elements' key paths
   };
+  /// The list at a key path of the current object, or none when the path is no list (the
+  /// predicate then does not render).
   std::function<std::optional<List>(std::string_view keyPath)> list;
   /// A column holding the key path's text already folded (`foldCaseAndDiacritics`), if the
   /// schema keeps one; CONTAINS[cd] otherwise folds the column with the SQL function hcf_fold.
@@ -66,17 +73,22 @@ HCF_API std::string foldCaseAndDiacritics(std::string_view text);
 /// Folds case only (for case-insensitive ordering and matching).
 HCF_API std::string foldCase(std::string_view text);
 
+/// A condition on an object: an immutable tree of comparisons, IN, CONTAINS[cd], "some element
+/// of a list matches", AND, OR and NOT. Cheap to copy (the tree is shared); any thread.
 class HCF_API Predicate {
  public:
   /// TRUEPREDICATE: every object matches.
   Predicate();
 
+  /// TRUEPREDICATE, which every object matches.
   static Predicate truePredicate() { return Predicate(); }
-  /// keyPath <op> value.
+  /// `keyPath op value`.
   static Predicate compare(std::string keyPath, Comparison op, Value value);
+  /// `keyPath == value`.
   static Predicate equal(std::string keyPath, Value value) {
     return compare(std::move(keyPath), Comparison::Equal, std::move(value));
   }
+  /// `keyPath != value`.
   static Predicate notEqual(std::string keyPath, Value value) {
     return compare(std::move(keyPath), Comparison::NotEqual, std::move(value));
   }
@@ -84,22 +96,27 @@ class HCF_API Predicate {
   static Predicate in(std::string keyPath, std::vector<Value> values);
   /// keyPath CONTAINS[cd] text.
   static Predicate containsCD(std::string keyPath, std::string text);
+  /// All of `operands` match.
   static Predicate andOf(std::vector<Predicate> operands);
+  /// At least one of `operands` matches.
   static Predicate orOf(std::vector<Predicate> operands);
+  /// `operand` does not match.
   static Predicate notOf(Predicate operand);
-  /// SUBQUERY(list, $variable, condition).@count > 0: some element of `list` matches
-  /// `condition`, whose key paths are the element's (written "$variable.key" in text).
+  /// Some element of `list` matches `condition`, whose key paths are the element's (written
+  /// "$variable.key" in text): SUBQUERY(list, $variable, condition).\@count > 0.
   static Predicate anyElement(std::string listKeyPath, std::string variable, Predicate condition);
 
   /// Whether `subject` matches. A key path the subject lacks never matches a comparison.
   bool evaluate(const Subject& subject) const;
   /// The condition in SQL, or none when a key path is not in `mapping`.
   std::optional<SqlFragment> sql(const SqlMapping& mapping) const;
-  /// The platform's text form, e.g. SUBQUERY(filters, $filter, $filter.kvHash == "a$$b$$f").@count
-  /// > 0.
+  /// The platform's text form, such as
+  /// SUBQUERY(filters, $filter, $filter.kvHash == "a$$b$$f").\@count > 0.
   std::string text() const;
+  /// True for TRUEPREDICATE itself (not for a tree that happens to match everything).
   bool isTrue() const;
 
+  /// One node of the tree.
   struct Node;
 
  private:

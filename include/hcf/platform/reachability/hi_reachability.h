@@ -24,14 +24,23 @@ enum class NetworkStatus : std::int64_t {
 /// Flags of a reachability target, as the phone platform defines them; on Linux they are
 /// derived from the machine's routes and interfaces.
 namespace reachability_flags {
+/// The target is reached over a connection set up for the moment (a dial-up link).
 inline constexpr std::uint32_t kTransientConnection = 0x1;
+/// A route to the target exists on an interface that is up.
 inline constexpr std::uint32_t kReachable = 0x2;
+/// A connection must be set up before the target can be reached (never on Linux).
 inline constexpr std::uint32_t kConnectionRequired = 0x4;
+/// The connection is set up by any traffic to the target (never on Linux).
 inline constexpr std::uint32_t kConnectionOnTraffic = 0x8;
+/// Setting up the connection needs the user (a password) (never on Linux).
 inline constexpr std::uint32_t kInterventionRequired = 0x10;
+/// The connection is set up on demand (never on Linux).
 inline constexpr std::uint32_t kConnectionOnDemand = 0x20;
+/// The target is an address of this machine.
 inline constexpr std::uint32_t kIsLocalAddress = 0x10000;
+/// The route to the target has no gateway: the target is on the local network.
 inline constexpr std::uint32_t kIsDirect = 0x20000;
+/// The route goes through the cellular network (a modem interface).
 inline constexpr std::uint32_t kIsWWAN = 0x40000;
 }  // namespace reachability_flags
 
@@ -57,6 +66,7 @@ class HCF_API HIReachability : public std::enable_shared_from_this<HIReachabilit
   /// notification (object: this reachability) on the main queue. The network is looked at
   /// every two seconds on the main queue's clock. Returns true.
   bool startNotifier();
+  /// Stops watching; no notification is posted after it. Nothing happens when not watching.
   void stopNotifier();
 
   /// The status now: NotReachable when the flags cannot be read.
@@ -72,13 +82,16 @@ class HCF_API HIReachability : public std::enable_shared_from_this<HIReachabilit
   /// 1 when both Reachable and IsDirect are set, else 0.
   static NetworkStatus localWiFiStatusForFlags(std::uint32_t flags);
 
+  /// True for the local-network reachability, whose status is the local Wi-Fi status.
   bool alwaysReturnLocalWiFiStatus() const { return alwaysReturnLocalWiFiStatus_; }
 
   /// Where the network state is read (default "/"): a test or a container points it at a
-  /// folder holding proc/net/route, proc/net/ipv6_route and sys/class/net/<interface>/.
+  /// folder holding proc/net/route, proc/net/ipv6_route and `sys/class/net/<interface>/`.
   static void setNetworkStateRoot(std::filesystem::path root);
 
+  /// What is watched: a host, an address, or a network.
   struct Target;
+  /// For the factories above: watches `target`; `localWiFi` reports the local Wi-Fi status.
   HIReachability(const Target& target, bool localWiFi);
   ~HIReachability();
 
