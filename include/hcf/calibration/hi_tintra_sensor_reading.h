@@ -7,10 +7,10 @@ HCF_NAMESPACE_BEGIN
 
 /// The channel counts of one reading, as doubles (white-corrected readings are not integers).
 struct HITintraSensorReading {
-  double senseRed = 0;
-  double senseGreen = 0;
-  double senseBlue = 0;
-  double senseClear = 0;
+  double senseRed = 0;    ///< the red channel's count
+  double senseGreen = 0;  ///< the green channel's count
+  double senseBlue = 0;   ///< the blue channel's count
+  double senseClear = 0;  ///< the clear (unfiltered) channel's count; 0 where it is not read
 };
 
 HCF_NAMESPACE_END

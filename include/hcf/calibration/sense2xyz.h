@@ -40,7 +40,7 @@ class HCF_API Sense2XYZ {
                                                                       std::size_t count = 0);
 
  protected:
-  Matrix3x3 matrix_{};
+  Matrix3x3 matrix_{};  ///< M, the fitted 3×3 matrix, row-major
 };
 
 /// The linear model: XYZ = M·[r, g, b].
@@ -61,6 +61,8 @@ class HCF_API Sense2XYZL final : public Sense2XYZ {
 
   /// The archived form: {"sense2xyzData": [nine numbers]} (numbers read back exactly).
   JsonValue encodeWithCoder() const;
+  /// The model of an archived form; an "Invalid calibration record: ..." error when it has not
+  /// nine numbers.
   static Result<Sense2XYZL> initWithCoder(const JsonValue& archive);
 };
 
@@ -85,6 +87,8 @@ class HCF_API Sense2XYZNL final : public Sense2XYZ {
 
   /// {"sense2xyzData": [nine numbers], "thisTintrasWhiteSense": [three counts]}.
   JsonValue encodeWithCoder() const;
+  /// The model of an archived form; an "Invalid calibration record: ..." error when it has not
+  /// nine numbers and three white counts of 1–65535.
   static Result<Sense2XYZNL> initWithCoder(const JsonValue& archive);
 
  private:

@@ -20,14 +20,22 @@ HCF_NAMESPACE_BEGIN
 
 /// One entry of a correction table: a reference colour and the error measured there.
 struct LUTEntry {
+  /// The reference colour: L*, a*, b*.
+  ///@{
   double L = 0, a = 0, b = 0;
+  ///@}
+  /// The error measured at it (reading minus reference): ΔL*, Δa*, Δb*.
+  ///@{
   double dL = 0, da = 0, db = 0;
+  ///@}
 };
 
 /// The five nearest table entries by CIEDE2000, nearest first; slots no entry filled keep
 /// distance 100 and index 0.
 struct LUTNeighbours {
+  /// The CIEDE2000 distances from the colour, smallest first.
   std::array<double, 5> dEs{};
+  /// The entries' indices in the table, in the same order.
   std::array<std::int64_t, 5> indices{};
   std::size_t filled = 0;  ///< how many slots an entry took
 };

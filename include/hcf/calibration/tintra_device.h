@@ -15,9 +15,14 @@ HCF_NAMESPACE_BEGIN
 /// The record (a Protocol Buffers message, proto2: every field has presence, unknown fields are
 /// kept). The mutable message is its own builder.
 using TintraDevice = pb::TintraDevice;
+/// One calibration of a record: its priority, the readings of the colour set, the reference
+/// colours and the batch.
 using TintraDeviceTintraCalibration = pb::TintraDevice_TintraCalibration;
+/// The production batch of a calibration, with its adjustment methods.
 using TintraDeviceTintraBatch = pb::TintraDevice_TintraBatch;
+/// One batch correction: its type ("ANN" or a table), priority, texture type and data.
 using TintraDeviceAdjustmentMethod = pb::TintraDevice_AdjustmentMethod;
+/// The record, under the name of its builder (the mutable message builds itself).
 using TintraDeviceBuilder = TintraDevice;
 
 /// Reading, writing, comparing and describing records.
@@ -36,6 +41,7 @@ class HCF_API TintraDeviceRecord {
   static Bytes data(const TintraDevice& record);
   /// Same fields (presence included) and same unknown fields.
   static bool isEqual(const TintraDevice& a, const TintraDevice& b);
+  /// A hash of the record's bytes: records that are `isEqual` hash alike.
   static std::size_t hash(const TintraDevice& record);
   /// The text dump: "<indent><name>: <value>\n" per present field, "<indent><name> {\n" ...
   /// "<indent>}\n" around a nested message, the indent growing by two spaces.

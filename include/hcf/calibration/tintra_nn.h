@@ -27,15 +27,20 @@ class HCF_API NNLayer {
   static NNLayer initWithNumberOfNodes(int numberOfNodes, std::vector<std::vector<double>> weights,
                                        std::vector<double> biasWeights, std::string type);
 
+  /// How many nodes the layer has.
   int numberOfNodes() const { return numberOfNodes_; }
+  /// The weights, in either layout (see above); empty for an input layer.
   const std::vector<std::vector<double>>& weights() const { return weights_; }
+  /// One bias a node; empty for an input layer.
   const std::vector<double>& biasWeights() const { return biasWeights_; }
+  /// The layer type as the document names it ("SigmoidLayer", ...).
   const std::string& type() const { return type_; }
 
   /// How the layer's type maps to its transfer function (by prefix, in this order):
   /// "LinearLayer" s, "SigmoidLayer" 1/(1+e^−s), "GaussianLayer" s, "TanhLayer" s,
   /// "ReluLayer" max(s, 0) with NaN kept, anything else s.
   enum class Transfer { Identity, Sigmoid, Relu };
+  /// The transfer function of the layer's type.
   Transfer transfer() const { return transfer_; }
 
  private:
@@ -74,9 +79,13 @@ class HCF_API TintraNN {
   /// The transfer function of a layer type (the derivative flag has no effect).
   static double applyTransferFunction(std::string_view type, double input, bool useDerivative);
 
+  /// The layers, input layer first.
   const std::vector<NNLayer>& layers() const { return layers_; }
+  /// The nodes of each layer, as the document's "shape".
   const std::vector<int>& shape() const { return shape_; }
+  /// The 2° observer's sub-network ("degree_order_2"); null when the document has none.
   const std::shared_ptr<const TintraNN>& nn2Degree() const { return nn2Degree_; }
+  /// The 10° observer's sub-network ("degree_order_10"); null when the document has none.
   const std::shared_ptr<const TintraNN>& nn10Degree() const { return nn10Degree_; }
 
  private:

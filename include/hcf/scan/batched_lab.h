@@ -12,14 +12,15 @@ HCF_NAMESPACE_BEGIN
 
 /// A Lab colour and the name of its batch; the batch "adjusted" marks a reference colour.
 struct HCF_API HCFBatchedLabColor {
-  HCFLabColor lab;
-  std::string batch;
+  HCFLabColor lab;    ///< the colour, with its illuminant and observer
+  std::string batch;  ///< the batch's name ("95", "s1-1", or "adjusted")
 };
 
 /// The batched Lab the kit builds (scans, products, search terms).
 struct HCF_API HCFGenericBatchedLab : HCFBatchedLabColor {
+  /// `lab` labelled with `batch`.
   static HCFGenericBatchedLab batchedLabWith(const HCFLabColor& lab, std::string batch);
-  /// The hex form of `lab` ("#RRGGBB").
+  /// The hex form of `lab`: six upper-case digits "RRGGBB", no '#' (`HCFLabColor::hex`).
   std::string hex() const;
 };
 
@@ -27,6 +28,7 @@ struct HCF_API HCFGenericBatchedLab : HCFBatchedLabColor {
 /// a −5.63983896150011, b 5.07148213172008 under D50, 2°.
 struct HCF_API HCFMockBatchedLab {
   HCFMockBatchedLab() = delete;
+  /// The entry above.
   static HCFGenericBatchedLab mockBatchedLab();
 };
 

@@ -21,7 +21,8 @@ HCF_NAMESPACE_BEGIN
 /// One sample of a reflectance curve.
 struct HCF_API HCFSpectralPoint {
   std::uint64_t wavelength = 0;  ///< nanometres
-  double intensity = 0;
+  double intensity = 0;          ///< the reflectance there, 0 to 1 for an ordinary surface
+  /// A point of `intensity` at `wavelength` nm.
   static HCFSpectralPoint initWithWavelength(std::uint64_t wavelength, double intensity) {
     return {wavelength, intensity};
   }
@@ -48,9 +49,13 @@ class HCF_API HCFColorScan : public HCFColorSearchTerm {
   virtual std::optional<HCFLabColor> lab(HCFStdObserver observer, HCFIlluminant illuminant) const;
   /// `lab` as LCh.
   std::optional<HCFLchColor> lchColor(HCFStdObserver observer, HCFIlluminant illuminant) const;
+  /// The colour to show on screen (sRGB, alpha 1).
   virtual std::optional<PlatformColor> displayColor() const;
+  /// The scan's sRGB colour.
   virtual std::optional<HCFRGBColor> rgbColor() const;
+  /// `rgbColor()` as six upper-case hexadecimal digits, no '#'.
   virtual std::optional<std::string> hex() const;
+  /// The reflectance curve; none for a colorimeter's scan, which has no curve.
   virtual std::optional<std::vector<HCFSpectralPoint>> spectralCurve() const;
 
   std::optional<HCFLabColor> auxSearchLab() const override;
@@ -60,12 +65,14 @@ class HCF_API HCFColorScan : public HCFColorSearchTerm {
 
   /// The scan's Lab values per batch, as built with the scan.
   std::vector<HCFGenericBatchedLab> batchedLabs;
-  std::string serial;
-  std::string model;
+  std::string serial;  ///< the serial number of the instrument that made it
+  std::string model;   ///< the instrument's hardware version ("2.1", "4.0", ...) or model
 
  protected:
   HCFColorScan() = default;
+  /// Copies the batched Labs, serial and model (for the subclasses' copies).
   HCFColorScan(const HCFColorScan&) = default;
+  /// Takes the batched Labs, serial and model of `other` (for the subclasses' copies).
   HCFColorScan& operator=(const HCFColorScan&) = default;
 };
 

@@ -25,7 +25,9 @@ class HCF_API HCFColorSearchTerm {
 
  protected:
   HCFColorSearchTerm() = default;
+  /// For the subclasses' copies; the base holds nothing.
   HCFColorSearchTerm(const HCFColorSearchTerm&) = default;
+  /// For the subclasses' copies; the base holds nothing.
   HCFColorSearchTerm& operator=(const HCFColorSearchTerm&) = default;
 };
 

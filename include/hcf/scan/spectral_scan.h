@@ -12,6 +12,8 @@
 
 HCF_NAMESPACE_BEGIN
 
+/// A spectrometer's scan: the reflectance curve, the raw sensor vector the model chain turned
+/// into it, and the Labs integrated from the curve.
 class HCF_API HCFSpectralScan : public HCFColorScan {
  public:
   HCFSpectralScan() = default;
@@ -31,10 +33,13 @@ class HCF_API HCFSpectralScan : public HCFColorScan {
   static void scanFrom(const std::string& serial, const std::vector<double>& senses,
                        ScanCompletion complete);
 
-  static constexpr unsigned kWaveLengthStart = 400;
-  static constexpr unsigned kWavelengthStep = 10;
+  static constexpr unsigned kWaveLengthStart = 400;  ///< the curve's first wavelength, nm
+  static constexpr unsigned kWavelengthStep = 10;    ///< the curve's step, nm
+  /// The first wavelength of a model's curves: 400 nm for every model.
   static unsigned waveLengthStartFor(const std::string& model);
+  /// The step of a model's curves: 10 nm for every model.
   static unsigned waveLengthStepFor(const std::string& model);
+  /// The batch of a model's Labs: "s1-1" for every model.
   static std::string batchFor(const std::string& model);
 
   /// "s1-1".
@@ -49,6 +54,7 @@ class HCF_API HCFSpectralScan : public HCFColorScan {
   std::optional<PlatformColor> displayColor() const override;
   /// From the D50, 2° Lab.
   std::optional<HCFRGBColor> rgbColor() const override;
+  /// `rgbColor()` as six upper-case hexadecimal digits, no '#'; none when it has no colour.
   std::optional<std::string> hex() const override;
   /// One point per sample: 400, 410, … nm.
   std::optional<std::vector<HCFSpectralPoint>> spectralCurve() const override;

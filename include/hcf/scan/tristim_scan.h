@@ -11,6 +11,8 @@
 
 HCF_NAMESPACE_BEGIN
 
+/// A colorimeter's scan: the raw counts, the batch-corrected Labs, and the colours as the
+/// instruments of other batches read it.
 class HCF_API HCFTristimScan : public HCFColorScan {
  public:
   HCFTristimScan() = default;
@@ -26,8 +28,11 @@ class HCF_API HCFTristimScan : public HCFColorScan {
   /// The stored adjusted Lab of the observer (10° when `observer` is not 2°), seen under
   /// `illuminant`; none when the 10° Lab is not set.
   std::optional<HCFLabColor> lab(HCFStdObserver observer, HCFIlluminant illuminant) const override;
+  /// The sRGB of `adjusted2DegreeLab` with alpha 1.
   std::optional<PlatformColor> displayColor() const override;
+  /// The sRGB of `adjusted2DegreeLab`; never none.
   std::optional<HCFRGBColor> rgbColor() const override;
+  /// The hex digits of `rgbColor()`; never none.
   std::optional<std::string> hex() const override;
   /// `adjusted2DegreeLab`.
   std::optional<HCFLabColor> auxSearchLab() const override;
