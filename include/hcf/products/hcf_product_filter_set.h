@@ -25,8 +25,11 @@ HCF_NAMESPACE_BEGIN
 /// main queue, with the set itself and no error).
 class HCF_API HCFProductFilterSet : public std::enable_shared_from_this<HCFProductFilterSet> {
  public:
+  /// A list of filter values.
   using KVs = std::vector<HCFProductKV>;
+  /// Filter values grouped by key: (key, its values) in key order.
   using KVsByKey = std::vector<std::pair<std::string, KVs>>;
+  /// Called once with the panel, and the error that stopped the change if there was one.
   using Completion =
       std::function<void(std::shared_ptr<HCFProductFilterSet>, std::optional<HCFError>)>;
 
@@ -35,6 +38,7 @@ class HCF_API HCFProductFilterSet : public std::enable_shared_from_this<HCFProdu
   HCFProductFilterSet(const HCFProductFilterSet&) = delete;
   HCFProductFilterSet& operator=(const HCFProductFilterSet&) = delete;
 
+  /// A panel with nothing offered and nothing selected.
   static std::shared_ptr<HCFProductFilterSet> emptyFilterSet();
   /// `pairs` selected (and offered, through the pruning setter): how a search turns its
   /// filters into a predicate.
@@ -44,8 +48,9 @@ class HCF_API HCFProductFilterSet : public std::enable_shared_from_this<HCFProdu
   static std::shared_ptr<HCFProductFilterSet> filterSetWithFilters(const KVs& pairs);
   /// A fresh panel of every filter value in the store.
   static void filterSet(Completion completion);
-  /// A fresh panel of the filter values of products that are not inspirations / that are.
+  /// A fresh panel of the filter values of products that are not inspirations.
   static void offlineProductsFilterSet(Completion completion);
+  /// A fresh panel of the filter values of inspirations.
   static void offlineInspirationsFilterSet(Completion completion);
   /// The online search service's panel of products, with nothing selected (an
   /// HCFOnlineProductFilterSet), and the service's error; on the transport's queue.
@@ -57,18 +62,27 @@ class HCF_API HCFProductFilterSet : public std::enable_shared_from_this<HCFProdu
   /// every product).
   static predicate::Predicate predicateForFilters(const KVsByKey& pairsByKey);
 
+  /// Every value the panel offers. Any thread, as are the other readers.
   KVs allFilters() const;
+  /// The values chosen.
   KVs selectedFilters() const;
+  /// The values that can still be chosen without emptying the result.
   KVs availableFilters() const;
+  /// `allFilters()` grouped by key.
   KVsByKey allFiltersByKey() const;
+  /// `selectedFilters()` grouped by key.
   KVsByKey selectedFiltersByKey() const;
+  /// `availableFilters()` grouped by key: the sections of a panel's table.
   KVsByKey availableFiltersByKey() const;
   /// Drops every key with a single value, except "category".
   void setAllFilters(const KVs& pairs);
+  /// Replaces the selection with `pairs` (duplicates dropped, sorted); nothing is recomputed.
   void setSelectedFilters(const KVs& pairs);
+  /// Replaces the available values with `pairs` (duplicates dropped, sorted).
   void setAvailableFilters(const KVs& pairs);
   /// The store predicate of the selection.
   predicate::Predicate searchPredicate() const;
+  /// `searchPredicate()`.
   predicate::Predicate selectedFiltersPredicate() const { return searchPredicate(); }
 
   /// Reloads from the store: nothing selected, every filter value offered and available.
@@ -78,7 +92,9 @@ class HCF_API HCFProductFilterSet : public std::enable_shared_from_this<HCFProdu
   /// by OR, so choosing one leaves the others reachable); a selected value that is no longer
   /// available is deselected.
   virtual void selectFilter(const HCFProductKV& pair, Completion completion);
+  /// Deselects `pair` and recomputes what is available, as `selectFilter` does.
   virtual void deselectFilter(const HCFProductKV& pair, Completion completion);
+  /// Deselects `pair` when it is selected, else selects it.
   void toggleFilter(const HCFProductKV& pair, Completion completion);
   /// Recomputes `availableFilters` (and the counts) for the current selection.
   virtual void updateAvailableFilters(Completion completion);
@@ -90,18 +106,29 @@ class HCF_API HCFProductFilterSet : public std::enable_shared_from_this<HCFProdu
   void superImposeSelectedFilters();
 
   // ---- panel accessors (key indexes follow `availableFiltersByKey`) -------------------------
+  /// True when `pair` (key and value) is selected.
   bool filterIsSelected(const HCFProductKV& pair) const;
+  /// The translated values of the selection, in its order ("" for a value without one).
   std::vector<std::string> selectedVals() const;
+  /// How many keys have available values: the panel's sections.
   std::size_t availableFiltersKeyCount() const;
+  /// How many values of `key` are available; 0 for a key with none.
   std::size_t availableFiltersValCountForKey(const std::string& key) const;
+  /// How many values the key at `index` has available; 0 past the last key.
   std::size_t availableFiltersValCountForKeyAtIndex(std::size_t index) const;
+  /// The key at `index`; none past the last key.
   std::optional<std::string> availableFilterKeyAtIndex(std::size_t index) const;
+  /// Value `row` of the key at `section`; none when either is out of range.
   std::optional<HCFProductKV> availableFilterAtIndexPath(std::size_t section,
                                                          std::size_t row) const;
 
  protected:
-  // Steps b to f of a selection change, after availability was recomputed.
+  /// Ends a selection change of `pair` once availability was recomputed: the values of its key
+  /// offered `before` stay available, values the panel does not offer are dropped, a
+  /// selected value no longer available is deselected (which completes instead), and a single
+  /// selection keeps all of its key's values; then `completion` runs on the main queue.
   void finishChange(const KVsByKey& before, const HCFProductKV& pair, Completion completion);
+  /// This panel, shared (the panel must be owned by a shared pointer).
   std::shared_ptr<HCFProductFilterSet> self() { return shared_from_this(); }
 
  private:

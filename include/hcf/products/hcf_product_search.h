@@ -30,33 +30,45 @@ HCF_NAMESPACE_BEGIN
 /// that passes the filters is ranked instead.
 class HCF_API HCFProductSearch {
  public:
+  /// Called once with the results, best first, or with no results and the error.
   using Completion =
       std::function<void(std::vector<HCFProductSearchResult> results, std::optional<HCFError>)>;
 
+  /// Fetch filter panels from the online service rather than the offline store (see
+  /// `fetchProductFiltersUsingFilter`); searches themselves do not look at it.
   bool preferOnline = false;
   /// 0 = products, 1 = inspirations.
   std::uint64_t searchType = 0;
   /// The selected filter pairs; none selects every product (of the search type).
   std::optional<std::vector<HCFProductKV>> filters;
+  /// The colour to search for (a scan, a product, a term); none for a search by text or of
+  /// all products.
   std::shared_ptr<const HCFColorSearchTerm> colorTerm;
+  /// How a colour search compares colours.
   HCFColorSearchOptions colorSearchOptions = HCFColorSearchOptions::defaultOptions();
+  /// The text to search the products' attributes for; used when there is no colour term.
   std::optional<std::string> textTerm;
   /// Carried for the application; the search does not read them.
   std::optional<std::string> sortKey;
+  /// See `sortKey`.
   bool sortAscending = false;
   /// The order of text and all-products results (the store's keys; others are dropped).
   std::optional<std::vector<HCFProductSearchSortDescriptor>> sortDescriptors;
-  std::uint64_t limit = 50;
-  std::uint64_t skip = 0;
+  std::uint64_t limit = 50;  ///< the most results a run gives
+  std::uint64_t skip = 0;    ///< how many of the best results to pass over first (paging)
 
+  /// A search of products (type 0) with the defaults.
   static HCFProductSearch productSearch();
+  /// A search of inspirations (type 1) with the defaults.
   static HCFProductSearch inspirationsSearch();
   /// "vendorOrder", "code", "name", "hue", "saturation", "brightness".
   static const std::vector<std::string>& validSortKeys();
-  /// isInspiration = false / isInspiration = true.
+  /// isInspiration = false: products only.
   static predicate::Predicate ignoreInspirationsPredicate();
+  /// isInspiration = true: inspirations only.
   static predicate::Predicate inspirationsOnlyPredicate();
 
+  /// Called once with a filter panel, or with none and the error.
   using FilterSetCompletion =
       std::function<void(std::shared_ptr<HCFProductFilterSet>, std::optional<HCFError>)>;
   /// The offline filter panel of products that are not inspirations, on the main queue.
@@ -103,8 +115,14 @@ class HCF_API HCFProductSearch {
   std::vector<HCFProductSearchResult> productsToSearchResults(
       const std::vector<HCFHalvernCloudProduct>& products) const;
 
+  /// The offline colour search of `execute`; with `ignoring`, every product that passes the
+  /// filters is ranked, not only those inside the Lab boxes. Results on the main queue; a
+  /// damaged catalogue is error 9930.
   void executeColorSearchIgnoringColorPredicate(bool ignoring, Completion completion) const;
+  /// The offline text search of `execute`, in the order of `sortDescriptors`.
   void executeTextSearch(Completion completion) const;
+  /// The offline search of all products passing the filters, in the order of
+  /// `sortDescriptors`.
   void executeAllProductsSearch(Completion completion) const;
 };
 

@@ -12,7 +12,7 @@ HCF_NAMESPACE_BEGIN
 
 /// A product and, for colour searches, its colour difference from the term.
 struct HCF_API HCFProductSearchResult {
-  HCFHalvernCloudProduct product;
+  HCFHalvernCloudProduct product;  ///< the product found
   /// Single precision, as results are ranked; none when the search did not rank by colour.
   std::optional<float> deltaE;
 

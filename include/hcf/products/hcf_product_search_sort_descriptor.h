@@ -7,10 +7,13 @@
 
 HCF_NAMESPACE_BEGIN
 
+/// One key of a search's order: the store key and its direction.
 struct HCF_API HCFProductSearchSortDescriptor {
   std::string sortKey;  ///< a store key: "vendorOrder", "code", "name", "hue", ...
+  /// Smallest first; false for largest first.
   bool ascending = true;
 
+  /// The key `key` in the direction `ascending`.
   static HCFProductSearchSortDescriptor sortDescriptorWithKey(std::string key, bool ascending) {
     return {std::move(key), ascending};
   }

@@ -27,6 +27,9 @@
 
 HCF_NAMESPACE_BEGIN
 
+/// Every JSON form of the kit: scans, Lab colours and batched Labs, products, searches, colour
+/// terms, filter panels, search results and sort descriptors, each to a dictionary and back.
+/// Stateless; any thread.
 class HCF_API HCFTintVaultSerialization {
  public:
   HCFTintVaultSerialization() = delete;
@@ -108,6 +111,7 @@ class HCF_API HCFTintVaultSerialization {
   /// The entries that read, in order; entries lacking "batch" or a readable "lab" are left
   /// out, while an entry of the wrong type refuses the whole array.
   static Result<std::vector<HCFGenericBatchedLab>> batchedLabsFromArray(const JsonValue& array);
+  /// One `batchedLabToDictionary` per entry, in order.
   static JsonValue batchedLabsToArray(const std::vector<HCFGenericBatchedLab>& labs);
   /// One Lab dictionary per entry, batch dropped.
   static JsonValue batchedLabsToSpectrumLabsArray(const std::vector<HCFGenericBatchedLab>& labs);
@@ -137,8 +141,12 @@ class HCF_API HCFTintVaultSerialization {
   static JsonValue jsonForProductImages(const HCFHalvernCloudProduct& product);
   /// "k", "v", "kt", "vt".
   static JsonValue kvToDictionary(const HCFProductKV& kv);
+  /// The pair of "k", "v", "kt", "vt"; a member missing or not text leaves its text unset.
   static HCFProductKV kvFromDictionary(const JsonValue& dictionary);
+  /// One `kvToDictionary` per pair, in order.
   static JsonValue kvsToArray(const std::vector<HCFProductKV>& kvs);
+  /// The pairs of the array's dictionaries, in order; other elements are skipped, and anything
+  /// but an array gives none.
   static std::vector<HCFProductKV> kvsFromArray(const JsonValue& array);
 
   /// The "colors" array: one dictionary per colour index (ascending) with its reference Lab
@@ -147,17 +155,31 @@ class HCF_API HCFTintVaultSerialization {
                                   const std::optional<std::vector<HCFProductSpectrum>>& spectra);
   /// Every colour's measured batches, then its reference ("adjusted").
   static std::vector<HCFProductBatchedLabColor> measuredColorsFromJSON(const JsonValue& colors);
+  /// The entries of one colour dictionary, as colour `index`: each measured colour of "mcs"
+  /// (every Lab of "spectrum_labs" when it has a spectrum, else its "lab"), then the colour's
+  /// own "lab" as batch "adjusted"; each with the colour's "name", "hex" and "comp".
   static std::vector<HCFProductBatchedLabColor> measuredColorsFromColorDictionary(
       const JsonValue& color, std::uint64_t index);
+  /// The spectrum of every measured colour that has one, colour by colour, batch as the
+  /// spectral scans' ("s1-1").
   static std::vector<HCFProductSpectrum> spectraFromColorsJSON(const JsonValue& colors);
   /// A measured colour with "spectrum" holding "start", "step" and "curve".
   static bool mcDictHasSpectrum(const JsonValue& measuredColor);
+  /// The entry of a measured colour's "lab", "batch" and "model"; none when "lab" does not
+  /// read.
   static std::optional<HCFProductBatchedLabColor> bLabFromMeasuredColorDictionary(
       const JsonValue& measuredColor);
+  /// One entry per readable Lab of "spectrum_labs", each with the measured colour's "batch" and
+  /// "model"; none without that array.
   static std::vector<HCFProductBatchedLabColor> bLabsFromSpectrumMCDictionary(
       const JsonValue& measuredColor);
+  /// The measured-colour dictionary of one batch's entries: "batch", "model" and "lab" of the
+  /// first; none for no entries.
   static std::optional<JsonValue> measuredColorDicFrom(
       const std::vector<HCFProductBatchedLabColor>& entries);
+  /// The same for a spectral batch: "batch", the model and "spectrum" of the spectrum of that
+  /// batch, "lab" (the D50, 2° entry) and "spectrum_labs" (every entry's Lab); none without
+  /// spectra or entries.
   static std::optional<JsonValue> measuredColorDicWithSpectrumFrom(
       const std::vector<HCFProductBatchedLabColor>& entries,
       const std::optional<std::vector<HCFProductSpectrum>>& spectra);
@@ -175,11 +197,17 @@ class HCF_API HCFTintVaultSerialization {
   /// The application's form: "sort_descriptors", "limit", "skip", "filter_descriptors",
   /// "color_term", "color_search_opts", "text_term", "search_type".
   static JsonValue productSearchToDictionary(const HCFProductSearch& search);
+  /// The search of the application's form. A member missing or of the wrong type keeps the
+  /// default, except "limit" and "skip", which then read as 0; "search_type"
+  /// "inspirations" is type 1, anything else 0.
   static HCFProductSearch productSearchFromDictionary(const JsonValue& dictionary);
   /// "object_type", "object_version", "adjusted_lab", "batched_labs" (when there are any).
   static JsonValue colorTermToDictionary(const HCFColorSearchTerm& term);
+  /// The term of "adjusted_lab" and "batched_labs"; a member that does not read is left
+  /// unset. Never null.
   static std::shared_ptr<HCFGenericColorSearchTerm> colorTermFromDictionary(
       const JsonValue& dictionary);
+  /// `colorTermFromDictionary`.
   static std::shared_ptr<HCFGenericColorSearchTerm> searchTermFromDictionary(
       const JsonValue& dictionary);
   /// {"filter": {"attributes": {key: [values of the selected pairs, in order]}}}.
@@ -193,16 +221,20 @@ class HCF_API HCFTintVaultSerialization {
   /// HCFOnlineProductFilterSet / an HCFOnlineInspirationsFilterSet.
   static std::shared_ptr<HCFProductFilterSet> filterSetFromServerDictionary(
       const JsonValue& dictionary);
+  /// The same as an HCFOnlineInspirationsFilterSet.
   static std::shared_ptr<HCFProductFilterSet> inspirationsFilterSetFromServerDictionary(
       const JsonValue& dictionary);
   /// "selectedFilters", "availableFilters", "allFilters" as pair arrays.
   static JsonValue filterSetToDictionary(const HCFProductFilterSet& set);
+  /// The panel of `filterSetToDictionary`'s form (a plain offline panel); a missing list
+  /// reads as empty.
   static std::shared_ptr<HCFProductFilterSet> filterSetFromDictionary(const JsonValue& dictionary);
 
   // ---- search results -----------------------------------------------------------------------
 
   /// "product" (the product dictionary) and "delta_e" (when the result has a difference).
   static JsonValue productSearchResultToDictionary(const HCFProductSearchResult& result);
+  /// One `productSearchResultToDictionary` per result, in order.
   static JsonValue productSearchResultsToArray(const std::vector<HCFProductSearchResult>& results);
 
   // ---- sort descriptors ------------------------------------------------------------------
