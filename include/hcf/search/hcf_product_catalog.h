@@ -17,8 +17,8 @@ HCF_NAMESPACE_BEGIN
 
 /// A filter value of a panel and how many products choosing it would leave.
 struct HCFProductFilterCount {
-  HCFProductKV filter;
-  std::uint64_t products = 0;
+  HCFProductKV filter;         ///< the filter value
+  std::uint64_t products = 0;  ///< how many products (or inspirations) it would leave
 };
 
 /// A products store file (made by HCFProductStoreBuilder, or a downloaded catalogue) searched
@@ -35,6 +35,7 @@ class HCF_API HCFProductCatalog {
   /// kit's, a product table or column missing). The file is never written.
   static Result<HCFProductCatalog> open(const std::filesystem::path& storeFile);
 
+  /// The store file the catalogue reads.
   const std::filesystem::path& file() const { return file_; }
 
   /// How many products (inspirations included) match `where`; all when none.

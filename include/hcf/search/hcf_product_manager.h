@@ -21,7 +21,9 @@ HCF_NAMESPACE_BEGIN
 /// thread.
 class HCF_API HCFProductManager : public HCFProductDownloaderDelegate {
  public:
+  /// Called once with the number of stored products (and never an error).
   using CountCompletion = std::function<void(std::uint64_t count, std::optional<HCFError>)>;
+  /// Called once with whether a download is needed, and the error that decided it if any.
   using RequiredCompletion = std::function<void(bool required, std::optional<HCFError>)>;
 
   HCFProductManager();

@@ -18,27 +18,32 @@ HCF_NAMESPACE_BEGIN
 /// A line of a product file that cannot become a stored product.
 struct HCF_API HCFProductFileProblem {
   std::size_t line = 0;  ///< From 1.
-  std::string reason;
+  std::string reason;    ///< What is wrong with it.
 };
 
 /// What a products store holds.
 struct HCF_API HCFProductStoreSummary {
-  std::uint64_t products = 0;
+  std::uint64_t products = 0;      ///< Products, inspirations included.
   std::uint64_t inspirations = 0;  ///< Products of category "Inspirations".
   std::uint64_t colors = 0;        ///< Measured colour entries.
+  /// Reflectance curves.
   std::uint64_t spectra = 0;
   std::uint64_t filters = 0;      ///< Distinct filter key/value pairs in use.
   std::uint64_t colorGroups = 0;  ///< (batch, illuminant, observer) groups of the scan layout.
   bool scanLayoutReady = false;   ///< The colour-scan layout matches the products.
+  /// The schema version the store was written with (`HCFRealmManager::kSchemaVersion`).
   std::int64_t schemaVersion = 0;
 };
 
 /// The outcome of a build: the summary of the new store, or the problems and the error that
 /// stopped it.
 struct HCF_API HCFProductStoreBuild {
+  /// What the new store holds; none when the build failed.
   std::optional<HCFProductStoreSummary> summary;
   std::vector<HCFProductFileProblem> problems;  ///< Every bad line, in order.
+  /// Why the build failed; none when it succeeded.
   std::optional<HCFError> error;
+  /// True when the store was built.
   bool ok() const { return summary.has_value(); }
 };
 
@@ -71,9 +76,11 @@ class HCF_API HCFProductStoreBuilder {
   /// The query plans SQLite chooses for the store's performance-critical queries, by name,
   /// one line per plan step.
   struct QueryPlan {
-    std::string name;
-    std::vector<std::string> steps;
+    std::string name;                ///< the query's name
+    std::vector<std::string> steps;  ///< SQLite's plan, one step a line
   };
+  /// The plans of the store at `storeFile`; an error when it cannot be opened. The file is
+  /// never written.
   static Result<std::vector<QueryPlan>> queryPlans(const std::filesystem::path& storeFile);
 };
 

@@ -26,9 +26,12 @@ enum class StoreKind { Products, DownloadLog, DeviceData };
 /// An open store (one connection, for the thread that opened it).
 class HCF_API StoreHandle {
  public:
+  /// The connection underneath (the kit's own).
   struct Impl;
+  /// For `HCFRealmManager::openStore`: the handle of an open connection.
   explicit StoreHandle(std::unique_ptr<Impl> impl);
   ~StoreHandle();
+  /// The connection underneath, for the kit's stores.
   Impl& impl() { return *impl_; }
 
  private:
@@ -53,6 +56,7 @@ class HCF_API HCFRealmManager {
   static std::filesystem::path docDirectory();
   /// Sets (or, empty, clears) the application's data directory.
   static void setDocDirectory(std::optional<std::filesystem::path> directory);
+  /// True when the environment variable "XCTestConfigurationFilePath" is set (test mode).
   static bool isRunningUnitTests();
 
   /// The file of a store: "halvern-products-<packageID>.realm", "halvern-product-logs.realm",
@@ -85,6 +89,7 @@ class HCF_API HCFRealmManager {
   /// time is equal or newer.
   static void addUpdateAlignmentHash(const std::optional<Bytes>& data, std::int32_t sourceBatch,
                                      std::int32_t updatedAt);
+  /// The cached alignment document of `sourceBatch`; none when there is none.
   static std::optional<HAlignmentHash> fetchAlignmentForSource(std::int32_t sourceBatch);
   /// The source batches that have alignment data.
   static std::vector<std::int32_t> fetchAlignmentSources();
@@ -93,17 +98,24 @@ class HCF_API HCFRealmManager {
   static void storeSpectro(const std::string& serial, const std::string& model,
                            const std::string& batch, const JsonValue& json,
                            const std::vector<std::string>& mlmcUrls);
+  /// True when a model entry with compiled-model paths is cached for `serial`.
   static bool spectroExists(const std::string& serial);
+  /// True when no such entry is cached, or its last check is more than 24 hours ago.
   static bool spectroNeedsUpdatedData(const std::string& serial);
+  /// The compiled models' paths of the cached entry (see `HRLMSpectroModule::cModelUrls`);
+  /// none without an entry.
   static std::optional<std::vector<std::filesystem::path>> fetchCompiledModelUrlsForSpectro(
       const std::string& serial);
+  /// The model of the cached entry; none without an entry or a model.
   static std::optional<std::string> spectroModelForSerial(const std::string& serial);
+  /// The cached model entry of `serial`; none when there is none.
   static std::optional<HRLMSpectroModule> fetchSpectro(const std::string& serial);
 
   // ---- products store and download log ----------------------------------------------------
   // Queries run on a high-priority global queue and deliver on the main queue; a store that
   // cannot be opened gives empty results (the open is logged).
 
+  /// The download log's file.
   static std::filesystem::path urlForLogsRealm();
   /// The products store file of the credentials' package (any value with a `packageID`).
   template <class Credentials>
@@ -112,9 +124,11 @@ class HCF_API HCFRealmManager {
   }
   /// The package whose products store `productsRealm` opens: the kit hands it down at login.
   static void setProductsPackageID(const std::optional<std::string>& packageID);
+  /// The package set by `setProductsPackageID`; none before a login.
   static std::optional<std::string> productsPackageID();
   /// The products store of the current package.
   static std::shared_ptr<StoreHandle> productsRealm();
+  /// The download log's store; null when it cannot be opened.
   static std::shared_ptr<StoreHandle> realmForDownloadLog();
 
   /// "vendorOrder", "code", "name", "hue", "saturation", "brightness".
@@ -123,29 +137,40 @@ class HCF_API HCFRealmManager {
   static std::vector<HCFProductSearchSortDescriptor> validedSortDescriptorsFromArray(
       const std::vector<HCFProductSearchSortDescriptor>& descriptors);
 
+  /// Called once, on the main queue, with the products found (none when the store cannot be
+  /// read).
   using ProductsCompletion = std::function<void(std::vector<HCFHalvernCloudProduct> products)>;
+  /// The most products a query without a limit gives.
   static constexpr std::uint64_t kDefaultLimit = 5000;
+  /// The products matching `where`, ordered by the valid `sortDescriptors` (see
+  /// `validedSortDescriptorsFromArray`), from position `offset`, at most `limit`.
   static void offlineProductsMatchingPredicate(
       const predicate::Predicate& where,
       const std::vector<HCFProductSearchSortDescriptor>& sortDescriptors, std::uint64_t offset,
       std::uint64_t limit, ProductsCompletion completion);
+  /// The same from the first, at most `kDefaultLimit`.
   static void offlineProductsMatchingPredicate(
       const predicate::Predicate& where,
       const std::vector<HCFProductSearchSortDescriptor>& sortDescriptors,
       ProductsCompletion completion);
+  /// The same in the default order.
   static void offlineProductsMatchingPredicate(const predicate::Predicate& where,
                                                ProductsCompletion completion);
+  /// How many products match `where` (0 when the store cannot be read), on the main queue.
   static void offlineProductCountForPredicate(const predicate::Predicate& where,
                                               std::function<void(std::uint64_t)> completion);
   /// The distinct filter pairs of the matching products (of all without a predicate).
   static void offlineProductFiltersForProductsMatchingPredicate(
       const std::optional<predicate::Predicate>& where,
       std::function<void(std::vector<HCFProductKV>)> completion);
+  /// The distinct filter pairs of every product.
   static void allOfflineProductFiltersWithCompletionHandler(
       std::function<void(std::vector<HCFProductKV>)> completion);
   /// The date of the latest download for `sdkKey`; 1970-01-01 when there is none.
   static void lastOfflineProductDownloadForSDKKey(
       const std::string& sdkKey, std::function<void(dispatch::WallTime)> completion);
+  /// Logs a download for `sdkKey` at `date`; `onComplete` runs on the main queue afterwards,
+  /// also when the log cannot be written.
   static void insertProductDownloadEntryForSDKKey(const std::string& sdkKey,
                                                   dispatch::WallTime date,
                                                   std::function<void()> onComplete);
