@@ -19,6 +19,8 @@ struct HCF_API CloudEndpoints {
   /// The endpoints in use: set by the application, else from the environment variable
   /// HCF_CLOUD_URL, else a host that resolves nowhere (so nothing is sent by accident).
   static CloudEndpoints current();
+  /// Makes `endpoints` (trailing slashes removed) the ones in use, for requests made from now
+  /// on. Any thread.
   static void setCurrent(const CloudEndpoints& endpoints);
 };
 

@@ -60,7 +60,7 @@ class HCF_API HCFNetCommon {
                             const std::string& contentType, const http::Headers& headers,
                             DataCompletion onComplete);
   /// Any method, for raw bytes and the response: a status above 399 gives "Received bad
-  /// response (<status>) from server.".
+  /// response (\<status\>) from server.".
   static void fetchResponseFrom(const std::string& url, const std::string& httpMethod,
                                 const std::string& contentType, const http::Headers& headers,
                                 ResponseCompletion onComplete);
@@ -71,7 +71,7 @@ class HCF_API HCFNetCommon {
 
   /// Parses an RFC 3339 date ("2019-03-04T05:06:07.123+01:00", "…07Z", or "…07" read as UTC).
   /// An absent value gives the current date; text of no known form logs "Could not parse
-  /// RFC3339 date: "<text>" Possibly invalid format." and gives nothing.
+  /// RFC3339 date: "\<text\>" Possibly invalid format." and gives nothing.
   static std::optional<Date> dateFromRFC3339String(const std::optional<std::string>& text);
   /// The date in UTC as "yyyy-MM-ddTHH:mm:ss.SSSZ" (always milliseconds and a literal Z).
   static std::string RFC3339StringFromDate(Date date);

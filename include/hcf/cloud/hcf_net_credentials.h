@@ -27,16 +27,19 @@ struct HCF_API HCFNetCredentials {
   /// From a login answer: each field is its member as text ("%@"): a missing member gives
   /// "(null)", a JSON null "<null>", a number its decimal text.
   static HCFNetCredentials sdkAuthResponseFromDictionary(const JsonValue& response);
+  /// `sdkAuthResponseFromDictionary`.
   static HCFNetCredentials credsFromDictionary(const JsonValue& response) {
     return sdkAuthResponseFromDictionary(response);
   }
   /// "sdk_key", "session_token", "subscription_id", "b2_access_key", "platform_id" for the
   /// fields that are present; never "package_id".
   JsonValue toDictionary() const;
+  /// `toDictionary()` as JSON text indented by two, for logs.
   std::string description() const;
   /// The headers of the cloud product services: "Session-Token" and "Cas-Sub-Id".
   http::Headers headersForTintVault() const;
 
+  /// True when every field is equal.
   friend bool operator==(const HCFNetCredentials&, const HCFNetCredentials&) = default;
 };
 

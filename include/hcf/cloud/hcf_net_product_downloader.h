@@ -32,7 +32,8 @@ class HCF_API HCFProductDownloaderDelegate {
 
 /// A plain holder of products; no operation of the kit fills or reads it.
 struct HCF_API HCFNetProductsDownloadResult {
-  std::vector<HCFHalvernCloudProduct> products;
+  std::vector<HCFHalvernCloudProduct> products;  ///< the products held
+  /// A holder of `p`.
   static HCFNetProductsDownloadResult resultWithProducts(std::vector<HCFHalvernCloudProduct> p) {
     return {std::move(p)};
   }
@@ -80,10 +81,13 @@ class HCF_API HCFNetProductDownloader
   /// The data directory.
   static std::filesystem::path docDirectory();
 
+  /// The credentials the download was made with.
   const HCFNetCredentials& credentials() const { return credentials_; }
   /// "Content-Length" of the answer (0 when unknown).
   std::int64_t totalByteCount() const { return total_.load(); }
+  /// Bytes of the archive received so far. Any thread.
   std::int64_t runningByteCount() const { return running_.load(); }
+  /// True once `cancel` or `cancelSilently` was called. Any thread.
   bool isCancelled() const { return cancelled_.load(); }
 
   struct Impl;

@@ -21,8 +21,9 @@ HCF_NAMESPACE_BEGIN
 
 /// When the server's product catalogue last changed.
 struct HCF_API HCFNetProductsStatusResponse {
-  Date productsUpdatedAt{};
+  Date productsUpdatedAt{};  ///< the server's "products_updated_at"
 
+  /// The response of `date`.
   static HCFNetProductsStatusResponse responseWithProductsUpdatedAt(Date date) {
     return HCFNetProductsStatusResponse{date};
   }
@@ -38,12 +39,16 @@ class HCF_API HCFNetTintVault {
  public:
   HCFNetTintVault() = delete;
 
+  /// Called once with the count, or with 0 and the error's description.
   using CountCompletion =
       std::function<void(std::int64_t count, std::optional<std::string> errorMessage)>;
+  /// Called once with the status, or with none and the error.
   using StatusCompletion =
       std::function<void(std::optional<HCFNetProductsStatusResponse>, std::optional<HCFError>)>;
+  /// Called once with the results in the service's order, or with none and the error.
   using SearchCompletion =
       std::function<void(std::vector<HCFProductSearchResult>, std::optional<HCFError>)>;
+  /// Called once with the service's filter panel, or with none and the error.
   using FilterSetCompletion =
       std::function<void(std::shared_ptr<HCFProductFilterSet>, std::optional<HCFError>)>;
 

@@ -19,10 +19,12 @@ HCF_NAMESPACE_BEGIN
 /// The running session of the device-data service (one per process).
 class HCF_API HITintraSession {
  public:
+  /// The process's session.
   static HITintraSession& currentSession();
   /// The device-service key of the session (the credentials' b2 key, or the key kept for an
   /// offline start).
   std::string apiKey() const;
+  /// Replaces the device-service key; requests made from now on carry it. Any thread.
   void setApiKey(std::string key);
 
  private:
@@ -64,7 +66,9 @@ class HCF_API HITintra {
  public:
   HITintra() = delete;
 
+  /// Called with the started session.
   using SessionHandler = std::function<void(HITintraSession&)>;
+  /// Called once with the error that stopped an operation.
   using ErrorHandler = std::function<void(const HCFError&)>;
 
   /// Sets the session's key, calls `onSuccess` with the session at once (starting cannot

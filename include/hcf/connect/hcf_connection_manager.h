@@ -22,7 +22,9 @@ class HCF_API HCFConnectionManager final
     : public ble::CentralManagerDelegate,
       public std::enable_shared_from_this<HCFConnectionManager> {
  public:
+  /// Called with the new manager.
   using ManagerCallback = std::function<void(std::shared_ptr<HCFConnectionManager> manager)>;
+  /// Called with the error that kept the manager from being made.
   using ErrorHandler = std::function<void(const HCFError& error)>;
 
   /// Starts the device-data service with `key`, then makes the manager on the configured
@@ -32,7 +34,10 @@ class HCF_API HCFConnectionManager final
 
   /// The connected, ready instrument, or none.
   const std::shared_ptr<HCFColorInstrument>& connectedDevice() const { return device_; }
+  /// Publishes `device` as the connected instrument (null: none). The controllers call it; an
+  /// application has no need to.
   void setConnectedDevice(std::shared_ptr<HCFColorInstrument> device);
+  /// True while there is a connected, ready instrument.
   bool isConnected() const { return device_ != nullptr; }
 
   /// The application's listener; handed to the direct-connect controller.
@@ -52,14 +57,19 @@ class HCF_API HCFConnectionManager final
   void haltConnect();
   /// Starts the hands-free cycle with `listener` (or the recorded one).
   void multiConnectStart(std::weak_ptr<HCFConnectionManagerDelegate> listener);
+  /// Starts the hands-free cycle with the listener recorded last.
   void multiConnectStart();
+  /// Stops the hands-free cycle (see `HCFMultiConnectController::stop`).
   void multiConnectStop();
   /// Cancels the connection to `peripheral`; the controller receiving the central's events
   /// reports the consequences. A pending attempt on it is answered "Operation halted".
   void disconnect(const std::shared_ptr<ble::Peripheral>& peripheral);
 
+  /// The central manager of the Bluetooth backend.
   const std::shared_ptr<ble::CentralManager>& central() const { return central_; }
+  /// The direct-connect controller.
   const std::shared_ptr<HCFDirectConnectController>& directMgr() const { return directMgr_; }
+  /// The hands-free controller.
   const std::shared_ptr<HCFMultiConnectController>& multiMgr() const { return multiMgr_; }
 
   // ble::CentralManagerDelegate (only until the multi-connect controller takes the events)
@@ -68,11 +78,14 @@ class HCF_API HCFConnectionManager final
                              const ble::AdvertisementData& advertisementData, int rssi) override;
   void didConnectPeripheral(ble::CentralManager& central,
                             const std::shared_ptr<ble::Peripheral>& peripheral) override;
+  /// Logged only: the controllers handle disconnections.
   void didDisconnectPeripheral(ble::CentralManager& central,
                                const std::shared_ptr<ble::Peripheral>& peripheral,
                                const std::optional<ble::Error>& error) override;
 
+  /// Restricts construction to `withB2Key`.
   struct Token;
+  /// For `withB2Key`, which alone holds a `Token`.
   explicit HCFConnectionManager(const Token&);
   ~HCFConnectionManager() override;
 

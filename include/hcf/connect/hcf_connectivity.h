@@ -8,6 +8,7 @@
 
 HCF_NAMESPACE_BEGIN
 
+/// Where a connection controller is in finding and connecting an instrument.
 enum class HCFConnectivityState : std::int64_t {
   NotStarted = 0,            ///< before any report (multi-connect only)
   Idle = 1,                  ///< nothing in progress
@@ -22,8 +23,13 @@ enum class HCFConnectivityState : std::int64_t {
 class HCF_API HCFConnectionManagerDelegate {
  public:
   virtual ~HCFConnectionManagerDelegate();
+  /// The controller entered `state`; `discoveredPeripherals` instruments are known so far.
   virtual void onStateChanged(HCFConnectivityState state, std::size_t discoveredPeripherals) = 0;
+  /// Something the user may want to know that did not stop the cycle: no button was pressed
+  /// in the confirmation window (9006). Empty by default.
   virtual void onWarning(const HCFError& warning);
+  /// The pressed instrument could not be made ready (its calibration failed); the cycle starts
+  /// again. Empty by default.
   virtual void onError(const HCFError& error);
 };
 

@@ -16,8 +16,11 @@ HCF_NAMESPACE_BEGIN
 
 class HCFConnectionManager;
 
+/// Called once with a discovery pass's instruments, or with none and the error.
 using DiscoveryCallback = std::function<void(std::optional<std::vector<HPeripheralWRSSI>> found,
                                              std::optional<HCFError> error)>;
+/// Called once when a connection ends: no error once the instrument is the connected device,
+/// else why not.
 using ConnectCallback = std::function<void(std::optional<HCFError> error)>;
 
 /// Runs 3.0 s discovery passes and connects a chosen peripheral: the instrument is created,
@@ -28,6 +31,7 @@ class HCF_API HCFDirectConnectController final
     : public ble::CentralManagerDelegate,
       public std::enable_shared_from_this<HCFDirectConnectController> {
  public:
+  /// How long a discovery pass scans.
   static constexpr dispatch::Duration kDiscoveryWindow = std::chrono::milliseconds(3000);
   /// How long the radio may take to connect a peripheral before the attempt fails with 9931
   /// (an instrument out of range never answers; identification and the record then have
@@ -39,6 +43,7 @@ class HCF_API HCFDirectConnectController final
                              std::shared_ptr<ble::CentralManager> central);
   ~HCFDirectConnectController() override;
 
+  /// Reports go to `listener` (held without ownership) from now on.
   void updateListener(std::weak_ptr<HCFConnectionManagerDelegate> listener) {
     listener_ = std::move(listener);
   }
@@ -56,7 +61,9 @@ class HCF_API HCFDirectConnectController final
   void haltConnection(const std::shared_ptr<ble::Peripheral>& peripheral);
   /// The discovered records sorted strongest first (records without strength last).
   std::vector<HPeripheralWRSSI> sortPeripherals() const;
+  /// The records of the current or last discovery pass, in discovery order.
   const std::vector<HPeripheralWRSSI>& discoveredPeripherals() const { return discovered_; }
+  /// True while the radio is on (the central reported `ble::ManagerState::PoweredOn`).
   bool bluetoothEnabled() const { return bluetoothEnabled_; }
 
   // ble::CentralManagerDelegate
@@ -66,9 +73,13 @@ class HCF_API HCFDirectConnectController final
                              const ble::AdvertisementData& advertisementData, int rssi) override;
   void didConnectPeripheral(ble::CentralManager& central,
                             const std::shared_ptr<ble::Peripheral>& peripheral) override;
+  /// Fails the pending attempt on `peripheral` with the platform's error (9010 without one) and
+  /// reports Idle.
   void didFailToConnectPeripheral(ble::CentralManager& central,
                                   const std::shared_ptr<ble::Peripheral>& peripheral,
                                   const std::optional<ble::Error>& error) override;
+  /// For the attempt's peripheral, fails the attempt (9010); for the connected instrument's,
+  /// tells the instrument and clears the manager's device; either way reports Idle.
   void didDisconnectPeripheral(ble::CentralManager& central,
                                const std::shared_ptr<ble::Peripheral>& peripheral,
                                const std::optional<ble::Error>& error) override;

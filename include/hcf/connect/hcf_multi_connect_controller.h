@@ -27,9 +27,13 @@ class HCF_API HCFMultiConnectController final
       public HCFColorInstrumentDelegate,
       public std::enable_shared_from_this<HCFMultiConnectController> {
  public:
+  /// The pause in Idle before the next scan.
   static constexpr dispatch::Duration kRestartPause = std::chrono::milliseconds(200);
+  /// How long a scan collects advertising instruments.
   static constexpr dispatch::Duration kScanWindow = std::chrono::milliseconds(6000);
+  /// How long the instruments found get to connect.
   static constexpr dispatch::Duration kConnectWindow = std::chrono::milliseconds(10000);
+  /// How long the connected instruments wait for a button press.
   static constexpr dispatch::Duration kConfirmationWindow = std::chrono::milliseconds(20000);
   /// How long the identification of one instrument already connected to the phone may take
   /// before the cycle goes on without it.
@@ -53,17 +57,26 @@ class HCF_API HCFMultiConnectController final
 
   /// While true, returning to Idle does not start a new scan.
   void setPausingDisconnect(bool pausing) { pausingDisconnect_ = pausing; }
+  /// See `setPausingDisconnect`.
   bool pausingDisconnect() const { return pausingDisconnect_; }
+  /// The state the cycle is in.
   HCFConnectivityState state() const { return state_; }
+  /// True between `start` and `stop`.
   bool started() const { return started_; }
+  /// True while the radio is on (the central reported `ble::ManagerState::PoweredOn`).
   bool bluetoothEnabled() const { return bluetoothEnabled_; }
+  /// The instruments the current cycle's scan found.
   const std::vector<HPeripheralWRSSI>& discoveredPeripherals() const { return discovered_; }
+  /// The instruments the current cycle connected, waiting for a button press.
   const std::vector<std::shared_ptr<HCFColorInstrument>>& connectedDevices() const {
     return connectedDevices_;
   }
 
   // HCFColorInstrumentDelegate
+  /// In the confirmation window (and with no connected device yet), `instrument` is the one:
+  /// it is confirmed and calibrated (Initializing).
   void buttonPressed(HCFColorInstrument& instrument) override;
+  /// Nothing: the central's disconnection event does the work.
   void onDisconnect(HCFColorInstrument& instrument) override;
 
   // ble::CentralManagerDelegate
@@ -73,14 +86,19 @@ class HCF_API HCFMultiConnectController final
                              const ble::AdvertisementData& advertisementData, int rssi) override;
   void didConnectPeripheral(ble::CentralManager& central,
                             const std::shared_ptr<ble::Peripheral>& peripheral) override;
+  /// Logged only: an instrument that does not connect is left out of the cycle.
   void didFailToConnectPeripheral(ble::CentralManager& central,
                                   const std::shared_ptr<ble::Peripheral>& peripheral,
                                   const std::optional<ble::Error>& error) override;
+  /// Drops the instrument from the cycle's; when it was the manager's connected device, the
+  /// device is cleared, told, and a Connected cycle starts again.
   void didDisconnectPeripheral(ble::CentralManager& central,
                                const std::shared_ptr<ble::Peripheral>& peripheral,
                                const std::optional<ble::Error>& error) override;
 
+  /// Restricts construction to `initWithCBManager`.
   struct Token;
+  /// For `initWithCBManager`, which alone holds a `Token`.
   HCFMultiConnectController(const Token&, std::shared_ptr<ble::CentralManager> central,
                             std::weak_ptr<HCFConnectionManager> manager);
 
