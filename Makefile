@@ -16,7 +16,7 @@ CONFIG      = -DHCF_WERROR=$(WERROR) -DHCF_DEBUG_INFO=$(DEBUG_INFO)
 # The interpreter the Python module is built and tested for: Debian's, which sees NumPy.
 PYTHON     ?= $(shell if [ -x /usr/bin/python3 ]; then echo /usr/bin/python3; else command -v python3; fi)
 
-.PHONY: all deps build demo test sanitize tsan bench fuzz fuzz-seeds install package clean tidy format-check
+.PHONY: all deps build demo test docs sanitize tsan bench fuzz fuzz-seeds install package clean tidy format-check
 
 all: build
 
@@ -33,6 +33,12 @@ demo: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The API reference from the public headers' comments, HTML in $(BUILD)/docs/html; any warning
+# (an undocumented public declaration among them) fails it.
+docs: deps
+	@mkdir -p $(BUILD)/docs
+	@HCF_DOCS_DIR=$(BUILD)/docs doxygen docs/Doxyfile
 
 # The sanitizer builds compile several sources as one (unity builds): the same tests, built in
 # half the time; the ordinary build keeps one translation unit a source unless UNITY=ON.
