@@ -20,7 +20,7 @@ HCF_NAMESPACE_BEGIN
 
 /// A key/value pair of a product (an attribute or a filter value), with display texts.
 struct HCF_API HCFProductKV {
-  std::optional<std::string> key;            ///< the key ("category", "vendor", ...)
+  std::optional<std::string> key;            ///< the key ("category", "name", ...)
   std::optional<std::string> keyTranslated;  ///< the key as shown to the user
   std::optional<std::string> val;            ///< the value
   std::optional<std::string> valTranslated;  ///< the value as shown to the user
@@ -49,7 +49,7 @@ struct HCF_API HCFProductKV {
 
 /// An image of a product: its kind and URL.
 struct HCF_API HCFProductImage {
-  std::optional<std::string> key;  ///< the image's role (a thumbnail, a swatch, ...)
+  std::optional<std::string> key;  ///< the image's role ("swatch", ...)
   std::optional<std::string> url;  ///< its absolute URL
 
   /// True when role and URL are equal (both unset counts as equal).
@@ -111,7 +111,7 @@ struct HCF_API HCFProductBatchedLabColor : HCFBatchedLabColor {
 class HCF_API HCFHalvernCloudProduct : public HCFColorSearchTerm {
  public:
   std::optional<std::string> uuid;  ///< the product's identity in the catalogue
-  /// The filter values it can be found by (category, vendor, collection, ...).
+  /// The filter values it can be found by (its category among them).
   std::optional<std::vector<HCFProductKV>> filters;
   /// Its attributes: code, name, vendor, collection and whatever else the catalogue gives.
   std::optional<std::vector<HCFProductKV>> attributes;
