@@ -2,17 +2,29 @@
 include(CMakePackageConfigHelpers)
 
 # Components (one Debian package each): runtime (the shared library), dev (headers, the link
-# name, the CMake package and the pkg-config file), tools and python (see their folders).
+# name, the CMake package and the pkg-config file), testing (the test kit: its library, header
+# and CMake targets), tools and python (see their folders).
 install(TARGETS hcf EXPORT hcfTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(DIRECTORY include/hcf DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
+install(DIRECTORY include/hcf DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev
+        PATTERN testing EXCLUDE)
 install(FILES ${PROJECT_BINARY_DIR}/generated/hcf/calibration/tintra_device.pb.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/hcf/calibration COMPONENT dev)
 install(EXPORT hcfTargets NAMESPACE hcf:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/hcf
         COMPONENT dev)
+
+if(TARGET hcf_testing)
+  install(TARGETS hcf_testing EXPORT hcfTestingTargets
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT testing NAMELINK_COMPONENT testing
+          INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  install(DIRECTORY include/hcf/testing DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/hcf
+          COMPONENT testing)
+  install(EXPORT hcfTestingTargets NAMESPACE hcf:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/hcf
+          COMPONENT testing)
+endif()
 
 configure_package_config_file(cmake/hcfConfig.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/hcfConfig.cmake
                               INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/hcf)

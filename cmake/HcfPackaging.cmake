@@ -1,6 +1,7 @@
 # Debian packages (`make package`): one per install component.
 #   libhcf1      the shared library (SONAME libhcf.so.1)
 #   libhcf-dev   headers, the link name, the CMake package and the pkg-config file
+#   libhcf-testing-dev  the test kit: reference cloud and simulated instruments in-process
 #   hcf-tools    the hcf program and the reference cloud hcf-cloud
 #   python3-hcf  the Python module (when built: HCF_PYTHON)
 set(CPACK_GENERATOR DEB)
@@ -21,6 +22,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/src)
 
 set(HCF_DEB_VERSION "${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}")
 set(CPACK_COMPONENTS_ALL runtime dev tools)
+if(TARGET hcf_testing)
+  list(APPEND CPACK_COMPONENTS_ALL testing)
+endif()
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libhcf${HCF_SOVERSION})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
@@ -38,6 +42,14 @@ set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
 set(CPACK_COMPONENT_DEV_DESCRIPTION
     "Kit for Bluetooth colour-measuring instruments (development files)\n"
     "Headers, the CMake package (find_package(hcf), target hcf::hcf) and hcf.pc.")
+
+set(CPACK_DEBIAN_TESTING_PACKAGE_NAME libhcf-testing-dev)
+set(CPACK_DEBIAN_TESTING_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_TESTING_PACKAGE_DEPENDS "libhcf-dev (= ${HCF_DEB_VERSION})")
+set(CPACK_COMPONENT_TESTING_DESCRIPTION
+    "Kit for Bluetooth colour-measuring instruments (test kit)\n"
+    "hcf::testing: the reference cloud on loopback and simulated instruments in-process, to\n"
+    "test an application's measuring and catalogue code without hardware or an account.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME hcf-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION science)

@@ -47,6 +47,7 @@
 #include "hcf/instrument/hcf_colorimeter.h"
 #include "hcf/instrument/hcf_spectrometer.h"
 #include "hcf/kit/hcf_central.h"
+#include "hcf/kit/hcf_futures.h"
 #include "hcf/link/ht_kubo_peripheral_manager.h"
 #include "hcf/link/ht_radius_manager.h"
 #include "hcf/link/ht_spectro_manager.h"

@@ -23,6 +23,8 @@ class ReferenceCloud {
 
   /// What the cloud knows; packages and catalogues may be added while it serves.
   CloudWorld& world() { return *world_; }
+  /// The server, for faults and the requests it saw.
+  CloudServer& server() { return server_; }
   /// "http://127.0.0.1:<port>".
   std::string baseUrl() const { return server_.baseUrl(); }
 
