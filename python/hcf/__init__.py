@@ -8,7 +8,7 @@ docstring gives the C++ name it stands for.
     2.0425
 """
 
-from ._types import DeltaE, Discovered, Error, Illuminant, Observer, TransportError
+from ._types import ArgumentError, DeltaE, Discovered, Error, Illuminant, Observer, TransportError
 from ._hcf import (
     LCh,
     Lab,
@@ -18,8 +18,11 @@ from ._hcf import (
     __version__,
     delta_e,
     delta_e_batch,
+    lab_to_lch,
+    lab_to_xyz,
     white_point,
     xyz_from_spectrum,
+    xyz_to_lab,
 )
 from ._hcf import Catalog, Filter, Product, SearchResult
 from ._hcf import Scan, SpectralScan, TristimScan
@@ -27,9 +30,9 @@ from ._files import load_scan, load_scans, save_scan, save_scans
 from ._hcf import FilterPanel, Instrument, Kit
 
 __all__ = [
-    "Catalog", "DeltaE", "Discovered", "Error", "Filter", "FilterPanel", "Illuminant",
-    "Instrument", "Kit", "LCh", "Lab", "Luv", "Observer", "Product", "RGB", "Scan",
+    "ArgumentError", "Catalog", "DeltaE", "Discovered", "Error", "Filter", "FilterPanel",
+    "Illuminant", "Instrument", "Kit", "LCh", "Lab", "Luv", "Observer", "Product", "RGB", "Scan",
     "SearchResult", "SpectralScan", "TransportError", "TristimScan", "XYZ", "__version__",
-    "delta_e", "delta_e_batch", "load_scan", "load_scans", "save_scan", "save_scans",
-    "white_point", "xyz_from_spectrum",
+    "delta_e", "delta_e_batch", "lab_to_lch", "lab_to_xyz", "load_scan", "load_scans",
+    "save_scan", "save_scans", "white_point", "xyz_from_spectrum", "xyz_to_lab",
 ]

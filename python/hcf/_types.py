@@ -17,7 +17,7 @@ class Illuminant(enum.IntEnum):
     F7 = 6
     F11 = 7
 
-    def __str__(self):
+    def __str__(self) -> str:
         return self.name
 
 
@@ -27,7 +27,7 @@ class Observer(enum.IntEnum):
     TWO_DEGREE = 0
     TEN_DEGREE = 1
 
-    def __str__(self):
+    def __str__(self) -> str:
         return "10°" if self is Observer.TEN_DEGREE else "2°"
 
 
@@ -46,7 +46,8 @@ class Error(Exception):
     """A failure the kit reported (C++ hcf::HCFError): `code` and `message` are the kit's, `domain`
     is "com.halverninc" for the kit's own errors and "NSURLErrorDomain" for transport failures."""
 
-    def __init__(self, code, message, domain="com.halverninc", reason="", suggestion=""):
+    def __init__(self, code: int, message: str, domain: str = "com.halverninc", reason: str = "",
+                 suggestion: str = "") -> None:
         super().__init__(code, message)
         self.code = code
         self.message = message
@@ -54,18 +55,28 @@ class Error(Exception):
         self.reason = reason
         self.suggestion = suggestion
 
-    def __str__(self):
+    def __str__(self) -> str:
         return f"{self.message} ({self.domain} {self.code})"
 
     @staticmethod
-    def _from_kit(domain, code, message, reason, suggestion):
-        kind = TransportError if domain == "NSURLErrorDomain" else Error
+    def _from_kit(domain: str, code: int, message: str, reason: str, suggestion: str,
+                  argument: bool = False) -> "Error":
+        kind: typing.Type[Error] = Error
+        if domain == "NSURLErrorDomain":
+            kind = TransportError
+        elif argument:
+            kind = ArgumentError
         return kind(code, message, domain, reason, suggestion)
 
 
 class TransportError(Error):
     """The network failed: no connection, a name that does not resolve, a time-out, a lost
     connection (the URL-loading domain)."""
+
+
+class ArgumentError(Error, ValueError):
+    """The kit refused what a call was given (samples past the tables' wavelengths, a dictionary
+    that does not read): a ValueError that also carries the kit's code and message."""
 
 
 @dataclasses.dataclass(frozen=True)

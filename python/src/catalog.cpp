@@ -115,10 +115,19 @@ void bindProduct(py::module_& m) {
             return colors.front().hex();
           },
           "The first colour's hex, or None.")
-      .def("batched_labs", &P::batchedLabsWithIllum, "illuminant"_a = py::none(),
-           "observer"_a = py::none(),
-           "The measured colours other than the reference, as (batch, Lab) "
-           "(HCFHalvernCloudProduct::batchedLabsWithIllum).")
+      .def(
+          "batched_labs",
+          [](const P& p, const std::optional<std::string>& illuminant,
+             const std::optional<std::string>& observer) {
+            py::list out;
+            for (const auto& entry : p.batchedLabsWithIllum(illuminant, observer)) {
+              out.append(py::make_tuple(entry.batch, entry.lab));
+            }
+            return out;
+          },
+          "illuminant"_a = py::none(), "observer"_a = py::none(),
+          "The measured colours other than the reference, as (batch, Lab) "
+          "(HCFHalvernCloudProduct::batchedLabsWithIllum).")
       .def(
           "to_dict",
           [](const P& p) {

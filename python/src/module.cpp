@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <map>
 
 namespace hcf_python {
@@ -117,6 +118,14 @@ hcf::JsonValue fromPython(py::handle object) { return fromPythonAt(object, 0); }
 
 py::object moduleAttr(const char* name) { return py::module_::import("hcf._types").attr(name); }
 
+double finite(double value, const char* what) {
+  if (!std::isfinite(value)) {
+    throw py::value_error(std::string(what) + " is not a finite number: " +
+                          py::repr(py::float_(value)).cast<std::string>());
+  }
+  return value;
+}
+
 }  // namespace hcf_python
 
 namespace pybind11::detail {
@@ -173,7 +182,7 @@ PYBIND11_MODULE(_hcf, m) {
       const auto& error = e.error;
       const py::object exception = moduleAttr("Error").attr("_from_kit")(
           error.domain, error.code, error.localizedDescription, error.localizedFailureReason,
-          error.localizedRecoverySuggestion);
+          error.localizedRecoverySuggestion, e.argument);
       PyErr_SetObject(py::type::handle_of(exception).ptr(), exception.ptr());
     } catch (const hcf::HCFException& e) {
       // The kit's programming errors are arguments no caller may pass.

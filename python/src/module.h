@@ -13,9 +13,11 @@ namespace hcf_python {
 namespace py = pybind11;
 
 /// A kit error on its way to Python, where it becomes `hcf.Error` (or a subclass) carrying the
-/// error's domain, code and message.
+/// error's domain, code and message. An error about the call's own arguments becomes
+/// `hcf.ArgumentError`, which is also a ValueError.
 struct KitError {
   hcf::HCFError error;
+  bool argument = false;
 };
 
 /// The value of `result`, or its error raised as `hcf.Error`.
@@ -25,6 +27,17 @@ T take(hcf::Result<T>&& result) {
   return std::move(result).value();
 }
 
+/// The value of `result`, or its error raised as `hcf.ArgumentError`: for kit calls that fail
+/// only for what they were given (samples out of range, a dictionary that does not read).
+template <typename T>
+T takeArgument(hcf::Result<T>&& result) {
+  if (!result) throw KitError{result.error(), true};
+  return std::move(result).value();
+}
+
+/// `value`, or ValueError naming `what` when it is NaN or infinite.
+double finite(double value, const char* what);
+
 /// The Python form of a JSON value (dict, list, str, int, float, bool, None).
 py::object toPython(const hcf::JsonValue& value);
 /// The JSON value of a Python object made of those types; ValueError for anything else, and for
@@ -32,7 +45,7 @@ py::object toPython(const hcf::JsonValue& value);
 hcf::JsonValue fromPython(py::handle object);
 
 /// A Lab colour from an `hcf.Lab` or three numbers (L, a, b; D50, 2°); TypeError naming `what`
-/// for anything else.
+/// for anything else, ValueError for numbers that are not finite.
 hcf::HCFLabColor labOf(py::handle object, const char* what);
 
 /// What a product search takes from Python (catalogue and kit searches alike).
@@ -55,12 +68,12 @@ std::vector<hcf::HCFProductKV> kvsOf(py::handle pairs);
 
 /// The Python signature of a search: (color=None, *, text, filters, inspirations, method,
 /// illuminant, observer, limit, skip, sort).
-#define HCF_PYTHON_SEARCH_ARGS                                                                  \
-  py::arg("color") = py::none(), py::kw_only(), py::arg("text") = py::none(),                   \
-  py::arg("filters") = py::none(), py::arg("inspirations") = false,                            \
-  py::arg("method") = hcf::HCFDeltaEMethod::CIEDE2000,                                         \
-  py::arg("illuminant") = hcf::HCFIlluminant::D50,                                             \
-  py::arg("observer") = hcf::HCFStdObserver::TwoDegree, py::arg("limit") = 50,                 \
+#define HCF_PYTHON_SEARCH_ARGS                                                 \
+  py::arg("color") = py::none(), py::kw_only(), py::arg("text") = py::none(),  \
+  py::arg("filters") = py::none(), py::arg("inspirations") = false,            \
+  py::arg("method") = hcf::HCFDeltaEMethod::CIEDE2000,                         \
+  py::arg("illuminant") = hcf::HCFIlluminant::D50,                             \
+  py::arg("observer") = hcf::HCFStdObserver::TwoDegree, py::arg("limit") = 50, \
   py::arg("skip") = 0, py::arg("sort") = py::none()
 
 /// A class of the module's Python part (`hcf._types`, loaded before the extension): the
@@ -85,7 +98,7 @@ hcf::HCFStdObserver observerFrom(handle src);
 hcf::HCFDeltaEMethod deltaEMethodFrom(handle src);
 
 // One caster per enumeration: read as above, written as the IntEnum member.
-#define HCF_PYTHON_ENUM_CASTER(Enum, Read, PyName)                                  \
+#define HCF_PYTHON_ENUM_CASTER(Enum, Read, PyName)                                   \
   template <>                                                                        \
   struct type_caster<Enum> {                                                         \
     PYBIND11_TYPE_CASTER(Enum, const_name("hcf." PyName));                           \

@@ -77,10 +77,12 @@ void bindScans(py::module_& m) {
       .def_static(
           "from_dict",
           [](py::handle d) {
-            return take(hcf::HCFTintVaultSerialization::colorScanFromDictionary(fromPython(d)));
+            return takeArgument(
+                hcf::HCFTintVaultSerialization::colorScanFromDictionary(fromPython(d)));
           },
           "dictionary"_a,
-          "A scan from its dictionary; hcf.Error 9930 naming the key that does not read "
+          "A scan from its dictionary; hcf.ArgumentError 9930 (an hcf.Error and a ValueError) "
+          "naming the key that does not read "
           "(HCFTintVaultSerialization::colorScanFromDictionary).")
       .def("__repr__", [](const hcf::HCFColorScan& s) { return scanRepr(s, "Scan"); });
 
@@ -101,8 +103,10 @@ void bindScans(py::module_& m) {
           "from_curve",
           [](std::vector<double> curve, const std::string& serial, const std::string& model,
              std::vector<double> senses) {
-            return take(hcf::HCFSpectralScan::initWithSerial(serial, model, std::move(senses),
-                                                             std::move(curve)));
+            for (const double v : curve) finite(v, "a reflectance of the curve");
+            for (const double v : senses) finite(v, "a sensor value");
+            return takeArgument(hcf::HCFSpectralScan::initWithSerial(
+                serial, model, std::move(senses), std::move(curve)));
           },
           "curve"_a, py::kw_only(), "serial"_a = "", "model"_a = "",
           "senses"_a = std::vector<double>{},

@@ -109,6 +109,9 @@ class CatalogSearch(unittest.TestCase):
         self.assertEqual(product.attributes["code"], product.code)
         self.assertEqual(product.hex, product.colors[0].hex)
         self.assertEqual(hcf.Product.from_dict(product.to_dict()), product)
+        measured = hcf.Product.from_dict({"colors": [{"lab": {"L": 50, "a": 1, "b": 2},
+                                                      "mcs": [{"batch": "7", "lab": {"L": 51, "a": 1, "b": 2}}]}]})
+        self.assertEqual(measured.batched_labs(), [("7", hcf.Lab(51, 1, 2))])
         self.assertEqual(result.to_dict()["product"], product.to_dict())
         self.assertAlmostEqual(result.delta_e, result.to_dict()["delta_e"], places=6)
 

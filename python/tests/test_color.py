@@ -95,6 +95,68 @@ class DeltaE(unittest.TestCase):
             hcf.delta_e_batch((50, 0, 0), [(50, 0, 0), (1, 2)])
 
 
+# Rows the formulas treat apart: black, the white, neutral greys (no hue), negative zeros,
+# tiny and huge components, lightness outside 0-100.
+EDGES = [(0.0, 0.0, 0.0), (100.0, 0.0, 0.0), (50.0, -0.0, 0.0), (50.0, 1e-300, -1e-300),
+         (0.5, 127.0, -128.0), (150.0, 300.0, -300.0), (-5.0, 0.0, 0.0), (8.0, 0.0, 1.0)]
+
+
+@unittest.skipIf(numpy is None, "NumPy is not installed")
+class Arrays(unittest.TestCase):
+    """The array forms run the scalar calls' functions: equal results, bit for bit."""
+
+    LABS = random_labs(300, 5) + EDGES
+
+    def test_conversions_equal_the_scalar_calls(self):
+        labs = numpy.array(self.LABS)
+        for illuminant, observer in [("D50", 2), ("D65", 10), ("F11", 2), ("A", 10)]:
+            options = {"illuminant": illuminant, "observer": observer}
+            xyz = hcf.lab_to_xyz(labs, **options)
+            self.assertTrue(numpy.array_equal(
+                xyz, [list(hcf.Lab(*lab, **options).xyz()) for lab in self.LABS]), options)
+            self.assertTrue(numpy.array_equal(
+                hcf.xyz_to_lab(xyz, **options), [list(hcf.XYZ(*x, **options).lab()) for x in xyz.tolist()]))
+        self.assertTrue(numpy.array_equal(hcf.lab_to_lch(labs), [list(hcf.Lab(*lab).lch()) for lab in self.LABS]))
+        # Any shape (..., 3) keeps its shape; lists are taken as arrays.
+        grid = labs[:300].reshape(10, 30, 3)
+        self.assertTrue(numpy.array_equal(hcf.lab_to_xyz(grid), hcf.lab_to_xyz(labs[:300]).reshape(10, 30, 3)))
+        self.assertEqual(hcf.lab_to_lch(numpy.zeros((0, 3))).shape, (0, 3))
+        self.assertEqual(list(hcf.lab_to_xyz([50, 20, 10])), list(hcf.Lab(50, 20, 10).xyz()))
+
+    def test_differences_pair_by_pair_equal_the_scalar_calls(self):
+        samples = numpy.array(self.LABS)
+        standards = numpy.array(random_labs(300, 6) + EDGES[::-1])
+        one = (52.0, 12.5, -7.25)
+        for method in hcf.DeltaE:
+            pairs = zip(samples.tolist(), standards.tolist())
+            self.assertTrue(numpy.array_equal(hcf.delta_e(samples, standards, method),
+                                              [hcf.delta_e(s, t, method) for s, t in pairs]), method)
+            self.assertTrue(numpy.array_equal(hcf.delta_e(samples, one, method),
+                                              [hcf.delta_e(s, one, method) for s in samples.tolist()]))
+            self.assertTrue(numpy.array_equal(hcf.delta_e(hcf.Lab(*one), standards, method),
+                                              [hcf.delta_e(one, t, method) for t in standards.tolist()]))
+        self.assertEqual(hcf.delta_e(samples[:300].reshape(3, 100, 3), one).shape, (3, 100))
+        # One colour as a (3,) array is the scalar call it always was.
+        self.assertIsInstance(hcf.delta_e(numpy.array(one), (50, 0, 0)), float)
+
+    def test_arrays_the_calls_do_not_take(self):
+        nan, inf = float("nan"), float("inf")
+        cases = [
+            (hcf.lab_to_xyz, (numpy.array([[50, nan, 0]]),), ValueError),
+            (hcf.xyz_to_lab, (numpy.array([[20, 20, 20], [inf, 0, 0]]),), ValueError),
+            (hcf.lab_to_lch, (numpy.zeros((4, 2)),), ValueError),
+            (hcf.lab_to_xyz, (numpy.float64(3),), ValueError),
+            (hcf.lab_to_xyz, (["L", "a", "b"],), TypeError),
+            (hcf.delta_e, (numpy.zeros((2, 3)), numpy.zeros((3, 3))), ValueError),
+            (hcf.delta_e, (numpy.zeros((2, 3)), numpy.zeros((1, 2, 3))), ValueError),
+            (hcf.delta_e, (numpy.zeros((2, 3)), (nan, 0, 0)), ValueError),
+            (hcf.delta_e, (numpy.full((2, 3), -inf), (50, 0, 0)), ValueError),
+        ]
+        for call, args, error in cases:
+            with self.assertRaises(error, msg=(call.__name__, args)):
+                call(*args)
+
+
 class Conversions(unittest.TestCase):
     LABS = [(50.0, 20.0, 10.0), (96.5, -1.25, 3.5), (12.0, 40.0, -60.0)]
 
@@ -150,10 +212,13 @@ class Conversions(unittest.TestCase):
         if numpy is not None:
             self.assertEqual(list(hcf.xyz_from_spectrum(numpy.full(31, 0.5))), list(grey))
         for bad in ([], [0.5] * 50):  # no samples; past 830 nm
-            with self.assertRaises(hcf.Error):
+            with self.assertRaises(hcf.ArgumentError):  # an hcf.Error and a ValueError
                 hcf.xyz_from_spectrum(bad, 400)
-        with self.assertRaises(hcf.Error):
-            hcf.xyz_from_spectrum([0.5] * 10, 300)
+        for start in (300, 1000):
+            with self.assertRaises(hcf.ArgumentError):
+                hcf.xyz_from_spectrum([0.5] * 10, start)
+        with self.assertRaises(ValueError):
+            hcf.xyz_from_spectrum([0.5] * 30 + [float("nan")])
 
 
 class Arguments(unittest.TestCase):
@@ -179,9 +244,10 @@ class Arguments(unittest.TestCase):
                 hcf.Lab(1, 2, 3, illuminant=bad)
 
     def test_dictionaries_from_outside(self):
-        with self.assertRaises(hcf.Error) as caught:
+        with self.assertRaises(hcf.ArgumentError) as caught:
             hcf.Lab.from_dict({"L": "fifty", "a": 0, "b": 0})
         self.assertEqual(caught.exception.code, 9930)
+        self.assertIsInstance(caught.exception, ValueError)
         self.assertIn("L", caught.exception.message)
         cyclic = {"L": 50, "a": 0, "b": 0}
         cyclic["self"] = cyclic
@@ -193,12 +259,36 @@ class Arguments(unittest.TestCase):
         self.assertEqual(tuple(lab), (50, 1.5, -2))
 
     def test_equality_and_printing(self):
-        self.assertEqual(hcf.Lab(50, 1, 2), hcf.Lab(50, 1, 2 + 1e-12))
+        # Values compare as numbers do (a kit difference of 1e-12 is a difference).
+        self.assertNotEqual(hcf.Lab(50, 1, 2), hcf.Lab(50, 1, 2 + 1e-12))
         self.assertNotEqual(hcf.Lab(50, 1, 2), hcf.Lab(50, 1, 2, illuminant="D65"))
         self.assertNotEqual(hcf.Lab(50, 1, 2), (50, 1, 2))
         self.assertEqual(repr(hcf.Lab(50, 1, 2)), "hcf.Lab(50.0, 1.0, 2.0, illuminant=D50, observer=2°)")
         self.assertTrue(math.isclose(hcf.RGB(1, 0.5, 0).rgb255[1], 127.5))
         self.assertEqual(hcf.RGB(1, 0.5, 0).hex, "FF8000")  # each component rounded
+
+    def test_colours_are_hashable_read_only_values(self):
+        cases = [(hcf.Lab, "L", True), (hcf.XYZ, "X", True), (hcf.Luv, "L", True),
+                 (hcf.LCh, "L", True), (hcf.RGB, "r", False)]
+        for kind, first, lit in cases:
+            colour = kind(0.5, 0.25, 0.0)
+            self.assertEqual(colour, kind(0.5, 0.25, -0.0), msg=kind)
+            self.assertEqual(len({colour, kind(0.5, 0.25, -0.0), kind(0.5, 0.25, 1e-300)}), 2)
+            self.assertEqual({colour: kind.__name__}[kind(0.5, 0.25, 0.0)], kind.__name__)
+            self.assertNotEqual(colour, (0.5, 0.25, 0.0))
+            if lit:
+                self.assertNotEqual(colour, kind(0.5, 0.25, 0.0, observer=10))
+            with self.assertRaises(AttributeError):
+                setattr(colour, first, 1.0)
+            for bad in (float("nan"), float("inf")):
+                with self.assertRaises(ValueError, msg=(kind, bad)):
+                    kind(bad, 0, 0)
+        self.assertNotEqual(hcf.Lab(1, 2, 3), hcf.XYZ(1, 2, 3))
+        for call in (lambda: hcf.delta_e((float("nan"), 0, 0), (50, 0, 0)),
+                     lambda: hcf.Lab(50, 0, 0).delta_e((0, float("inf"), 0)),
+                     lambda: hcf.delta_e_batch((50, 0, 0), [(50, 0, float("nan"))])):
+            with self.assertRaises(ValueError):
+                call()
 
 
 if __name__ == "__main__":

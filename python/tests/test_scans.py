@@ -39,8 +39,9 @@ class ScanColours(unittest.TestCase):
         made = hcf.SpectralScan.from_curve(scan.curve, serial="X1", model="Irisel S1")
         self.assertEqual(list(made.lab("A")), list(scan.lab("A")))
         self.assertEqual(len(made.batched_labs), 16)
-        with self.assertRaises(hcf.Error):
-            hcf.SpectralScan.from_curve([])
+        for bad in ([], [0.5, float("nan")] * 8):
+            with self.assertRaises(ValueError):  # hcf.ArgumentError for the kit's refusal
+                hcf.SpectralScan.from_curve(bad)
 
     def test_a_colorimeter_scan_has_what_its_instrument_measured(self):
         scan = hcf.load_scan(TRISTIMULUS)
@@ -94,7 +95,7 @@ class ScanFiles(unittest.TestCase):
         with open(TRISTIMULUS, encoding="utf-8") as f:
             scan = json.load(f)
         scan["raw_color"] = "red"
-        with self.assertRaises(hcf.Error) as caught:
+        with self.assertRaises(hcf.ArgumentError) as caught:  # an hcf.Error and a ValueError
             hcf.load_scan(self.write("typed.json", json.dumps(scan)))
         self.assertEqual(caught.exception.code, 9930)
         self.assertIn("raw_color", caught.exception.message)
