@@ -32,11 +32,15 @@ hcf::dispatch::Duration durationOf(double seconds) {
   }
   // A day is longer than anything the kit waits for, and keeps the clock arithmetic in range.
   seconds = std::min(seconds, 86400.0);
-  return std::chrono::duration_cast<hcf::dispatch::Duration>(std::chrono::duration<double>(seconds));
+  return std::chrono::duration_cast<hcf::dispatch::Duration>(
+      std::chrono::duration<double>(seconds));
 }
 
 // True on the thread while it drives the main queue for a waiting call.
 thread_local bool tWaiting = false;
+
+// How often a waiting call looks for signals, in real time: Ctrl-C is answered within this.
+constexpr auto kSignalInterval = std::chrono::milliseconds(50);
 
 }  // namespace
 
@@ -48,10 +52,11 @@ py::object callableOrNone(py::object f) {
 }
 
 void PyCallable::set(py::object callable) {
-  fn_ = std::shared_ptr<py::object>(new py::object(callableOrNone(std::move(callable))), [](py::object* f) {
-    const py::gil_scoped_acquire locked;
-    delete f;
-  });
+  fn_ = std::shared_ptr<py::object>(new py::object(callableOrNone(std::move(callable))),
+                                    [](py::object* f) {
+                                      const py::gil_scoped_acquire locked;
+                                      delete f;
+                                    });
 }
 
 py::object PyCallable::get() const { return fn_ ? *fn_ : py::none(); }
@@ -139,7 +144,8 @@ void Runtime::startCloudAndRadio() {
   if (settings_.dataDir) {
     dataDir_ = *settings_.dataDir;
   } else if (sim) {
-    dataDir_ = std::filesystem::temp_directory_path() / ("hcf-python-" + std::to_string(::getpid()));
+    dataDir_ =
+        std::filesystem::temp_directory_path() / ("hcf-python-" + std::to_string(::getpid()));
     std::filesystem::remove_all(dataDir_);
     ownsDataDir_ = true;
   }
@@ -177,7 +183,7 @@ void Runtime::startCloudAndRadio() {
   hcf::HCFCentral::configure(config);
 }
 
-bool Runtime::wait(const std::function<bool()>& done, double seconds) {
+bool Runtime::wait(const std::function<bool()>& done, double seconds, Stop stop) {
   const auto limit = durationOf(seconds);
   if (tWaiting) {
     throw std::runtime_error(
@@ -189,15 +195,39 @@ bool Runtime::wait(const std::function<bool()>& done, double seconds) {
     py::gil_scoped_release unlocked;
     const std::lock_guard lock(driving_);
     tWaiting = true;
+    stop_ = stop;
+    stopping_ = false;
     try {
       auto& queue = hcf::dispatch::mainQueue();
-      held = queue.runUntil(done, queue.now() + limit);
+      const auto end = queue.now() + limit;
+      const bool manual = queue.clock().isManual();
+      // Slices of at most kSignalInterval of real time: the manual clock may jump over
+      // simulated hours in one, or stand still while the network answers.
+      for (;;) {
+        const auto sliceEnd = std::chrono::steady_clock::now() + kSignalInterval;
+        const auto over = [&] {
+          if (done()) return held = true;
+          return stopping_.load() || std::chrono::steady_clock::now() >= sliceEnd;
+        };
+        queue.runUntil(over, manual ? end : std::min(end, queue.now() + kSignalInterval));
+        if (held || stopping_ || queue.now() >= end) break;
+        const py::gil_scoped_acquire locked;
+        if (PyErr_CheckSignals() != 0) {
+          // The handler's exception (KeyboardInterrupt for Ctrl-C) is what the user asked
+          // for: it is raised, and one a callback raised before goes to sys.unraisablehook.
+          auto interrupt = std::make_unique<py::error_already_set>();
+          if (pending_) pending_->discard_as_unraisable("an hcf callback");
+          pending_ = std::move(interrupt);
+          break;
+        }
+      }
     } catch (...) {
       tWaiting = false;
       throw;
     }
     tWaiting = false;
   }
+  stopping_ = false;
   if (pending_) {
     auto error = std::move(pending_);
     error->restore();
@@ -211,6 +241,8 @@ void Runtime::callPython(const std::function<void()>& call) {
   try {
     call();
   } catch (py::error_already_set& e) {
+    // KeyboardInterrupt and SystemExit are no Exception: they end the wait whatever it is.
+    if (stop_ == Stop::OnAnyError || !e.matches(PyExc_Exception)) stopping_ = true;
     if (!pending_) {
       pending_ = std::make_unique<py::error_already_set>(std::move(e));
     } else {
@@ -227,7 +259,9 @@ std::vector<SimulatedInstrument> Runtime::simulatedInstruments() const {
 }
 
 void Runtime::requireSimulated() const {
-  if (!simulated()) throw py::value_error("only the simulated radio (ble=\"sim\") has samples and buttons to press");
+  if (!simulated())
+    throw py::value_error(
+        "only the simulated radio (ble=\"sim\") has samples and buttons to press");
 }
 
 fx::SimulatedColorimeter* Runtime::colorimeter(const std::string& serial) const {
@@ -256,6 +290,15 @@ void Runtime::restoreSample(const std::string& serial) {
   if (!c || !sample_) return;
   const hcf::HCFXYZColor xyz = sample_->XYZColor();
   c->measure(hcf::XYZTriple{xyz.X, xyz.Y, xyz.Z});
+}
+
+void Runtime::setInRange(const std::string& serial, bool inRange) {
+  requireSimulated();
+  hcf::ble::sim::Device* device = nullptr;
+  if (auto* c = colorimeter(serial)) device = &c->radio().device();
+  if (instruments_->irisel.serial() == serial) device = &instruments_->irisel.radio().device();
+  if (!device) throw py::value_error("no simulated instrument has the serial '" + serial + "'");
+  device->setAdvertising(inRange);
 }
 
 void Runtime::pressButton(const std::string& serial) {

@@ -4,11 +4,13 @@
 // The kit is process-wide (one HCFCentral, one main queue), so there is one runtime per
 // process. Python calls wait one at a time; while one waits it drives the main queue with the
 // GIL released, and the kit's callbacks into Python take the GIL on that same thread, between
-// the kit's tasks (never while the kit holds a lock of its own).
+// the kit's tasks (never while the kit holds a lock of its own). A wait ends early when a
+// signal came (Ctrl-C), and raises what its handler raised.
 #pragma once
 
 #include <hcf/hcf.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -60,11 +62,18 @@ class Runtime {
   const std::string& cloudUrl() const { return url_; }
   const std::filesystem::path& dataDirectory() const { return dataDir_; }
 
+  /// What ends a wait before `done`, besides its time.
+  enum class Stop {
+    OnInterrupt,  ///< a signal, or a callback raising KeyboardInterrupt or SystemExit
+    OnAnyError,   ///< that, or a callback raising anything
+  };
   /// Drives the main queue until `done` or until `seconds` pass on its clock (simulated
   /// seconds on the simulator); whether `done` held. Releases the GIL while driving, then
-  /// raises the first exception a Python callback raised meanwhile.
+  /// raises the first exception a Python callback raised meanwhile. Looks for signals at least
+  /// every 50 ms of real time, and ends at once with what their handlers raise
+  /// (KeyboardInterrupt for Ctrl-C); `stop` says what else ends it early.
   /// A callback cannot wait (it runs inside a wait): RuntimeError.
-  bool wait(const std::function<bool()>& done, double seconds);
+  bool wait(const std::function<bool()>& done, double seconds, Stop stop = Stop::OnInterrupt);
   /// Calls Python from a kit callback: takes the GIL; an exception is kept for the waiting
   /// call to raise (the first one; later ones go to sys.unraisablehook).
   void callPython(const std::function<void()>& call);
@@ -78,6 +87,8 @@ class Runtime {
   /// Puts the last placed sample back in front of the colorimeter `serial`.
   void restoreSample(const std::string& serial);
   void pressButton(const std::string& serial);
+  /// Takes the instrument `serial` out of range (it stops advertising) or brings it back.
+  void setInRange(const std::string& serial, bool inRange);
 
   ~Runtime();
 
@@ -98,6 +109,8 @@ class Runtime {
   std::optional<hcf::HCFLabColor> sample_;
   std::mutex driving_;                              // one waiting call at a time
   std::unique_ptr<py::error_already_set> pending_;  // touched only with the GIL held
+  Stop stop_ = Stop::OnInterrupt;                   // of the wait under way
+  std::atomic<bool> stopping_{false};               // the wait under way ends early
 };
 
 /// `f` when it is callable or None; TypeError otherwise.

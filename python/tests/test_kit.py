@@ -2,13 +2,18 @@
 loopback: start-up, discovery, connection, calibration and measurement, the catalogue, and
 Python callbacks."""
 
+import http.client
+import http.server
 import os
 import re
+import signal
 import subprocess
 import sys
 import tempfile
 import textwrap
+import threading
 import unittest
+import urllib.parse
 
 import hcf
 
@@ -38,10 +43,70 @@ def stop_cloud(cloud):
     cloud.stdout.close()
 
 
+class ArchiveGate:
+    """A loopback proxy in front of hcf-cloud that, while closed, sends half of the catalogue
+    archive and holds the rest back: a download then stays under way until it is cancelled."""
+
+    def __init__(self, upstream):
+        self.closed = False
+        self.opened = threading.Event()
+        target = urllib.parse.urlsplit(upstream)
+        gate = self
+
+        class Forward(http.server.BaseHTTPRequestHandler):
+            def forward(self):
+                body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+                skip = {"host", "connection", "content-length", "transfer-encoding"}
+                upstream = http.client.HTTPConnection(target.hostname, target.port, timeout=60)
+                upstream.request(self.command, self.path, body,
+                                 {k: v for k, v in self.headers.items() if k.lower() not in skip})
+                answer = upstream.getresponse()
+                data = answer.read()
+                upstream.close()
+                self.send_response(answer.status)
+                for key, value in answer.getheaders():
+                    if key.lower() not in skip:
+                        self.send_header(key, value)
+                self.send_header("Content-Length", str(len(data)))
+                self.end_headers()
+                held = gate.closed and self.path.endswith(".zip")
+                self.wfile.write(data[:len(data) // 2] if held else data)
+                if held:
+                    self.wfile.flush()
+                    gate.opened.wait(120)
+                    try:
+                        self.wfile.write(data[len(data) // 2:])
+                    except OSError:
+                        pass  # the download was cancelled
+
+            do_GET = do_POST = do_PUT = do_DELETE = forward
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Forward)
+        self.url = f"http://127.0.0.1:{self.server.server_port}"
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.closed, self.opened = True, threading.Event()
+
+    def open(self):
+        self.closed = False
+        self.opened.set()
+
+    def stop(self):
+        self.open()
+        self.server.shutdown()
+        self.server.server_close()
+
+
 class Session(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.cloud, cls.url = start_cloud()
+        cls.cloud, upstream = start_cloud()
+        cls.gate = ArchiveGate(upstream)
+        cls.url = cls.gate.url
         cls.data = tempfile.TemporaryDirectory(prefix="hcf-python-kit-")
         cls.kit = hcf.Kit(sdk_key=SDK_KEY, cloud=cls.url, ble="sim", data_dir=cls.data.name)
         cls.serials = {i["name"]: i["serial"] for i in cls.kit.simulated_instruments}
@@ -49,6 +114,7 @@ class Session(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.kit.close()
+        cls.gate.stop()
         stop_cloud(cls.cloud)
         cls.data.cleanup()
 
@@ -89,10 +155,76 @@ class Session(unittest.TestCase):
         self.assertEqual(len(found), 3)  # the Tintra advertises no serial
         self.assertEqual([d.rssi for d in found], sorted((d.rssi for d in found), reverse=True))
 
+    def test_discovery_reports_each_instrument_as_found_and_nothing_is_no_error(self):
+        if self.kit.instrument:
+            self.kit.instrument.disconnect()  # a connected instrument is always found
+        found, events = [], []
+        self.kit.on_state = lambda state, count: events.append(state)
+        try:
+            listed = self.kit.discover(on_found=lambda d: (found.append(d), events.append("found")))
+        finally:
+            self.kit.on_state = None
+        self.assertEqual(len(listed), 3)
+        self.assertEqual(sorted(d.identifier for d in found), sorted(d.identifier for d in listed))
+        # Each as the pass finds it, not when it ends.
+        self.assertEqual(events[events.index("scanning"):], ["scanning"] + ["found"] * 3 + ["idle"])
+        try:
+            for serial in self.serials.values():
+                self.kit.set_in_range(serial, False)
+            found.clear()
+            self.assertEqual(self.kit.discover(on_found=found.append), [])
+            self.assertEqual(found, [])
+            self.kit.set_in_range(self.serials["Irisel"], True)
+            self.assertEqual([d.serial for d in self.kit.discover()], [self.serials["Irisel"]])
+        finally:
+            for serial in self.serials.values():
+                self.kit.set_in_range(serial, True)
+        with self.assertRaises(TypeError):
+            self.kit.discover(on_found=5)
+        with self.assertRaises(ValueError):
+            self.kit.set_in_range("0123456789AB", False)
+
+    def test_an_interrupted_download_is_cancelled_and_the_catalogue_stays(self):
+        self.assertEqual(self.kit.download_catalog(), 300)
+        store = os.path.join(self.data.name, "halvern-products-demo-package.realm")
+        installed = os.stat(store).st_ino
+
+        def sigint_from_another_thread():
+            # The signal comes while the call drives the kit with the GIL released.
+            asked = threading.Event()
+            threading.Thread(target=lambda: asked.wait(60) and os.kill(os.getpid(), signal.SIGINT)).start()
+            return lambda share: asked.set()
+
+        def raising(error):
+            def progress(share):
+                raise error
+            return progress
+
+        cases = [
+            ("an exception in the progress callback", lambda: raising(LookupError("stop")), LookupError),
+            ("Ctrl-C in the progress callback", lambda: lambda share: os.kill(os.getpid(), signal.SIGINT),
+             KeyboardInterrupt),
+            ("Ctrl-C while the call waits", sigint_from_another_thread, KeyboardInterrupt),
+        ]
+        previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+        self.addCleanup(signal.signal, signal.SIGINT, previous)
+        for name, progress, error in cases:
+            self.gate.close()
+            try:
+                with self.assertRaises(error, msg=name):
+                    self.kit.download_catalog(progress=progress())
+            finally:
+                self.gate.open()
+            self.assertEqual(os.stat(store).st_ino, installed, msg=name)
+            self.assertEqual([f for f in os.listdir(self.data.name) if f.endswith(".part")], [], msg=name)
+            self.assertEqual(self.kit.product_count(), 300)
+        self.assertEqual(self.kit.download_catalog(), 300)  # the next download goes through
+        self.assertNotEqual(os.stat(store).st_ino, installed)
+
     def test_failures_are_errors_with_the_kits_code(self):
         with self.assertRaises(hcf.Error) as caught:
             self.kit.connect(serial="0123456789AB")
-        self.assertEqual((caught.exception.code, caught.exception.message), (0, "Device not found"))
+        self.assertEqual((caught.exception.code, caught.exception.message), (9200, "Device not found"))
         instrument = self.connect("ColorOrla")
         with self.assertRaises(TimeoutError):
             instrument.measure(timeout=1e-6)
