@@ -70,6 +70,14 @@ def _build_extension(build_dir, config_settings):
     return built[0]
 
 
+def _package_files(folder):
+    """The package's files in `folder` as wheel entries: its Python files, the extension's type
+    stubs and the marker that the package is typed (PEP 561)."""
+    folder = pathlib.Path(folder)
+    chosen = [p for p in sorted(folder.iterdir()) if p.suffix in (".py", ".pyi") or p.name == "py.typed"]
+    return {f"{NAME}/{p.name}": p.read_bytes() for p in chosen}
+
+
 def _record_line(name, data):
     digest = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
     return f"{name},sha256={digest},{len(data)}"
@@ -111,7 +119,7 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     build_dir = pathlib.Path(keep) if keep else pathlib.Path(tempfile.mkdtemp(prefix="hcf-wheel-"))
     try:
         extension = _build_extension(build_dir, config_settings)
-        files = {f"hcf/{p.name}": p.read_bytes() for p in sorted((HERE / "hcf").glob("*.py"))}
+        files = _package_files(HERE / "hcf")
         files[f"hcf/{extension.name}"] = extension.read_bytes()
         return _write_wheel(wheel_directory, files)
     finally:

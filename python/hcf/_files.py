@@ -3,11 +3,14 @@
 import json
 import os
 import tempfile
+import typing
 
 from ._hcf import Scan
 
+Path = typing.Union[str, "os.PathLike[str]"]
 
-def _read_json(path):
+
+def _read_json(path: Path) -> typing.Any:
     try:
         with open(path, encoding="utf-8") as f:
             return json.load(f)
@@ -17,10 +20,11 @@ def _read_json(path):
         raise ValueError(f"{path}: not JSON: {e}") from None
 
 
-def load_scans(path):
+def load_scans(path: Path) -> typing.List[Scan]:
     """Every scan of a file holding one scan dictionary or a list of them
-    (C++ HCFTintVaultSerialization::colorScanFromDictionary). hcf.Error 9930 names the first
-    entry that does not read; nothing is returned then."""
+    (C++ HCFTintVaultSerialization::colorScanFromDictionary). hcf.ArgumentError 9930 (an
+    hcf.Error and a ValueError) names the key of the first entry that does not read; nothing is
+    returned then."""
     data = _read_json(path)
     entries = data if isinstance(data, list) else [data]
     scans = []
@@ -31,7 +35,7 @@ def load_scans(path):
     return scans
 
 
-def load_scan(path):
+def load_scan(path: Path) -> Scan:
     """The one scan of a file (see load_scans)."""
     scans = load_scans(path)
     if len(scans) != 1:
@@ -39,18 +43,18 @@ def load_scan(path):
     return scans[0]
 
 
-def save_scans(scans, path):
+def save_scans(scans: typing.Iterable[Scan], path: Path) -> None:
     """Writes the scans' dictionaries as a JSON list (C++ colorScanToDictionary). The file is
     replaced whole: written beside it, then renamed, so a failure leaves the old one."""
     _write_json([s.to_dict() for s in scans], path)
 
 
-def save_scan(scan, path):
+def save_scan(scan: Scan, path: Path) -> None:
     """Writes one scan's dictionary (see save_scans)."""
     _write_json(scan.to_dict(), path)
 
 
-def _write_json(data, path):
+def _write_json(data: typing.Any, path: Path) -> None:
     # NaN and infinities have no JSON text: the kit refuses to read them back.
     text = json.dumps(data, indent=2, ensure_ascii=False, allow_nan=False) + "\n"
     folder = os.path.dirname(os.path.abspath(path))

@@ -7,6 +7,7 @@ import csv
 import hashlib
 import io
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -20,6 +21,9 @@ from support import SOURCE_DIR
 sys.path.insert(0, os.path.join(SOURCE_DIR, "python"))
 import hcf_build  # noqa: E402  (the backend, beside pyproject.toml)
 
+# What type checkers of programs using the module read.
+TYPED = {"hcf/py.typed", "hcf/_hcf.pyi"}
+
 
 class Wheel(unittest.TestCase):
     def test_the_backend_needs_nothing_from_an_index(self):
@@ -32,9 +36,10 @@ class Wheel(unittest.TestCase):
 
     def test_pip_installs_the_wheel_and_the_module_imports_from_there(self):
         built = os.path.dirname(hcf.__file__)
-        files = {}
+        files = hcf_build._package_files(built)
+        self.assertLessEqual(TYPED, set(files))
         for name in sorted(os.listdir(built)):
-            if name.endswith(".py") or name.endswith(".so"):
+            if name.endswith(".so"):
                 with open(os.path.join(built, name), "rb") as f:
                     files[f"hcf/{name}"] = f.read()
         with tempfile.TemporaryDirectory() as scratch:
@@ -69,6 +74,20 @@ class Wheel(unittest.TestCase):
             where, value = out.stdout.split()
             self.assertTrue(where.startswith(site), where)
             self.assertEqual(value, "2.0425")
+            for name in TYPED:
+                self.assertTrue(os.path.isfile(os.path.join(site, name)), name)
+
+    def test_the_install_rules_ship_the_types(self):
+        build, cmake = os.environ.get("HCF_BUILD_DIR"), shutil.which("cmake")
+        if not build or not cmake:
+            self.skipTest("HCF_BUILD_DIR does not name this build, or there is no cmake")
+        with tempfile.TemporaryDirectory() as prefix:
+            done = subprocess.run([cmake, "--install", build, "--component", "python", "--prefix", prefix],
+                                  capture_output=True, text=True, timeout=300)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            packaged = os.path.join(prefix, "lib", "python3", "dist-packages")
+            for name in TYPED:
+                self.assertTrue(os.path.isfile(os.path.join(packaged, name)), name)
 
 
 if __name__ == "__main__":
