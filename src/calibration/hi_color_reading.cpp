@@ -175,7 +175,8 @@ Result<std::shared_ptr<const HIColorReading>> HIColorReading::initWith(
   } else if (model == "4.0") {
     reading.reset(new HITintra40Reading(sense, device));
   } else {
-    return HTUtility::errWithMsg("No reading for hardware version \"" + model + "\"", 0);
+    return HTUtility::errWithMsg("No reading for hardware version \"" + model + "\"",
+                                 error_code::kUnknownHardwareVersion);
   }
   if (auto error = reading->runCIEMath()) return *error;
   return std::shared_ptr<const HIColorReading>(std::move(reading));
@@ -187,7 +188,9 @@ std::optional<HCFError> HIColorReading::runCIEMath() {
   if (!model) return model.error();
   const XYZTriple own = (*model)->getXYZforSenseVals(sense_);
   const auto d65 = CieStdMath::tintra2newLight(own.X, own.Y, own.Z, true, device_.tintra_model());
-  if (!d65) return HTUtility::errWithMsg("Unknown hardware version " + device_.tintra_model(), 0);
+  if (!d65)
+    return HTUtility::errWithMsg("Unknown hardware version " + device_.tintra_model(),
+                                 error_code::kUnknownHardwareVersion);
   unadjD65XYZ_ = HCFXYZColor::XYZColorWithX(d65->X, d65->Y, d65->Z, HCFIlluminant::D65);
   adj2DegD65XYZ_ = unadjD65XYZ_;
   return applyAdjustment();

@@ -23,7 +23,8 @@ constexpr double kK4 = 0.0012;
 constexpr double kWhiteLevel = 100.0;
 
 HCFError invalid(const std::string& why) {
-  return HTUtility::errWithMsg("Invalid calibration record: " + why, 0);
+  return HTUtility::errWithMsg("Invalid calibration record: " + why,
+                               error_code::kInvalidCalibrationRecord);
 }
 
 // A JSON number as the instruments' 16-bit count: truncated toward zero, wrapped to 16 bits.

@@ -50,7 +50,7 @@ Result<std::shared_ptr<const std::vector<LUTEntry>>> TintraAdjust::parseLUT(std:
             return HTUtility::errWithMsg("Invalid correction table: entry " +
                                              std::to_string(table->size()) +
                                              " lacks one of L, a, b, dL, da, db",
-                                         0);
+                                         error_code::kInvalidCorrectionTable);
           }
           table->push_back(entry);
         }
@@ -107,7 +107,8 @@ Result<LabTriple> TintraAdjust::applyANN(const TintraNN& network, double L, doub
   const auto out = network.predictOutput(L, a, b, observer);
   if (out.size() < 3) {
     return HTUtility::errWithMsg(
-        "Invalid network document: it does not map three inputs to three outputs", 0);
+        "Invalid network document: it does not map three inputs to three outputs",
+        error_code::kInvalidNetworkDocument);
   }
   return LabTriple{out[0], out[1], out[2]};
 }

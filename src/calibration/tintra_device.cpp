@@ -16,7 +16,8 @@ namespace {
 constexpr int kMaxNesting = 32;
 
 HCFError invalid(const std::string& why) {
-  return HTUtility::errWithMsg("Invalid calibration record: " + why, 0);
+  return HTUtility::errWithMsg("Invalid calibration record: " + why,
+                               error_code::kInvalidCalibrationRecord);
 }
 
 void unknownFields(const google::protobuf::Message& m, const std::string& indent,

@@ -1,5 +1,6 @@
 #include "hcf/calibration/tintra_nn.h"
 
+#include <cerrno>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -23,7 +24,8 @@ constexpr double kChromaOffset = 128.0;
 constexpr double kChromaScale = 0.00390625;  // 1/256
 
 HCFError invalid(const std::string& why) {
-  return HTUtility::errWithMsg("Invalid network document: " + why, 0);
+  return HTUtility::errWithMsg("Invalid network document: " + why,
+                               error_code::kInvalidNetworkDocument);
 }
 
 NNLayer::Transfer transferOf(std::string_view type) {
@@ -174,8 +176,9 @@ Result<std::shared_ptr<const TintraNN>> TintraNN::initFromString(std::string_vie
 }
 
 Result<std::shared_ptr<const TintraNN>> TintraNN::initFromFile(const std::filesystem::path& path) {
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
-  if (!in) return HTUtility::errWithMsg("Cannot read network file " + path.string(), 0);
+  if (!in) return HTUtility::fileReadError("Cannot read network file " + path.string(), errno);
   std::ostringstream text;
   text << in.rdbuf();
   return initFromString(text.str());

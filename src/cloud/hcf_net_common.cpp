@@ -107,7 +107,7 @@ void HCFNetCommon::doJSONRequestOnCompErr(http::Request request, JSONErrorComple
                         HTUtility::serverResponseError(serverMessage(body), response->statusCode));
     }
     if (!body || body->empty()) {
-      return onComplete(std::nullopt, HTUtility::errWithMsg("no response body", 0));
+      return onComplete(std::nullopt, HTUtility::noResponseBodyError());
     }
     std::optional<HCFError> parseFailure;
     auto json = parseJSON(*body, &parseFailure);
@@ -146,7 +146,7 @@ void HCFNetCommon::postJSON(const std::optional<JsonValue>& object, const http::
   if (!text) {
     // Completes on the callback queue, as every answer does.
     dispatch::globalQueue().async([onComplete = std::move(onComplete)] {
-      onComplete(std::nullopt, HTUtility::errWithMsg("Error encoding JSON request.", 0));
+      onComplete(std::nullopt, HTUtility::jsonEncodingError());
     });
     return;
   }

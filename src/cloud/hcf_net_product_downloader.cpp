@@ -123,9 +123,10 @@ bool HCFNetProductDownloader::Transfer::onResponse(const http::Response& respons
   std::filesystem::create_directories(archive.parent_path(), ec);
   state().file.reset(std::fopen(archive.c_str(), "wb"));
   if (!state().file) {
-    fail(HTUtility::errWithMsg(
-        "The archive file cannot be created: " + archive.string() + ": " + std::strerror(errno),
-        error_code::kInvalidData));
+    const int error = errno;
+    fail(HTUtility::fileWriteError(
+        "The archive file cannot be created: " + archive.string() + ": " + std::strerror(error),
+        error));
     return false;  // the transfer stops rather than waiting for a file
   }
   const std::weak_ptr<HCFNetProductDownloader> weakSelf = self;
@@ -141,9 +142,9 @@ bool HCFNetProductDownloader::Transfer::onResponse(const http::Response& respons
 bool HCFNetProductDownloader::Transfer::onData(const std::uint8_t* data, std::size_t size) {
   if (self->cancelled_ || !state().file) return false;
   if (std::fwrite(data, 1, size, state().file.get()) != size) {
-    fail(
-        HTUtility::errWithMsg(std::string("The archive cannot be written: ") + std::strerror(errno),
-                              error_code::kInvalidData));
+    const int error = errno;
+    fail(HTUtility::fileWriteError(
+        std::string("The archive cannot be written: ") + std::strerror(error), error));
     return false;
   }
   self->running_ += static_cast<std::int64_t>(size);
@@ -151,16 +152,16 @@ bool HCFNetProductDownloader::Transfer::onData(const std::uint8_t* data, std::si
 }
 
 void HCFNetProductDownloader::Transfer::onComplete(std::optional<HCFError> error) {
-  bool written = true;
-  if (state().file) written = std::fclose(state().file.release()) == 0;
+  int closeError = 0;
+  if (state().file && std::fclose(state().file.release()) != 0) closeError = errno ? errno : EIO;
   {
     const std::lock_guard lock(state().mutex);
     state().progressTimer.cancel();
     state().task.reset();  // the transfer is over
   }
   if (!error && self->cancelled_) error = HTUtility::cancelledError();
-  if (!error && !written) {
-    error = HTUtility::errWithMsg("The archive cannot be written", error_code::kInvalidData);
+  if (!error && closeError != 0) {
+    error = HTUtility::fileWriteError("The archive cannot be written", closeError);
   }
   if (error || state().failed) {
     removeArchive();

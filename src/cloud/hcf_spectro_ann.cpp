@@ -298,7 +298,8 @@ void HCFSpectroANN::getLocalANNs(const std::string& serial, SpectroANNCompletion
   const auto urls = HCFRealmManager::fetchCompiledModelUrlsForSpectro(serial);
   if (!urls) {
     completion(std::nullopt, std::nullopt,
-               HTUtility::errWithMsg("No model package stored for serial " + serial, 0));
+               HTUtility::errWithMsg("No model package stored for serial " + serial,
+                                     error_code::kNoModelPackage));
     return;
   }
   std::vector<std::shared_ptr<const HCFMLModel>> models;

@@ -20,7 +20,7 @@ void HCFTristimScan::scanFrom(const std::string& serial, const std::vector<doubl
   if (senses.size() < 3) {
     complete(nullptr, HTUtility::errWithMsg("A colorimeter scan needs three sensor values, got " +
                                                 std::to_string(senses.size()),
-                                            error_code::kScan));
+                                            error_code::kTooFewSensorValues));
     return;
   }
   const HITintraSensorReading sense{static_cast<float>(senses[0]), static_cast<float>(senses[1]),

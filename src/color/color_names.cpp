@@ -31,7 +31,7 @@ Result<Value> lookUp(const std::array<std::pair<const char*, Value>, N>& names,
   }
   return HTUtility::errWithMsg(
       "unknown " + std::string(what) + " '" + std::string(name) + "' (" + valid + ")",
-      error_code::kInvalidData);
+      error_code::kUnknownColorName);
 }
 
 }  // namespace
@@ -116,7 +116,7 @@ Result<HCFDeltaEMethod> deltaEMethodNamed(std::string_view name) {
                                      "' names CIE 1976 (ΔE*ab), which is no colour-difference "
                                      "method of searches and stored colours (" +
                                      kMethodList + ")",
-                                 error_code::kInvalidData);
+                                 error_code::kUnknownColorName);
   }
   return lookUp(kMethodNames, key, name, "colour-difference method", kMethodList);
 }
@@ -129,7 +129,7 @@ Result<HCFDeltaEFormula> deltaEFormulaNamed(std::string_view name) {
   }
   return HTUtility::errWithMsg("unknown colour-difference method '" + std::string(name) + "' (" +
                                    kMethodList + ", de_76 or cie76)",
-                               error_code::kInvalidData);
+                               error_code::kUnknownColorName);
 }
 
 std::string deltaEFormulaName(const HCFDeltaEFormula& formula) {

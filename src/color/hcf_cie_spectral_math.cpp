@@ -96,18 +96,18 @@ Result<HCFXYZColor> HCFCieSpectralMath::xyzFromSpectrum(std::span<const double> 
                                                         HCFStdObserver observer,
                                                         HCFWhiteReference white) {
   const std::size_t n = samples.size();
-  if (n == 0) return HTUtility::errWithMsg("Spectrum has no samples", 0);
+  if (n == 0) return HTUtility::errWithMsg("Spectrum has no samples", error_code::kInvalidSpectrum);
   if (start < cieWavelengthStart || start + kStep10 * (n - 1) > cieWavelengthEnd) {
     return HTUtility::errWithMsg("Spectrum from " + std::to_string(start) + " nm with " +
                                      std::to_string(n) + " samples leaves 340–830 nm",
-                                 0);
+                                 error_code::kInvalidSpectrum);
   }
   // The curve's samples are taken as lying on the tables' 10 nm grid under every illuminant;
   // a start between two grid points would be read as the one before it under some.
   if ((start - cieWavelengthStart) % kStep10 != 0) {
     return HTUtility::errWithMsg("Spectrum from " + std::to_string(start) +
                                      " nm is not on the 10 nm grid of the tables (340, 350, …)",
-                                 0);
+                                 error_code::kInvalidSpectrum);
   }
   const bool fluorescent = HTColorUtils::toIlluminantStr(illuminant).value_or("D50")[0] == 'F';
   const unsigned step = fluorescent ? kStep5 : kStep10;
@@ -134,7 +134,10 @@ Result<HCFXYZColor> HCFCieSpectralMath::xyzFromSpectrum(std::span<const double> 
   MatrixMath::vectorMult(yR, S, yRS, m);
   MatrixMath::vectorMult(zR, S, zRS, m);
   const double N = MatrixMath::sumWithVector(yS, m);
-  if (N == 0) return HTUtility::errWithMsg("Spectrum lies where the observer sees nothing", 0);
+  if (N == 0) {
+    return HTUtility::errWithMsg("Spectrum lies where the observer sees nothing",
+                                 error_code::kInvalidSpectrum);
+  }
   // 100 · (Σ/N): a perfect reflector's Σ equals N, so Y is 100 exactly.
   const double Y = 100.0 * (MatrixMath::sumWithVector(yRS, m) / N);
   if (white == HCFWhiteReference::Integrated) {
@@ -150,7 +153,7 @@ Result<HCFXYZColor> HCFCieSpectralMath::xyzFromSpectrum(std::span<const double> 
       return HTUtility::errWithMsg("Spectrum from " + std::to_string(start) + " nm with " +
                                        std::to_string(n) +
                                        " samples has a white without X or Z to be relative to",
-                                   0);
+                                   error_code::kInvalidSpectrum);
     }
     const Vector3& w = CieStdMath::wpArrayForObserver(observer, illuminant);
     const double X = (MatrixMath::sumWithVector(xRS, m) / Nx) * (w[0] * 100.0);

@@ -24,7 +24,7 @@ void HCFConnectionManager::withB2Key(const std::string& key, ManagerCallback onS
         if (!manager->central_) {
           if (onError) {
             onError(HTUtility::errWithMsg("No Bluetooth backend is configured",
-                                          error_code::kBleInitFailed));
+                                          error_code::kNoBluetoothBackend));
           }
           return;
         }
@@ -80,7 +80,7 @@ void HCFConnectionManager::connectToMatch(std::function<bool(const HPeripheralWR
     auto self = weak.lock();
     if (!self) return;
     if (self->haltConnection_) {
-      if (onSuccess) onSuccess(HTUtility::errWithMsg("Operation halted", 0));
+      if (onSuccess) onSuccess(HTUtility::operationHaltedError());
       return;
     }
     if (error) {
@@ -95,7 +95,7 @@ void HCFConnectionManager::connectToMatch(std::function<bool(const HPeripheralWR
         }
       }
     }
-    if (onSuccess) onSuccess(HTUtility::errWithMsg("Device not found", 0));
+    if (onSuccess) onSuccess(HTUtility::deviceNotFoundError());
   });
 }
 

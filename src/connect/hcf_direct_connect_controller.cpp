@@ -203,7 +203,7 @@ void HCFDirectConnectController::connectTo(std::shared_ptr<ble::Peripheral> peri
                                            ConnectCallback onSuccess) {
   if (auto error = checkForError(); error || !peripheral) {
     if (onSuccess) {
-      const HCFError e = error ? *error : HTUtility::errWithMsg("Device not found", 0);
+      const HCFError e = error ? *error : HTUtility::deviceNotFoundError();
       dispatch::mainQueue().async([onSuccess, e] { onSuccess(e); });
     }
     return;
@@ -224,8 +224,7 @@ void HCFDirectConnectController::connectTo(std::shared_ptr<ble::Peripheral> peri
     auto earlier = std::move(connectBlock_);
     connectBlock_ = nullptr;
     if (connecting_ && connecting_ != peripheral) central_->cancelPeripheralConnection(connecting_);
-    dispatch::mainQueue().async(
-        [earlier] { earlier(HTUtility::errWithMsg("Operation halted", 0)); });
+    dispatch::mainQueue().async([earlier] { earlier(HTUtility::operationHaltedError()); });
   }
   if (current && manager) releaseConnected(*manager);
   becomeDelegate();
@@ -251,7 +250,7 @@ void HCFDirectConnectController::haltConnection(
   if (!connecting_ || (peripheral && !isConnecting(peripheral))) return;
   const auto halted = std::move(connecting_);
   connecting_.reset();
-  sendConnectedOnMain(HTUtility::errWithMsg("Operation halted", 0));
+  sendConnectedOnMain(HTUtility::operationHaltedError());
   if (central_) central_->cancelPeripheralConnection(halted);
   notifyListenersWithState(HCFConnectivityState::Idle);
 }

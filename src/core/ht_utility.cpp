@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <system_error>
 
 HCF_NAMESPACE_BEGIN
 
@@ -52,6 +53,14 @@ HCFError make(std::string_view message, std::int64_t code) {
 // A "%@" message: the pattern is what gets translated, then the argument goes in.
 HCFError makeWith(std::string_view pattern, std::string_view argument, std::int64_t code) {
   return withText(withArgument(translate(pattern), argument), code);
+}
+
+// `e` with the system's `errno` value kept as its native error (none for 0).
+HCFError withSystemError(HCFError e, int systemError) {
+  if (systemError != 0) {
+    e.native = NativeError{"errno", systemError, std::generic_category().message(systemError)};
+  }
+  return e;
 }
 
 }  // namespace
@@ -137,6 +146,35 @@ HCFError HTUtility::instrumentTimeoutError(std::string_view what) {
 
 HCFError HTUtility::invalidDataError(std::string_view detail) {
   return make("Invalid data: " + std::string(detail), kInvalidData);
+}
+
+HCFError HTUtility::deviceNotFoundError() { return make("Device not found", kDeviceNotFound); }
+HCFError HTUtility::operationHaltedError() { return make("Operation halted", kOperationHalted); }
+HCFError HTUtility::unknownDeviceError() { return make("Unknown Device", kUnknownDevice); }
+HCFError HTUtility::noResponseBodyError() { return make("no response body", kNoResponseBody); }
+HCFError HTUtility::jsonEncodingError() {
+  return make("Error encoding JSON request.", kJSONEncoding);
+}
+HCFError HTUtility::storeError(std::string_view detail) {
+  return make("Store error: " + std::string(detail), kStore);
+}
+
+HCFError HTUtility::catalogStatusError(const HCFError& cause) {
+  // The server's error statuses are the codes of its answers in the kit's domain.
+  const bool refused = cause.domain == kHCFErrorDomain && cause.code >= 400 && cause.code <= 599;
+  const std::int64_t code = cause.isTransportError() ? kCatalogStatusUnreachable
+                            : refused                ? kCatalogStatusServerError
+                                                     : kCatalogStatusUnreadable;
+  HCFError e = make(cause.localizedDescription, code);
+  e.native = NativeError{cause.domain, cause.code, cause.native ? cause.native->name : ""};
+  return e;
+}
+
+HCFError HTUtility::fileReadError(std::string_view message, int systemError) {
+  return withSystemError(make(message, kFileNotRead), systemError);
+}
+HCFError HTUtility::fileWriteError(std::string_view message, int systemError) {
+  return withSystemError(make(message, kFileNotWritten), systemError);
 }
 
 HCFError HTUtility::errWithMsg(std::string_view message, std::int64_t code) {

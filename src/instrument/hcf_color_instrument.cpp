@@ -76,7 +76,7 @@ void HCFColorInstrument::createWithPeripheral(std::shared_ptr<ble::Peripheral> p
   } else if (service == HTSpectroManager::bleService()) {
     instrument = std::make_shared<HCFSpectrometer>();
   } else {
-    if (complete) complete(nullptr, HTUtility::errWithMsg("Unknown Device", 0));
+    if (complete) complete(nullptr, HTUtility::unknownDeviceError());
     return;
   }
   if (!peripheral) {
@@ -88,7 +88,7 @@ void HCFColorInstrument::createWithPeripheral(std::shared_ptr<ble::Peripheral> p
   const auto pending = registry();
   for (const auto& earlier : pending) {
     if (earlier->peripheral_ && earlier->peripheral_->identifier() == peripheral->identifier()) {
-      earlier->failInit(HTUtility::errWithMsg("Operation halted", 0));
+      earlier->failInit(HTUtility::operationHaltedError());
     }
   }
   instrument->peripheral_ = peripheral;
@@ -237,10 +237,10 @@ void HCFColorInstrument::gotCharacteristicError(const ble::UUID& characteristic,
   batteryTimer_.cancel();
   auto block = std::move(battBlock_);
   battBlock_ = nullptr;
-  block(
-      std::nullopt,
-      withPlatformError(
-          HTUtility::errWithMsg("The battery status could not be read", error_code::kScan), error));
+  block(std::nullopt,
+        withPlatformError(HTUtility::errWithMsg("The battery status could not be read",
+                                                error_code::kBatteryUnreadable),
+                          error));
 }
 
 HCFError HCFColorInstrument::withPlatformError(HCFError kitError, const ble::Error& error) {

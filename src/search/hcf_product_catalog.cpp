@@ -15,7 +15,11 @@ HCF_NAMESPACE_BEGIN
 namespace {
 
 // The kit's error for a store that cannot be read.
-HCFError storeError(const sql::Failure& e) { return HTUtility::invalidDataError(e.what()); }
+HCFError storeError(const sql::Failure& e) {
+  HCFError error = HTUtility::invalidDataError(e.what());
+  error.native = e.error().native;  // the SQLite result
+  return error;
+}
 
 template <typename Work>
 auto guarded(Work work) -> Result<decltype(work())> {

@@ -103,8 +103,7 @@ void HCFProductManager::fetchProductsStatus(HCFNetTintVault::StatusCompletion co
       *creds, [completion](std::optional<HCFNetProductsStatusResponse> status,
                            std::optional<HCFError> error) {
         if (!completion) return;
-        if (error)
-          return completion(std::nullopt, HTUtility::errWithMsg(error->localizedDescription, 0));
+        if (error) return completion(std::nullopt, HTUtility::catalogStatusError(*error));
         completion(status, std::nullopt);
       });
 }

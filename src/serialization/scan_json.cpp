@@ -325,10 +325,8 @@ Result<std::shared_ptr<HCFColorScan>> oneScan(
 
 Result<std::string> fileText(const std::filesystem::path& path) {
   const auto failed = [&path](int err) {
-    HCFError e = HTUtility::errWithMsg(
-        path.string() + " cannot be read: " + std::generic_category().message(err), 0);
-    e.native = NativeError{"errno", err, std::generic_category().message(err)};
-    return e;
+    return HTUtility::fileReadError(
+        path.string() + " cannot be read: " + std::generic_category().message(err), err);
   };
   errno = 0;
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),

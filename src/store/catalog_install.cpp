@@ -36,11 +36,11 @@ std::filesystem::path unpackFolderBeside(const std::filesystem::path& target) {
 std::optional<HCFError> syncPath(const std::filesystem::path& path, bool folder) {
   const int fd = ::open(path.c_str(), (folder ? O_DIRECTORY : 0) | O_RDONLY | O_CLOEXEC);
   if (fd < 0 || ::fsync(fd) != 0) {
-    const std::string why = std::strerror(errno);
+    const int error = errno;
     if (fd >= 0) ::close(fd);
-    return HTUtility::errWithMsg(
-        "the catalogue could not be written to disk (" + path.string() + "): " + why,
-        error_code::kInvalidData);
+    return HTUtility::fileWriteError("the catalogue could not be written to disk (" +
+                                         path.string() + "): " + std::strerror(error),
+                                     error);
   }
   ::close(fd);
   return std::nullopt;
@@ -85,8 +85,10 @@ std::optional<HCFError> install(const std::filesystem::path& archive,
     CatalogColumns::writeCache(db);
     t.commit();
   } catch (const sql::Failure& e) {
-    return HTUtility::invalidDataError(std::string("the downloaded catalogue cannot be used: ") +
-                                       e.what());
+    HCFError error = HTUtility::invalidDataError(
+        std::string("the downloaded catalogue cannot be used: ") + e.what());
+    error.native = e.error().native;  // the SQLite result
+    return error;
   }
   if (stillWanted && !stillWanted()) {
     return HTUtility::cancelledError();
@@ -101,8 +103,8 @@ std::optional<HCFError> install(const std::filesystem::path& archive,
   removeCompanions(target);
   std::filesystem::rename(*store, target, ec);
   if (ec) {
-    return HTUtility::errWithMsg("the downloaded catalogue cannot be put in place: " + ec.message(),
-                                 error_code::kInvalidData);
+    return HTUtility::fileWriteError(
+        "the downloaded catalogue cannot be put in place: " + ec.message(), ec.value());
   }
   forgetConnections();
   CatalogColumns::invalidate();

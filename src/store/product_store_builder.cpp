@@ -230,7 +230,7 @@ HCFProductStoreBuild HCFProductStoreBuilder::build(std::istream& in,
   } catch (const std::exception& e) {
     removeStoreFiles(building);
     out.summary.reset();
-    out.error = HTUtility::errWithMsg(std::string("Store error: ") + e.what(), 0);
+    out.error = HTUtility::storeError(e.what());
   }
   return out;
 }

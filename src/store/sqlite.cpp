@@ -45,7 +45,7 @@ int compareText(void*, int na, const void* pa, int nb, const void* pb) {
 }  // namespace
 
 HCFError Failure::error() const {
-  HCFError e = HTUtility::errWithMsg("Store error: " + message_, 0);
+  HCFError e = HTUtility::storeError(message_);
   e.native = NativeError{"sqlite", code_, sqlite3_errstr(code_)};
   return e;
 }

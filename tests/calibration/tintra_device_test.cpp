@@ -77,7 +77,7 @@ TEST(TintraDeviceRecord, BadBytesAreAnErrorNeverACrash) {
                                  std::string("\x2a\x80", 2), std::string("\x0b", 1)}) {
     auto r = TintraDeviceRecord::parseFromData(bytesOf(bad));
     ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().code, 0);
+    EXPECT_EQ(r.error().code, error_code::kInvalidCalibrationRecord);
     EXPECT_EQ(r.error().localizedDescription.rfind("Invalid calibration record: ", 0), 0u);
   }
   // Unknown groups nested far deeper than any record: refused, within bounded stack.

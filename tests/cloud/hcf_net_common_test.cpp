@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "cloud_server.h"
+#include "hcf/core/ht_utility.h"
 #include "hcf/core/log.h"
 #include "hcf/platform/http/session.h"
 
@@ -140,7 +141,7 @@ TEST_F(NetCommonTest, UnserialisableBodyIsRefusedWithoutSending) {
     const JsonResult r = done.get_future().get();
     ASSERT_TRUE(r.error);
     EXPECT_EQ(r.error->localizedDescription, "Error encoding JSON request.");
-    EXPECT_EQ(r.error->code, 0);
+    EXPECT_EQ(r.error->code, hcf::error_code::kJSONEncoding);
     EXPECT_EQ(r.error->domain, "com.halverninc");
     EXPECT_NE(r.thread, std::this_thread::get_id());
   }
@@ -171,7 +172,7 @@ TEST_F(NetCommonTest, EmptyAndNonJsonBodies) {
   JsonResult r = request("/test/empty");
   ASSERT_TRUE(r.error);
   EXPECT_EQ(r.error->localizedDescription, "no response body");
-  EXPECT_EQ(r.error->code, 0);
+  EXPECT_EQ(r.error->code, hcf::error_code::kNoResponseBody);
   r = request("/test/text");
   ASSERT_TRUE(r.error);
   EXPECT_EQ(r.error->domain, "NSCocoaErrorDomain");

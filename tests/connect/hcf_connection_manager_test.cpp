@@ -132,7 +132,7 @@ TEST(ConnectionManager, WithoutABluetoothBackendCreationFails) {
       "key", [&](auto) { made = true; }, [&](const HCFError& e) { error = e; });
   EXPECT_FALSE(made);
   ASSERT_TRUE(error);
-  EXPECT_EQ(error->code, error_code::kBleInitFailed);
+  EXPECT_EQ(error->code, error_code::kNoBluetoothBackend);
 }
 
 namespace {

@@ -203,7 +203,7 @@ TEST_F(ConnectTest, ConnectFailuresCancelTheConnectionAndTheNextRequestWorks) {
       connectWith([&](auto& m, auto cb) { m.connectTo(find(leaving.radio().device()), cb); });
   ASSERT_TRUE(stale->error);
   EXPECT_EQ(stale->error->localizedDescription, "Unknown Device");
-  EXPECT_EQ(stale->error->code, 0);
+  EXPECT_EQ(stale->error->code, error_code::kUnknownDevice);
   EXPECT_EQ(leaving.radio().device().connectionCount(), 0u);
 
   // After all that the next request works.

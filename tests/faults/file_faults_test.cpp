@@ -148,7 +148,7 @@ TEST_F(FullDisk, DownloadsAndCachesFailCleanlyAndWorkAgainWithSpace) {
   const auto dl = download();
   EXPECT_EQ(dl.calls, 1);
   EXPECT_EQ(hcf_test::describe(dl.error),
-            "9930: The archive cannot be written: No space left on device");
+            "9291: The archive cannot be written: No space left on device");
   const auto cal = fetchCalibration(uncachedSerial());
   EXPECT_EQ(cal.calls, 1);
   EXPECT_FALSE(cal.error) << "the record comes, uncached";
@@ -204,7 +204,7 @@ TEST_F(ReadOnly, StoredDataIsReadAndWritesFailCleanly) {
   const auto dl = download();
   EXPECT_EQ(dl.calls, 1);
   EXPECT_THAT(hcf_test::describe(dl.error),
-              StartsWith("9930: The archive file cannot be created: "));
+              StartsWith("9291: The archive file cannot be created: "));
   EXPECT_THAT(hcf_test::describe(dl.error), EndsWith(": Read-only file system"));
   const auto cached = fetchCalibration(cachedSerial());
   EXPECT_FALSE(cached.error) << hcf_test::describe(cached.error);
@@ -305,7 +305,7 @@ TEST_F(FileFaults, ArchivesThatAreNotArchivesAreRefused) {
   ASSERT_FALSE(models(spectrometer()).error);
   publishArchive("PK\x03\x04 but nothing after the signature");
   const auto dl = download();
-  EXPECT_THAT(hcf_test::describe(dl.error), StartsWith("0: Archive refused: "));
+  EXPECT_THAT(hcf_test::describe(dl.error), StartsWith("9280: Archive refused: "));
   EXPECT_THAT(hcf_test::describe(dl.error), EndsWith(" is not a zip archive"));
   world_->putPackage(spectrometer(), "this is not a zip archive");
   const auto pkg = downloadModels(spectrometer());
@@ -319,7 +319,7 @@ TEST_F(FileFaults, ArchivesThatReachOutsideTheirFolderAreRefused) {
   publishArchive(zipText({{"../../escaped-catalogue.realm", "outside"}}));
   const auto dl = download();
   EXPECT_EQ(hcf_test::describe(dl.error),
-            "0: Archive refused: entry \"../../escaped-catalogue.realm\" would land outside the "
+            "9280: Archive refused: entry \"../../escaped-catalogue.realm\" would land outside the "
             "folder");
   publishPackage(spectrometer(), {{"info.json", R"({"ann_order":["a"]})"},
                                   {"../escaped-model.mlmodel", "outside"},

@@ -49,7 +49,7 @@ TEST_F(InstrumentTest, UnknownServiceMissingServiceAndSilentInstrumentsFail) {
   Created unknown = create(colorimeter.radio().devicePtr(), "0000180f-0000-1000-8000-00805f9b34fb");
   ASSERT_TRUE(unknown.error);
   EXPECT_EQ(unknown.error->localizedDescription, "Unknown Device");
-  EXPECT_EQ(unknown.error->code, 0);
+  EXPECT_EQ(unknown.error->code, error_code::kUnknownDevice);
   EXPECT_FALSE(unknown.instrument);
 
   // An instrument without its main service never gets a link; identification gives up after

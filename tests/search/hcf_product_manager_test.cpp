@@ -71,7 +71,7 @@ TEST_F(ProductManagerTest, ADownloadIsNeededWhenTheServersCatalogueIsNewer) {
   EXPECT_EQ(why->code, 500);
 }
 
-TEST_F(ProductManagerTest, StatusErrorsBecomeKitErrorsOfCodeZero) {
+TEST_F(ProductManagerTest, StatusErrorsBecomeKitErrorsOfTheirKind) {
   signIn();
   auto [status, error] =
       awaitAnywhere<std::optional<HCFNetProductsStatusResponse>, std::optional<HCFError>>(
@@ -85,7 +85,7 @@ TEST_F(ProductManagerTest, StatusErrorsBecomeKitErrorsOfCodeZero) {
           [&](auto done) { manager_.fetchProductsStatus(done); });
   EXPECT_FALSE(none);
   ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->code, 0);
+  EXPECT_EQ(failure->code, error_code::kCatalogStatusServerError);
   EXPECT_EQ(failure->domain, kHCFErrorDomain);
   EXPECT_EQ(failure->localizedDescription, "Server Error:");
 }

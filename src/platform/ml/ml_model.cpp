@@ -37,7 +37,7 @@ constexpr int kCompiledVersion = 2;
 constexpr float kDefaultEpsilon = 1e-5f;
 
 HCFError refuse(const std::string& why) {
-  return HTUtility::errWithMsg("Model refused: " + why, 0);
+  return HTUtility::errWithMsg("Model refused: " + why, error_code::kModelRefused);
 }
 
 struct Tensor {

@@ -19,15 +19,24 @@ namespace zip {
 
 namespace {
 
-HCFError refuse(const std::string& why) {
-  return HTUtility::errWithMsg("Archive refused: " + why, 0);
+// `zipError`: libzip's code for the failure, kept as the native error when there is one.
+HCFError refuse(const std::string& why, int zipError = ZIP_ER_OK) {
+  HCFError e = HTUtility::errWithMsg("Archive refused: " + why, error_code::kArchiveRefused);
+  if (zipError != ZIP_ER_OK) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, zipError);
+    e.native = NativeError{"libzip", zipError, zip_error_strerror(&error)};
+    zip_error_fini(&error);
+  }
+  return e;
 }
 
 // A file that could not be written: the system's reason (a full disk is not the archive's fault).
 HCFError writeFailure(const std::filesystem::path& file, int error) {
-  return HTUtility::errWithMsg(std::string(std::strerror(error ? error : EIO)) + ": " +
-                                   file.filename().string() + " could not be written",
-                               0);
+  if (error == 0) error = EIO;
+  return HTUtility::fileWriteError(
+      std::string(std::strerror(error)) + ": " + file.filename().string() + " could not be written",
+      error);
 }
 
 struct ArchiveCloser {
@@ -104,7 +113,7 @@ Result<std::vector<std::filesystem::path>> unzipFileAtPath(const std::filesystem
                                                            const UnzipLimits& limits) {
   int error = 0;
   std::unique_ptr<::zip_t, ArchiveCloser> z(zip_open(archive.c_str(), ZIP_RDONLY, &error));
-  if (!z) return refuse(archive.filename().string() + " is not a zip archive");
+  if (!z) return refuse(archive.filename().string() + " is not a zip archive", error);
   const zip_int64_t count = zip_get_num_entries(z.get(), 0);
   if (count < 0 || count > limits.maxEntries) return refuse("too many entries");
   std::error_code ec;
@@ -189,7 +198,8 @@ Result<std::vector<std::filesystem::path>> unzipFileAtPath(const std::filesystem
       if (!out) return writeFailure(target, errno);
     }
     if (n < 0)
-      return refuse("entry \"" + name + "\" is damaged (" + zip_file_strerror(in.get()) + ")");
+      return refuse("entry \"" + name + "\" is damaged (" + zip_file_strerror(in.get()) + ")",
+                    zip_error_code_zip(zip_file_get_error(in.get())));
     if (got != entryCap) {
       return refuse("entry \"" + name + "\" holds " + std::to_string(got) + " bytes, not the " +
                     std::to_string(entryCap) + " it declares");
