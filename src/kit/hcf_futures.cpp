@@ -3,6 +3,7 @@
 #include "hcf/core/ht_utility.h"
 #include "hcf/kit/hcf_central.h"
 #include "hcf/platform/dispatch/queues.h"
+#include "hcf/search/hcf_product_manager.h"
 
 HCF_NAMESPACE_BEGIN
 
@@ -63,6 +64,30 @@ ConnectCallback connectedInstrument(Answer<Instrument> answer) {
   };
 }
 
+// Hears one catalogue download and keeps itself alive until it ends (the manager holds its
+// delegate weakly).
+class DownloadWaiter final : public HCFProductDownloaderDelegate {
+ public:
+  DownloadWaiter(Answer<std::optional<HCFError>> answer, std::function<void(float)> progress)
+      : answer_(std::move(answer)), progress_(std::move(progress)) {}
+  void keepUntilDone(std::shared_ptr<DownloadWaiter> self) { self_ = std::move(self); }
+  void productDownloaderDidUpdateProgress(float progress) override {
+    if (progress_) progress_(progress);
+  }
+  void productDownloaderDidComplete() override { finish(std::nullopt); }
+  void productDownloaderDidFailWithError(const HCFError& error) override { finish(error); }
+
+ private:
+  void finish(std::optional<HCFError> error) {
+    answer_(std::move(error));
+    // The manager may still be calling: let go after this call.
+    dispatch::mainQueue().async([self = std::move(self_)] {});
+  }
+  Answer<std::optional<HCFError>> answer_;
+  std::function<void(float)> progress_;
+  std::shared_ptr<DownloadWaiter> self_;
+};
+
 }  // namespace
 
 std::future<std::optional<HCFError>> HCFFutures::start(const std::string& sdkKey) {
@@ -71,19 +96,42 @@ std::future<std::optional<HCFError>> HCFFutures::start(const std::string& sdkKey
   });
 }
 
-std::future<Result<std::vector<HPeripheralWRSSI>>> HCFFutures::discover(bool restricted) {
-  using Found = Result<std::vector<HPeripheralWRSSI>>;
-  return onMainQueue<Found>([restricted](Answer<Found> answer) {
-    const auto manager = HCFCentral::connectionManager();
-    if (!manager) return answer(HTUtility::devBleInitFailed());
-    manager->bleDiscoverWithRestricted(
-        restricted, [answer](std::optional<std::vector<HPeripheralWRSSI>> found,
-                             std::optional<HCFError> error) {
-          // Nothing in range is an answer, not a failure.
-          if (error && error->code != error_code::kNoPeripherals) return answer(*error);
-          answer(found ? std::move(*found) : std::vector<HPeripheralWRSSI>{});
-        });
-  });
+namespace {
+
+using Found = Result<std::vector<HPeripheralWRSSI>>;
+
+// A discovery pass once the radio has reported its state: a central is Unknown for a moment
+// after it is made, and a pass started then would fail although the radio is fine. Waits up to
+// `kRadioReadyWait` for the report, looking every `kRadioPoll`.
+constexpr dispatch::Duration kRadioReadyWait = std::chrono::seconds(3);
+constexpr dispatch::Duration kRadioPoll = std::chrono::milliseconds(20);
+
+void discoverWhenReady(bool restricted, Answer<Found> answer, dispatch::Duration waited) {
+  const auto manager = HCFCentral::connectionManager();
+  if (!manager) return answer(HTUtility::devBleInitFailed());
+  const auto central = manager->central();
+  const bool settling = central && (central->state() == ble::ManagerState::Unknown ||
+                                    central->state() == ble::ManagerState::Resetting);
+  if (settling && waited < kRadioReadyWait) {
+    dispatch::mainQueue().after(kRadioPoll, [restricted, answer, waited] {
+      discoverWhenReady(restricted, answer, waited + kRadioPoll);
+    });
+    return;
+  }
+  manager->bleDiscoverWithRestricted(
+      restricted,
+      [answer](std::optional<std::vector<HPeripheralWRSSI>> found, std::optional<HCFError> error) {
+        // Nothing in range is an answer, not a failure.
+        if (error && error->code != error_code::kNoPeripherals) return answer(*error);
+        answer(found ? std::move(*found) : std::vector<HPeripheralWRSSI>{});
+      });
+}
+
+}  // namespace
+
+std::future<Found> HCFFutures::discover(bool restricted) {
+  return onMainQueue<Found>(
+      [restricted](Answer<Found> answer) { discoverWhenReady(restricted, answer, {}); });
 }
 
 std::future<Instrument> HCFFutures::connect(std::shared_ptr<ble::Peripheral> peripheral) {
@@ -127,6 +175,18 @@ std::future<Result<std::shared_ptr<HCFColorScan>>> HCFFutures::measure(
       answer(std::move(scan));
     });
   });
+}
+
+std::future<std::optional<HCFError>> HCFFutures::downloadCatalog(
+    std::function<void(float fraction)> progress) {
+  return onMainQueue<std::optional<HCFError>>(
+      [progress = std::move(progress)](Answer<std::optional<HCFError>> answer) mutable {
+        const auto manager = HCFCentral::productManager();
+        if (!manager) return answer(HTUtility::notLoggedInError());
+        auto waiter = std::make_shared<DownloadWaiter>(answer, std::move(progress));
+        waiter->keepUntilDone(waiter);
+        manager->downloadProductsWithDelegate(waiter);
+      });
 }
 
 std::future<Result<std::vector<HCFProductSearchResult>>> HCFFutures::search(

@@ -20,3 +20,21 @@ function(check_consumer prefix)
   endif()
   run(${WORK_DIR}/build/consumer_pc)
 endfunction()
+
+# check_examples(PREFIX): builds the programs of examples/ against the kit and its test kit
+# installed under PREFIX, and runs each on the test kit's simulated world.
+function(check_examples prefix)
+  run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples -B ${WORK_DIR}/examples -G ${GENERATOR}
+      -DCMAKE_PREFIX_PATH=${prefix})
+  run(${CMAKE_COMMAND} --build ${WORK_DIR}/examples)
+  run(${WORK_DIR}/examples/measure --simulated)
+  if(NOT last_output MATCHES "Measured: L\\* [0-9.]+ a\\* [-0-9.]+ b\\* [-0-9.]+ .*#[0-9A-F]+\n.*dE00 [0-9]+\\.[0-9][0-9]\n")
+    message(FATAL_ERROR "the measuring example printed: ${last_output}")
+  endif()
+  message(STATUS "measure --simulated:\n${last_output}")
+  run(${WORK_DIR}/examples/catalog --simulated)
+  if(NOT last_output MATCHES "300 products\n.*Nearest to .*dE00 [0-9]+\\.[0-9][0-9]\n")
+    message(FATAL_ERROR "the catalogue example printed: ${last_output}")
+  endif()
+  message(STATUS "catalog --simulated:\n${last_output}")
+endfunction()

@@ -17,7 +17,7 @@ foreach(deb ${debs})
   run(dpkg -x ${deb} ${root})
 endforeach()
 list(SORT names)
-if(NOT names STREQUAL "hcf-tools;libhcf-dev;libhcf1;python3-hcf")
+if(NOT names STREQUAL "hcf-tools;libhcf-dev;libhcf-testing-dev;libhcf1;python3-hcf")
   message(FATAL_ERROR "unexpected packages: ${names}")
 endif()
 
@@ -43,6 +43,7 @@ endif()
 
 # The consumer programs, against the unpacked root only.
 check_consumer(${root}/usr)
+check_examples(${root}/usr)
 
 # The packaged tools: a store made by hcf, searched by the consumer.
 run(${root}/usr/bin/hcf catalog fixture --count 50 --names ${SOURCE_DIR}/data/colors/color-name-list.csv

@@ -20,6 +20,7 @@
 // away. The completion forms stay the primary interface; these only wait for them.
 #pragma once
 
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -44,7 +45,8 @@ class HCF_API HCFFutures {
   /// `HCFCentral::initWith`: none when the kit started (also offline), else its error.
   static std::future<std::optional<HCFError>> start(const std::string& sdkKey);
   /// One discovery pass of the kit's connection manager: the instruments in range, strongest
-  /// first (empty when none answered); 9010 when the kit has not started.
+  /// first (empty when none answered). Waits up to 3 s for a radio that has not reported its
+  /// state yet (just after start-up). 9010 when the kit has not started.
   static std::future<Result<std::vector<HPeripheralWRSSI>>> discover(bool restricted = false);
   /// Connects a discovered peripheral: the connected, identified instrument, or the error.
   static std::future<Result<std::shared_ptr<HCFColorInstrument>>> connect(
@@ -58,7 +60,12 @@ class HCF_API HCFFutures {
   /// One measurement: the colorimeter's tristimulus scan or the spectrometer's spectral scan.
   static std::future<Result<std::shared_ptr<HCFColorScan>>> measure(
       std::shared_ptr<HCFColorInstrument> instrument);
-  /// `HCFProductSearch::execute`: the products found, best first.
+  /// Downloads and installs the product catalogue of the kit's login (replacing a download
+  /// under way): none once it is installed, else the error (the catalogue installed before
+  /// stays). `progress`, when set, hears the fraction done (0 to 1) on the main queue.
+  static std::future<std::optional<HCFError>> downloadCatalog(
+      std::function<void(float fraction)> progress = {});
+  /// `HCFProductSearch::execute` on the downloaded catalogue: the products found, best first.
   static std::future<Result<std::vector<HCFProductSearchResult>>> search(HCFProductSearch search);
 };
 
