@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "../instrument/instrument_link_access.h"
 #include "bluetooth_error.h"
 #include "hcf/connect/hcf_connection_manager.h"
 #include "hcf/core/ht_utility.h"
@@ -98,7 +99,7 @@ void HCFDirectConnectController::centralManagerDidUpdateState(ble::CentralManage
   if (!manager) return;
   if (auto device = manager->connectedDevice()) {
     notifyListenersWithState(HCFConnectivityState::Idle);
-    device->deviceDisconnected();
+    InstrumentLinkAccess::deviceDisconnected(*device);
     manager->setConnectedDevice(nullptr);
   }
 }
@@ -259,7 +260,7 @@ void HCFDirectConnectController::releaseConnected(HCFConnectionManager& manager)
   auto device = manager.connectedDevice();
   if (!device) return;
   manager.setConnectedDevice(nullptr);
-  device->deviceDisconnected();
+  InstrumentLinkAccess::deviceDisconnected(*device);
   if (device->peripheral()) central_->cancelPeripheralConnection(device->peripheral());
 }
 
@@ -348,7 +349,7 @@ void HCFDirectConnectController::didDisconnectPeripheral(
   }
   notifyListenersWithState(HCFConnectivityState::Idle);
   if (connected) {
-    device->deviceDisconnected();
+    InstrumentLinkAccess::deviceDisconnected(*device);
     manager->setConnectedDevice(nullptr);
   }
 }

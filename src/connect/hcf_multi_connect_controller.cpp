@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "../instrument/instrument_link_access.h"
 #include "hcf/connect/hcf_connection_manager.h"
 #include "hcf/core/ht_utility.h"
 #include "hcf/core/log.h"
@@ -378,10 +379,10 @@ void HCFMultiConnectController::centralManagerDidUpdateState(ble::CentralManager
     auto m = manager();
     auto current = m ? m->connectedDevice() : nullptr;
     if (current && std::find(gone.begin(), gone.end(), current) == gone.end()) {
-      current->deviceDisconnected();
+      InstrumentLinkAccess::deviceDisconnected(*current);
     }
     if (current) m->setConnectedDevice(nullptr);
-    for (const auto& device : gone) device->deviceDisconnected();
+    for (const auto& device : gone) InstrumentLinkAccess::deviceDisconnected(*device);
   }
 }
 
@@ -474,7 +475,7 @@ void HCFMultiConnectController::didDisconnectPeripheral(
   auto device = m->connectedDevice();
   if (device && samePeripheral(device->peripheral(), peripheral)) {
     m->setConnectedDevice(nullptr);
-    device->deviceDisconnected();
+    InstrumentLinkAccess::deviceDisconnected(*device);
     if (state_ == HCFConnectivityState::Connected) restart();
   }
 }

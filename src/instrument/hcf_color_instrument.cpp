@@ -100,7 +100,9 @@ void HCFColorInstrument::createWithPeripheral(std::shared_ptr<ble::Peripheral> p
   instrument->handshakeTimer_ = dispatch::mainQueue().after(kHandshakeTimeout, [weak] {
     if (auto self = weak.lock()) self->failInit(HTUtility::devBleInitFailed());
   });
-  peripheral->setDelegate(std::static_pointer_cast<ble::PeripheralDelegate>(instrument));
+  // The conversion to the private base is made here, where it is accessible.
+  peripheral->setDelegate(std::shared_ptr<ble::PeripheralDelegate>(
+      instrument, static_cast<ble::PeripheralDelegate*>(instrument.get())));
   peripheral->discoverServices(serviceUUIDs());
 }
 
@@ -134,8 +136,10 @@ float HCFColorInstrument::getBattPercent(float volts) {
 void HCFColorInstrument::didDiscoverServices(ble::Peripheral& peripheral,
                                              const std::optional<ble::Error>& /*error*/) {
   if (peripheralManagerStarted_) return;
+  const auto instrument = shared_from_this();
   const std::weak_ptr<HTKuboPeripheralManDelegate> self =
-      std::static_pointer_cast<HTKuboPeripheralManDelegate>(shared_from_this());
+      std::shared_ptr<HTKuboPeripheralManDelegate>(
+          instrument, static_cast<HTKuboPeripheralManDelegate*>(instrument.get()));
   for (const auto& service : peripheral.services()) {
     if (service->uuid() == HTRadiusManager::bleCBUUID()) {
       peripheralManagerStarted_ = true;

@@ -4,6 +4,7 @@
 
 #include "../support/instrument_fixture.h"
 #include "hcf/core/ht_utility.h"
+#include "instrument/instrument_link_access.h"
 
 using namespace hcf;
 using namespace hcf_test;
@@ -27,7 +28,8 @@ TEST_F(InstrumentTest, ServiceChoosesTheKindAndTheHandshakeCompletesOnce) {
   EXPECT_TRUE(HCFColorInstrument::uninitializedDevices().empty());
   EXPECT_TRUE(std::dynamic_pointer_cast<HTRadiusManager>(c.instrument->peripheralManager()));
   // A later readiness report rereads the status but never completes again.
-  c.instrument->peripheralManagerIsReady(*c.instrument->peripheralManager());
+  hcf::InstrumentLinkAccess::link(*c.instrument)
+      .peripheralManagerIsReady(*c.instrument->peripheralManager());
   advance(200ms);
   EXPECT_EQ(c.calls, 1);
 
@@ -85,8 +87,10 @@ TEST_F(InstrumentTest, UnknownServiceMissingServiceAndSilentInstrumentsFail) {
   create(another.radio().devicePtr(), kColorimeterService);
   ASSERT_EQ(HCFColorInstrument::uninitializedDevices().size(), 1u);
   auto pending = HCFColorInstrument::uninitializedDevices()[0];
-  pending->peripheralManagerFailedToInit(*pending->peripheralManager());
-  pending->peripheralManagerFailedToInit(*pending->peripheralManager());
+  hcf::InstrumentLinkAccess::link(*pending).peripheralManagerFailedToInit(
+      *pending->peripheralManager());
+  hcf::InstrumentLinkAccess::link(*pending).peripheralManagerFailedToInit(
+      *pending->peripheralManager());
   advance(HCFColorInstrument::kHandshakeTimeout);
   EXPECT_EQ(lastCreated().calls, 1);
   EXPECT_EQ(lastCreated().error->localizedDescription, "Device's bluetooth initialization failed.");
@@ -129,7 +133,7 @@ TEST_F(InstrumentTest, BatteryNeedsBothHalvesOfTheCurrentRequestInEitherOrder) {
   EXPECT_EQ(seen.size(), 1u);
   advance(400ms);
   EXPECT_EQ(seen.size(), 2u);
-  instrument.gotBatt(3.7f);  // unasked: only remembered
+  hcf::InstrumentLinkAccess::link(instrument).gotBatt(3.7f);  // unasked: only remembered
   EXPECT_EQ(seen.size(), 2u);
 
   // A request whose voltage never comes fails after its bound instead of staying pending.
@@ -160,7 +164,7 @@ TEST_F(InstrumentTest, ButtonKeepAliveAndDisconnection) {
   advance(100ms);
   EXPECT_EQ(colorimeter.radio().confirmWrites(), 4u);
 
-  c.instrument->deviceDisconnected();
+  hcf::InstrumentLinkAccess::deviceDisconnected(*c.instrument);
   EXPECT_EQ(recorder->disconnects, 0) << "reported after the current event";
   advance(10ms);
   EXPECT_EQ(recorder->disconnects, 1);

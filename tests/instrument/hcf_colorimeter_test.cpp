@@ -3,6 +3,7 @@
 
 #include "../support/instrument_fixture.h"
 #include "hcf/core/ht_utility.h"
+#include "instrument/instrument_link_access.h"
 
 using namespace hcf;
 using namespace hcf_test;
@@ -180,7 +181,7 @@ TEST_F(ColorimeterTest, PendingRequestsAndDisconnection) {
     pending->error = e;
   });
   advance(200ms);
-  c->deviceDisconnected();
+  hcf::InstrumentLinkAccess::deviceDisconnected(*c);
   EXPECT_TRUE(calDone);
   ASSERT_TRUE(calError);
   EXPECT_EQ(calError->code, error_code::kScan);
@@ -235,7 +236,7 @@ TEST_F(ColorimeterTest, WhiteCorrectionSaturatesInsteadOfWrapping) {
       R"([{"redSense":60000,"greenSense":1000,"blueSense":1000},{"redSense":0,"greenSense":0,"blueSense":0}])"));
   // Install the ratios (2.0, 1.0, 0.5) through a calibration value.
   c.requestCalibration(nullptr);
-  c.gotXyzScanX(30000, 1000, 2000);
+  hcf::InstrumentLinkAccess::link(c).gotXyzScanX(30000, 1000, 2000);
   ASSERT_TRUE(c.hasCalibration());
   std::array<std::uint16_t, 3> counts{40000, 301, 301};
   c.whitepointOffset(counts);

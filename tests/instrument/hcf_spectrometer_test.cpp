@@ -4,6 +4,7 @@
 
 #include "../support/instrument_fixture.h"
 #include "hcf/core/ht_utility.h"
+#include "instrument/instrument_link_access.h"
 
 using namespace hcf;
 using namespace hcf_test;
@@ -91,7 +92,7 @@ TEST_F(SpectrometerTest, DeviceErrorsLateResponsesAndDisconnection) {
   EXPECT_EQ(failed->error->code, error_code::kScan);
   EXPECT_EQ(failed->calls, 1);
   // The late response of that measurement, and an unasked one, are dropped.
-  s->gotSpectralResponse(std::vector<float>(32, 0.5f));
+  hcf::InstrumentLinkAccess::link(*s).gotSpectralResponse(std::vector<float>(32, 0.5f));
   EXPECT_EQ(failed->calls, 1);
   sim.radio().reportError(9);  // nothing pending: ignored
   advance(100ms);
@@ -103,7 +104,7 @@ TEST_F(SpectrometerTest, DeviceErrorsLateResponsesAndDisconnection) {
     ++wrong->calls;
     wrong->error = e;
   });
-  s->gotSpectralResponse(std::vector<float>(20, 0.5f));
+  hcf::InstrumentLinkAccess::link(*s).gotSpectralResponse(std::vector<float>(20, 0.5f));
   advance(200ms);
   EXPECT_EQ(wrong->calls, 1);
   ASSERT_TRUE(wrong->error);
@@ -114,7 +115,7 @@ TEST_F(SpectrometerTest, DeviceErrorsLateResponsesAndDisconnection) {
     ++pending->calls;
     pending->error = e;
   });
-  s->deviceDisconnected();
+  hcf::InstrumentLinkAccess::deviceDisconnected(*s);
   advance(200ms);
   EXPECT_EQ(pending->calls, 1);
   ASSERT_TRUE(pending->error);

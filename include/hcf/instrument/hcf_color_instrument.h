@@ -63,10 +63,16 @@ class HCF_API HCFColorInstrumentProto {
   virtual void requestCalibration(CalibrationCallback callback);
 };
 
+class InstrumentLinkAccess;
+
 /// One connected instrument. Everything runs on the main queue.
+///
+/// The instrument hears its link and its peripheral through interfaces of the kit's own
+/// (inherited privately): what they report reaches an application only as the results of its
+/// requests and through `HCFColorInstrumentDelegate`.
 class HCF_API HCFColorInstrument : public HCFColorInstrumentProto,
-                                   public HTKuboPeripheralManDelegate,
-                                   public ble::PeripheralDelegate,
+                                   private HTKuboPeripheralManDelegate,
+                                   private ble::PeripheralDelegate,
                                    public std::enable_shared_from_this<HCFColorInstrument> {
  public:
   /// How long identification (version and serial) may take before creation fails with 9010.
@@ -92,8 +98,6 @@ class HCF_API HCFColorInstrument : public HCFColorInstrumentProto,
   static const std::vector<ble::UUID>& serviceUUIDs();
   /// Instruments made and not yet identified (kept alive here until then).
   static const std::vector<std::shared_ptr<HCFColorInstrument>>& uninitializedDevices();
-  /// Removes the entry whose peripheral identifier equals `instrument`'s, if any.
-  static void removeFromUninitializedDevs(const HCFColorInstrument& instrument);
   /// Battery level of a voltage, in single precision.
   static float getBattPercent(float volts);
 
@@ -107,8 +111,6 @@ class HCF_API HCFColorInstrument : public HCFColorInstrumentProto,
   void confirmConnection();
   /// Asks the kit's connection manager to disconnect the instrument.
   void disconnect();
-  /// The platform reported the peripheral disconnected.
-  virtual void deviceDisconnected();
 
   void setDelegate(std::weak_ptr<HCFColorInstrumentDelegate> delegate) {
     delegate_ = std::move(delegate);
@@ -124,7 +126,17 @@ class HCF_API HCFColorInstrument : public HCFColorInstrumentProto,
   const std::string& model() const { return model_; }
   const std::shared_ptr<HTKuboPeripheralManager>& peripheralManager() const { return link_; }
 
-  // HTKuboPeripheralManDelegate
+ protected:
+  friend class InstrumentLinkAccess;
+  HCFColorInstrument() = default;
+
+  /// Removes the entry whose peripheral identifier equals `instrument`'s, if any.
+  static void removeFromUninitializedDevs(const HCFColorInstrument& instrument);
+  /// The platform reported the peripheral disconnected: pending requests fail, the keep-alive
+  /// stops and the delegate hears `onDisconnect`.
+  virtual void deviceDisconnected();
+
+  // What the link reports (HTKuboPeripheralManDelegate).
   void peripheralManagerIsReady(HTKuboPeripheralManager& manager) override;
   void peripheralManagerFailedToInit(HTKuboPeripheralManager& manager) override;
   void gotVersion(std::uint8_t major, std::uint8_t minor) override;
@@ -141,9 +153,6 @@ class HCF_API HCFColorInstrument : public HCFColorInstrumentProto,
   // ble::PeripheralDelegate: the service report that chooses the link.
   void didDiscoverServices(ble::Peripheral& peripheral,
                            const std::optional<ble::Error>& error) override;
-
- protected:
-  HCFColorInstrument() = default;
   /// Arms the time-out of the request just sent: after `kMeasurementTimeout` without
   /// `measurementAnswered`, `failPendingMeasurement` runs on the main queue with the time-out
   /// error naming `what` ("The measurement", "The white calibration").

@@ -30,14 +30,6 @@ class HCF_API HCFColorimeter final : public HCFColorInstrument {
   void requestCalibration(CalibrationCallback callback) override;
   /// True after a successful white calibration.
   bool hasCalibration() const override { return whitePointRatio_.has_value(); }
-  void deviceDisconnected() override;
-  /// A failed read of the sense characteristic fails the pending scan or calibration (9016 for a
-  /// scan, 9009 for a calibration, the platform's error kept); it is never read as counts.
-  void gotCharacteristicError(const ble::UUID& characteristic, const ble::Error& error) override;
-
-  /// The link's scan value.
-  void gotXyzScanX(std::uint16_t x, std::uint16_t y, std::uint16_t z) override;
-
   /// White correction in place: each count times its ratio in single precision, truncated,
   /// saturating at 65535.
   void whitepointOffset(std::array<std::uint16_t, 3>& counts) const;
@@ -59,6 +51,15 @@ class HCF_API HCFColorimeter final : public HCFColorInstrument {
   std::int32_t scanType() const { return scanType_; }
 
  private:
+  // What the link reports.
+  /// Pending requests fail with 9016 (a colorimeter's white calibration with 9016 too).
+  void deviceDisconnected() override;
+  /// A failed read of the sense characteristic fails the pending scan or calibration (9016 for a
+  /// scan, 9009 for a calibration, the platform's error kept); it is never read as counts.
+  void gotCharacteristicError(const ble::UUID& characteristic, const ble::Error& error) override;
+
+  /// The link's scan value.
+  void gotXyzScanX(std::uint16_t x, std::uint16_t y, std::uint16_t z) override;
   void failPendingMeasurement(const HCFError& error) override;
   void calibrationValue(const std::array<std::uint16_t, 3>& counts);
   void colorValue(std::array<std::uint16_t, 3> counts);

@@ -19,6 +19,13 @@ class HCF_API HCFSpectrometer final : public HCFColorInstrument {
   /// Measures once; the spectral scan arrives in the second slot. Before the chain is loaded
   /// the request fails at once with 9008 (a raw response is not a reflectance curve).
   void requestColorScan(ColorScanCallback callback) override;
+  /// The chain in evaluation order; empty until loaded.
+  const std::vector<std::shared_ptr<const HCFMLModel>>& mms() const { return mms_; }
+  bool chainLoaded() const { return chainLoaded_; }
+
+ private:
+  // What the link reports.
+  /// Pending requests fail with 9016 (a colorimeter's white calibration with 9016 too).
   void deviceDisconnected() override;
 
   /// The link's 32-value response: through the chain into a spectral scan.
@@ -28,12 +35,6 @@ class HCF_API HCFSpectrometer final : public HCFColorInstrument {
   /// A failed read or subscription of a scan characteristic fails the pending measurement
   /// (9016, the platform's error kept).
   void gotCharacteristicError(const ble::UUID& characteristic, const ble::Error& error) override;
-
-  /// The chain in evaluation order; empty until loaded.
-  const std::vector<std::shared_ptr<const HCFMLModel>>& mms() const { return mms_; }
-  bool chainLoaded() const { return chainLoaded_; }
-
- private:
   void failPendingMeasurement(const HCFError& error) override { finish(nullptr, error); }
   void finish(std::shared_ptr<HCFColorScan> scan, std::optional<HCFError> error);
 
