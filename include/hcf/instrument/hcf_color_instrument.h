@@ -21,8 +21,8 @@ HCF_NAMESPACE_BEGIN
 
 /// A battery reading.
 struct HCF_API HCFBatteryStatus {
-  float level = 0;  ///< 0 (3.5 V or less) to 1 (4.0 V or more), linear between
-  float volts = 0;
+  float level = 0;              ///< 0 (3.5 V or less) to 1 (4.0 V or more), linear between
+  float volts = 0;              ///< the battery voltage, volts
   bool isFullyCharged = false;  ///< the instrument's charge flag
   bool isOnPower = false;       ///< on external power
 };
@@ -33,7 +33,10 @@ class HCFColorInstrument;
 class HCF_API HCFColorInstrumentDelegate {
  public:
   virtual ~HCFColorInstrumentDelegate();
+  /// The user pressed the instrument's button (an application may start a measurement).
   virtual void buttonPressed(HCFColorInstrument& instrument) = 0;
+  /// The link to `instrument` ended: a pending measurement or white calibration has already
+  /// failed with 9016 and the keep-alive has stopped. Connect again to use it.
   virtual void onDisconnect(HCFColorInstrument& instrument) = 0;
 };
 
@@ -42,10 +45,15 @@ class HCF_API HCFColorInstrumentDelegate {
 using ColorScanCallback =
     std::function<void(std::shared_ptr<HCFColorScan> tristimulus,
                        std::shared_ptr<HCFColorScan> spectral, std::optional<HCFError> error)>;
+/// The outcome of a request with no value: no error means it succeeded.
 using ErrorCallback = std::function<void(std::optional<HCFError> error)>;
+/// (success, error) of a white calibration: true and no error when the instrument is calibrated.
 using CalibrationCallback = std::function<void(bool success, std::optional<HCFError> error)>;
+/// (status, error) of a battery request: a status and no error, or no status and the error.
 using BatteryCallback =
     std::function<void(std::optional<HCFBatteryStatus> status, std::optional<HCFError> error)>;
+/// (instrument, error) of `HCFColorInstrument::createWithPeripheral`: the identified
+/// instrument and no error, or no instrument and the error.
 using InstrumentCallback = std::function<void(std::shared_ptr<HCFColorInstrument> instrument,
                                               std::optional<HCFError> error)>;
 
@@ -106,16 +114,20 @@ class HCF_API HCFColorInstrument : public HCFColorInstrumentProto,
   void requestBatt(BatteryCallback callback);
   /// Writes the connection confirmation every 90 s while on.
   void setKeepAlive(bool on);
+  /// True while the keep-alive write is on (see `setKeepAlive`).
   bool keepAlive() const { return keepAliveTimer_.isValid(); }
   /// One connection-confirm write.
   void confirmConnection();
   /// Asks the kit's connection manager to disconnect the instrument.
   void disconnect();
 
+  /// Sets who hears the button and the disconnection (held without ownership).
   void setDelegate(std::weak_ptr<HCFColorInstrumentDelegate> delegate) {
     delegate_ = std::move(delegate);
   }
+  /// The delegate; null when none is set or it no longer exists.
   std::shared_ptr<HCFColorInstrumentDelegate> delegate() const { return delegate_.lock(); }
+  /// The Bluetooth peripheral the instrument was made for.
   const std::shared_ptr<ble::Peripheral>& peripheral() const { return peripheral_; }
   /// Twelve hexadecimal digits; empty until identified.
   const std::string& serial() const { return serial_; }
@@ -124,6 +136,8 @@ class HCF_API HCFColorInstrument : public HCFColorInstrumentProto,
   /// The hardware version (colorimeter) or model text (spectrometer); empty until the
   /// calibration is loaded.
   const std::string& model() const { return model_; }
+  /// The instrument's GATT link (colorimeter or spectrometer); null until the peripheral's
+  /// services have been discovered.
   const std::shared_ptr<HTKuboPeripheralManager>& peripheralManager() const { return link_; }
 
  protected:
@@ -136,7 +150,12 @@ class HCF_API HCFColorInstrument : public HCFColorInstrumentProto,
   /// stops and the delegate hears `onDisconnect`.
   virtual void deviceDisconnected();
 
-  // What the link reports (HTKuboPeripheralManDelegate).
+  /// @name What the link reports (HTKuboPeripheralManDelegate)
+  /// On the main queue. A ready link is asked for the serial and the version; the instrument
+  /// is passed to `createWithPeripheral`'s callback once both have arrived, and fails with 9010
+  /// when the link cannot start. The battery voltage and the charge flags answer a pending
+  /// `requestBatt`; a button press goes to the delegate's `buttonPressed`.
+  ///@{
   void peripheralManagerIsReady(HTKuboPeripheralManager& manager) override;
   void peripheralManagerFailedToInit(HTKuboPeripheralManager& manager) override;
   void gotVersion(std::uint8_t major, std::uint8_t minor) override;
@@ -144,22 +163,27 @@ class HCF_API HCFColorInstrument : public HCFColorInstrumentProto,
   void gotBatt(float volts) override;
   void gotButtonPress() override;
   void gotCharging(bool charging, bool onPower) override;
+  ///@}
   /// A failed read of the battery or charging status fails a pending battery request.
   void gotCharacteristicError(const ble::UUID& characteristic, const ble::Error& error) override;
 
   /// `kitError` with the platform's error of a failed read or subscription kept beside it.
   static HCFError withPlatformError(HCFError kitError, const ble::Error& error);
 
-  // ble::PeripheralDelegate: the service report that chooses the link.
+  /// The peripheral's services are known: the colorimeter's or the spectrometer's main service
+  /// chooses the link, which then takes over the peripheral's events (first report only).
   void didDiscoverServices(ble::Peripheral& peripheral,
                            const std::optional<ble::Error>& error) override;
   /// Arms the time-out of the request just sent: after `kMeasurementTimeout` without
   /// `measurementAnswered`, `failPendingMeasurement` runs on the main queue with the time-out
   /// error naming `what` ("The measurement", "The white calibration").
   void startMeasurementTimer(std::string_view what = "The measurement");
+  /// The instrument answered the request: disarms the time-out.
   void measurementAnswered() { measurementTimer_.cancel(); }
   /// Fails the pending measurement or calibration with `error`; nothing when none waits.
   virtual void failPendingMeasurement(const HCFError& error);
+  /// What `model()` returns; set by the colorimeter or the spectrometer once its calibration
+  /// is loaded.
   std::string model_;
 
  private:

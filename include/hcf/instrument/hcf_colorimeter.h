@@ -13,6 +13,8 @@
 
 HCF_NAMESPACE_BEGIN
 
+/// A connected colorimeter. Load its calibration record, white-calibrate on its tile, then
+/// measure: each scan arrives as a tristimulus scan. Everything runs on the main queue.
 class HCF_API HCFColorimeter final : public HCFColorInstrument {
  public:
   HCFColorimeter() = default;
@@ -45,7 +47,10 @@ class HCF_API HCFColorimeter final : public HCFColorInstrument {
   static std::vector<float> setWhitePoint(const std::vector<double>& calibrationWhite,
                                           const std::vector<double>& measured, bool& success);
 
+  /// The red, green and blue ratios of the last successful white calibration; empty before
+  /// one and after one that failed.
   const std::optional<std::vector<float>>& whitePointRatio() const { return whitePointRatio_; }
+  /// The installed calibration record; empty until `loadCalibration` or `updateTintraDevice`.
   const std::optional<TintraDevice>& tintraDevice() const { return tintraDevice_; }
   /// 0: the next scan value is a colour scan; 1: a white calibration.
   std::int32_t scanType() const { return scanType_; }

@@ -9,6 +9,8 @@
 
 HCF_NAMESPACE_BEGIN
 
+/// A connected Irisel spectrometer. Load its model chain, then measure: each scan arrives as
+/// a spectral scan. Everything runs on the main queue.
 class HCF_API HCFSpectrometer final : public HCFColorInstrument {
  public:
   HCFSpectrometer() = default;
@@ -21,6 +23,7 @@ class HCF_API HCFSpectrometer final : public HCFColorInstrument {
   void requestColorScan(ColorScanCallback callback) override;
   /// The chain in evaluation order; empty until loaded.
   const std::vector<std::shared_ptr<const HCFMLModel>>& mms() const { return mms_; }
+  /// True once `loadCalibration` has installed the chain; measurements work from then on.
   bool chainLoaded() const { return chainLoaded_; }
 
  private:

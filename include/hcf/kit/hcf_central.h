@@ -22,6 +22,8 @@ HCF_NAMESPACE_BEGIN
 class HCF_API HCFCentralDelegate {
  public:
   virtual ~HCFCentralDelegate();
+  /// Start-up finished: no error when the kit is ready, else why it could not start (9001 for
+  /// a refused SDK key, 9004 without a network and no kept device-service key).
   virtual void onInit(std::optional<HCFError> error) = 0;
 };
 
@@ -36,12 +38,15 @@ struct HCF_API HCFConfiguration {
   ble::CentralFactory bluetooth;
 };
 
+/// Receives the outcome of a start-up or a login: no error means it succeeded.
 using InitCompletion = std::function<void(std::optional<HCFError> error)>;
 
 /// The process-wide entry object. Start-up may be called from any thread; the managers are
 /// used on the main queue, which the application drives.
 class HCF_API HCFCentral {
  public:
+  /// The one instance. Every call of the kit is static: it exists for applications that
+  /// expect an object.
   static HCFCentral& sharedInstance();
 
   /// Applies `configuration` (call before start-up).
@@ -69,10 +74,16 @@ class HCF_API HCFCentral {
   /// Sends `onInit` to the delegate, on the main queue.
   static void initComplete(std::optional<HCFError> error);
 
+  /// True once a start-up has made the managers. Any thread.
   static bool isInitialized();
+  /// Discovers and connects instruments; null until initialised. Any thread.
   static std::shared_ptr<HCFConnectionManager> connectionManager();
+  /// Downloads and searches the product catalogue; null until initialised. Any thread.
   static std::shared_ptr<HCFProductManager> productManager();
+  /// The credentials in use (SDK key, session, device-service key): empty before the first
+  /// start, the SDK key alone until a login succeeds.
   static HCFNetCredentials creds();
+  /// Sets who hears `onInit` (held without ownership). Any thread.
   static void setDelegate(std::weak_ptr<HCFCentralDelegate> delegate);
 
   /// The file the device-service key is kept in for offline starts:

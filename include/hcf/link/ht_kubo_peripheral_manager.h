@@ -26,12 +26,16 @@ class HCF_API HTKuboPeripheralManDelegate {
   virtual void peripheralManagerIsReady(HTKuboPeripheralManager& manager) = 0;
   /// The instrument's main service is missing; the link will never become ready.
   virtual void peripheralManagerFailedToInit(HTKuboPeripheralManager& manager) = 0;
+  /// The firmware version, major and minor.
   virtual void gotVersion(std::uint8_t major, std::uint8_t minor) = 0;
   /// The serial number as twelve upper-case hexadecimal digits.
   virtual void gotSerial(const std::string& serial) = 0;
   /// The battery voltage, volts.
   virtual void gotBatt(float volts) = 0;
+  /// The user pressed the instrument's button.
   virtual void gotButtonPress() = 0;
+  /// The charge flags: `charging` is the instrument's charge flag, `onPower` true on external
+  /// power.
   virtual void gotCharging(bool charging, bool onPower) = 0;
   /// The three raw sensor counts of a scan (reflective or emissive: the caller knows which it
   /// asked for). Colorimeters only.

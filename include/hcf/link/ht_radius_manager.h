@@ -48,48 +48,70 @@ class HCF_API HTRadiusManager final : public HTKuboPeripheralManager,
   /// connect-confirm, charging status) are known.
   bool foundAllCharacteristics() const;
 
+  /// The owner that hears what the instrument sends; null when it no longer exists.
   std::shared_ptr<HTKuboPeripheralManDelegate> delegate() const { return delegate_.lock(); }
+  /// Replaces the owner (held without ownership).
   void setDelegate(std::weak_ptr<HTKuboPeripheralManDelegate> delegate) {
     delegate_ = std::move(delegate);
   }
 
   // The characteristic handles, empty until discovered.
+  /// The reflective scan: a read returns the three sensor counts.
   const std::shared_ptr<ble::Characteristic>& xyzSenseCharacteristic() const { return xyzSense_; }
+  /// The emissive scan: a read returns the three sensor counts; null on instruments
+  /// without an emissive mode.
   const std::shared_ptr<ble::Characteristic>& xyzEmissSenseCharacteristic() const {
     return xyzEmissSense_;
   }
+  /// The battery voltage (read).
   const std::shared_ptr<ble::Characteristic>& battCharacteristic() const { return batt_; }
+  /// The serial number (read).
   const std::shared_ptr<ble::Characteristic>& serCharacteristic() const { return ser_; }
+  /// The firmware version (read).
   const std::shared_ptr<ble::Characteristic>& verCharacteristic() const { return ver_; }
+  /// The button: notifies each press (subscribed on discovery).
   const std::shared_ptr<ble::Characteristic>& btnCharacteristic() const { return btn_; }
+  /// The connection confirmation: the keep-alive write.
   const std::shared_ptr<ble::Characteristic>& connectConfirmCharacteristic() const {
     return connectConfirm_;
   }
+  /// The two charge flags (read).
   const std::shared_ptr<ble::Characteristic>& chargingStatusCharacteristic() const {
     return chargingStatus_;
   }
+  /// The temperature, whole degrees (read); null when the instrument has none.
   const std::shared_ptr<ble::Characteristic>& temperatureCharacteristic() const {
     return temperature_;
   }
+  /// The firmware-update control point, from either update service; the kit does not use it.
   const std::shared_ptr<ble::Characteristic>& otaControlCharacteristic() const {
     return otaControl_;
   }
+  /// The firmware-update data, from either update service; the kit does not use it.
   const std::shared_ptr<ble::Characteristic>& otaDataCharacteristic() const { return otaData_; }
 
-  // ble::PeripheralDelegate
+  // ble::PeripheralDelegate, on the main queue.
+  /// Discovers the characteristics of the main and the update services; without the main
+  /// service the delegate hears `peripheralManagerFailedToInit`.
   void didDiscoverServices(ble::Peripheral& peripheral,
                            const std::optional<ble::Error>& error) override;
+  /// Keeps the handles of `service`, subscribes to the button, and tells the delegate
+  /// `peripheralManagerIsReady` once the required ones are all known.
   void didDiscoverCharacteristicsForService(ble::Peripheral& peripheral,
                                             const std::shared_ptr<ble::Service>& service,
                                             const std::optional<ble::Error>& error) override;
+  /// A failed subscription reaches the delegate as `gotCharacteristicError`.
   void didUpdateNotificationStateForCharacteristic(
       ble::Peripheral& peripheral, const std::shared_ptr<ble::Characteristic>& characteristic,
       const std::optional<ble::Error>& error) override;
+  /// Decodes the value into its delegate callback; a failed read becomes
+  /// `gotCharacteristicError` and the stale value is not decoded.
   void didUpdateValueForCharacteristic(ble::Peripheral& peripheral,
                                        const std::shared_ptr<ble::Characteristic>& characteristic,
                                        const std::optional<ble::Error>& error) override;
 
   struct Token;  // only initWithPeripheral makes links
+  /// For `initWithPeripheral` alone (no other code can make a `Token`): use that instead.
   HTRadiusManager(const Token&, std::shared_ptr<ble::Peripheral> peripheral,
                   std::weak_ptr<HTKuboPeripheralManDelegate> delegate);
 

@@ -48,40 +48,59 @@ class HCF_API HTSpectroManager final : public HTKuboPeripheralManager,
   /// True once all nine characteristics are known.
   bool foundAllCharacteristics() const;
 
+  /// The owner that hears what the instrument sends; null when it no longer exists.
   std::shared_ptr<HTKuboPeripheralManDelegate> delegate() const { return delegate_.lock(); }
+  /// Replaces the owner (held without ownership).
   void setDelegate(std::weak_ptr<HTKuboPeripheralManDelegate> delegate) {
     delegate_ = std::move(delegate);
   }
 
   // The characteristic handles, empty until discovered.
+  /// The reflective scan: a write starts one, the 32-value response is notified.
   const std::shared_ptr<ble::Characteristic>& scanCharacteristic() const { return scan_; }
+  /// The emissive scan: a write starts one, the 32-value response is notified.
   const std::shared_ptr<ble::Characteristic>& eScanCharacteristic() const { return eScan_; }
+  /// The battery voltage (read).
   const std::shared_ptr<ble::Characteristic>& battCharacteristic() const { return batt_; }
+  /// The serial number (read).
   const std::shared_ptr<ble::Characteristic>& serCharacteristic() const { return ser_; }
+  /// The firmware version (read).
   const std::shared_ptr<ble::Characteristic>& verCharacteristic() const { return ver_; }
+  /// The button: notifies each press.
   const std::shared_ptr<ble::Characteristic>& btnCharacteristic() const { return btn_; }
+  /// The connection confirmation: the keep-alive write.
   const std::shared_ptr<ble::Characteristic>& connectConfirmCharacteristic() const {
     return connectConfirm_;
   }
+  /// The two charge flags (read).
   const std::shared_ptr<ble::Characteristic>& chargingStatusCharacteristic() const {
     return chargingStatus_;
   }
+  /// The instrument's error reports: notified, the code in the first byte.
   const std::shared_ptr<ble::Characteristic>& errorCharacteristic() const { return error_; }
 
-  // ble::PeripheralDelegate
+  // ble::PeripheralDelegate, on the main queue.
+  /// Discovers the characteristics of the main service; without it the delegate hears
+  /// `peripheralManagerFailedToInit`.
   void didDiscoverServices(ble::Peripheral& peripheral,
                            const std::optional<ble::Error>& error) override;
+  /// Keeps the handles, subscribes to the scans, the button and the error reports, and tells
+  /// the delegate `peripheralManagerIsReady` once all nine are known.
   void didDiscoverCharacteristicsForService(ble::Peripheral& peripheral,
                                             const std::shared_ptr<ble::Service>& service,
                                             const std::optional<ble::Error>& error) override;
+  /// A failed subscription reaches the delegate as `gotCharacteristicError`.
   void didUpdateNotificationStateForCharacteristic(
       ble::Peripheral& peripheral, const std::shared_ptr<ble::Characteristic>& characteristic,
       const std::optional<ble::Error>& error) override;
+  /// Decodes the value into its delegate callback; a failed read becomes
+  /// `gotCharacteristicError` and the stale value is not decoded.
   void didUpdateValueForCharacteristic(ble::Peripheral& peripheral,
                                        const std::shared_ptr<ble::Characteristic>& characteristic,
                                        const std::optional<ble::Error>& error) override;
 
   struct Token;  // only initWithPeripheral makes links
+  /// For `initWithPeripheral` alone (no other code can make a `Token`): use that instead.
   HTSpectroManager(const Token&, std::shared_ptr<ble::Peripheral> peripheral,
                    std::weak_ptr<HTKuboPeripheralManDelegate> delegate);
 

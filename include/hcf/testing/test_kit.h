@@ -93,6 +93,8 @@ class HCF_TESTING_API TestKit {
   /// Starts the reference cloud and makes the radio. Throws std::runtime_error when no
   /// loopback port can be bound or the temporary folder cannot be made.
   TestKit();
+  /// The same, set up as `options` says; throws as above, and when the given data directory
+  /// cannot be made (std::filesystem::filesystem_error).
   explicit TestKit(const Options& options);
   /// Stops the cloud, takes the radio's instruments out of range and detaches the kit's
   /// Bluetooth backend from the world; removes the temporary data directory.

@@ -12,13 +12,16 @@
 HCF_NAMESPACE_BEGIN
 namespace dispatch {
 
+/// A span of time on the queues' clocks (steady-clock ticks, nanoseconds).
 using Duration = std::chrono::steady_clock::duration;
+/// A point in time on the queues' clocks (real or manual), not a calendar date.
 using TimePoint = std::chrono::steady_clock::time_point;
 
 /// A monotonic time source.
 class HCF_API Clock {
  public:
   virtual ~Clock();
+  /// The current time; never earlier than a time it returned before. Any thread.
   virtual TimePoint now() const = 0;
   /// True for a clock that only moves when told to (the main queue then jumps over idle time
   /// instead of sleeping).
@@ -28,6 +31,7 @@ class HCF_API Clock {
 /// The machine's monotonic clock.
 class HCF_API SteadyClock final : public Clock {
  public:
+  /// `std::chrono::steady_clock::now()`.
   TimePoint now() const override { return std::chrono::steady_clock::now(); }
 };
 
@@ -35,7 +39,9 @@ class HCF_API SteadyClock final : public Clock {
 /// (`MainQueue::advance`), which fires every timer due on the way, in order.
 class HCF_API ManualClock final : public Clock {
  public:
+  /// Starts one hour after the clock's epoch.
   ManualClock();
+  /// The time last set (one hour after the epoch until then).
   TimePoint now() const override;
   bool isManual() const override { return true; }
   /// Sets the time; a time earlier than now is ignored (the clock is monotonic).

@@ -11,8 +11,10 @@
 #include "hcf/platform/dispatch/clock.h"
 
 HCF_NAMESPACE_BEGIN
+/// The queues the kit runs its work and callbacks on, their timers, and the clocks they read.
 namespace dispatch {
 
+/// A unit of work posted to a queue.
 using Task = std::function<void()>;
 
 /// A timer scheduled on the main queue. Cancelling it on the main queue guarantees it never
@@ -26,6 +28,7 @@ class HCF_API Timer {
   bool isValid() const;
 
   struct State;
+  /// Made by `MainQueue::after` and `MainQueue::every`; a default-made timer is never valid.
   explicit Timer(std::shared_ptr<State> state) : state_(std::move(state)) {}
 
  private:
@@ -84,6 +87,7 @@ class HCF_API MainQueue {
 
   /// The clock the queue reads.
   const Clock& clock() const;
+  /// The same clock, shared: it stays alive after a `reset` installs another.
   std::shared_ptr<Clock> clockPtr() const;
   /// Time of the queue's clock.
   TimePoint now() const;
@@ -116,7 +120,9 @@ class HCF_API GlobalQueue {
  public:
   /// Queues `task`. Any thread.
   void async(Task task) const;
+  /// The priority its tasks run at.
   QueuePriority priority() const { return priority_; }
+  /// The queue of priority `p` (the same as `globalQueue(p)`).
   explicit GlobalQueue(QueuePriority p) : priority_(p) {}
 
  private:
