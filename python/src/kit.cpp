@@ -229,7 +229,7 @@ std::shared_ptr<InstrumentHandle> connect(KitHandle& kit, const std::optional<st
     const auto& [peripherals, error] = found.values();
     if (error) throw KitError{*error};
     if (!peripherals || peripherals->empty()) {
-      throw KitError{hcf::HTUtility::errWithMsg("Device not found", 0)};
+      throw KitError{hcf::HTUtility::deviceNotFoundError()};
     }
     m->connectTo(peripherals->front().peripheral, connected.callback());
   }
@@ -246,7 +246,7 @@ std::shared_ptr<InstrumentHandle> connect(KitHandle& kit, const std::optional<st
   }
   if (const auto& error = std::get<0>(connected.values())) throw KitError{*error};
   const auto& device = m->connectedDevice();
-  if (!device) throw KitError{hcf::HTUtility::errWithMsg("The connection did not finish", 0)};
+  if (!device) throw KitError{hcf::HTUtility::operationHaltedError()};
   return handleFor(device);
 }
 
@@ -293,7 +293,8 @@ py::dict battery(InstrumentHandle& h, double timeout) {
   if (!r.wait([&] { return answer.ready(); }, timeout)) timedOut("the battery reading", timeout);
   const auto& [status, error] = answer.values();
   if (error || !status) {
-    throw KitError{error.value_or(hcf::HTUtility::errWithMsg("No battery reading", 0))};
+    throw KitError{error.value_or(hcf::HTUtility::errWithMsg("The battery status could not be read",
+                                                             hcf::error_code::kBatteryUnreadable))};
   }
   return py::dict("level"_a = status->level, "volts"_a = status->volts,
                   "fully_charged"_a = status->isFullyCharged, "on_power"_a = status->isOnPower);
@@ -390,7 +391,7 @@ FilterPanel filterPanel(KitHandle& kit, bool inspirations, bool online, double t
   if (!r.wait([&] { return answer.ready(); }, timeout)) timedOut("the filter panel", timeout);
   const auto& [set, error] = answer.values();
   if (error) throw KitError{*error};
-  if (!set) throw KitError{hcf::HTUtility::errWithMsg("No filter panel", 0)};
+  if (!set) throw KitError{hcf::HTUtility::invalidDataError("no filter panel")};
   return FilterPanel{set, timeout};
 }
 

@@ -93,7 +93,7 @@ std::optional<HCFError> connect(SimSession& s, const std::string& serial) {
       m->connectToSerial(serial, done);
     }
   });
-  if (!answer) return HTUtility::errWithMsg("The connection did not finish", 0);
+  if (!answer) return HTUtility::operationHaltedError();
   return std::get<0>(*answer);
 }
 
