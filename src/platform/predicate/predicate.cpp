@@ -2,9 +2,11 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 
 HCF_NAMESPACE_BEGIN
 namespace predicate {
@@ -26,6 +28,8 @@ namespace {
 
 using Node = Predicate::Node;
 
+bool isNull(const Value& v) { return std::holds_alternative<std::nullptr_t>(v); }
+
 bool isNumber(const Value& v) {
   return std::holds_alternative<bool>(v) || std::holds_alternative<std::int64_t>(v) ||
          std::holds_alternative<double>(v);
@@ -37,7 +41,7 @@ double asDouble(const Value& v) {
   return std::get<double>(v);
 }
 
-// -1, 0, 1, or none when the two cannot be ordered (different kinds, NaN).
+// -1, 0, 1, or none when the two cannot be ordered (different kinds, null, NaN).
 std::optional<int> order(const Value& a, const Value& b) {
   if (isNumber(a) && isNumber(b)) {
     const auto* ia = std::get_if<std::int64_t>(&a);
@@ -54,19 +58,18 @@ std::optional<int> order(const Value& a, const Value& b) {
     const int c = sa->compare(*sb);
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
   }
-  if (std::holds_alternative<std::nullptr_t>(a) && std::holds_alternative<std::nullptr_t>(b)) {
-    return 0;
-  }
   return std::nullopt;
 }
 
+// Null equals only null and is never ordered, as NULL is in SQL under "IS" and "<".
 bool compareValues(const Value& a, Comparison op, const Value& b) {
   const auto o = order(a, b);
+  const bool equal = isNull(a) || isNull(b) ? isNull(a) && isNull(b) : o && *o == 0;
   switch (op) {
     case Comparison::Equal:
-      return o && *o == 0;
+      return equal;
     case Comparison::NotEqual:
-      return !o || *o != 0;
+      return !equal;
     case Comparison::Less:
       return o && *o < 0;
     case Comparison::LessOrEqual:
@@ -241,15 +244,13 @@ bool Predicate::evaluate(const Subject& subject) const {
   switch (n.kind) {
     case Node::Kind::True:
       return true;
-    case Node::Kind::Compare: {
-      const auto v = subject.value(n.keyPath);
-      return v && compareValues(*v, n.op, n.value);
-    }
+    case Node::Kind::Compare:
+      // A key the subject lacks reads as null, as its column would in SQL.
+      return compareValues(subject.value(n.keyPath).value_or(nullptr), n.op, n.value);
     case Node::Kind::In: {
-      const auto v = subject.value(n.keyPath);
-      if (!v) return false;
+      const Value v = subject.value(n.keyPath).value_or(nullptr);
       for (const auto& candidate : n.values) {
-        if (compareValues(*v, Comparison::Equal, candidate)) return true;
+        if (compareValues(v, Comparison::Equal, candidate)) return true;
       }
       return false;
     }
@@ -338,9 +339,21 @@ std::optional<SqlFragment> Predicate::sql(const SqlMapping& mapping) const {
     case Node::Kind::In: {
       const auto col = column();
       if (!col) return std::nullopt;
-      if (n.values.empty()) return SqlFragment{"0", {}};
-      std::vector<std::string> marks(n.values.size(), "?");
-      return SqlFragment{*col + " IN (" + join(marks, ", ") + ")", n.values};
+      // NULL IN (NULL) is NULL: a nil among the values becomes "IS NULL" beside the list.
+      SqlFragment out;
+      std::copy_if(n.values.begin(), n.values.end(), std::back_inserter(out.parameters),
+                   [](const Value& v) { return !isNull(v); });
+      const bool orNull = out.parameters.size() < n.values.size();
+      std::vector<std::string> parts;
+      if (!out.parameters.empty()) {
+        const std::vector<std::string> marks(out.parameters.size(), "?");
+        parts.push_back(*col + " IN (" + join(marks, ", ") + ")");
+      }
+      if (orNull) parts.push_back(*col + " IS NULL");
+      out.sql = parts.empty()       ? "0"
+                : parts.size() == 1 ? parts[0]
+                                    : "(" + join(parts, " OR ") + ")";
+      return out;
     }
     case Node::Kind::Contains: {
       if (n.folded.empty()) return SqlFragment{"0", {}};
@@ -371,7 +384,9 @@ std::optional<SqlFragment> Predicate::sql(const SqlMapping& mapping) const {
     case Node::Kind::Not: {
       auto f = n.children[0].sql(mapping);
       if (!f) return std::nullopt;
-      f->sql = "NOT (" + f->sql + ")";
+      // The operand is NULL where it compares a NULL column; "IS NOT 1" counts that as false
+      // before negating, as evaluate() does, where "NOT" would leave it NULL and drop the row.
+      f->sql = "(" + f->sql + ") IS NOT 1";
       return f;
     }
     case Node::Kind::Any: {

@@ -25,14 +25,16 @@ using Value = std::variant<std::nullptr_t, bool, std::int64_t, double, std::stri
 
 /// How a key path's value is compared with a value: ==, !=, <, <=, >, >=. In memory, numbers
 /// (booleans as 0 and 1) compare as numbers and texts by their bytes; values of different kinds
-/// are unequal and never ordered.
+/// are unequal and never ordered. Null (a NULL column, or a key the object lacks) equals only
+/// nil and is never ordered: `code == "A"` and `n < 2` are false where code or n is null, while
+/// `code != "A"` holds there, being the negation of ==.
 enum class Comparison { Equal, NotEqual, Less, LessOrEqual, Greater, GreaterOrEqual };
 
 /// What a predicate is evaluated on: the values of its key paths and the elements of its lists.
 class HCF_API Subject {
  public:
   virtual ~Subject();
-  /// The value at `keyPath`, or none when the object has no such key.
+  /// The value at `keyPath`, or none when the object has no such key (which reads as null).
   virtual std::optional<Value> value(std::string_view keyPath) const = 0;
   /// The elements of the list at `keyPath` (empty for none).
   virtual std::vector<std::shared_ptr<const Subject>> elements(std::string_view keyPath) const;
@@ -75,6 +77,12 @@ HCF_API std::string foldCase(std::string_view text);
 
 /// A condition on an object: an immutable tree of comparisons, IN, CONTAINS[cd], "some element
 /// of a list matches", AND, OR and NOT. Cheap to copy (the tree is shared); any thread.
+///
+/// A predicate has one meaning in memory and in SQL, and it is two-valued: every node is true or
+/// false, never unknown. A comparison with a null value is false, except `== nil` and `!= value`
+/// (see Comparison); IN is true when one of its == holds (so IN {"A", nil} takes null);
+/// CONTAINS[cd] is false on null; NOT negates the two-valued result, so NOT (code == "A")
+/// matches the objects without a code, where SQL's own NOT would drop them.
 class HCF_API Predicate {
  public:
   /// TRUEPREDICATE: every object matches.
@@ -106,7 +114,7 @@ class HCF_API Predicate {
   /// "$variable.key" in text): SUBQUERY(list, $variable, condition).\@count > 0.
   static Predicate anyElement(std::string listKeyPath, std::string variable, Predicate condition);
 
-  /// Whether `subject` matches. A key path the subject lacks never matches a comparison.
+  /// Whether `subject` matches. A key path the subject lacks reads as null, as a NULL column.
   bool evaluate(const Subject& subject) const;
   /// The condition in SQL, or none when a key path is not in `mapping`.
   std::optional<SqlFragment> sql(const SqlMapping& mapping) const;
