@@ -76,7 +76,10 @@ class HCF_TESTING_API SimulatedInstrument {
 /// The world: the reference cloud on a free loopback port, a simulated radio with no
 /// instruments until they are added, and a private data directory for the kit.
 ///
-/// One at a time per process (the kit is process-wide). `configuration()` points the kit at
+/// One at a time per process (the kit is process-wide), and one started kit per process: the
+/// kit starts once, and a later start keeps the managers made for the first world. Run each
+/// test that starts the kit in a process of its own (`gtest_discover_tests` in CMake does, as
+/// does `--gtest_filter` per test). `configuration()` points the kit at
 /// the world; nothing else of the kit's settings changes. The main queue keeps its clock: tests
 /// may reset it to a `dispatch::ManualClock` and let simulated time pass, or drive it in real
 /// time (the simulated radio answers within tens of milliseconds).
