@@ -12,17 +12,26 @@ namespace hcf_test {
 /// What a connection listener heard.
 struct StateRecorder : hcf::HCFConnectionManagerDelegate {
   std::vector<hcf::HCFConnectivityState> states;
+  std::vector<hcf::dispatch::TimePoint> times;  ///< when each state was heard
   std::vector<std::size_t> counts;
   std::vector<hcf::HCFError> warnings;
   std::vector<hcf::HCFError> errors;
   void onStateChanged(hcf::HCFConnectivityState state, std::size_t discovered) override {
     states.push_back(state);
+    times.push_back(hcf::dispatch::mainQueue().now());
     counts.push_back(discovered);
   }
   void onWarning(const hcf::HCFError& w) override { warnings.push_back(w); }
   void onError(const hcf::HCFError& e) override { errors.push_back(e); }
   bool saw(hcf::HCFConnectivityState s) const {
     return std::find(states.begin(), states.end(), s) != states.end();
+  }
+  /// When `s` was last heard (the epoch if never).
+  hcf::dispatch::TimePoint heardAt(hcf::HCFConnectivityState s) const {
+    for (std::size_t i = states.size(); i-- > 0;) {
+      if (states[i] == s) return times[i];
+    }
+    return {};
   }
 };
 

@@ -261,3 +261,99 @@ TEST_F(MultiConnectTest, AnInstrumentIdentifiedAfterThePressIsLetGo) {
   EXPECT_EQ(manager_->connectedDevice()->serial(), quick->serial());
   EXPECT_EQ(quick->radio().device().connectionCount(), 1u);
 }
+
+namespace {
+
+class WindowTest;
+
+// One window: how it is entered, how long it lasts, what the listener hears inside it and once
+// it is over.
+struct WindowRow {
+  const char* window;
+  dispatch::Duration length;
+  S during;
+  S after;
+  void (*enter)(WindowTest&);
+};
+
+void PrintTo(const WindowRow& row, std::ostream* out) { *out << row.window; }
+
+class WindowTest : public MultiConnectTest, public ::testing::WithParamInterface<WindowRow> {
+ public:
+  using MultiConnectTest::advance;
+  using MultiConnectTest::colorimeter;
+  using MultiConnectTest::listener_;
+  using MultiConnectTest::manager_;
+  using MultiConnectTest::throughScan;
+  void keep(std::unique_ptr<fx::SimulatedColorimeter> c) { held_.push_back(std::move(c)); }
+
+ protected:
+  void TearDown() override {
+    held_.clear();
+    MultiConnectTest::TearDown();
+  }
+
+ private:
+  std::vector<std::unique_ptr<fx::SimulatedColorimeter>> held_;
+};
+
+std::unique_ptr<fx::SimulatedColorimeter> silent(WindowTest& t) {
+  auto c = t.colorimeter("3.0");
+  c->radio().device().injectFault(
+      sim::Fault::dropAnswer(sim::Operation::Read,
+                             ble::UUID::UUIDWithString("06bee248-ac7e-439a-aa35-07a6a500750a"))
+          .repeated(-1));
+  return c;
+}
+
+const WindowRow kWindows[] = {
+    {"RestartPause", 200ms, S::Idle, S::Scanning,
+     [](WindowTest& t) {
+       t.manager_->multiConnectStart(t.listener_);
+       t.advance(100ms);
+     }},
+    {"Scan", 6s, S::Scanning, S::Idle,  // nothing found: back to the pause
+     [](WindowTest& t) {
+       t.manager_->multiConnectStart(t.listener_);
+       t.advance(1s);
+     }},
+    {"Connect", 10s, S::Connecting, S::AwaitingConfirmation,  // one never identifies
+     [](WindowTest& t) {
+       t.keep(t.colorimeter("2.0"));
+       t.keep(silent(t));
+       t.manager_->multiConnectStart(t.listener_);
+       t.throughScan();
+     }},
+    {"Confirmation", 20s, S::AwaitingConfirmation, S::Idle,  // no press
+     [](WindowTest& t) {
+       t.keep(t.colorimeter("2.0"));
+       t.manager_->multiConnectStart(t.listener_);
+       t.throughScan();
+     }},
+    {"DirectDiscoveryPass", 3s, S::Scanning, S::Idle,
+     [](WindowTest& t) {
+       t.keep(t.colorimeter("2.0"));
+       t.manager_->bleDiscoverWithRestricted(false, [](auto, auto) {});
+       t.advance(1s);
+     }},
+};
+
+}  // namespace
+
+// Each window lasts exactly its length on the clock: 1 ms before its end the listener still
+// hears the window's state, at its end the next one.
+TEST_P(WindowTest, EachWindowEndsExactlyAtItsLength) {
+  const auto& row = GetParam();
+  row.enter(*this);
+  ASSERT_FALSE(listener_->states.empty());
+  ASSERT_EQ(listener_->states.back(), row.during) << row.window;
+  const auto end = listener_->heardAt(row.during) + row.length;
+  ASSERT_LT(queue().now(), end - 1ms) << row.window;
+  advance(end - 1ms - queue().now());
+  EXPECT_EQ(listener_->states.back(), row.during) << row.window << " ended early";
+  advance(1ms);
+  EXPECT_EQ(listener_->states.back(), row.after) << row.window << " did not end on time";
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, WindowTest, ::testing::ValuesIn(kWindows),
+                         [](const auto& row) { return std::string(row.param.window); });
