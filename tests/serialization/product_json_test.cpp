@@ -1,6 +1,7 @@
 // Product dictionaries, colours and spectra, and JSON Lines.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <sstream>
 
 #include "hcf/serialization/tint_vault_serialization.h"
@@ -42,8 +43,11 @@ HCFHalvernCloudProduct sample() {
   s.batch = "s1-1";
   s.model = "11.0";
   p.spectra = std::vector<HCFProductSpectrum>{s};
+  // Each sort key its own value, so that one read from another's key shows.
   p.vendorOrder = 7;
   p.hue = 200.5;
+  p.saturation = 0.625;
+  p.brightness = 0.375;
   return p;
 }
 
@@ -69,7 +73,8 @@ TEST(ProductJson, ProductRoundTripsWithColoursSpectraAndImages) {
   const auto back = S::productFromDictionary(d);
   EXPECT_EQ(back.name(), "Sea");
   EXPECT_EQ(back.uuid, "u-1");
-  EXPECT_EQ(back.hue, 200.5);
+  EXPECT_EQ((std::array{back.vendorOrder, back.hue, back.saturation, back.brightness}),
+            (std::array{7.0, 200.5, 0.625, 0.375}));
   ASSERT_TRUE(back.internalColors);
   // Measured batches first, the reference last, colour by colour.
   std::vector<std::string> batches;
