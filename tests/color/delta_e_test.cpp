@@ -153,6 +153,46 @@ TEST(DeltaE, CIE94MatchesHandComputedValues) {
               std::sqrt(25 + std::pow(5 / 1.24, 2)), 1e-12);
 }
 
+TEST(DeltaE, EveryMethodMatchesTextbookValuesWithLightnessChromaAndHueDifferences) {
+  // Each pair differs in lightness, chroma and hue, so every weight (SL, SC, SH; kL, K1, K2 of
+  // both CIE94 variants; l of CMC) shows. The values come from the published formulas written
+  // out apart from the kit, with the standard as the reference: CIEDE2000 as in Sharma, Wu &
+  // Dalal (2005); CMC l:c as in Clarke, McDonald & Rigg (1984); CIE94 as in CIE 116-1995,
+  // graphic arts kL = 1, K1 = 0.045, K2 = 0.015, textiles kL = 2, K1 = 0.048, K2 = 0.014.
+  // The hues stay clear of CMC's T branch bounds; the last standard is below L* 16.
+  struct Row {
+    double standard[3], sample[3];
+    double de00, cmc21, cmc11, cie94g, cie94t;
+  };
+  const Row rows[] = {
+      {{50, 20, 10}, {53, 25, 2}, 7.2007, 9.6231, 9.9148, 7.5231, 7.1626},
+      {{35, -30, -25}, {31, -22, -33}, 6.7512, 7.0790, 8.0859, 8.1733, 7.5759},
+      {{85, 5, 60}, {82, 12, 52}, 6.1122, 5.8529, 6.1428, 5.5388, 4.9833},
+      {{10, 8, -15}, {13, 3, -20}, 7.8363, 7.5785, 9.1260, 6.1224, 5.5896},
+  };
+  // Values are given to four decimals.
+  constexpr double kTolerance = 1e-4;
+  for (const Row& r : rows) {
+    const auto standard = lab(r.standard[0], r.standard[1], r.standard[2]);
+    const auto sample = lab(r.sample[0], r.sample[1], r.sample[2]);
+    const std::pair<HCFDeltaEMethod, double> expected[] = {
+        {HCFDeltaEMethod::CIEDE2000, r.de00},
+        {HCFDeltaEMethod::CMC21, r.cmc21},
+        {HCFDeltaEMethod::CMC11, r.cmc11},
+        {HCFDeltaEMethod::CIE94GraphicArts, r.cie94g},
+        {HCFDeltaEMethod::CIE94Textiles, r.cie94t}};
+    for (const auto& [method, value] : expected) {
+      EXPECT_NEAR(
+          HTColorUtils::deltaEForSample(sample, standard, method, HCFDeltaEReference::Standard),
+          value, kTolerance)
+          << "method " << static_cast<int>(method) << " standard L* " << r.standard[0];
+      // In the kit's own orientation the sample sets the weights: the roles swapped.
+      EXPECT_NEAR(HTColorUtils::deltaEForSample(standard, sample, method), value, kTolerance)
+          << "method " << static_cast<int>(method) << " standard L* " << r.standard[0];
+    }
+  }
+}
+
 TEST(DeltaE, StandardOrientationOfCMCIsLittleCmsWithTheStandardFirst) {
   // Little CMS's cmsCMCdeltaE takes its weights from the first colour, the reference.
   struct Row {
