@@ -15,9 +15,9 @@ namespace store {
 /// checks that it opens as a products store of this kit's schema, asks `stillWanted`, and
 /// then renames it over `target`; every thread opens the new store on its next use. On any
 /// failure `target` is left as it was and the error says why. The folder goes in any case.
-std::optional<HCFError> installCatalogArchive(const std::filesystem::path& archive,
-                                              const std::filesystem::path& target,
-                                              const std::function<bool()>& stillWanted);
+HCF_API std::optional<HCFError> installCatalogArchive(const std::filesystem::path& archive,
+                                                      const std::filesystem::path& target,
+                                                      const std::function<bool()>& stillWanted);
 
 /// Removes what downloads of processes that ended without finishing left in `folder`: partial
 /// archives ("….<pid>-<n>.part", "….zip.partial-<pid>") and unpack folders

@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 
 #include "../support/catalog_cloud_support.h"
 #include "../support/download_recorder.h"
 #include "package_builder.h"
+#include "store/catalog_install.h"
 
 using namespace hcf;
 using hcf_test::DownloadRecorder;
@@ -73,6 +75,11 @@ ino_t inodeOf(const std::filesystem::path& p) {
   return ::stat(p.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
+std::string bytesOf(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 TEST_F(ProductDownloaderTest, InstallsTheCatalogueAndLogsTheServersDate) {
   const auto d = HCFNetProductDownloader::downloaderWithCredentials(loginCredentials(), {});
   EXPECT_EQ(d->zipFileEndpoint(), server_.baseUrl() + kArchivePath);
@@ -125,14 +132,22 @@ TEST_F(ProductDownloaderTest, LeftoversOfAKilledDownloadGoWithTheNextOne) {
   for (const auto& name : kept) EXPECT_TRUE(std::filesystem::exists(dir_ / name)) << name;
 }
 
+// A failed or cancelled download, at any step, leaves the installed catalogue and the kept
+// archive byte for byte as they were, and the log too.
 TEST_F(ProductDownloaderTest, FailedDownloadsLeaveTheCatalogueAndItsLogAlone) {
   ASSERT_EQ(download()->completions, 1);
   const auto installed = inodeOf(store());
   const auto logged = lastLogged();
   const auto archiveSize = std::filesystem::file_size(published_.archive);
+  const auto kept = dir_ / "halvern-products-demo-package.realm.zip";
+  const auto storeBytes = bytesOf(store());
+  const auto keptBytes = bytesOf(kept);
+  ASSERT_EQ(keptBytes.size(), archiveSize);
 
   const auto expectUntouched = [&](const std::string& what) {
     EXPECT_EQ(inodeOf(store()), installed) << what;
+    EXPECT_TRUE(bytesOf(store()) == storeBytes) << what << ": the catalogue changed";
+    EXPECT_TRUE(bytesOf(kept) == keptBytes) << what << ": the kept archive changed";
     EXPECT_EQ(storedProducts(), kCatalogSize) << what;
     EXPECT_EQ(lastLogged(), logged) << what;
     EXPECT_TRUE(leftovers().empty()) << what;
@@ -204,6 +219,33 @@ TEST_F(ProductDownloaderTest, FailedDownloadsLeaveTheCatalogueAndItsLogAlone) {
     const std::string what = "schema version " + std::to_string(v);
     EXPECT_NE(expectFailure(what).localizedDescription.find(what), std::string::npos);
   }
+
+  // Cancelled while the archive arrives (the server holds the rest back).
+  publishArchive(published_.archive);
+  server_.setFault(
+      kArchivePath,
+      {.pauseAfter = archiveSize / 4, .pauseFor = std::chrono::seconds(20), .times = 1});
+  const auto r = std::make_shared<DownloadRecorder>();
+  const auto d = HCFNetProductDownloader::downloaderWithCredentials(loginCredentials(), r);
+  d->start();
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (d->runningByteCount() < static_cast<std::int64_t>(archiveSize / 4) &&
+         std::chrono::steady_clock::now() < limit) {
+    std::this_thread::yield();
+  }
+  ASSERT_EQ(d->runningByteCount(), static_cast<std::int64_t>(archiveSize / 4));
+  d->cancel();
+  server_.stop();  // releases the held answer
+  r->awaitEnd();
+  ASSERT_EQ(r->failures.size(), 1u);
+  EXPECT_EQ(r->failures[0].code, http::url_error::kCancelled);
+  expectUntouched("a cancelled download");
+
+  // Cancelled once the archive has arrived and been checked, just before the rename.
+  const auto late = store::installCatalogArchive(published_.archive, store(), [] { return false; });
+  ASSERT_TRUE(late);
+  EXPECT_EQ(late->code, http::url_error::kCancelled);
+  expectUntouched("cancelled before the rename");
 }
 
 TEST_F(ProductDownloaderTest, ProgressFollowsTheAnnouncedLengthEveryFifthOfASecond) {
