@@ -81,15 +81,17 @@ TEST_F(UnzipTest, UnpacksFilesAndFolders) {
   EXPECT_EQ(read(root_ / "SERIAL1/models/a.mlmodel"), "BB");
 }
 
+// An absolute name or any ".." component is refused before anything is written, even a ".."
+// that would come back inside: not a file, not a folder.
 TEST_F(UnzipTest, EntriesThatWouldLeaveTheFolderFailTheWholeUnpack) {
-  for (const std::string bad :
-       {"../evil.txt", "/tmp/evil.txt", "a/../../evil.txt", "a\\..\\evil"}) {
+  for (const std::string bad : {"../evil.txt", "/tmp/evil.txt", "a/../../evil.txt", "a\\..\\evil",
+                                "a/../back-inside.txt"}) {
     const auto zip = makeZip({{"good.txt", "ok"}, {bad, "evil"}});
     auto r = unzipFileAtPath(zip, root_ / "dest");
     ASSERT_FALSE(r.ok()) << bad;
     EXPECT_NE(r.error().localizedDescription.find("outside the folder"), std::string::npos);
     EXPECT_FALSE(fs::exists(root_ / "evil.txt"));
-    EXPECT_FALSE(fs::exists(root_ / "dest/good.txt")) << "nothing written when one entry is bad";
+    EXPECT_FALSE(fs::exists(root_ / "dest")) << bad << ": nothing written when one entry is bad";
   }
 }
 
