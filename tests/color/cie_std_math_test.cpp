@@ -20,15 +20,18 @@ constexpr HCFStdObserver kBothObservers[] = {HCFStdObserver::TwoDegree, HCFStdOb
 }  // namespace
 
 TEST(WhitePoints, TableLooksUpByIlluminantAndObserver) {
+  // Requirement: each illuminant and observer reads its tabulated reference white, every digit.
   EXPECT_EQ(CieStdMath::wpArrayForObserver(HCFStdObserver::TwoDegree, HCFIlluminant::D50),
             (Vector3{0.96422, 1.0, 0.82521}));
+  EXPECT_EQ(CieStdMath::wpArrayForObserver(HCFStdObserver::TwoDegree, HCFIlluminant::D65),
+            (Vector3{0.95047, 1.0, 1.08883}));
   EXPECT_EQ(CieStdMath::wpArrayForObserver(HCFStdObserver::TenDegree, HCFIlluminant::A),
             (Vector3{1.11142, 1.0, 0.3519978}));
   EXPECT_EQ(CieStdMath::wpArrayForObserver(HCFStdObserver::TenDegree, HCFIlluminant::F11),
             (Vector3{1.038197, 1.0, 0.6556}));
   // Any observer value other than 1 reads the 2° column.
   EXPECT_EQ(CieStdMath::wpArrayForObserver(HCFStdObserver{5}, HCFIlluminant::D65),
-            (Vector3{0.95047, 1.0, 1.08883}));
+            CieStdMath::wpArrayForObserver(HCFStdObserver::TwoDegree, HCFIlluminant::D65));
 }
 
 TEST(WhitePoints, IlluminantOutsideTheEnumerationIsRejected) {

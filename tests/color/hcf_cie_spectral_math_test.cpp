@@ -98,6 +98,8 @@ TEST(SpectralIntegration, WhitePointsOfTheFullRange) {
 }
 
 TEST(SpectralIntegration, UsesTheTableIndicesOfItsStartAndTheFiveNanometrePathForF) {
+  // Requirement: a curve's sample at λ meets the table rows of λ on the 10-nm path and on the
+  // 5-nm path of the F illuminants alike, for a curve that does not start at 340 nm.
   // A curve that is 1 only at 500 nm picks exactly the table rows of 500 nm.
   std::vector<double> curve(31, 0.0);
   curve[(500 - 400) / 10] = 1.0;
