@@ -33,6 +33,7 @@ TEST_F(DispatchTest, TimersFireInDueOrderWhenTheManualClockAdvances) {
   std::vector<std::string> fired;
   queue().after(3s, [&] { fired.push_back("3s"); });
   queue().after(1s, [&] { fired.push_back("1s"); });
+  queue().after(1s, [&] { fired.push_back("1s, later"); });  // due together: in order scheduled
   queue().after(2s, [&] {
     fired.push_back("2s");
     queue().after(500ms, [&] { fired.push_back("2.5s"); });  // due inside the same advance
@@ -41,7 +42,7 @@ TEST_F(DispatchTest, TimersFireInDueOrderWhenTheManualClockAdvances) {
   advance(999ms);
   EXPECT_TRUE(fired.empty());
   advance(2001ms);  // now at 3 s
-  EXPECT_EQ(fired, (std::vector<std::string>{"1s", "2s", "2.5s", "3s"}));
+  EXPECT_EQ(fired, (std::vector<std::string>{"1s", "1s, later", "2s", "2.5s", "3s"}));
   advance(7s);
   EXPECT_EQ(fired.back(), "10s");
 }
