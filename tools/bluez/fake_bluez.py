@@ -13,7 +13,8 @@ Usage, from the top of the repository:
     ... run the code under test against $DBUS_SYSTEM_BUS_ADDRESS ...
     kill %1 "$(cat /tmp/fake-bus.pid)"
 
-Pass -p '{"powered": false}' to start with the adapter switched off.
+Pass -p '{"powered": false}' to start with the adapter switched off, or
+-p '{"adapter": false}' for a bluetoothd that has no adapter at all.
 
 There is one adapter, /org/bluez/hci0. A device added with AddLEDevice shows
 up on the bus only once a discovery sees it. Its GATT objects are exported on
@@ -714,6 +715,8 @@ def load(mock, parameters):
     failures.clear()
     discovery_filter.clear()
     powered = bool((parameters or {}).get('powered', True))
+    if not (parameters or {}).get('adapter', True):
+        return
     mock.AddObject(ADAPTER_PATH, ADAPTER_IFACE, {
         'Address': dbus.String('00:1A:7D:DA:71:13', variant_level=1),
         'AddressType': dbus.String('public', variant_level=1),

@@ -22,6 +22,7 @@ constexpr const char* kUsage =
     "  color     colour conversion, chromatic adaptation and colour difference\n"
     "  demo      the measuring path on simulated instruments\n"
     "  discover  find instruments (--sim or --ble bluez)\n"
+    "  doctor    check what measuring with real instruments needs, and say what to do\n"
     "  measure   connect, calibrate and measure (--sim or --ble bluez)\n"
     "  scan      the colours of saved scans\n"
     "  search    the nearest products by colour, or by text\n"
@@ -55,7 +56,7 @@ int run(int argc, char** argv) {
       {"demo", hcf_tool::demoCommand},       {"scan", hcf_tool::scanCommand},
       {"search", hcf_tool::searchCommand},   {"filters", hcf_tool::filtersCommand},
       {"tour", hcf_tool::tourCommand},       {"discover", hcf_tool::discoverCommand},
-      {"measure", hcf_tool::measureCommand},
+      {"measure", hcf_tool::measureCommand}, {"doctor", hcf_tool::doctorCommand},
   };
   for (const auto& [name, body] : kCommands) {
     if (command == name) {
