@@ -62,6 +62,7 @@ bench: deps
 	@$(BENCH_BUILD)/bench/catalog_bench
 	@$(BENCH_BUILD)/bench/search_bench
 	@$(BENCH_BUILD)/bench/download_bench
+	@$(BENCH_BUILD)/bench/accuracy_bench
 
 fuzz:
 	@scripts/install-deps --fuzz

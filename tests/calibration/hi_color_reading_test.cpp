@@ -60,7 +60,8 @@ TEST_F(ReadingTest, EveryReadableVersionMeasuresAKnownColour) {
 }
 
 TEST_F(ReadingTest, NetworkCorrectionOfVersion21AddsItsOffsets) {
-  const auto record = fx::makeRecord({.tintraModel = "2.1", .adjustment = fx::Adjustment::Network});
+  const auto record =
+      fx::makeRecord({.tintraModel = "2.1", .adjustment = fx::Adjustment::OffsetNetwork});
   auto r = HIColorReading::initWith(measure(record, kOffChart, false), record);
   ASSERT_TRUE(r.ok());
   const HCFLabColor before = (*r)->unadjD65XYZ().toLab();
@@ -102,7 +103,7 @@ TEST_F(ReadingTest, ColorOrlaUnifiesToTheOtherBatchesInTargetOrderWithBatch95AsR
                                       .tintraModel = "4.0",
                                       .mb24 = true,
                                       .batchNumber = 12,
-                                      .adjustment = fx::Adjustment::Network});
+                                      .adjustment = fx::Adjustment::OffsetNetwork});
   const auto sense = measure(record, kOffChart, true);
   // Without alignment data: the network correction only.
   auto plain = HIColorReading::initWith(sense, record);
@@ -111,7 +112,7 @@ TEST_F(ReadingTest, ColorOrlaUnifiesToTheOtherBatchesInTargetOrderWithBatch95AsR
   EXPECT_FALSE((*plain)->adj10DegD65XYZ());
   EXPECT_NEAR((*plain)->adj2DegD65XYZ().toLab().L - (*plain)->unadjD65XYZ().toLab().L, 0.4, 1e-4);
 
-  const std::string doc = fx::alignmentDocument(12);
+  const std::string doc = fx::offsetAlignmentDocument(12);
   HCFRealmManager::addUpdateAlignmentHash(Bytes(doc.begin(), doc.end()), 12, 1);
   HCFRealmManager::addTintraDevice(record);
   auto r = toColorReading(sense, fx::orlaSerial(12));
@@ -154,7 +155,7 @@ TEST_F(ReadingTest, ColorOrlaSkipsMalformedAlignmentNetworks) {
   const auto record = fx::makeRecord({.tintraModel = "4.0",
                                       .mb24 = true,
                                       .batchNumber = 12,
-                                      .adjustment = fx::Adjustment::Network});
+                                      .adjustment = fx::Adjustment::OffsetNetwork});
   const auto sense = measure(record, kOffChart, true);
   const auto plain = HIColorReading::initWith(sense, record);
   ASSERT_TRUE(plain.ok());
@@ -182,7 +183,7 @@ TEST_F(ReadingTest, ColorOrlaSkipsMalformedAlignmentNetworks) {
   std::int32_t time = 1;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    JsonValue doc = JsonValue::parse(fx::alignmentDocument(12));
+    JsonValue doc = JsonValue::parse(fx::offsetAlignmentDocument(12));
     JsonValue* net = &doc;
     for (const auto& key : c.path) net = &(*net)[key];
     c.spoil(*net);

@@ -186,9 +186,13 @@ TEST_F(DeviceDataTest, AlignmentRefreshReplacesOnlyNewerFiles) {
 TEST_F(DeviceDataTest, OnlyAlignmentDocumentsAreKept) {
   JsonValue twoOutputs = JsonValue::parse(fx::alignmentDocument(7));
   for (auto& [target, net] : twoOutputs["uANN"]["7"].items()) {
-    net["shape"] = {3, 2};
-    net["weights"][1].erase(net["weights"][1].size() - 1);
-    net["biasWeights"][1].erase(net["biasWeights"][1].size() - 1);
+    // The output layer loses its last node.
+    auto shape = net["shape"];
+    shape.back() = 2;
+    net["shape"] = shape;
+    const std::size_t last = net["weights"].size() - 1;
+    net["weights"][last].erase(net["weights"][last].size() - 1);
+    net["biasWeights"][last].erase(net["biasWeights"][last].size() - 1);
   }
   const std::vector<std::pair<const char*, std::string>> bodies = {
       {"maintenance page", "<html><body>Back soon</body></html>"},

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "../support/instrument_fixture.h"
+#include "sample_spectra.h"
 
 using namespace hcf;
 using namespace hcf_test;
@@ -121,4 +122,70 @@ TEST_F(AccuracyTest, NoiseOnTheCountsStaysSmallOnTheColour) {
     L.push_back(lab.L);
   }
   EXPECT_NE(L[0], L[1]) << "noise makes readings differ";
+}
+
+// Colours the instruments were not calibrated on (a share of the Munsell chips and of the
+// paint-gamut grid, with each version's read noise) stay within bounds loose enough for the
+// simulation's spread and tight enough to catch a broken model, table, network or chain.
+// `make bench` reports the full sets against the targets.
+TEST_F(AccuracyTest, HeldOutSamplesStayWithinLooseBounds) {
+  std::vector<const fx::Sample*> samples;
+  for (std::size_t i = 0; i < fx::munsellSamples().size(); i += 20) {
+    samples.push_back(&fx::munsellSamples()[i]);
+  }
+  for (std::size_t i = 0; i < fx::paintGamutGrid().size(); i += 8) {
+    samples.push_back(&fx::paintGamutGrid()[i]);
+  }
+  struct Case {
+    std::string model;  // empty: the spectrometer
+    double mean, p95;
+  };
+  const std::vector<Case> cases = {{"1.1", 1.5, 5.0}, {"2.0", 1.5, 5.0},     {"2.1", 1.5, 5.0},
+                                   {"3.0", 1.2, 4.0}, {"3.01.02", 1.2, 4.0}, {"4.0", 1.2, 4.0},
+                                   {"", 0.1, 0.3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.model.empty() ? "spectrometer" : c.model);
+    std::unique_ptr<fx::SimulatedColorimeter> colorimeter;
+    std::unique_ptr<fx::SimulatedSpectrometer> spectrometer;
+    std::shared_ptr<ble::sim::Device> device;
+    if (c.model.empty()) {
+      spectrometer = std::make_unique<fx::SimulatedSpectrometer>(*world_);
+      spectrometer->setNoise(3);
+      device = spectrometer->radio().devicePtr();
+    } else {
+      colorimeter = std::make_unique<fx::SimulatedColorimeter>(*world_, c.model);
+      colorimeter->setNoise(colorimeter->sensor().noise);
+      device = colorimeter->radio().devicePtr();
+    }
+    Created made = create(device, c.model.empty() ? kSpectrometerService : kColorimeterService);
+    ASSERT_TRUE(made.instrument);
+    std::optional<HCFError> loadError = HCFError{};
+    made.instrument->loadCalibration([&](auto e) { loadError = e; });
+    settle();
+    ASSERT_FALSE(loadError) << loadError->localizedDescription;
+    if (colorimeter) {
+      colorimeter->presentWhiteTile();
+      made.instrument->requestCalibration([](bool, auto) {});
+      advance(200ms);
+      ASSERT_TRUE(made.instrument->hasCalibration());
+    }
+    std::vector<double> errors;
+    for (const auto* s : samples) {
+      if (colorimeter) colorimeter->measure(s->reflectance);
+      if (spectrometer) spectrometer->measure(s->reflectance);
+      auto scan = measureOnce(*made.instrument, spectrometer != nullptr);
+      ASSERT_TRUE(scan) << s->name;
+      errors.push_back(scan->lab(HCFStdObserver::TwoDegree, HCFIlluminant::D50)
+                           ->deltaE00(fx::colourOf(s->reflectance).toLab()));
+    }
+    std::sort(errors.begin(), errors.end());
+    double mean = 0;
+    for (const double e : errors) mean += e;
+    mean /= static_cast<double>(errors.size());
+    const double p95 = errors[errors.size() * 95 / 100];
+    EXPECT_LT(mean, c.mean);
+    EXPECT_LT(p95, c.p95);
+    made.instrument->disconnect();
+    settle();
+  }
 }

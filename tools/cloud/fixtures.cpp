@@ -7,6 +7,7 @@
 
 #include "cloud_world.h"
 #include "embedded_colorchecker.h"
+#include "sample_spectra.h"
 #include "spectrometer.h"
 
 namespace hcf_cloud::fixtures {
@@ -19,48 +20,22 @@ using hcf::HCFStdObserver;
 using hcf::JsonValue;
 using hcf::XYZTriple;
 
-// The white tile of the chart (patch 19).
-constexpr std::size_t kWhitePatch = 18;
-// Model "1.1" keeps its white reading at this index.
-constexpr std::size_t kModel11WhiteIndex = 51;
-// The non-linear correction of the 24-patch model, as the instruments' firmware team fitted it.
-constexpr double kK1 = 0.0015, kK2 = 0.0007, kK3 = 0.0016, kK4 = 0.0012;
-
 XYZTriple labToXYZD50(double L, double a, double b) {
   return CieStdMath::lab2xyzWithL(L, a, b, HCFIlluminant::D50, HCFStdObserver::TwoDegree);
 }
 
-// The light of a hardware version (the multi-channel model has none of its own in the kit;
-// its sensor is built like a 3.0).
-hcf::Vector3 lightOf(const std::string& model) {
-  if (auto w = CieStdMath::refIllumXYZfor(model)) return *w;
-  return *CieStdMath::refIllumXYZfor("3.0");
-}
+// Model "1.1" keeps its white reading at this index.
+constexpr std::size_t kModel11WhiteIndex = 51;
 
-XYZTriple toLight(const XYZTriple& d50, const std::string& model) {
-  std::array<double, 3> v = {d50.X, d50.Y, d50.Z};
-  CieStdMath::d50XYZArr2CustomIllumn(v, 1, lightOf(model), v);
-  return {v[0], v[1], v[2]};
-}
-
-hcf::Vector3 times(const hcf::Matrix3x3& m, const XYZTriple& v) {
-  return {m[0] * v.X + m[1] * v.Y + m[2] * v.Z, m[3] * v.X + m[4] * v.Y + m[5] * v.Z,
-          m[6] * v.X + m[7] * v.Y + m[8] * v.Z};
-}
-
-// A small deterministic variation per hardware version.
-double wobble(const std::string& model, int k) {
-  unsigned h = 2166136261u;
-  for (const char c : model) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
-  h = (h ^ static_cast<unsigned>(k)) * 16777619u;
-  return static_cast<double>(h % 1000) / 1000.0 - 0.5;  // −0.5 .. 0.5
-}
-
-std::vector<XYZTriple> referenceSet(const std::string& model) {
-  std::vector<XYZTriple> refs = colorCheckerXYZD50();
+// The colours the factory calibrates a version on, as spectra: the chart, and for model
+// "1.1" the 27 colours of its CIELAB grid after it.
+std::vector<Reflectance> referenceSpectra(const std::string& model) {
+  std::vector<Reflectance> refs = colorCheckerReflectances();
   if (model == "1.1") {
-    const auto& grid = gridXYZD50();
-    refs.insert(refs.end(), grid.begin(), grid.end());
+    for (const auto& g : gridXYZD50()) {
+      refs.push_back(reflectanceForLab(
+          hcf::HCFXYZColor::XYZColorWithX(g.X, g.Y, g.Z, HCFIlluminant::D50).toLab()));
+    }
   }
   return refs;
 }
@@ -79,36 +54,121 @@ JsonValue reading(const std::array<double, 3>& c, bool multiChannel) {
   return r;
 }
 
-std::string lutDocument(const hcf::TintraDevice& record, const std::vector<XYZTriple>& refs) {
+// The colours the kit makes of a record's own chart readings before any adjustment: CIELAB
+// D65, 2° (D50 for model "1.1", which corrects in that space), as the reading classes hand
+// them to the adjustment.
+std::vector<hcf::LabTriple> unadjustedLabs(const hcf::TintraDevice& record, std::size_t count) {
+  std::vector<hcf::LabTriple> out;
   auto model = hcf::makeSense2XYZ(record);
-  if (!model) return "[]";
+  if (!model) return out;
   const auto* cal = hcf::TintraDeviceProtoHelper::topCalForDevice(record);
   auto readings = hcf::Sense2XYZ::calSetOfSenseObjs(*cal);
-  JsonValue table = JsonValue::array();
-  for (std::size_t i = 0; i < refs.size() && i < readings->size(); ++i) {
+  const bool d50Space = record.tintra_model() == "1.1";
+  for (std::size_t i = 0; i < count && i < readings->size(); ++i) {
     const XYZTriple own = (*model)->getXYZforSenseVals((*readings)[i]);
     const auto d65 = CieStdMath::tintra2newLight(own.X, own.Y, own.Z, true, record.tintra_model());
-    if (!d65) return "[]";
-    // Model 1.1 corrects in CIELAB D50, the others in CIELAB D65.
-    const bool d50Space = record.tintra_model() == "1.1";
-    const HCFIlluminant space = d50Space ? HCFIlluminant::D50 : HCFIlluminant::D65;
+    if (!d65) return {};
     const XYZTriple m = d50Space ? CieStdMath::adapt(d65->X, d65->Y, d65->Z, HCFIlluminant::D65,
                                                      HCFStdObserver::TwoDegree, HCFIlluminant::D50,
                                                      HCFStdObserver::TwoDegree)
                                  : *d65;
-    const auto measured = CieStdMath::xyz2LabWith(m.X, m.Y, m.Z, space, HCFStdObserver::TwoDegree);
-    const XYZTriple r =
-        CieStdMath::adapt(refs[i].X, refs[i].Y, refs[i].Z, HCFIlluminant::D50,
-                          HCFStdObserver::TwoDegree, space, HCFStdObserver::TwoDegree);
-    const auto reference = CieStdMath::xyz2LabWith(r.X, r.Y, r.Z, space, HCFStdObserver::TwoDegree);
-    table.push_back({{"L", measured.L},
-                     {"a", measured.a},
-                     {"b", measured.b},
-                     {"dL", measured.L - reference.L},
-                     {"da", measured.a - reference.a},
-                     {"db", measured.b - reference.b}});
+    out.push_back(CieStdMath::xyz2LabWith(m.X, m.Y, m.Z,
+                                          d50Space ? HCFIlluminant::D50 : HCFIlluminant::D65,
+                                          HCFStdObserver::TwoDegree));
+  }
+  return out;
+}
+
+// The true colours of the reference spectra (under D50, where the chart's references are
+// given) as CIELAB in `space` for `observer`: adapted to D65 as the kit adapts its readings,
+// so that a corrected reading shown under D50 is the sample's colour under D50.
+std::vector<hcf::LabTriple> referenceLabs(const std::vector<Reflectance>& refs, HCFIlluminant space,
+                                          HCFStdObserver observer) {
+  std::vector<hcf::LabTriple> out;
+  for (const auto& r : refs) {
+    const auto d50 = colourOf(r, HCFIlluminant::D50, observer);
+    const auto xyz =
+        CieStdMath::adapt(d50.X, d50.Y, d50.Z, HCFIlluminant::D50, observer, space, observer);
+    out.push_back(CieStdMath::xyz2LabWith(xyz.X, xyz.Y, xyz.Z, space, observer));
+  }
+  return out;
+}
+
+// The factory's table: the error the instrument makes at each reference colour.
+std::string lutDocument(const hcf::TintraDevice& record, const std::vector<Reflectance>& refs) {
+  const bool d50Space = record.tintra_model() == "1.1";
+  const auto measured = unadjustedLabs(record, refs.size());
+  const auto reference = referenceLabs(refs, d50Space ? HCFIlluminant::D50 : HCFIlluminant::D65,
+                                       HCFStdObserver::TwoDegree);
+  if (measured.size() != refs.size()) return "[]";
+  JsonValue table = JsonValue::array();
+  for (std::size_t i = 0; i < refs.size(); ++i) {
+    table.push_back({{"L", measured[i].L},
+                     {"a", measured[i].a},
+                     {"b", measured[i].b},
+                     {"dL", measured[i].L - reference[i].L},
+                     {"da", measured[i].a - reference[i].a},
+                     {"db", measured[i].b - reference[i].b}});
   }
   return table.dump();
+}
+
+// A one-layer linear network fitted by least squares so that it takes each input colour to
+// its target: corrected L, a, b as an affine function of the network's scaled inputs.
+JsonValue fittedNetwork(const std::vector<hcf::LabTriple>& in,
+                        const std::vector<hcf::LabTriple>& target) {
+  // Normal equations over the features (L/100, (a+128)/256, (b+128)/256, 1).
+  double ata[4][4] = {};
+  double atb[4][3] = {};
+  for (std::size_t n = 0; n < in.size() && n < target.size(); ++n) {
+    const double f[4] = {in[n].L / 100.0, (in[n].a + 128.0) / 256.0, (in[n].b + 128.0) / 256.0,
+                         1.0};
+    const double t[3] = {target[n].L, target[n].a, target[n].b};
+    for (int r = 0; r < 4; ++r) {
+      for (int c = 0; c < 4; ++c) ata[r][c] += f[r] * f[c];
+      for (int c = 0; c < 3; ++c) atb[r][c] += f[r] * t[c];
+    }
+  }
+  for (int k = 0; k < 4; ++k) {  // Gauss–Jordan with partial pivoting
+    int p = k;
+    for (int r = k + 1; r < 4; ++r) {
+      if (std::abs(ata[r][k]) > std::abs(ata[p][k])) p = r;
+    }
+    std::swap(ata[k], ata[p]);
+    std::swap(atb[k], atb[p]);
+    for (int r = 0; r < 4; ++r) {
+      if (r == k || ata[k][k] == 0) continue;
+      const double q = ata[r][k] / ata[k][k];
+      for (int c = 0; c < 4; ++c) ata[r][c] -= q * ata[k][c];
+      for (int c = 0; c < 3; ++c) atb[r][c] -= q * atb[k][c];
+    }
+  }
+  JsonValue weights = JsonValue::array();
+  JsonValue bias = JsonValue::array();
+  for (int out = 0; out < 3; ++out) {
+    JsonValue row = JsonValue::array();
+    for (int f = 0; f < 3; ++f) row.push_back(atb[f][out] / ata[f][f]);
+    weights.push_back(row);
+    bias.push_back(atb[3][out] / ata[3][3]);
+  }
+  return {{"shape", {3, 3}},
+          {"layerTypes", {"LinearLayer", "LinearLayer"}},
+          {"weights", {weights}},
+          {"biasWeights", {bias}}};
+}
+
+// The adjustment network of a record: its chart colours onto their true colours, for each
+// observer (the 10° network aims at the colours the 10° observer sees).
+std::string adjustmentNetworkDocument(const hcf::TintraDevice& record,
+                                      const std::vector<Reflectance>& refs) {
+  const auto measured = unadjustedLabs(record, refs.size());
+  const JsonValue two =
+      fittedNetwork(measured, referenceLabs(refs, HCFIlluminant::D65, HCFStdObserver::TwoDegree));
+  JsonValue doc = two;
+  doc["degree_order_2"] = two;
+  doc["degree_order_10"] =
+      fittedNetwork(measured, referenceLabs(refs, HCFIlluminant::D65, HCFStdObserver::TenDegree));
+  return doc.dump();
 }
 
 JsonValue offsetNetwork(const std::array<double, 3>& offset) {
@@ -169,57 +229,6 @@ const std::vector<XYZTriple>& gridXYZD50() {
   return grid;
 }
 
-std::array<double, 3> SensorModel::signal(const XYZTriple& xyzD50) const {
-  const XYZTriple light = toLight(xyzD50, tintraModel);
-  const hcf::Vector3 lin = times(mixing, light);
-  if (!mb24) {
-    std::array<double, 3> out{};
-    for (int i = 0; i < 3; ++i) out[i] = lin[i] * (1.0 + nonlinearity * (lin[i] / 40000.0));
-    return out;
-  }
-  // The counts whose white-balanced, corrected values are `lin` (the inverse of the
-  // correction: green as it is, red and blue from their quadratics).
-  const double g = lin[1];
-  const double p = 1.0 + kK2 * g;
-  const double r = (p - std::sqrt(p * p - 4.0 * kK1 * lin[0])) / (2.0 * kK1);
-  const double cb = lin[2] - kK4 * r * g;
-  const double b = (1.0 - std::sqrt(1.0 - 4.0 * kK3 * cb)) / (2.0 * kK3);
-  return {r * whiteCounts[0] / 100.0, g * whiteCounts[1] / 100.0, b * whiteCounts[2] / 100.0};
-}
-
-std::array<std::uint16_t, 3> SensorModel::rawCounts(const XYZTriple& xyzD50) const {
-  const auto s = signal(xyzD50);
-  std::array<std::uint16_t, 3> out{};
-  for (int i = 0; i < 3; ++i) {
-    out[i] = static_cast<std::uint16_t>(std::clamp(std::lround(s[i] + black[i]), 0L, 65535L));
-  }
-  return out;
-}
-
-SensorModel sensorFor(const std::string& tintraModel, bool mb24) {
-  SensorModel m;
-  m.tintraModel = tintraModel;
-  m.mb24 = mb24;
-  m.nonlinearity = 0.01 * (1.0 + wobble(tintraModel, 9));
-  // Counts per unit of XYZ: mostly diagonal, with the cross-talk of real filters.
-  const hcf::Matrix3x3 base = {380, 60, -15, -40, 420, 25, 10, -30, 440};
-  for (int i = 0; i < 9; ++i) m.mixing[i] = base[i] * (1.0 + 0.05 * wobble(tintraModel, i));
-  m.black =
-      tintraModel == "1.1" ? std::array<double, 3>{0, 0, 0} : std::array<double, 3>{120, 135, 110};
-  if (mb24) {
-    // Scale the response so that the white patch corrects to (92, 100, 96), as it must when
-    // its own counts are the white reference.
-    const hcf::Vector3 w = times(m.mixing, toLight(colorCheckerXYZD50()[kWhitePatch], tintraModel));
-    const double target[3] = {92, 100, 96};
-    for (int row = 0; row < 3; ++row) {
-      for (int col = 0; col < 3; ++col) m.mixing[row * 3 + col] *= target[row] / w[row];
-    }
-    m.whiteCounts = {41000.0 * (1 + 0.1 * wobble(tintraModel, 20)), 44000.0,
-                     38000.0 * (1 + 0.1 * wobble(tintraModel, 21))};
-  }
-  return m;
-}
-
 std::string offsetNetworkDocument(const std::array<double, 3>& offset2,
                                   const std::array<double, 3>& offset10) {
   JsonValue doc = offsetNetwork(offset2);
@@ -229,19 +238,22 @@ std::string offsetNetworkDocument(const std::array<double, 3>& offset2,
 }
 
 hcf::TintraDevice makeRecord(const RecordOptions& o) {
-  const SensorModel sensor = sensorFor(o.tintraModel, o.mb24);
+  // The factory measures each reference colour through the instrument's own optics (averaging
+  // away the read noise) and knows its true colour from the spectrum.
+  const SensorModel sensor = sensorFor(o.tintraModel, o.mb24, o.batchNumber);
   const bool multi = o.tintraModel == kMultiChannelModel;
-  const std::vector<XYZTriple> refs = referenceSet(o.tintraModel);
+  const std::vector<Reflectance> refs = referenceSpectra(o.tintraModel);
 
   JsonValue readings = JsonValue::array();
   JsonValue references = JsonValue::array();
   for (const auto& r : refs) {
     readings.push_back(reading(sensor.signal(r), multi));
-    references.push_back({r.X, r.Y, r.Z});
+    const auto xyz = colourOf(r);
+    references.push_back({xyz.X, xyz.Y, xyz.Z});
   }
   // The white tile, raw (the colorimeter's white calibration compares against it), then the
   // dark reading.
-  const auto white = sensor.rawCounts(colorCheckerXYZD50()[kWhitePatch]);
+  const auto white = sensor.rawCounts(whiteTile());
   if (o.tintraModel == "1.1") {
     while (readings.size() < kModel11WhiteIndex) readings.push_back(readings.back());
   }
@@ -290,9 +302,15 @@ hcf::TintraDevice makeRecord(const RecordOptions& o) {
   } else if (o.adjustment == Adjustment::Network) {
     auto* m = batch->add_adjustment_methods();
     m->set_adjustment_method_type("ANN");
-    m->set_adjustment_method_data(offsetNetworkDocument({0.4, -0.3, 0.2}, {0.6, -0.5, 0.1}));
+    m->set_adjustment_method_data(adjustmentNetworkDocument(record, refs));
     m->set_priority(2);
     m->set_desc("batch network");
+  } else if (o.adjustment == Adjustment::OffsetNetwork) {
+    auto* m = batch->add_adjustment_methods();
+    m->set_adjustment_method_type("ANN");
+    m->set_adjustment_method_data(offsetNetworkDocument({0.4, -0.3, 0.2}, {0.6, -0.5, 0.1}));
+    m->set_priority(2);
+    m->set_desc("offset network");
   }
   if (o.competingEntries) {
     auto* later = batch->add_adjustment_methods();
@@ -323,6 +341,30 @@ const std::vector<int>& orlaBatches() {
 }
 
 std::string alignmentDocument(int sourceBatch) {
+  // The batches' own chart colours: unifying networks take one batch's colours onto another's,
+  // and the reference batch's adjustment takes its colours onto the true ones.
+  const auto& refs = colorCheckerReflectances();
+  const auto recordOf = [](int batch) {
+    return makeRecord({.serial = orlaSerial(batch),
+                       .tintraModel = "4.0",
+                       .mb24 = true,
+                       .batchNumber = batch,
+                       .adjustment = Adjustment::None});
+  };
+  const auto source = unadjustedLabs(recordOf(sourceBatch), refs.size());
+  JsonValue targets = JsonValue::object();
+  for (const int t : orlaBatches()) {
+    if (t == sourceBatch) continue;
+    targets[std::to_string(t)] = fittedNetwork(source, unadjustedLabs(recordOf(t), refs.size()));
+  }
+  JsonValue doc = {
+      {"uANN", {{std::to_string(sourceBatch), targets}}},
+      {"aANN", {{"95", JsonValue::parse(adjustmentNetworkDocument(recordOf(95), refs))}}},
+      {"priorities", {"95", "12", "7"}}};
+  return doc.dump();
+}
+
+std::string offsetAlignmentDocument(int sourceBatch) {
   JsonValue targets = JsonValue::object();
   for (const int t : orlaBatches()) {
     if (t == sourceBatch) continue;

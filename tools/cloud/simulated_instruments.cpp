@@ -4,6 +4,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "sample_spectra.h"
+
 namespace hcf_cloud::fixtures {
 
 std::array<std::uint8_t, 6> serialBytes(const std::string& serial) {
@@ -17,7 +19,8 @@ std::array<std::uint8_t, 6> serialBytes(const std::string& serial) {
 
 SimulatedColorimeter::SimulatedColorimeter(hcf::ble::sim::World& world,
                                            const std::string& tintraModel, int orlaBatch)
-    : sensor_(sensorFor(tintraModel, tintraModel == "3.01.02" || tintraModel == "4.0")),
+    : sensor_(sensorFor(tintraModel, tintraModel == "3.01.02" || tintraModel == "4.0",
+                        tintraModel == "4.0" ? orlaBatch : 7)),
       serial_(tintraModel == "4.0" ? orlaSerial(orlaBatch) : serialFor(tintraModel)) {
   hcf::ble::sim::ColorimeterOptions options;
   options.name = tintraModel == "4.0" ? std::optional<std::string>("ColorOrla-" + serial_)
@@ -29,17 +32,31 @@ SimulatedColorimeter::SimulatedColorimeter(hcf::ble::sim::World& world,
 }
 
 void SimulatedColorimeter::measure(const hcf::XYZTriple& xyzD50) {
-  auto counts = sensor_.rawCounts(xyzD50);
-  if (noise_ > 0) {
-    std::normal_distribution<double> n(0.0, noise_);
-    for (auto& c : counts) c = static_cast<std::uint16_t>(std::clamp(c + n(rng_), 0.0, 65535.0));
+  measure(reflectanceForLab(
+      hcf::HCFXYZColor::XYZColorWithX(xyzD50.X, xyzD50.Y, xyzD50.Z, hcf::HCFIlluminant::D50)
+          .toLab()));
+}
+
+void SimulatedColorimeter::measure(const Reflectance& reflectance) {
+  // Noise joins the signal before the counts are rounded and limited to full scale.
+  auto signal = sensor_.signal(reflectance);
+  std::array<double, 3> level{};
+  for (int i = 0; i < 3; ++i) {
+    level[i] = signal[i] + sensor_.black[i];
+    if (noise_ > 0) level[i] += std::normal_distribution<double>(0.0, noise_)(rng_);
+  }
+  std::array<std::uint16_t, 3> counts{};
+  for (int i = 0; i < 3; ++i) {
+    const double c = std::round(level[i]);
+    counts[i] =
+        static_cast<std::uint16_t>(std::clamp(std::isfinite(c) ? c : 65535.0, 0.0, 65535.0));
   }
   radio_->setScanCounts(counts[0], counts[1], counts[2]);
 }
 
 void SimulatedColorimeter::presentWhiteTile() {
   // The white tile is the chart's white patch, as at the factory.
-  measure(colorCheckerXYZD50()[18]);
+  measure(whiteTile());
 }
 
 SimulatedSpectrometer::SimulatedSpectrometer(hcf::ble::sim::World& world, PackageKind kind)
@@ -61,71 +78,6 @@ void SimulatedSpectrometer::measure(const Reflectance& reflectance) {
     counts[b] = static_cast<std::uint16_t>(std::clamp(c, 0.0, 65535.0));
   }
   radio_->setResponseCounts(counts);
-}
-
-Reflectance reflectanceForLab(const hcf::HCFLabColor& labD50) {
-  const hcf::HCFXYZColor target = labD50.XYZColor();
-  // XYZ is linear in the samples: the colour of each unit sample (computed once).
-  static const auto unit = [] {
-    std::array<std::array<double, 3>, kCurveSamples> u{};
-    for (std::size_t i = 0; i < kCurveSamples; ++i) {
-      std::array<double, kCurveSamples> e{};
-      e[i] = 1.0;
-      const auto xyz = hcf::HCFCieSpectralMath::xyzFromSpectrum(e, 400, hcf::HCFIlluminant::D50,
-                                                                hcf::HCFStdObserver::TwoDegree);
-      u[i] = {xyz->X, xyz->Y, xyz->Z};
-    }
-    return u;
-  }();
-  const auto colourOf = [&](const Reflectance& r) {
-    std::array<double, 3> c{};
-    for (std::size_t i = 0; i < kCurveSamples; ++i) {
-      for (int k = 0; k < 3; ++k) c[k] += unit[i][k] * r[i];
-    }
-    return c;
-  };
-  // Three broad bands (blue, green, red) over a flat base: R = base + Σ w_k·band_k.
-  std::array<Reflectance, 3> bands{};
-  const double centres[3] = {450, 545, 640};
-  for (int k = 0; k < 3; ++k) {
-    for (std::size_t i = 0; i < kCurveSamples; ++i) {
-      const double nm = 400.0 + 10.0 * static_cast<double>(i);
-      bands[k][i] = std::exp(-0.5 * std::pow((nm - centres[k]) / 45.0, 2));
-    }
-  }
-  Reflectance r{};
-  r.fill(0.0);
-  // Solve for the weights, clamp to the physical range, and solve again for what is left.
-  for (int pass = 0; pass < 20; ++pass) {
-    const auto now = colourOf(r);
-    const double want[3] = {target.X - now[0], target.Y - now[1], target.Z - now[2]};
-    double m[3][3];
-    for (int k = 0; k < 3; ++k) {
-      const auto c = colourOf(bands[k]);
-      for (int row = 0; row < 3; ++row) m[row][k] = c[row];
-    }
-    // Cramer's rule on the 3×3 system.
-    const auto det = [](const double a[3][3]) {
-      return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
-             a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
-             a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
-    };
-    const double d = det(m);
-    double w[3];
-    for (int k = 0; k < 3; ++k) {
-      double mk[3][3];
-      for (int row = 0; row < 3; ++row) {
-        for (int col = 0; col < 3; ++col) mk[row][col] = col == k ? want[row] : m[row][col];
-      }
-      w[k] = det(mk) / d;
-    }
-    for (std::size_t i = 0; i < kCurveSamples; ++i) {
-      double v = r[i];
-      for (int k = 0; k < 3; ++k) v += w[k] * bands[k][i];
-      r[i] = std::clamp(v, 0.005, 0.995);
-    }
-  }
-  return r;
 }
 
 DemoInstruments::DemoInstruments(hcf::ble::sim::World& world)

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "fixtures.h"
+#include "sample_spectra.h"
 #include "spectrometer.h"
 
 namespace hcf_cloud::fixtures {
@@ -24,8 +25,12 @@ class SimulatedColorimeter {
   SimulatedColorimeter(hcf::ble::sim::World& world, const std::string& tintraModel,
                        int orlaBatch = 95);
 
-  /// The next scans answer the counts of a sample (XYZ under D50, white Y = 100).
+  /// The next scans answer the counts of a sample (XYZ under D50, white Y = 100: its smooth
+  /// spectrum).
   void measure(const hcf::XYZTriple& xyzD50);
+  /// The next scans answer the counts of a sample of this reflectance (above 1 where it
+  /// fluoresces).
+  void measure(const Reflectance& reflectance);
   /// The next scans answer the instrument's white tile.
   void presentWhiteTile();
   /// Gaussian noise of this many counts on every later reading (0: none).
@@ -78,9 +83,5 @@ struct DemoInstruments {
 
 /// The kit's Bluetooth backend on `world`: its central managers, none once the world is gone.
 hcf::ble::CentralFactory centralFactoryFor(const std::shared_ptr<hcf::ble::sim::World>& world);
-
-/// A smooth reflectance whose colour under D50 (2°) is the given Lab: a grey level plus three
-/// broad bands, solved exactly where the result stays within 0 to 1.
-Reflectance reflectanceForLab(const hcf::HCFLabColor& labD50);
 
 }  // namespace hcf_cloud::fixtures
