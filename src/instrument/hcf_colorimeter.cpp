@@ -1,5 +1,6 @@
 #include "hcf/instrument/hcf_colorimeter.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "../core/json_text.h"
@@ -53,6 +54,11 @@ Result<std::vector<double>> senses(const JsonValue& data, std::size_t index) {
     out.push_back(entry[key].get<double>());
   }
   return out;
+}
+
+bool countAtFullScale(const std::array<std::uint16_t, 3>& counts) {
+  return std::ranges::any_of(counts,
+                             [](std::uint16_t c) { return c >= HCFColorScan::kFullScaleCount; });
 }
 
 }  // namespace
@@ -145,18 +151,25 @@ void HCFColorimeter::colorValue(std::array<std::uint16_t, 3> counts) {
     finish(nullptr, HTUtility::noCalError());
     return;
   }
+  // Saturation shows in the raw counts, or once the white ratio has scaled them up; the dark
+  // level taken off afterwards would hide it.
+  bool overRange = countAtFullScale(counts);
   whitepointOffset(counts);
+  overRange = overRange || countAtFullScale(counts);
   if (auto black = blackpointOffset(counts); !black) {
     finish(nullptr, black.error());
     return;
   }
+  overRange = overRange || countAtFullScale(counts);
   const HITintraSensorReading sense{double(counts[0]), double(counts[1]), double(counts[2]), 0.0};
   auto reading = toColorReading(sense, serial());
   if (!reading) {
     finish(nullptr, reading.error());
     return;
   }
-  finish(HCFTristimScan::scanFrom(**reading), std::nullopt);
+  auto scan = HCFTristimScan::scanFrom(**reading);
+  scan->overRange = overRange;
+  finish(std::move(scan), std::nullopt);
 }
 
 void HCFColorimeter::whitepointOffset(std::array<std::uint16_t, 3>& counts) const {
@@ -165,9 +178,10 @@ void HCFColorimeter::whitepointOffset(std::array<std::uint16_t, 3>& counts) cons
     const float product = (*whitePointRatio_)[i] * static_cast<float>(counts[i]);
     // A product beyond the 16-bit range saturates rather than wrapping to a small count.
     const float truncated = std::trunc(product);
-    counts[i] = truncated >= 65535.0f ? std::uint16_t{65535}
-                : truncated <= 0.0f   ? std::uint16_t{0}
-                                      : static_cast<std::uint16_t>(truncated);
+    constexpr std::uint16_t full = HCFColorScan::kFullScaleCount;
+    counts[i] = truncated >= static_cast<float>(full) ? full
+                : truncated <= 0.0f                   ? std::uint16_t{0}
+                                                      : static_cast<std::uint16_t>(truncated);
   }
 }
 
@@ -176,8 +190,10 @@ Result<bool> HCFColorimeter::blackpointOffset(std::array<std::uint16_t, 3>& coun
   if (!black) return black.error();
   for (std::size_t i = 0; i < 3; ++i) {
     const std::int64_t level = (*black)[i];
-    counts[i] =
-        level < counts[i] ? static_cast<std::uint16_t>(counts[i] - level) : std::uint16_t{0};
+    // A negative level from the record raises the count: it saturates rather than wrapping.
+    counts[i] = level < counts[i] ? static_cast<std::uint16_t>(std::min<std::int64_t>(
+                                        counts[i] - level, HCFColorScan::kFullScaleCount))
+                                  : std::uint16_t{0};
   }
   return true;
 }

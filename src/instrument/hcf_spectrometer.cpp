@@ -1,5 +1,6 @@
 #include "hcf/instrument/hcf_spectrometer.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "../platform/ble/instrument_gatt.h"
@@ -9,6 +10,14 @@
 #include "hcf/scan/spectral_scan.h"
 
 HCF_NAMESPACE_BEGIN
+
+namespace {
+
+// A band's response is its count over full scale: 1 (exactly, in single precision) for a band
+// at `HCFColorScan::kFullScaleCount`, below 1 for every count under it.
+bool bandAtFullScale(float response) { return response >= 1.0f; }
+
+}  // namespace
 
 void HCFSpectrometer::loadCalibration(ErrorCallback callback) {
   std::weak_ptr<HCFColorInstrument> weak = shared_from_this();
@@ -68,6 +77,7 @@ void HCFSpectrometer::gotSpectralResponse(const std::vector<float>& response) {
     finish(nullptr, scan.error());
     return;
   }
+  (*scan)->overRange = std::ranges::any_of(response, bandAtFullScale);
   finish(*scan, std::nullopt);
 }
 

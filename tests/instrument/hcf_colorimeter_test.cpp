@@ -244,3 +244,48 @@ TEST_F(ColorimeterTest, WhiteCorrectionSaturatesInsteadOfWrapping) {
   EXPECT_EQ(counts[1], 301);
   EXPECT_EQ(counts[2], 150);  // ratio 0.5: 150.5 truncated
 }
+
+TEST(ColorimeterMaths, ANegativeDarkLevelSaturatesInsteadOfWrapping) {
+  HCFColorimeter c;
+  c.updateTintraDevice(recordWithData(
+      "2.0",
+      R"([{"redSense":1000,"greenSense":1000,"blueSense":1000},{"redSense":-100,"greenSense":-100,"blueSense":0}])"));
+  std::array<std::uint16_t, 3> counts{65500, 100, 0};
+  ASSERT_TRUE(c.blackpointOffset(counts).ok());
+  EXPECT_EQ(counts, (std::array<std::uint16_t, 3>{65535, 200, 0}));  // 65600 would wrap to 64
+}
+
+// Any count at full scale, raw or after the white ratio, marks the scan; the scan is delivered.
+TEST_F(ColorimeterTest, ACountAtFullScaleMarksTheScanOverRange) {
+  fx::SimulatedColorimeter sim(*world_, "2.1");
+  auto c = connectColorimeter(sim);
+  ASSERT_TRUE(c);
+  ASSERT_FALSE(load(*c));
+  // White ratios of 1.5 (red), 1 (green) and 0.8 (blue).
+  const auto white = *c->getWhitePointFromCal();
+  sim.radio().setScanCounts(static_cast<std::uint16_t>(white[0] / 1.5),
+                            static_cast<std::uint16_t>(white[1]),
+                            static_cast<std::uint16_t>(white[2] / 0.8));
+  ASSERT_TRUE(calibrate(*c).first);
+
+  struct Row {
+    const char* name;
+    std::array<std::uint16_t, 3> raw;
+    bool overRange;
+  };
+  const Row rows[] = {
+      {"ordinary reading", {20000, 20000, 20000}, false},
+      {"raw green at full scale", {20000, 65535, 20000}, true},
+      {"raw blue at full scale, scaled down by its ratio", {20000, 20000, 65535}, true},
+      {"raw green one below full scale", {20000, 65534, 20000}, false},
+      {"red scaled by its ratio past full scale", {44000, 20000, 20000}, true},
+      {"red scaled by its ratio to just under full scale", {43000, 20000, 20000}, false},
+  };
+  for (const auto& row : rows) {
+    sim.radio().setScanCounts(row.raw[0], row.raw[1], row.raw[2]);
+    const auto result = scan(*c);
+    ASSERT_FALSE(result->error) << row.name << ": " << result->error->localizedDescription;
+    ASSERT_TRUE(result->tristimulus) << row.name;
+    EXPECT_EQ(result->tristimulus->overRange, row.overRange) << row.name;
+  }
+}

@@ -133,3 +133,33 @@ TEST_F(SpectrometerTest, ChainThatCannotBeFetchedFailsTheLoad) {
   EXPECT_FALSE(s->chainLoaded());
   EXPECT_TRUE(s->model().empty());
 }
+
+// A band at full scale marks the scan; the scan is still delivered.
+TEST_F(SpectrometerTest, ABandAtFullScaleMarksTheScanOverRange) {
+  fx::SimulatedSpectrometer sim(*world_);
+  auto s = connectSpectrometer(sim);
+  ASSERT_TRUE(s);
+  ASSERT_FALSE(load(*s));
+  struct Row {
+    const char* name;
+    std::size_t band;
+    std::uint16_t count;
+    bool overRange;
+  };
+  const Row rows[] = {
+      {"ordinary response", 0, 30000, false},
+      {"first band at full scale", 0, 65535, true},
+      {"last band at full scale", 31, 65535, true},
+      {"a band one below full scale", 12, 65534, false},
+  };
+  for (const auto& row : rows) {
+    std::array<std::uint16_t, 32> counts{};
+    counts.fill(30000);
+    counts[row.band] = row.count;
+    sim.radio().setResponseCounts(counts);
+    const auto m = measure(*s);
+    ASSERT_FALSE(m->error) << row.name << ": " << m->error->localizedDescription;
+    ASSERT_TRUE(m->spectral) << row.name;
+    EXPECT_EQ(m->spectral->overRange, row.overRange) << row.name;
+  }
+}

@@ -25,7 +25,8 @@ class HCF_API HCFColorimeter final : public HCFColorInstrument {
   /// Installs a record: the instrument's model becomes the record's hardware version.
   void updateTintraDevice(const TintraDevice& record);
   /// Measures once: white-corrects, black-corrects and reads the counts into a tristimulus
-  /// scan (first slot). Fails with 9008 before a white calibration.
+  /// scan (first slot), marked `overRange` when a raw or white-corrected count is at full scale
+  /// (65535). Fails with 9008 before a white calibration.
   void requestColorScan(ColorScanCallback callback) override;
   /// Measures the white reference and keeps the per-channel ratio to the record's white
   /// (each within 0.1 to 2.0, else 9009 and the instrument is uncalibrated again).
@@ -35,7 +36,8 @@ class HCF_API HCFColorimeter final : public HCFColorInstrument {
   /// White correction in place: each count times its ratio in single precision, truncated,
   /// saturating at 65535.
   void whitepointOffset(std::array<std::uint16_t, 3>& counts) const;
-  /// Black correction in place: each count less the record's black level, never below 0.
+  /// Black correction in place: each count less the record's black level, never below 0 nor,
+  /// for a negative level, above 65535.
   Result<bool> blackpointOffset(std::array<std::uint16_t, 3>& counts) const;
   /// The record's black levels: zeros for version "1.1", else the last entry of the
   /// calibration's data (red, green, blue sense). An error for a record without them.

@@ -18,8 +18,9 @@ class HCF_API HCFSpectrometer final : public HCFColorInstrument {
   /// Fetches (or loads the stored) model chain of `serial`; the callback runs on the main
   /// queue with the model service's error, if any.
   void loadCalibration(ErrorCallback callback) override;
-  /// Measures once; the spectral scan arrives in the second slot. Before the chain is loaded
-  /// the request fails at once with 9008 (a raw response is not a reflectance curve).
+  /// Measures once; the spectral scan arrives in the second slot, marked `overRange` when a
+  /// band's count is at full scale (65535). Before the chain is loaded the request fails at
+  /// once with 9008 (a raw response is not a reflectance curve).
   void requestColorScan(ColorScanCallback callback) override;
   /// The chain in evaluation order; empty until loaded.
   const std::vector<std::shared_ptr<const HCFMLModel>>& mms() const { return mms_; }

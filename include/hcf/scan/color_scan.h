@@ -67,12 +67,23 @@ class HCF_API HCFColorScan : public HCFColorSearchTerm {
   std::vector<HCFGenericBatchedLab> batchedLabs;
   std::string serial;  ///< the serial number of the instrument that made it
   std::string model;   ///< the instrument's hardware version ("2.1", "4.0", ...) or model
+  /// The largest count an instrument reports: a sensor or band at this count was saturated.
+  static constexpr std::uint16_t kFullScaleCount = 65535;
+  /// True when a count of the reading was at full scale (`kFullScaleCount`): a colorimeter's
+  /// raw count or its count after the white correction, or a spectrometer's band. The sensor
+  /// saw more light than it can count, so the colours of the scan are wrong by an unknown
+  /// amount. The scan is still delivered, never an error: an application should ask the user
+  /// to measure again (the instrument flat on the sample so no outside light gets in, after a
+  /// fresh white calibration) or treat the colour as unreliable, and not keep or search with it
+  /// as it would an ordinary reading.
+  bool overRange = false;
 
  protected:
   HCFColorScan() = default;
-  /// Copies the batched Labs, serial and model (for the subclasses' copies).
+  /// Copies the batched Labs, serial, model and over-range mark (for the subclasses' copies).
   HCFColorScan(const HCFColorScan&) = default;
-  /// Takes the batched Labs, serial and model of `other` (for the subclasses' copies).
+  /// Takes the batched Labs, serial, model and over-range mark of `other` (for the subclasses'
+  /// copies).
   HCFColorScan& operator=(const HCFColorScan&) = default;
 };
 
