@@ -155,6 +155,21 @@ std::optional<HCFError> gridRefusal(const JsonValue& d, const char* key, double 
                                      " nm: a scan's curve runs from 400 nm every 10 nm");
 }
 
+// The over-range mark: written only on a scan read at full scale, so readers that do not know
+// it take every other scan as before; absent or null reads as not over range.
+constexpr const char* kOverRangeKey = "over_range";
+
+Result<bool> readOverRange(const JsonValue& d) {
+  if (!hasValue(d, kOverRangeKey)) return false;
+  const auto& v = d[kOverRangeKey];
+  if (!v.is_boolean()) return wrongType(kOverRangeKey, "true or false");
+  return v.get<bool>();
+}
+
+void writeOverRange(JsonValue& d, const HCFColorScan& scan) {
+  if (scan.overRange) d[kOverRangeKey] = true;
+}
+
 Result<std::shared_ptr<HCFColorScan>> readSpectral(const JsonValue& d) {
   for (const char* key : {"model", "raw_color", "serial", "batch"}) {
     if (!has(d, key)) return missingKey("A spectral scan", key);
@@ -169,9 +184,12 @@ Result<std::shared_ptr<HCFColorScan>> readSpectral(const JsonValue& d) {
   if (auto refusal = gridRefusal(d, "step", kCurveStep)) return *refusal;
   auto curve = numbers(d, "curve");
   if (!curve) return curve.error();
+  auto overRange = readOverRange(d);
+  if (!overRange) return overRange.error();
   auto scan =
       HCFSpectralScan::initWithSerial(*serial, *model, std::move(*senses), std::move(*curve));
   if (!scan) return scan.error();
+  (*scan)->overRange = *overRange;
   return std::shared_ptr<HCFColorScan>(*scan);
 }
 
@@ -208,6 +226,9 @@ Result<std::shared_ptr<HCFColorScan>> readTristim(const JsonValue& d) {
     if (!labs) return labs.error();
     scan->batchedLabs = std::move(*labs);
   }
+  auto overRange = readOverRange(d);
+  if (!overRange) return overRange.error();
+  scan->overRange = *overRange;
   return std::shared_ptr<HCFColorScan>(scan);
 }
 
@@ -233,6 +254,7 @@ JsonValue spectralDictionary(const HCFColorScan& scan) {
   d["start"] = HCFSpectralScan::waveLengthStartFor(scan.model);
   d["step"] = HCFSpectralScan::waveLengthStepFor(scan.model);
   d["curve"] = curve;
+  writeOverRange(d, scan);
   return d;
 }
 
@@ -252,6 +274,7 @@ JsonValue tristimDictionary(const HCFColorScan& scan) {
   if (!scan.batchedLabs.empty()) {
     d["batched_labs"] = HCFTintVaultSerialization::batchedLabsToArray(scan.batchedLabs);
   }
+  writeOverRange(d, scan);
   return d;
 }
 

@@ -103,6 +103,40 @@ TEST(ScanJson, SpectralScanRoundTripsAndRecomputesItsBatchedLabs) {
   EXPECT_EQ(dynamic_cast<HCFSpectralScan&>(**oddScan).batch(), "s1-1");
 }
 
+// The over-range mark is written only when set, so a document without it is an ordinary scan
+// to every reader; present, it reads back.
+TEST(ScanJson, TheOverRangeMarkRoundTripsAndIsWrittenOnlyWhenSet) {
+  struct Row {
+    const char* name;
+    JsonValue dictionary;
+    JsonValue mark;  // the "over_range" value; a discarded value: left out
+    bool overRange;
+  };
+  const JsonValue absent(JsonValue::value_t::discarded);
+  const Row rows[] = {
+      {"tristimulus without the key", tristimDictionary(), absent, false},
+      {"tristimulus over range", tristimDictionary(), true, true},
+      {"tristimulus marked false", tristimDictionary(), false, false},
+      {"tristimulus marked null", tristimDictionary(), nullptr, false},
+      {"spectral without the key", spectralDictionary(), absent, false},
+      {"spectral over range", spectralDictionary(), true, true},
+  };
+  for (const auto& row : rows) {
+    JsonValue d = row.dictionary;
+    if (!row.mark.is_discarded()) d["over_range"] = row.mark;
+    const auto read = S::colorScanFromDictionary(d);
+    ASSERT_TRUE(read.ok()) << row.name << ": " << read.error().localizedDescription;
+    EXPECT_EQ((*read)->overRange, row.overRange) << row.name;
+    const auto written = S::colorScanToCheckedDictionary(**read);
+    ASSERT_TRUE(written.ok()) << row.name << ": " << written.error().localizedDescription;
+    EXPECT_EQ(written->contains("over_range"), row.overRange) << row.name;
+    EXPECT_EQ(written->value("over_range", false), row.overRange) << row.name;
+    const auto again = S::colorScanFromText(*S::colorScanToText(**read));
+    ASSERT_TRUE(again.ok()) << row.name;
+    EXPECT_EQ((*again)->overRange, row.overRange) << row.name;
+  }
+}
+
 TEST(ScanJson, OnlyCurvesFrom400NmEvery10NmCoveringTheInstrumentRangeRead) {
   struct Row {
     JsonValue start, step;  // null: left out
@@ -320,6 +354,8 @@ TEST(ScanJson, ValuesOfTheWrongTypeAreRefusedWithAnError) {
       {with(s, P("/raw_color"), 5), "\"raw_color\""},
       {with(s, P("/model"), 11), "\"model\""},
       {with(s, P("/curve"), JsonValue::array()), "\"curve\""},
+      {with(t, P("/over_range"), "true"), "\"over_range\" must be true or false"},
+      {with(s, P("/over_range"), 1), "\"over_range\" must be true or false"},
       {JsonValue::array(), "\"scan\""},
       {JsonValue("a scan"), "\"scan\""},
   };

@@ -40,7 +40,9 @@ class HCF_API HCFTintVaultSerialization {
 
   /// The spectral form ("batch", "model", "serial", "raw_color", "start", "step", "curve") or
   /// the tristimulus form ("batch", "model", "serial", "raw_color", "adjusted_lab",
-  /// "adjusted_lab_10_degree" when that Lab is set, "batched_labs" when there are any).
+  /// "adjusted_lab_10_degree" when that Lab is set, "batched_labs" when there are any), each
+  /// with "over_range": true when the scan is over range (`HCFColorScan::overRange`) and no
+  /// such key otherwise.
   /// Values are taken as they are: a value that is not a finite number would be written as
   /// null, which no reader takes. To write a scan, use `colorScanToCheckedDictionary` or
   /// `colorScanToText`, which refuse such a scan.
@@ -61,6 +63,8 @@ class HCF_API HCFTintVaultSerialization {
   /// present and not null, must be 400 and 10. Such refusals name the field, for instance
   /// `"start" is 405 nm: a scan's curve runs from 400 nm every 10 nm` or
   /// `"curve" has 1 sample: a scan's curve needs 31 to 44 (400 nm to 700–830 nm every 10 nm)`.
+  /// "over_range", when present and not null, must be true or false (`"over_range" must be
+  /// true or false`); a scan without it is not over range.
   static Result<std::shared_ptr<HCFColorScan>> colorScanFromDictionary(const JsonValue& dictionary);
 
   // ---- scan text and files ------------------------------------------------------------------
