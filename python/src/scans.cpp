@@ -35,6 +35,9 @@ void bindScans(py::module_& m) {
       "from a spectrometer.")
       .def_readonly("serial", &hcf::HCFColorScan::serial, "The instrument's serial.")
       .def_readonly("model", &hcf::HCFColorScan::model, "The instrument's model.")
+      .def_readonly("over_range", &hcf::HCFColorScan::overRange,
+                    "True when a count reached full scale: the colour is not reliable, measure "
+                    "again (HCFColorScan::overRange).")
       .def(
           "lab",
           [](const hcf::HCFColorScan& s, HCFIlluminant illuminant, HCFStdObserver observer) {

@@ -57,6 +57,20 @@ class ScanColours(unittest.TestCase):
         self.assertEqual(scan.hex, scan.rgb().hex)
         self.assertTrue(all(batch != "adjusted" for batch, _ in scan.batched_labs))
 
+    def test_the_over_range_mark_reads_back_and_is_written_only_when_set(self):
+        for path in (SPECTRAL, TRISTIMULUS):
+            with open(path, encoding="utf-8") as f:
+                plain = json.load(f)
+            for mark, expected in ((None, False), (True, True), (False, False)):
+                with self.subTest(path=os.path.basename(path), mark=mark):
+                    d = dict(plain, over_range=mark) if mark is not None else plain
+                    scan = hcf.Scan.from_dict(d)
+                    self.assertIs(scan.over_range, expected)
+                    self.assertEqual(scan.to_dict().get("over_range", False), expected)
+            with self.assertRaises(hcf.ArgumentError) as caught:
+                hcf.Scan.from_dict(dict(plain, over_range="yes"))
+            self.assertIn("over_range", caught.exception.message)
+
 
 class ScanFiles(unittest.TestCase):
     def setUp(self):
