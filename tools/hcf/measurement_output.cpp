@@ -33,6 +33,13 @@ void eachColour(const HCFColorScan& scan, Visit visit) {
 
 }  // namespace
 
+void warnIfOverRange(const HCFColorScan& scan, const std::string& what) {
+  if (!scan.overRange) return;
+  std::fflush(stdout);  // after what is already printed
+  std::cerr << "hcf: warning: over range: a count of " << printable(what)
+            << " reached full scale, so its colour is not reliable; measure again\n";
+}
+
 void printDiscovered(const std::vector<HPeripheralWRSSI>& found, Format format) {
   if (format == Format::Json) {
     JsonValue list = JsonValue::array();
@@ -83,6 +90,10 @@ void printScan(const std::string& title, const HCFColorScan& scan, bool colour,
   std::printf("  %s  hex #%s %s\n", printable(title).c_str(),
               printable(scan.hex().value_or("------")).c_str(),
               rgb ? swatch(*rgb, colour).c_str() : "");
+  warnIfOverRange(scan, title);
+  if (scan.overRange) {
+    std::printf("    over range: a count reached full scale; these colours are not reliable\n");
+  }
   for (const auto illuminant : {HCFIlluminant::D50, HCFIlluminant::D65}) {
     for (const auto observer : {HCFStdObserver::TwoDegree, HCFStdObserver::TenDegree}) {
       const auto lab = scan.lab(observer, illuminant);
@@ -130,6 +141,7 @@ JsonValue scanColoursJson(const HCFColorScan& scan) {
   });
   JsonValue out = {{"kind", scanKind(scan)}, {"serial", scan.serial}, {"model", scan.model}};
   out["hex"] = scan.hex() ? JsonValue(*scan.hex()) : JsonValue(nullptr);
+  out["over_range"] = scan.overRange;
   out["lab"] = std::move(colours);
   return out;
 }
@@ -138,6 +150,7 @@ void printScanColoursCsv(const std::vector<std::shared_ptr<HCFColorScan>>& scans
   std::cout << "scan,kind,serial,model,hex,illuminant,observer,L,a,b\n";
   for (std::size_t i = 0; i < scans.size(); ++i) {
     const HCFColorScan& scan = *scans[i];
+    warnIfOverRange(scan, "scan " + std::to_string(i));
     eachColour(scan, [&](const std::string& illuminant, HCFStdObserver observer,
                          const std::optional<HCFLabColor>& lab) {
       std::vector<std::string> row = {
