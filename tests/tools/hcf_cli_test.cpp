@@ -93,6 +93,34 @@ TEST(HcfCommandLine, ColourVerbsNamesValuesAndStatuses) {
        "{\"X\":1.0,\"Y\":2.0,\"Z\":3.0}\n{\"error\":\"adapt takes 3 numbers, got 2\"}\n",
        "line 2: "},
       {"color convert --from lab --to hex --format csv", "50 0 0\n", 0, "hex\n777777\n", ""},
+      // A CGATS file on standard input: a D50 colour a row; CGATS out, a SAMPLE_ID a result.
+      {"color convert --to lab",
+       "CTI3\r\nBEGIN_DATA_FORMAT\r\nSAMPLE_ID XYZ_X XYZ_Y XYZ_Z\r\n"
+       "END_DATA_FORMAT\r\nBEGIN_DATA\r\nA1 0 100 0\r\nEND_DATA\r\n",
+       0, "100 ", ""},
+      {"color convert --to lch --format cgats",
+       "CGATS.17\nBEGIN_DATA_FORMAT\nSAMPLE_ID LAB_L "
+       "LAB_A LAB_B\nEND_DATA_FORMAT\nBEGIN_DATA\n\"A 1\" 50 0 -10\nEND_DATA\n",
+       0,
+       "SAMPLE_ID\tLAB_L\tLAB_C\tLAB_H\nEND_DATA_FORMAT\nNUMBER_OF_SETS 1\nBEGIN_DATA\n\"A "
+       "1\"\t50\t10\t270\n",
+       ""},
+      {"color convert --from xyz --to lab",
+       "CGATS.17\nBEGIN_DATA_FORMAT\nLAB_L LAB_A LAB_B\n"
+       "END_DATA_FORMAT\nBEGIN_DATA\n50 0 0\nEND_DATA\n",
+       2, "", "leave out --from"},
+      {"color convert --from lab --to lab --format cgats", "50 0 0\nbad\n", 1,
+       "BEGIN_DATA\n1\t50\t0\t0\nEND_DATA\n", "line 2: convert takes 3 numbers, got 1"},
+      {"color convert --to lab",
+       "CGATS.17\nBEGIN_DATA_FORMAT\nLAB_L LAB_A\nEND_DATA_FORMAT\n"
+       "BEGIN_DATA\n50 0 0\nEND_DATA\n",
+       1, "", "standard input, line 6: 3 values"},
+      {"color delta-e",
+       "CGATS.17\nBEGIN_DATA_FORMAT\nLAB_L LAB_A LAB_B\nEND_DATA_FORMAT\n"
+       "BEGIN_DATA\n50 0 0\nEND_DATA\n",
+       2, "", "--standard FILE"},
+      {"color convert --from lab --to hex --format cgats 50 0 0", "", 2, "",
+       "--format cgats prints colours in xyz, lab or lch"},
       {"color frobnicate", "", 2, "", "unknown command 'frobnicate' (delta-e, convert, adapt)"},
       {"color", "", 2, "", "usage: hcf color"},
       {"color --help", "", 0, "adapt --from-illuminant", ""},
@@ -128,6 +156,9 @@ TEST(HcfCommandLine, ScanTourMeasureAndProgramStatuses) {
   std::ofstream(list) << "[" << spectralScan() << ",\n" << kTristimulusScan << "]\n";
   const std::string deep = dir / "deep.json";
   std::ofstream(deep) << std::string(180000, '[');
+  const std::string chart = dir / "chart.ti3";
+  std::ofstream(chart) << "CTI3\nBEGIN_DATA_FORMAT\nSAMPLE_ID LAB_L LAB_A LAB_B\nEND_DATA_FORMAT\n"
+                          "BEGIN_DATA\nA1 50 0 0\nEND_DATA\n";
   const std::string noBus = "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent";
   const hcf_test::CommandRow rows[] = {
       {"scan lab -", spectralScan(), 0, "69.4695", ""},  // L* of 40 % reflectance
@@ -153,6 +184,22 @@ TEST(HcfCommandLine, ScanTourMeasureAndProgramStatuses) {
       {"scan show --format csv -", kTristimulusScan, 0,
        "scan,kind,serial,model,hex,illuminant,observer,L,a,b\n0,tristimulus,", ""},
       {"scan show /nonexistent.json", "", 1, "", "cannot read"},
+      {"scan show --format cgats -", spectralScan(), 0,
+       "SPECTRAL_NM_700\nEND_DATA_FORMAT\nNUMBER_OF_SETS 1\nBEGIN_DATA\n0\t69.4695", ""},
+      {"scan lab --format cgats --observer 10 '" + list + "'", "", 1, "OBSERVER \"10\"\n",
+       "scan 1 has no Lab for the 10° observer"},
+      {"scan lab -",
+       "CTI3\nBEGIN_DATA_FORMAT\nSAMPLE_ID LAB_L LAB_A LAB_B\nEND_DATA_FORMAT\n"
+       "BEGIN_DATA\nA1 50 10 -20\nEND_DATA\n",
+       0, "50 10 -20\n", ""},
+      {"color delta-e --method de_76 --standard '" + chart + "'",
+       "CGATS.17\nBEGIN_DATA_FORMAT\n"
+       "SAMPLE_ID LAB_L LAB_A LAB_B\nEND_DATA_FORMAT\nBEGIN_DATA\nA1 50 3 4\nEND_DATA\n",
+       0, "5\n", ""},
+      {"color delta-e --standard '" + chart + "'",
+       "CGATS.17\nBEGIN_DATA_FORMAT\n"
+       "SAMPLE_ID LAB_L LAB_A LAB_B\nEND_DATA_FORMAT\nBEGIN_DATA\nB1 50 3 4\nEND_DATA\n",
+       1, "", "pairs sample B1 with standard A1"},
       {"scan show", "", 2, "", "scan show takes one FILE"},
       {"scan frob -", "", 2, "", "unknown command 'frob' (lab, show)"},
       {"scan", "", 2, "", "usage: hcf scan"},

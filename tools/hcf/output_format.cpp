@@ -49,7 +49,7 @@ void shortenFloats(hcf::JsonValue& value) {
 
 }  // namespace
 
-Format formatOf(const Args& args) {
+Format formatOf(const Args& args, bool cgats) {
   const auto name = args.option("--format");
   if (args.has(kJsonFlag)) {
     if (name && *name != "json") throw UsageError("--json and --format " + *name + " disagree");
@@ -58,7 +58,8 @@ Format formatOf(const Args& args) {
   if (!name || *name == "text") return Format::Text;
   if (*name == "json") return Format::Json;
   if (*name == "csv") return Format::Csv;
-  throw UsageError("unknown format '" + *name + "' (text, json, csv)");
+  if (cgats && *name == "cgats") return Format::Cgats;
+  throw UsageError("unknown format '" + *name + "' (text, json, csv" + (cgats ? ", cgats)" : ")"));
 }
 
 bool colourOutput() {

@@ -14,15 +14,18 @@
 
 namespace hcf_tool {
 
-enum class Format { Text, Json, Csv };
+/// How results are printed: text, JSON, CSV, or a CGATS.17 table (only where colours or scans
+/// are printed).
+enum class Format { Text, Json, Csv, Cgats };
 
 /// The options every printing command takes, for Args::parse: "--format" (valued) and "--json"
 /// (a flag, the same as "--format json").
 inline const std::vector<std::string> kFormatOption = {"--format"};
 inline const std::string kJsonFlag = "--json";
 
-/// The format of --format (text, json or csv) or --json; text when neither is given.
-Format formatOf(const Args& args);
+/// The format of --format (text, json or csv, and cgats when `cgats`) or --json; text when
+/// neither is given.
+Format formatOf(const Args& args, bool cgats = false);
 
 /// True when standard output may carry colour escapes (swatches): it is a terminal, NO_COLOR is
 /// unset or empty, and TERM is not "dumb".

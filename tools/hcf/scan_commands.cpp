@@ -1,8 +1,10 @@
 // hcf scan lab | show: saved scan files looked at from a shell.
 #include <hcf/hcf.h>
 
+#include <algorithm>
 #include <iostream>
 
+#include "cgats.h"
 #include "cli.h"
 #include "color_options.h"
 #include "commands.h"
@@ -22,7 +24,11 @@ constexpr const char* kScanUsage =
     "usage: hcf scan <command> [options] FILE\n"
     "\n"
     "FILE holds one scan dictionary (JSON) as the kit writes it, or a list of them as the\n"
-    "Python module's hcf.save_scans writes it; '-' reads standard input.\n"
+    "Python module's hcf.save_scans writes it, or a CGATS file (as ArgyllCMS and Little CMS\n"
+    "write them, known by its first line, a file type such as CGATS.17 or CTI3); '-' reads\n"
+    "standard input. Each CGATS row is a scan: a spectrometer's when it has a reflectance\n"
+    "curve from 400 to 700 nm (SPECTRAL_NM_400, SPEC_400 or nm400 columns, every 10 nm or\n"
+    "finer), else one of its D50 2° colour (LAB_L/A/B or XYZ_X/Y/Z), which has no 10° colour.\n"
     "\n"
     "commands:\n"
     "  lab [--illuminant NAME] [--observer NAME] FILE\n"
@@ -33,13 +39,66 @@ constexpr const char* kScanUsage =
     "      The kind of each scan, its instrument, hex colour and Lab under every illuminant and\n"
     "      both observers.\n"
     "\n"
-    "Both take --format text|json|csv (--json is --format json).\n";
+    "Both take --format text|json|csv|cgats (--json is --format json). cgats prints one\n"
+    "CGATS.17 table, a row per scan with its SAMPLE_ID (a CGATS input's, else the scan's\n"
+    "number from 0): lab the L a b asked for (a scan without them is left out, exit status\n"
+    "1); show LAB_L/A/B and XYZ_X/Y/Z under D50 for the 2° observer and, when every scan is a\n"
+    "spectrometer's, the reflectance from SPECTRAL_NM_400 to SPECTRAL_NM_700.\n";
 
-Scans readScans(const std::string& file) {
-  auto scans = HCFTintVaultSerialization::colorScansFromText(readInput(file));
+// The scans of a file, and the sample id of each for CGATS output.
+struct ReadScans {
+  Scans scans;
+  std::vector<std::string> ids;
+};
+
+// A CGATS row as a scan: a spectrometer's when its curve covers 400 to 700 nm, else a
+// colorimeter's of its D50 2° colour.
+std::shared_ptr<HCFColorScan> scanOf(const CgatsSample& sample, const std::string& model) {
+  const unsigned start = HCFSpectralScan::kWaveLengthStart;
+  const unsigned step = HCFSpectralScan::kWavelengthStep;
+  if (const auto& spectrum = sample.spectrum; spectrum && spectrum->startNm <= start) {
+    const std::size_t skip = (start - spectrum->startNm) / step;
+    const std::size_t end = (HCFCieSpectralMath::cieWavelengthEnd - start) / step + 1;
+    const auto& values = spectrum->reflectance;
+    if (values.size() >= skip + (kCgatsSpectralEndNm - start) / step + 1) {
+      std::vector<double> curve(
+          values.begin() + static_cast<std::ptrdiff_t>(skip),
+          values.begin() + static_cast<std::ptrdiff_t>(std::min(values.size(), skip + end)));
+      auto scan = HCFSpectralScan::initWithSerial("", model, {}, std::move(curve));
+      if (!scan) throw Failure("sample " + sample.id + ": " + scan.error().localizedDescription);
+      return *scan;
+    }
+  }
+  auto scan = std::make_shared<HCFTristimScan>();
+  scan->model = model;
+  scan->adjusted2DegreeLab = sample.lab;
+  return scan;
+}
+
+ReadScans readScans(const std::string& file) {
+  const std::string text = readInput(file);
+  ReadScans out;
+  if (looksLikeCgats(text)) {
+    try {
+      const CgatsTable table = readCgats(text);
+      const std::string model = table.keyword("INSTRUMENTATION")
+                                    .value_or(table.keyword("TARGET_INSTRUMENT").value_or(""));
+      for (const auto& sample : samplesFrom(table)) {
+        out.scans.push_back(scanOf(sample, model));
+        out.ids.push_back(sample.id);
+      }
+    } catch (const CgatsError& e) {
+      throw Failure(inputName(file) + ", " + e.what());
+    }
+    if (out.scans.empty()) throw Failure(inputName(file) + " holds no rows of data");
+    return out;
+  }
+  auto scans = HCFTintVaultSerialization::colorScansFromText(text);
   if (!scans) throw Failure(inputName(file) + ": " + scans.error().localizedDescription);
   if (scans->empty()) throw Failure(inputName(file) + " holds an empty list of scans");
-  return std::move(*scans);
+  out.scans = std::move(*scans);
+  for (std::size_t i = 0; i < out.scans.size(); ++i) out.ids.push_back(std::to_string(i));
+  return out;
 }
 
 std::string observerDegrees(HCFStdObserver observer) {
@@ -52,22 +111,33 @@ int labCommand(const std::vector<std::string>& words) {
   if (args.positional.size() != 1) throw UsageError("scan lab takes one FILE");
   const auto illuminant = illuminantOption(args, "--illuminant");
   const auto observer = observerOption(args);
-  const Format format = formatOf(args);
-  const auto scans = readScans(args.positional[0]);
+  const Format format = formatOf(args, true);
+  const auto [scans, ids] = readScans(args.positional[0]);
+  CgatsTable table;
+  table.keywords = {{"DESCRIPTOR", "hcf scan lab"},
+                    {"ILLUMINANT", HTColorUtils::toIlluminantStr(illuminant).value_or("")},
+                    {"OBSERVER", observerDegrees(observer)}};
+  table.fields = {"SAMPLE_ID", "LAB_L", "LAB_A", "LAB_B"};
   int status = kExitOk;
   if (format == Format::Csv) std::cout << "L,a,b\n";
   for (std::size_t i = 0; i < scans.size(); ++i) {
     if (const auto lab = scans[i]->lab(observer, illuminant)) {
-      std::cout << renderFields({{"L", lab->L}, {"a", lab->A}, {"b", lab->B}}, format) << '\n';
+      if (format == Format::Cgats) {
+        table.rows.push_back(
+            {ids[i], formatNumber(lab->L), formatNumber(lab->A), formatNumber(lab->B)});
+      } else {
+        std::cout << renderFields({{"L", lab->L}, {"a", lab->A}, {"b", lab->B}}, format) << '\n';
+      }
       continue;
     }
-    const std::string reason =
-        (scans.size() > 1 ? "scan " + std::to_string(i) + " has" : "the scan has") +
-        std::string(" no Lab for the ") + observerDegrees(observer) + "° observer";
+    const std::string reason = (scans.size() > 1 ? "scan " + ids[i] + " has" : "the scan has") +
+                               std::string(" no Lab for the ") + observerDegrees(observer) +
+                               "° observer";
     std::cerr << "hcf scan lab: " << reason << '\n';
-    std::cout << errorLine(reason, format) << '\n';
+    if (format != Format::Cgats) std::cout << errorLine(reason, format) << '\n';
     status = kExitFailed;
   }
+  if (format == Format::Cgats) std::cout << cgatsText(table);
   return status;
 }
 
@@ -94,8 +164,16 @@ int showCommand(const std::vector<std::string>& words) {
   const Args args = Args::parse(words, {"--format"}, {kJsonFlag});
   if (args.help) return std::cout << kScanUsage, kExitOk;
   if (args.positional.size() != 1) throw UsageError("scan show takes one FILE");
-  const Format format = formatOf(args);
-  const auto scans = readScans(args.positional[0]);
+  const Format format = formatOf(args, true);
+  const auto [scans, ids] = readScans(args.positional[0]);
+  if (format == Format::Cgats) {
+    const bool spectral = std::all_of(
+        scans.begin(), scans.end(), [](const auto& scan) { return scanKind(*scan) == "spectral"; });
+    CgatsTable table = measurementTable("hcf scan show", spectral);
+    for (std::size_t i = 0; i < scans.size(); ++i) appendScan(table, *scans[i], ids[i]);
+    std::cout << cgatsText(table);
+    return kExitOk;
+  }
   if (format == Format::Json) {
     JsonValue list = JsonValue::array();
     for (const auto& scan : scans) list.push_back(scanColoursJson(*scan));
