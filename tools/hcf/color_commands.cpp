@@ -65,7 +65,7 @@ struct Computation {
   std::vector<std::string> columns;
   std::function<Fields(std::span<const std::string>)> compute;
   /// The result for the colour of one CGATS row (D50, 2°) and its place among the rows.
-  std::function<Fields(const CgatsSample&, std::size_t)> computeSample;
+  std::function<Fields(const CgatsSample&, std::size_t)> computeSample = nullptr;
   /// Why words (on the command line or lines of standard input) are not taken, if they are not.
   std::optional<std::string> wordsRefused = std::nullopt;
   /// Why a CGATS input is not taken, if it is not.
