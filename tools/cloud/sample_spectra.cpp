@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <sstream>
 
 #include "embedded_munsell.h"
@@ -12,8 +13,6 @@ namespace {
 
 using hcf::HCFIlluminant;
 using hcf::HCFStdObserver;
-
-constexpr double kPi = 3.14159265358979323846;
 
 // XYZ is linear in the samples: the colour of each unit sample under D50, 2° (once).
 const std::array<std::array<double, 3>, kCurveSamples>& unitColours() {
@@ -146,7 +145,7 @@ const std::vector<Sample>& munsellSamples() {
 const std::vector<Sample>& paintGamutGrid() {
   static const std::vector<Sample> samples = [] {
     const auto hueOf = [](double a, double b) {
-      const double h = std::atan2(b, a) * 180.0 / kPi;
+      const double h = std::atan2(b, a) * 180.0 / std::numbers::pi;
       return h < 0 ? h + 360.0 : h;
     };
     const auto hueDistance = [](double h1, double h2) {

@@ -327,11 +327,11 @@ struct SpaceName {
   std::vector<std::string> cgatsFields;  // CGATS.17's names of the columns, where it has them
 };
 
-const std::vector<std::string> kXyzFields = {"XYZ_X", "XYZ_Y", "XYZ_Z"};
+const std::vector<std::string> kXyzColumns = {"XYZ_X", "XYZ_Y", "XYZ_Z"};
 
 const std::vector<SpaceName>& spaces() {
   static const std::vector<SpaceName> kSpaces = {
-      {"xyz", Space::XYZ, {"X", "Y", "Z"}, kXyzFields},
+      {"xyz", Space::XYZ, {"X", "Y", "Z"}, kXyzColumns},
       {"lab", Space::Lab, {"L", "a", "b"}, {"LAB_L", "LAB_A", "LAB_B"}},
       {"lch", Space::LCh, {"L", "C", "h"}, {"LAB_L", "LAB_C", "LAB_H"}},
       {"luv", Space::Luv, {"L", "u", "v"}, {}},
@@ -537,7 +537,7 @@ int adapt(const Args& args) {
         "a CGATS input is under D50 for the 2° observer: give no other --from-illuminant or "
         "--observer";
   }
-  computation.cgatsFields = kXyzFields;
+  computation.cgatsFields = kXyzColumns;
   computation.cgatsKeywords = viewingKeywords(dst, obs);
   return runOnValues(args, computation, "adapt");
 }

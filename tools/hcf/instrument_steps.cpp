@@ -111,6 +111,19 @@ Radio radioOf(const Args& args) {
   throw UsageError("unknown Bluetooth backend '" + *ble + "' (sim or bluez)");
 }
 
+std::string adapterOf(const Args& args) {
+  const auto adapter = args.option("--adapter");
+  if (!adapter) return {};
+  if (radioOf(args) != Radio::Bluez) throw UsageError("--adapter goes with --ble bluez");
+  const bool named = adapter->size() > 3 && adapter->rfind("hci", 0) == 0 &&
+                     adapter->find_first_not_of("0123456789", 3) == std::string::npos &&
+                     adapter->size() < 8;
+  if (!named)
+    throw UsageError("--adapter takes an adapter's name such as hci0 or hci1, not '" + *adapter +
+                     "'");
+  return *adapter;
+}
+
 std::optional<HCFError> calibrate(SimSession& s, HCFColorInstrument& device) {
   if (dynamic_cast<HCFColorimeter*>(&device)) {
     // The instrument measures its own white tile.

@@ -31,6 +31,9 @@ void disconnectCurrent(SimSession& s);
 
 /// The Bluetooth backend of --sim or --ble sim|bluez; a usage error without one.
 Radio radioOf(const Args& args);
+/// The adapter of --adapter ("hci1"), empty for the first; a usage error on the simulated
+/// radio or for a name that is no adapter's.
+std::string adapterOf(const Args& args);
 
 /// Raises Failure "STEP: the kit's message"; when Bluetooth was not usable, the message says
 /// which state the radio reported and what to do about it.

@@ -12,7 +12,8 @@ namespace hcf_tool {
 namespace fx = hcf_cloud::fixtures;
 using namespace std::chrono_literals;
 
-SimSession::SimSession(Radio radio) : folder_("hcf-demo"), dir_(folder_.path()) {
+SimSession::SimSession(Radio radio, const std::string& adapter)
+    : folder_("hcf-demo"), dir_(folder_.path()) {
   if (radio == Radio::Simulated) {
     hcf::dispatch::mainQueue().reset(std::make_shared<hcf::dispatch::ManualClock>());
   } else {
@@ -34,7 +35,9 @@ SimSession::SimSession(Radio radio) : folder_("hcf-demo"), dir_(folder_.path()) 
   }
   config.endpoints = hcf::CloudEndpoints::withBase(url_);
   if (radio == Radio::Bluez) {
-    config.bluetooth = hcf::ble::bluez::centralFactory();
+    hcf::ble::bluez::Options options;
+    options.adapter = adapter;
+    config.bluetooth = hcf::ble::bluez::centralFactory(options);
     hcf::HCFCentral::configure(config);
     return;
   }

@@ -24,7 +24,8 @@ enum class Radio { Simulated, Bluez };
 
 class SimSession {
  public:
-  explicit SimSession(Radio radio = Radio::Simulated);
+  /// `adapter` names the Bluetooth adapter of a BlueZ session ("hci1"; empty: the first).
+  explicit SimSession(Radio radio = Radio::Simulated, const std::string& adapter = {});
   ~SimSession();
   SimSession(const SimSession&) = delete;
   SimSession& operator=(const SimSession&) = delete;
