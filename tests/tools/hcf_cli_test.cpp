@@ -380,6 +380,28 @@ TEST(HcfMeasure, AnInstrumentThatNeverAnswersFailsWithAClearMessage) {
   }
 }
 
+// A sample brighter than the white tile drives the counts to full scale: the scan is still
+// printed, marked over range, with a warning; a darker one is not marked.
+TEST(HcfMeasure, ASaturatedReadingIsMarkedOverRange) {
+  const struct {
+    const char* args;
+    bool overRange;
+  } cases[] = {
+      {"--patch 'white 9.5 (.05 D)' --fault fluorescent", true},
+      {"--patch 'white 9.5 (.05 D)' --fault fluorescent --format json", true},
+      {"--serial 00E15E000001 --patch 'white 9.5 (.05 D)' --fault fluorescent --format json", true},
+      {"--patch 'black 2 (1.5 D)' --fault fluorescent --format json", false},
+  };
+  for (const auto& c : cases) {
+    const Outcome r = runHcf(std::string("measure --sim ") + c.args);
+    EXPECT_EQ(r.status, 0) << c.args << ": " << r.err;
+    EXPECT_EQ(r.err.find("over range") != std::string::npos, c.overRange) << c.args << r.err;
+    const bool marked = r.out.find("\"over_range\": true") != std::string::npos ||
+                        r.out.find("over range") != std::string::npos;
+    EXPECT_EQ(marked, c.overRange) << c.args << ": " << r.out;
+  }
+}
+
 // SIGTERM ends a command as Ctrl-C does: its private temporary folder is removed before it
 // ends with the signal's status.
 TEST(HcfSignals, SigtermRemovesTheCommandsTemporaryFolder) {

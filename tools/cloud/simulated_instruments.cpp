@@ -39,7 +39,9 @@ void SimulatedColorimeter::measure(const hcf::XYZTriple& xyzD50) {
 
 void SimulatedColorimeter::measure(const Reflectance& reflectance) {
   // Noise joins the signal before the counts are rounded and limited to full scale.
-  auto signal = sensor_.signal(reflectance);
+  Reflectance seen = reflectance;
+  for (auto& v : seen) v *= fluorescence_;
+  auto signal = sensor_.signal(seen);
   std::array<double, 3> level{};
   for (int i = 0; i < 3; ++i) {
     level[i] = signal[i] + sensor_.black[i];
@@ -55,8 +57,11 @@ void SimulatedColorimeter::measure(const Reflectance& reflectance) {
 }
 
 void SimulatedColorimeter::presentWhiteTile() {
-  // The white tile is the chart's white patch, as at the factory.
+  // The white tile is the chart's white patch, as at the factory (and does not fluoresce).
+  const double fluorescence = fluorescence_;
+  fluorescence_ = 1;
   measure(whiteTile());
+  fluorescence_ = fluorescence;
 }
 
 SimulatedSpectrometer::SimulatedSpectrometer(hcf::ble::sim::World& world, PackageKind kind)
@@ -69,7 +74,9 @@ SimulatedSpectrometer::SimulatedSpectrometer(hcf::ble::sim::World& world, Packag
 }
 
 void SimulatedSpectrometer::measure(const Reflectance& reflectance) {
-  const auto response = optics_.response(reflectance);
+  Reflectance seen = reflectance;
+  for (auto& v : seen) v *= fluorescence_;
+  const auto response = optics_.response(seen);
   std::array<std::uint16_t, 32> counts{};
   std::normal_distribution<double> n(0.0, noise_ > 0 ? noise_ : 1.0);
   for (std::size_t b = 0; b < counts.size(); ++b) {

@@ -35,6 +35,9 @@ class SimulatedColorimeter {
   void presentWhiteTile();
   /// Gaussian noise of this many counts on every later reading (0: none).
   void setNoise(double counts) { noise_ = counts; }
+  /// Later samples give back `factor` times the light they reflect (a fluorescent sample; 1:
+  /// none), so that bright ones drive the counts to full scale.
+  void setFluorescence(double factor) { fluorescence_ = factor; }
 
   hcf::ble::sim::Colorimeter& radio() { return *radio_; }
   const std::string& serial() const { return serial_; }
@@ -46,6 +49,7 @@ class SimulatedColorimeter {
   SensorModel sensor_;
   std::string serial_;
   double noise_ = 0;
+  double fluorescence_ = 1;
   std::mt19937 rng_{20261208};
 };
 
@@ -59,6 +63,8 @@ class SimulatedSpectrometer {
   void measure(const Reflectance& reflectance);
   /// Gaussian noise of this many counts (of 65535) on every later response (0: none).
   void setNoise(double counts) { noise_ = counts; }
+  /// Later samples give back `factor` times the light they reflect (1: none).
+  void setFluorescence(double factor) { fluorescence_ = factor; }
 
   hcf::ble::sim::Spectrometer& radio() { return *radio_; }
   const std::string& serial() const { return serial_; }
@@ -69,6 +75,7 @@ class SimulatedSpectrometer {
   SpectrometerModel optics_;
   std::string serial_;
   double noise_ = 0;
+  double fluorescence_ = 1;
   std::mt19937 rng_{20261208};
 };
 

@@ -19,8 +19,9 @@ namespace {
 
 using namespace hcf;
 
-// What `--fault` can make a simulated instrument do: stay silent from a step on.
-enum class Silence { None, Calibration, Measurement };
+// What `--fault` can make a simulated instrument do: stay silent from a step on, or measure a
+// fluorescent sample that drives its counts to full scale.
+enum class Silence { None, Calibration, Measurement, Fluorescent };
 
 Silence silenceOf(const Args& args, Radio radio) {
   const auto fault = args.option("--fault");
@@ -28,7 +29,9 @@ Silence silenceOf(const Args& args, Radio radio) {
   if (radio != Radio::Simulated) throw UsageError("--fault needs simulated instruments (--sim)");
   if (*fault == "silent-calibration") return Silence::Calibration;
   if (*fault == "silent-measurement") return Silence::Measurement;
-  throw UsageError("unknown fault '" + *fault + "' (silent-calibration or silent-measurement)");
+  if (*fault == "fluorescent") return Silence::Fluorescent;
+  throw UsageError("unknown fault '" + *fault +
+                   "' (silent-calibration, silent-measurement or fluorescent)");
 }
 
 // From now on the simulated instrument behind `device` never answers a measuring request:
@@ -135,12 +138,19 @@ int measureCommand(const std::vector<std::string>& words) {
   if (silent == Silence::Calibration) silence(s, *device);
   if (auto e = calibrate(s, *device)) fail("white calibration", *e);
   if (silent == Silence::Measurement) silence(s, *device);
+  if (silent == Silence::Fluorescent) {
+    // Twice the light the patch reflects: bright patches reach full scale.
+    s.orla().setFluorescence(2.0);
+    s.tintra().setFluorescence(2.0);
+    s.irisel().setFluorescence(2.0);
+  }
   std::optional<HCFError> error;
   auto scan = measure(s, *device, chart[index], index, error);
   if (!scan) fail("measure", *error);
   if (format == Format::Json) {
     const auto dictionary = HCFTintVaultSerialization::colorScanToCheckedDictionary(*scan);
     if (!dictionary) throw Failure(dictionary.error().localizedDescription);
+    warnIfOverRange(*scan, chart[index].name);
     std::cout << jsonText(*dictionary) << '\n';
   } else if (format == Format::Csv) {
     printScanColoursCsv({scan});
