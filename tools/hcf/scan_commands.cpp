@@ -187,6 +187,7 @@ int showCommand(const std::vector<std::string>& words) {
   for (std::size_t i = 0; i < scans.size(); ++i) {
     if (scans.size() > 1) std::cout << (i > 0 ? "\n" : "") << "scan        " << i << '\n';
     showText(*scans[i]);
+    warnIfOverRange(*scans[i], "scan " + std::to_string(i));
   }
   return kExitOk;
 }
