@@ -31,6 +31,7 @@ try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import WebDriverWait
 except ImportError:
     webdriver = None
@@ -215,7 +216,12 @@ class ServePage(unittest.TestCase):
         self.wait.until(lambda d: instruction.is_displayed())
         self.assertIn("white tile", instruction.text)
         self.assertRegex(self.find("#battery").text, r"^\d+ %")
-        self.find("#calibrate").click()
+        # Measuring before the white calibration is refused, and the page says why.
+        self.find("#measure").click()
+        self.wait.until(lambda d: "calibrate first" in self.errors())
+        self.find("#errors button").click()
+        # The calibration from the keyboard.
+        self.find("#calibrate").send_keys(Keys.ENTER)
         self.wait.until(lambda d: not instruction.is_displayed())
         self.assertTrue(self.find("#measure").is_enabled())
         self.assertEqual(self.errors(), "")
