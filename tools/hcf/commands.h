@@ -24,6 +24,8 @@ int tourCommand(const std::vector<std::string>& args);
 int discoverCommand(const std::vector<std::string>& args);
 /// "hcf measure --sim": connect, calibrate, measure.
 int measureCommand(const std::vector<std::string>& args);
+/// "hcf serve": the measuring path as a page in the browser, on loopback.
+int serveCommand(const std::vector<std::string>& args);
 /// "hcf doctor": what measuring with real instruments needs, checked.
 int doctorCommand(const std::vector<std::string>& args);
 

@@ -26,6 +26,7 @@ constexpr const char* kUsage =
     "  measure   connect, calibrate and measure (--sim or --ble bluez)\n"
     "  scan      the colours of saved scans\n"
     "  search    the nearest products by colour, or by text\n"
+    "  serve     a page in the browser to measure with, on loopback\n"
     "  filters   the filter panel of a products store\n"
     "  tour      the colour science on the colour-checker chart\n"
     "  version   the kit's version\n"
@@ -57,6 +58,7 @@ int run(int argc, char** argv) {
       {"search", hcf_tool::searchCommand},   {"filters", hcf_tool::filtersCommand},
       {"tour", hcf_tool::tourCommand},       {"discover", hcf_tool::discoverCommand},
       {"measure", hcf_tool::measureCommand}, {"doctor", hcf_tool::doctorCommand},
+      {"serve", hcf_tool::serveCommand},
   };
   for (const auto& [name, body] : kCommands) {
     if (command == name) {

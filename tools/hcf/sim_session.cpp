@@ -13,8 +13,16 @@ namespace fx = hcf_cloud::fixtures;
 using namespace std::chrono_literals;
 
 SimSession::SimSession(Radio radio, const std::string& adapter)
-    : folder_("hcf-demo"), dir_(folder_.path()) {
-  if (radio == Radio::Simulated) {
+    : SimSession(SessionOptions{radio, adapter, false, {}}) {}
+
+SimSession::SimSession(const SessionOptions& options)
+    : folder_("hcf-demo"),
+      dir_(options.dataDirectory.empty() ? folder_.path() : options.dataDirectory),
+      realTime_(options.radio == Radio::Bluez || options.realTime) {
+  const Radio radio = options.radio;
+  const std::string& adapter = options.adapter;
+  if (!options.dataDirectory.empty()) std::filesystem::create_directories(dir_);
+  if (!realTime_) {
     hcf::dispatch::mainQueue().reset(std::make_shared<hcf::dispatch::ManualClock>());
   } else {
     hcf::dispatch::mainQueue().reset(std::make_shared<hcf::dispatch::SteadyClock>());
@@ -35,9 +43,9 @@ SimSession::SimSession(Radio radio, const std::string& adapter)
   }
   config.endpoints = hcf::CloudEndpoints::withBase(url_);
   if (radio == Radio::Bluez) {
-    hcf::ble::bluez::Options options;
-    options.adapter = adapter;
-    config.bluetooth = hcf::ble::bluez::centralFactory(options);
+    hcf::ble::bluez::Options bluez;
+    bluez.adapter = adapter;
+    config.bluetooth = hcf::ble::bluez::centralFactory(bluez);
     hcf::HCFCentral::configure(config);
     return;
   }
@@ -54,7 +62,7 @@ SimSession::~SimSession() {
 }
 
 void SimSession::publishCatalog(std::size_t count) {
-  fx::publishCatalog(cloud_->world(), dir_ / "cloud", count);
+  fx::publishCatalog(cloud_->world(), folder_.path() / "cloud", count);
 }
 
 std::string SimSession::startKit() {
@@ -69,6 +77,47 @@ std::string SimSession::startKit() {
   // The radio reports its state shortly after the central is made.
   pass(simulated() ? 50ms : 300ms);
   return {};
+}
+
+void SimSession::startKit(std::function<void(std::optional<hcf::HCFError>)> done) {
+  if (sdkKey_.empty()) {
+    throw UsageError("set HCF_SDK_KEY to the application's SDK key for HCF_CLOUD_URL");
+  }
+  hcf::HCFCentral::initWith(sdkKey_, std::move(done));
+}
+
+fx::SimulatedColorimeter* SimSession::colorimeter(const std::string& serial) {
+  if (!simulated()) return nullptr;
+  if (serial == orla().serial()) return &orla();
+  if (serial == tintra().serial()) return &tintra();
+  return nullptr;
+}
+
+bool SimSession::place(const std::string& serial, const hcf::HCFLabColor& labD50) {
+  if (auto* c = colorimeter(serial)) {
+    const auto xyz = labD50.XYZColor();
+    c->measure(hcf::XYZTriple{xyz.X, xyz.Y, xyz.Z});
+    return true;
+  }
+  if (!simulated() || serial != irisel().serial()) return false;
+  irisel().measure(fx::reflectanceForLab(labD50));
+  return true;
+}
+
+bool SimSession::presentWhiteTile(const std::string& serial) {
+  auto* c = colorimeter(serial);
+  if (c) c->presentWhiteTile();
+  return c != nullptr;
+}
+
+bool SimSession::pressButton(const std::string& serial) {
+  if (auto* c = colorimeter(serial)) {
+    c->radio().pressButton();
+    return true;
+  }
+  if (!simulated() || serial != irisel().serial()) return false;
+  irisel().radio().pressButton();
+  return true;
 }
 
 bool SimSession::runUntil(const std::function<bool()>& done, hcf::dispatch::Duration limit) {
