@@ -224,6 +224,9 @@ void routes(httplib::Server& server, ServeKit& kit, EventHub& events, bool simul
 
   server.Post("/api/discover", [&kit](const httplib::Request& req, httplib::Response& res) {
     if (!bodyOf(req, res)) return;
+    const Reply started =
+        onMain([&kit](const ServeKit::Done& done) { kit.whenStarted(done); }, kInstrument);
+    if (started.status != 200) return send(res, started);
     // The kit's discovery waits for a radio that has not reported its state yet.
     auto pending = std::make_shared<std::future<Result<std::vector<HPeripheralWRSSI>>>>(
         HCFFutures::discover());

@@ -31,6 +31,9 @@ Reply kitError(const HCFError& error, int status = 502) {
   return errorReply(status, error.localizedDescription, error.code);
 }
 
+// JSON on one line, as an event's data line holds it.
+std::string oneLine(const JsonValue& value) { return value.dump(); }
+
 std::string observerName(HCFStdObserver observer) {
   return observer == HCFStdObserver::TenDegree ? "10" : "2";
 }
@@ -139,6 +142,9 @@ void ServeKit::start() {
     dispatch::mainQueue().async([this, error] {
       kit_ = error ? "failed" : "started";
       if (error) postError("the kit did not start: " + error->localizedDescription, error->code);
+      auto waiting = std::move(starting_);
+      starting_.clear();
+      for (const auto& done : waiting) whenStarted(done);
       if (!error) countProducts();
       postState();
     });
@@ -158,7 +164,7 @@ void ServeKit::countProducts() {
   if (!manager) return;
   manager->countDownloadedProducts([this](std::uint64_t count, std::optional<HCFError>) {
     products_ = count;
-    events_.post("download", jsonText(catalogueJson()));
+    postState();
   });
 }
 
@@ -228,16 +234,21 @@ JsonValue ServeKit::readingJson(const Saved& r) const {
   return out;
 }
 
-void ServeKit::postState() const { events_.post("state", jsonText(stateJson())); }
+void ServeKit::postState() const { events_.post("state", oneLine(stateJson())); }
 
 void ServeKit::postError(const std::string& message, std::int64_t code) const {
-  events_.post("error", jsonText(JsonValue{{"error", message}, {"code", code}}));
+  events_.post("error", oneLine(JsonValue{{"error", message}, {"code", code}}));
 }
 
 void ServeKit::state(const Done& done) const {
   Reply r;
   r.body = stateJson();
   done(r);
+}
+
+void ServeKit::whenStarted(const Done& done) {
+  if (kit_ == "starting") return starting_.push_back(done);
+  done(kit_ == "started" ? Reply{} : errorReply(409, "the kit did not start"));
 }
 
 // ---- The instrument --------------------------------------------------------------------------
@@ -373,13 +384,13 @@ void ServeKit::finishReading(std::shared_ptr<HCFColorScan> scan, std::optional<H
   readings_.push_back({static_cast<int>(readings_.size()) + 1, std::move(scan)});
   Reply r;
   r.body = readingJson(readings_.back());
-  events_.post("reading", jsonText(r.body));
+  events_.post("reading", oneLine(r.body));
   for (const auto& done : waiting) done(r);
 }
 
 void ServeKit::buttonPressed(HCFColorInstrument& instrument) {
   if (device_.get() != &instrument) return;
-  events_.post("button", jsonText(JsonValue{{"serial", instrument.serial()}}));
+  events_.post("button", oneLine(JsonValue{{"serial", instrument.serial()}}));
   measure([this](const Reply& r) {
     if (r.status != 200)
       postError(r.body.value("error", ""), r.body.value("code", std::int64_t{0}));
@@ -573,7 +584,7 @@ void ServeKit::download(const Done& done) {
     downloading_ = true;
     progress_ = progressSent_ = 0;
     manager->downloadProductsWithDelegate(listener_);
-    events_.post("download", jsonText(catalogueJson()));
+    events_.post("download", oneLine(catalogueJson()));
   }
   Reply r;
   r.body = catalogueJson();
@@ -585,7 +596,7 @@ void ServeKit::downloadProgress(float fraction) {
   progress_ = std::clamp(fraction, 0.0F, 1.0F);
   if (progress_ - progressSent_ < kProgressStep) return;
   progressSent_ = progress_;
-  events_.post("download", jsonText(catalogueJson()));
+  events_.post("download", oneLine(catalogueJson()));
 }
 
 void ServeKit::downloadEnded(std::optional<HCFError> error) {
@@ -593,7 +604,7 @@ void ServeKit::downloadEnded(std::optional<HCFError> error) {
   downloading_ = false;
   if (error) {
     postError("catalogue download: " + error->localizedDescription, error->code);
-    events_.post("download", jsonText(catalogueJson()));
+    events_.post("download", oneLine(catalogueJson()));
     return;
   }
   catalogueDate_ = nowIso8601();
@@ -601,7 +612,7 @@ void ServeKit::downloadEnded(std::optional<HCFError> error) {
   if (!manager) return;
   manager->countDownloadedProducts([this](std::uint64_t count, std::optional<HCFError>) {
     products_ = count;
-    events_.post("download", jsonText(catalogueJson()));
+    events_.post("download", oneLine(catalogueJson()));
     postState();
   });
 }

@@ -65,6 +65,8 @@ class ServeKit {
   void stop();
 
   void state(const Done& done) const;
+  /// Answers once the kit has started (200) or failed to (the error).
+  void whenStarted(const Done& done);
   /// The instruments a discovery pass found (after `HCFFutures::discover`).
   void found(const hcf::Result<std::vector<hcf::HPeripheralWRSSI>>& found, const Done& done);
   void connect(const std::string& id, const Done& done);
@@ -118,7 +120,8 @@ class ServeKit {
   std::optional<hcf::HCFBatteryStatus> battery_;
   ViewSettings view_;
   std::vector<Saved> readings_;
-  std::vector<Done> waiting_;  // answers of the reading under way
+  std::vector<Done> waiting_;   // answers of the reading under way
+  std::vector<Done> starting_;  // answers waiting for the kit to start
   bool measuring_ = false;
   std::vector<Patch> chart_;  // simulated radio: each reading places the next patch
   std::size_t nextPatch_ = 0;
