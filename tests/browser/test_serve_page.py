@@ -9,6 +9,7 @@ a temporary folder), HCF_UPDATE_SCREENSHOT=1 with HCF_SOURCE_DIR (write docs/ser
 
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -180,8 +181,29 @@ class ServePage(unittest.TestCase):
             )
         ]
 
-    def expected_products(self, results):
-        return [(self.code_of(r), "ΔE %.2f" % r["delta_e"]) for r in results]
+    def check_products(self, lab, *filters):
+        """The page shows the server's answer for the shown reading, and that answer is what hcf
+        search finds: the same products in the same order, each ΔE within 0.01 (the server
+        searches with the scan, matched against the catalogue's measurements for the
+        instrument's model; --lab against each product's published colour)."""
+        expected = self.search(lab, *filters)
+        codes = [self.code_of(r) for r in expected]
+        self.wait.until(lambda d: [code for code, _ in self.shown_products()] == codes)
+        reading = int(self.find("#products-note").text.split("reading ")[1].split(" ")[0])
+        status, answer = self.call(
+            "POST",
+            "/api/search",
+            {"reading": reading, "limit": LIMIT, "filters": {k: [v] for k, v in filters}},
+        )
+        self.assertEqual(status, 200, answer)
+        served = answer["products"]
+        self.assertEqual(
+            self.shown_products(), [(p["code"], "ΔE %.2f" % p["deltaE"]) for p in served]
+        )
+        self.assertEqual([p["code"] for p in served], codes)
+        for product, result in zip(served, expected):
+            self.assertAlmostEqual(product["deltaE"], result["delta_e"], delta=0.01)
+        return codes
 
     def errors(self):
         return self.find("#errors").text
@@ -215,7 +237,7 @@ class ServePage(unittest.TestCase):
         instruction = self.find("#calibration-instruction")
         self.wait.until(lambda d: instruction.is_displayed())
         self.assertIn("white tile", instruction.text)
-        self.assertRegex(self.find("#battery").text, r"^\d+ %")
+        self.wait.until(lambda d: re.match(r"^\d+ %", self.find("#battery").text))
         # Measuring before the white calibration is refused, and the page says why.
         self.find("#measure").click()
         self.wait.until(lambda d: "calibrate first" in self.errors())
@@ -255,10 +277,7 @@ class ServePage(unittest.TestCase):
 
     def test_04_nearest_products_are_those_of_hcf_search(self):
         lab = self.readings()[-1]["lab"]
-        expected = self.expected_products(self.search(lab))
-        self.assertEqual(len(expected), LIMIT)
-        self.wait.until(lambda d: len(self.shown_products()) == LIMIT)
-        self.assertEqual(self.shown_products(), expected)
+        self.assertEqual(len(self.check_products(lab)), LIMIT)
 
     def test_05_a_facet_narrows_the_products(self):
         lab = self.readings()[-1]["lab"]
@@ -274,9 +293,8 @@ class ServePage(unittest.TestCase):
         key, value = choice.get_attribute("data-key"), choice.get_attribute("data-value")
         self.driver.execute_script("arguments[0].scrollIntoView()", choice)
         choice.click()
-        expected = self.expected_products(self.search(lab, (key, value)))
-        self.wait.until(lambda d: self.shown_products() == expected)
-        self.assertNotIn(self.code_of({"product": nearest}), [code for code, _ in expected])
+        codes = self.check_products(lab, (key, value))
+        self.assertNotIn(self.code_of({"product": nearest}), codes)
         checked = self.find('#filters input[data-key="%s"][data-value="%s"]' % (key, value))
         self.assertTrue(checked.is_selected())
 

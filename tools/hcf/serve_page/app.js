@@ -157,7 +157,8 @@ function renderInstruments(instruments) {
     button.className = 'connect';
     button.dataset.id = found.id;
     button.dataset.serial = found.serial || '';
-    button.textContent = 'Connect ' + found.name + (found.serial ? ' ' + found.serial : '') +
+    const serial = found.serial && !found.name.includes(found.serial) ? ' ' + found.serial : '';
+    button.textContent = 'Connect ' + found.name + serial +
       ' — signal ' + found.rssi + ' dBm';
     button.addEventListener('click', () => attempt(async () => {
       renderState({ ...page.state, connected: await post('/api/connect', { id: found.id }),
