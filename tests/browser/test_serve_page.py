@@ -89,17 +89,7 @@ class ServePage(unittest.TestCase):
         cls.work = tempfile.mkdtemp(prefix="hcf-serve-page-")
         cls.data = os.path.join(cls.work, "data")
         os.mkdir(cls.data)
-        cls.server = subprocess.Popen(
-            [cls.hcf, "serve", "--sim", "--port", "0", "--data", cls.data],
-            stdout=subprocess.PIPE,
-            text=True,
-        )
-        first = cls.server.stdout.readline().strip()
-        prefix = "hcf serve: "
-        if not first.startswith(prefix):
-            cls.server.kill()
-            raise AssertionError("hcf serve printed %r first" % first)
-        cls.url = first[len(prefix) :]
+        cls.server, cls.url = cls.serve("--data", cls.data)
         cls.host = cls.url.split("/")[2]
 
         options = webdriver.ChromeOptions()
@@ -127,11 +117,29 @@ class ServePage(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.driver.quit()
-        cls.server.terminate()
-        status = cls.server.wait(WAIT)
-        cls.server.stdout.close()
+        status = cls.stop(cls.server)
         shutil.rmtree(cls.work, ignore_errors=True)
         assert status == 0, "hcf serve ended with status %d on SIGTERM" % status
+
+    @classmethod
+    def serve(cls, *arguments):
+        """Starts hcf serve --sim on a free port; returns the process and the page's address."""
+        server = subprocess.Popen(
+            [cls.hcf, "serve", "--sim", "--port", "0", *arguments], stdout=subprocess.PIPE, text=True
+        )
+        first = server.stdout.readline().strip()
+        prefix = "hcf serve: "
+        if not first.startswith(prefix):
+            server.kill()
+            raise AssertionError("hcf serve printed %r first" % first)
+        return server, first[len(prefix) :]
+
+    @staticmethod
+    def stop(server):
+        server.terminate()
+        status = server.wait(WAIT)
+        server.stdout.close()
+        return status
 
     # ---- helpers ----
 
@@ -345,6 +353,22 @@ class ServePage(unittest.TestCase):
         self.driver.execute_script("window.scrollTo(0, 0)")
         self.assertTrue(self.driver.save_screenshot(path))
         print("screenshot: " + path)
+
+
+    def test_09_with_a_token_every_call_and_the_event_stream_carry_it(self):
+        data = os.path.join(self.work, "data-token")
+        os.mkdir(data)
+        server, url = self.serve("--listen", "127.0.0.1", "--data", data)
+        try:
+            self.assertIn("?token=", url)
+            self.driver.get(url)
+            self.wait.until(lambda d: self.find("body").get_attribute("data-ready"))
+            # The download is answered by a call, its end only by the event stream.
+            self.find("#download").click()
+            self.wait.until(lambda d: "Installed" in self.find("#catalogue-status").text)
+            self.assertEqual(self.errors(), "")
+        finally:
+            self.assertEqual(self.stop(server), 0)
 
 
 if __name__ == "__main__":

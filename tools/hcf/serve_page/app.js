@@ -102,6 +102,11 @@ function lchText(lch) {
   return 'L* ' + fixed(lch.L, 2) + '  C* ' + fixed(lch.C, 2) + '  h ' + fixed(lch.h, 1) + '°';
 }
 
+// Instruments often advertise a name that already ends in their serial.
+function nameWithSerial(name, serial) {
+  return serial && !name.includes(serial) ? name + ' ' + serial : name;
+}
+
 function methodLabel(method) {
   const option = [...$('method').options].find((o) => o.value === method);
   return option ? option.textContent : method;
@@ -117,7 +122,7 @@ function renderState(state) {
   const instrument = state.connected;
   const connected = Boolean(instrument);
   $('connected').textContent = connected
-    ? 'Connected: ' + instrument.name + ' ' + instrument.serial + ' (' + instrument.model + ', ' +
+    ? 'Connected: ' + nameWithSerial(instrument.name, instrument.serial) + ' (' + instrument.model + ', ' +
       instrument.kind + ')' + (state.calibrated ? ', calibrated.' : ', not calibrated.')
     : 'Not connected.';
   $('disconnect').disabled = !connected;
@@ -157,8 +162,7 @@ function renderInstruments(instruments) {
     button.className = 'connect';
     button.dataset.id = found.id;
     button.dataset.serial = found.serial || '';
-    const serial = found.serial && !found.name.includes(found.serial) ? ' ' + found.serial : '';
-    button.textContent = 'Connect ' + found.name + serial +
+    button.textContent = 'Connect ' + nameWithSerial(found.name, found.serial) +
       ' — signal ' + found.rssi + ' dBm';
     button.addEventListener('click', () => attempt(async () => {
       renderState({ ...page.state, connected: await post('/api/connect', { id: found.id }),
