@@ -1,6 +1,7 @@
 // hcf serve: the measuring path as a page in the browser, served on loopback. The kit runs on
 // the main queue, which the main thread drives in real time; the HTTP server's threads hand
 // each request to it and wait for the answer (ServeKit).
+#include <arpa/inet.h>
 #include <hcf/platform/dispatch/poll_loop.h>
 #include <httplib.h>
 
@@ -143,13 +144,15 @@ class Gate {
     const std::string host = o.host.find(':') != std::string::npos ? "[" + o.host + "]" : o.host;
     hosts_ = {host + p};
     if (!o.listen) hosts_.push_back("localhost" + p);
+    port_ = p;
+    anyAddress_ = o.listen && (o.host == "0.0.0.0" || o.host == "::");
   }
   const std::string& primaryHost() const { return hosts_.front(); }
 
   // A refusal, or nothing when the request may go on.
   std::optional<Reply> check(const httplib::Request& req) const {
     const std::string host = req.get_header_value("Host");
-    if (std::find(hosts_.begin(), hosts_.end(), host) == hosts_.end()) {
+    if (std::find(hosts_.begin(), hosts_.end(), host) == hosts_.end() && !addressOfThisHost(host)) {
       return errorReply(403, "this server answers only to its own address");
     }
     if (req.path.rfind("/api/", 0) != 0) return std::nullopt;
@@ -172,7 +175,25 @@ class Gate {
   }
 
  private:
+  // Served on every address (--listen 0.0.0.0): any of them by number, never by a name, which
+  // is what DNS rebinding needs.
+  bool addressOfThisHost(const std::string& host) const {
+    if (!anyAddress_ || host.size() <= port_.size() ||
+        host.compare(host.size() - port_.size(), port_.size(), port_) != 0) {
+      return false;
+    }
+    std::string address = host.substr(0, host.size() - port_.size());
+    if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
+      address = address.substr(1, address.size() - 2);
+    }
+    unsigned char bytes[sizeof(in6_addr)];
+    return ::inet_pton(AF_INET, address.c_str(), bytes) == 1 ||
+           ::inet_pton(AF_INET6, address.c_str(), bytes) == 1;
+  }
+
   std::vector<std::string> hosts_;
+  std::string port_;
+  bool anyAddress_ = false;
   std::string token_;
 };
 
