@@ -317,8 +317,11 @@ int runServe(const std::vector<std::string>& words) {
   session.realTime = true;
   session.dataDirectory = options.data;
   SimSession s(session);
-  // The page's download button installs it.
-  if (s.simulated()) s.publishCatalog(2000);
+  // The page's download button installs it, over a second or so, as over a real network.
+  if (s.simulated()) {
+    s.publishCatalog(2000);
+    s.slowCatalogDownload(std::chrono::milliseconds(1500));
+  }
 
   EventHub events;
   ServeKit kit(s, events);

@@ -61,6 +61,13 @@ SimSession::~SimSession() {
   hcf::ble::setCentralFactory({});
 }
 
+void SimSession::slowCatalogDownload(std::chrono::milliseconds duration) {
+  if (!cloud_) return;
+  cloud_->server().setFault(
+      std::string("/halvern-product-db-zips/v1/prod-dbs-") + fx::kDemoPackageID + ".zip",
+      {.trickle = duration});
+}
+
 void SimSession::publishCatalog(std::size_t count) {
   fx::publishCatalog(cloud_->world(), folder_.path() / "cloud", count);
 }

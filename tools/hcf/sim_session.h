@@ -46,6 +46,9 @@ class SimSession {
 
   /// Publishes a product catalogue of `count` products on the reference cloud (built now).
   void publishCatalog(std::size_t count);
+  /// The reference cloud sends the catalogue's archive over `duration`, in pieces, as a slow
+  /// network would: a download's progress can be watched.
+  void slowCatalogDownload(std::chrono::milliseconds duration);
   /// Starts the kit with the session's SDK key; the error text, or empty. Raises UsageError
   /// when HCF_CLOUD_URL names the cloud but HCF_SDK_KEY gives no key.
   std::string startKit();
