@@ -187,7 +187,7 @@ TEST(HcfServe, RefusesOtherHostsOtherSitesLargeBodiesAndMalformedJson) {
   Server server;
   ASSERT_GT(server.port(), 0) << server.line();
   const std::string port = std::to_string(server.port());
-  struct Row {
+  struct Refusal {
     const char* what;
     httplib::Headers headers;
     std::string body;  // empty: GET /api/state
