@@ -88,31 +88,28 @@ std::optional<Request> requestOf(const std::string& line, bool simulated) {
 }
 
 // Waits for the next request: a line on standard input or a button press, while the kit's
-// events run (real instruments); on simulated ones a line at a time.
+// events run (real instruments; simulated time stands still meanwhile). Ctrl-C ends the wait.
 std::optional<Request> nextRequest(bool simulated, ButtonWatch& buttons, int& pressesSeen) {
-  if (simulated) {
-    std::string line;
-    if (!std::getline(std::cin, line)) return std::nullopt;
-    return requestOf(line, true);
-  }
+  const auto line = [simulated]() -> std::optional<Request> {
+    std::string text;
+    if (!std::getline(std::cin, text)) return std::nullopt;
+    return requestOf(text, simulated);
+  };
   for (;;) {
     if (stopRequested() || buttons.disconnected) return std::nullopt;
     if (buttons.presses > pressesSeen) {
       pressesSeen = buttons.presses;
       return Request{};
     }
-    if (std::cin.rdbuf()->in_avail() > 0) {
-      std::string line;
-      if (!std::getline(std::cin, line)) return std::nullopt;
-      return requestOf(line, false);
-    }
+    if (std::cin.rdbuf()->in_avail() > 0) return line();
     pollfd in{STDIN_FILENO, POLLIN, 0};
-    dispatch::pollAndRunDue(std::span<pollfd>(&in, 1), 200);
-    if (in.revents & (POLLIN | POLLHUP)) {
-      std::string line;
-      if (!std::getline(std::cin, line)) return std::nullopt;
-      return requestOf(line, false);
+    if (simulated) {
+      // Simulated time stands still between requests: only standard input (and Ctrl-C).
+      ::poll(&in, 1, 200);
+    } else {
+      dispatch::pollAndRunDue(std::span<pollfd>(&in, 1), 200);
     }
+    if (in.revents & (POLLIN | POLLHUP | POLLERR)) return line();
   }
 }
 
