@@ -122,7 +122,8 @@ void send(httplib::Response& res, const Reply& reply) {
     res.set_content(reply.file, reply.contentType.c_str());
     return;
   }
-  res.set_content(reply.body.dump(), "application/json");
+  res.set_content(reply.body.dump(-1, ' ', false, JsonValue::error_handler_t::replace),
+                  "application/json");
 }
 
 // The request's body as a JSON object ({} when empty); nothing, and a 400 sent, when not one.

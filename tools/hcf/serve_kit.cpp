@@ -32,7 +32,10 @@ Reply kitError(const HCFError& error, int status = 502) {
 }
 
 // JSON on one line, as an event's data line holds it.
-std::string oneLine(const JsonValue& value) { return value.dump(); }
+// Text from an instrument or the cloud may not be valid UTF-8: replaced, never thrown over.
+std::string oneLine(const JsonValue& value) {
+  return value.dump(-1, ' ', false, JsonValue::error_handler_t::replace);
+}
 
 std::string observerName(HCFStdObserver observer) {
   return observer == HCFStdObserver::TenDegree ? "10" : "2";
@@ -237,7 +240,8 @@ JsonValue ServeKit::readingJson(const Saved& r) const {
 void ServeKit::postState() const { events_.post("state", oneLine(stateJson())); }
 
 void ServeKit::postError(const std::string& message, std::int64_t code) const {
-  events_.post("error", oneLine(JsonValue{{"error", message}, {"code", code}}));
+  // Not "error": that name is also the browser's own event for a lost connection.
+  events_.post("failure", oneLine(JsonValue{{"error", message}, {"code", code}}));
 }
 
 void ServeKit::state(const Done& done) const {
@@ -319,10 +323,17 @@ void ServeKit::disconnected(HCFColorInstrument& instrument) {
 
 void ServeKit::calibrate(const Done& done) {
   if (!device_) return done(errorReply(409, "connect an instrument first"));
+  // The instrument answers one scan at a time: a calibration during a reading (or a second
+  // one) would take the other's answer and leave it waiting for good.
+  if (measuring_ || calibrating_) {
+    return done(errorReply(409, "the instrument is busy measuring; calibrate when it is done"));
+  }
   // A simulated colorimeter is on its white tile at once; a person places a real one.
   if (needsWhiteCalibration()) session_.presentWhiteTile(device_->serial());
   auto device = device_;
+  calibrating_ = true;
   device->requestCalibration([this, done, device](bool ok, std::optional<HCFError> error) {
+    calibrating_ = false;
     if (!ok) return done(kitError(error.value_or(HTUtility::wpCalError())));
     if (device == device_) calibrated_ = true;
     Reply r;
@@ -340,11 +351,8 @@ void ServeKit::battery(const Done& done) {
         if (!status) return done(kitError(error.value_or(HTUtility::operationHaltedError())));
         if (device == device_) battery_ = status;
         Reply r;
-        r.body = instrumentJson().value("battery", JsonValue(nullptr));
-        if (r.body.is_null()) {
-          r.body = {{"level", static_cast<int>(std::lround(status->level * 100))},
-                    {"charging", status->isOnPower && !status->isFullyCharged}};
-        }
+        r.body = {{"level", static_cast<int>(std::lround(status->level * 100))},
+                  {"charging", status->isOnPower && !status->isFullyCharged}};
         done(r);
         if (device == device_) postState();
       });
@@ -358,6 +366,7 @@ void ServeKit::measure(const Done& done) {
   if (readings_.size() >= kMaxReadings) {
     return done(errorReply(409, "the session holds its most readings; start hcf serve again"));
   }
+  if (calibrating_) return done(errorReply(409, "the instrument is calibrating; measure after it"));
   waiting_.push_back(done);
   if (measuring_) return;  // the reading under way answers this request too
   measuring_ = true;

@@ -123,6 +123,7 @@ class ServeKit {
   std::vector<Done> waiting_;   // answers of the reading under way
   std::vector<Done> starting_;  // answers waiting for the kit to start
   bool measuring_ = false;
+  bool calibrating_ = false;  // one scan at a time: the instrument answers one request
   std::vector<Patch> chart_;  // simulated radio: each reading places the next patch
   std::size_t nextPatch_ = 0;
   std::uint64_t products_ = 0;

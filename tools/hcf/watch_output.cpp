@@ -320,7 +320,14 @@ void WatchLog::add(const Reading& r) {
       out_ << ',' << fixed(d->deltaE) << ',' << fixed(d->dL) << ',' << fixed(d->dC) << ','
            << fixed(d->dH);
     }
-    for (const double v : r.curve) out_ << ',' << fixed(v, 5);
+    // The header's bands, 400 to 700 nm; a curve may reach further.
+    const std::size_t bands =
+        (kCgatsSpectralEndNm - kCgatsSpectralStartNm) / kCgatsSpectralStepNm + 1;
+    if (spectral_) {
+      for (std::size_t i = 0; i < bands; ++i) {
+        out_ << ',' << (i < r.curve.size() ? fixed(r.curve[i], 5) : std::string());
+      }
+    }
   } else {
     JsonValue line = {{"sample", r.number},
                       {"lab", {{"L", r.lab.L}, {"a", r.lab.A}, {"b", r.lab.B}}},

@@ -444,7 +444,7 @@ function listen() {
   });
   on('state', (state) => renderState(state));
   on('download', (catalogue) => renderCatalogue(catalogue));
-  on('error', (failure) => showError(failure.error));
+  on('failure', (failure) => showError(failure.error));
   events.addEventListener('open', () => {
     if (lost) {
       lost = false;
