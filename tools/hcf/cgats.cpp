@@ -324,15 +324,6 @@ std::string dataValue(const std::string& value) {
   return plain ? value : quotedText(value);
 }
 
-std::string isoNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
-
 std::string keywordLine(const std::string& name, const std::string& value) {
   checkName(name, "the keyword");
   refuseLineBreak(value, "the value of " + name);
@@ -647,13 +638,22 @@ bool looksLikeCgats(std::string_view text) {
 
 CgatsTable readCgats(std::string_view text) { return TableReader(tokenize(text)).read(); }
 
+std::string utcNowIso8601() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
 std::string cgatsText(const CgatsTable& table) {
   if (!isIdentifier(table.fileType)) {
     throw Failure("the file type '" + table.fileType + "' is no CGATS identifier");
   }
   std::string out = table.fileType + "\n";
   out += keywordLine("ORIGINATOR", table.keyword("ORIGINATOR").value_or("hcf"));
-  out += keywordLine("CREATED", table.keyword("CREATED").value_or(isoNow()));
+  out += keywordLine("CREATED", table.keyword("CREATED").value_or(utcNowIso8601()));
   if (const auto descriptor = table.keyword("DESCRIPTOR")) {
     out += keywordLine("DESCRIPTOR", *descriptor);
   }

@@ -66,6 +66,9 @@ bool looksLikeCgats(std::string_view text);
 /// END_DATA, and an unterminated quote. Time and memory grow linearly with the text.
 CgatsTable readCgats(std::string_view text);
 
+/// The current UTC time as ISO 8601 ("2026-12-10T05:15:00Z").
+std::string utcNowIso8601();
+
 /// The table as CGATS text: the file type; ORIGINATOR, CREATED and DESCRIPTOR (from the
 /// keywords when they are there, else "hcf" and the current UTC time as ISO 8601; no DESCRIPTOR);
 /// the other keywords with quoted values, each that CGATS.17 does not define declared by

@@ -152,6 +152,11 @@ std::shared_ptr<HCFColorScan> measure(SimSession& s, HCFColorInstrument& device,
     auto& sim = device.serial() == s.orla().serial() ? s.orla() : s.tintra();
     sim.measure(fx::colorCheckerXYZD50()[index]);
   }
+  return measureNow(device, error);
+}
+
+std::shared_ptr<HCFColorScan> measureNow(HCFColorInstrument& device,
+                                         std::optional<HCFError>& error) {
   auto answer =
       awaitAnswer<std::shared_ptr<HCFColorScan>, std::shared_ptr<HCFColorScan>,
                   std::optional<HCFError>>([&](auto done) { device.requestColorScan(done); });

@@ -27,6 +27,9 @@ std::optional<hcf::HCFError> calibrate(SimSession& s, hcf::HCFColorInstrument& d
 std::shared_ptr<hcf::HCFColorScan> measure(SimSession& s, hcf::HCFColorInstrument& device,
                                            const Patch& patch, std::size_t index,
                                            std::optional<hcf::HCFError>& error);
+/// One colour scan of `device` of whatever is in front of it: the scan, or nothing and `error`.
+std::shared_ptr<hcf::HCFColorScan> measureNow(hcf::HCFColorInstrument& device,
+                                              std::optional<hcf::HCFError>& error);
 void disconnectCurrent(SimSession& s);
 
 /// The Bluetooth backend of --sim or --ble sim|bluez; a usage error without one.

@@ -41,15 +41,6 @@ std::string observerName(HCFStdObserver observer) {
   return observer == HCFStdObserver::TenDegree ? "10" : "2";
 }
 
-std::string nowIso8601() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
-
 // The filters of a request: {"key": ["value", ...]}; nothing and `error` when malformed.
 std::optional<std::vector<HCFProductKV>> filtersOf(const JsonValue& body, std::string& error) {
   std::vector<HCFProductKV> pairs;
@@ -616,7 +607,7 @@ void ServeKit::downloadEnded(std::optional<HCFError> error) {
     events_.post("download", oneLine(catalogueJson()));
     return;
   }
-  catalogueDate_ = nowIso8601();
+  catalogueDate_ = utcNowIso8601();
   const auto manager = HCFCentral::productManager();
   if (!manager) return;
   manager->countDownloadedProducts([this](std::uint64_t count, std::optional<HCFError>) {

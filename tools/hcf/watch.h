@@ -51,10 +51,6 @@ struct Reading {
 /// The reading of `scans` (at least one, each with a D50 2° Lab): XYZ and curves averaged.
 std::optional<Reading> averageOf(const std::vector<std::shared_ptr<hcf::HCFColorScan>>& scans);
 
-/// One colour scan of `device`, or nothing and `error`.
-std::shared_ptr<hcf::HCFColorScan> measureNow(hcf::HCFColorInstrument& device,
-                                              std::optional<hcf::HCFError>& error);
-
 /// The difference of `sample` to `reference`: ΔE by `method` and the CIELAB ΔL*, ΔC*, ΔH*.
 struct Difference {
   double deltaE = 0, dL = 0, dC = 0, dH = 0;

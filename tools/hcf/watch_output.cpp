@@ -155,22 +155,6 @@ std::optional<Reading> averageOf(const std::vector<std::shared_ptr<HCFColorScan>
   return r;
 }
 
-std::shared_ptr<HCFColorScan> measureNow(HCFColorInstrument& device,
-                                         std::optional<HCFError>& error) {
-  auto answer =
-      awaitAnswer<std::shared_ptr<HCFColorScan>, std::shared_ptr<HCFColorScan>,
-                  std::optional<HCFError>>([&](auto done) { device.requestColorScan(done); });
-  if (!answer) {
-    error = HTUtility::instrumentTimeoutError("The measurement");
-    return nullptr;
-  }
-  auto& [tristimulus, spectral, e] = *answer;
-  error = std::move(e);
-  auto scan = tristimulus ? tristimulus : spectral;
-  if (!scan && !error) error = HTUtility::scanError();
-  return scan;
-}
-
 Difference differenceOf(const HCFLabColor& sample, const HCFLabColor& reference,
                         HCFDeltaEMethod method) {
   Difference d;
